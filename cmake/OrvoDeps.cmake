@@ -1,0 +1,12 @@
+# Every dependency comes from a Debian 12 package (scripts/install-deps installs them).
+find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+find_package(Threads REQUIRED)
+find_package(OpenSSL REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TINYXML2 REQUIRED IMPORTED_TARGET tinyxml2)
+pkg_check_modules(CJSON REQUIRED IMPORTED_TARGET libcjson)
+find_package(Boost 1.74 REQUIRED)
+if(ORVO_BUILD_TESTS)
+    find_package(GTest REQUIRED)
+    include(GoogleTest)
+endif()

@@ -1,0 +1,104 @@
+#include "app/MyLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+MyLog::~MyLog() {
+    Close();
+}
+
+void MyLog::SetDirectory(const QString& directory) {
+    directory_ = directory;
+}
+
+int MyLog::Open() {
+    if (directory_.isEmpty() || !QFileInfo(directory_).isDir())
+        return -1;
+    QString dir = directory_ + "/log";
+    if (!QFileInfo(dir).isDir() && !QDir().mkdir(dir))
+        return -1;
+    dir += '/';
+    directory_ = dir;
+    std::fprintf(stderr, "%s\n", QFile::encodeName(dir).constData());
+
+    const QString stamp = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
+    QString name = dir + "log-" + stamp + ".log";
+    for (int n = 1; QFileInfo::exists(name); ++n)
+        name = dir + "log-" + stamp + "-" + QString::number(n) + ".log";
+    std::fprintf(stderr, "%s\n", QFile::encodeName(name).constData());
+
+    const int fd = ::open(QFile::encodeName(name).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    fd_ = fd;
+    fileName_ = name;
+    return 0;
+}
+
+QByteArray MyLog::LineStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    char buf[32];
+    const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+    return QByteArray(buf, static_cast<qsizetype>(n));
+}
+
+void MyLog::Write(const QByteArray& message) {
+    QByteArray line = LineStamp();
+    line.reserve(line.size() + message.size() + 3);
+    line += ' ';
+    line += message;
+    line += "\r\n";
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd_ < 0)
+        return;
+    const char* p = line.constData();
+    qsizetype left = line.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, p, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        p += n;
+        left -= n;
+    }
+}
+
+void MyLog::Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool MyLog::IsOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fd_ >= 0;
+}
+
+void MyLog::TidyUp(int keep) {
+    if (keep <= 0 || fileName_.isEmpty())
+        return;
+    QDir dir(directory_);
+    QStringList names = dir.entryList({"log*"}, QDir::Files | QDir::NoSymLinks);
+    if (names.size() <= keep)
+        return;
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    for (qsizetype i = 0; i < names.size() - keep; ++i)
+        QFile::remove(dir.filePath(names[i]));
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <mutex>
+
+// The program's log: one file per run in <working directory>/log, one line per event.
+// Write may be called from any thread; each line goes out whole in one write call.
+class MyLog {
+public:
+    MyLog() = default;
+    ~MyLog();
+    MyLog(const MyLog&) = delete;
+    MyLog& operator=(const MyLog&) = delete;
+
+    // The directory in which the log directory is made (the working directory).
+    void SetDirectory(const QString& directory);
+    // 0 when a new log file is open, -1 on any failure (the log then stays closed).
+    int Open();
+    // Appends "<date> <time> <message>\r\n"; does nothing while no file is open.
+    void Write(const QByteArray& message);
+    void Write(const QString& message) { Write(message.toUtf8()); }
+    void Write(const char* message) { Write(QByteArray(message)); }
+    void Close();
+    // Removes the oldest log files so that at most keep remain; nothing when keep <= 0.
+    void TidyUp(int keep);
+
+    bool IsOpen() const;
+    QString Directory() const { return directory_; }
+    QString FileName() const { return fileName_; }
+
+    // The date and time rendering at the start of each line, e.g. "2024-01-05 13:04:05".
+    static QByteArray LineStamp();
+
+private:
+    QString directory_;
+    QString fileName_;
+    int fd_ = -1;
+    mutable std::mutex mutex_;
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+// Every section and key of setting.ini, with the value the program uses when the key is
+// missing. data/ini/$default.ini ships with each of them.
+struct SettingKey {
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+};
+
+namespace Setting {
+inline constexpr SettingKey Lang{"[LANG]", "lang", "English"};
+inline constexpr SettingKey LogTotalCount{"[LOG SETTING]", "total_count", "0"};
+inline constexpr SettingKey MacFilterMode{"[MAC FILTER]", "mode", "0"};
+inline constexpr SettingKey MacFilterFilter{"[MAC FILTER]", "filter", ""};
+inline constexpr SettingKey MacFilterInput{"[MAC FILTER]", "input", ""};
+inline constexpr SettingKey ProvisionMode{"[PROVISION MODE]", "mode", "0"};
+inline constexpr SettingKey BatchCfgEncrypt{"[BATCH]", "cfg_encrypt", "0"};
+inline constexpr SettingKey BatchMode{"[BATCH]", "mode", "0"};
+inline constexpr SettingKey BatchFormat{"[BATCH]", "format", "0"};
+inline constexpr SettingKey BatchXmlEncrypt{"[BATCH]", "xml_encrpyt", "0"};
+inline constexpr SettingKey BatchXmlEncryptKey{"[BATCH]", "xml_encrypt_key", ""};
+inline constexpr SettingKey HttpMode{"[HTTP SERVER]", "mode", "0"};
+inline constexpr SettingKey HttpBuiltInPort{"[HTTP SERVER]", "built_in_port", "6000"};
+inline constexpr SettingKey HttpExPath{"[HTTP SERVER]", "ex_path", ""};
+inline constexpr SettingKey PnpMode{"[PNP SERVER]", "mode", "0"};
+inline constexpr SettingKey PnpGroup{"[PNP SERVER]", "group", "224.0.1.75"};
+inline constexpr SettingKey PnpPort{"[PNP SERVER]", "port", "5060"};
+inline constexpr SettingKey PnoUpgradeMode{"[PNO]", "p_upgrade_mode", "0"};
+inline constexpr SettingKey PnoCfgServerPath{"[PNO]", "p_cfg_server_path", "0"};
+inline constexpr SettingKey PnoFwServerPath{"[PNO]", "p_fw_server_path", "0"};
+
+inline constexpr SettingKey All[] = {
+    Lang,          LogTotalCount,   MacFilterMode,   MacFilterFilter,    MacFilterInput,
+    ProvisionMode, BatchCfgEncrypt, BatchMode,       BatchFormat,        BatchXmlEncrypt,
+    BatchXmlEncryptKey, HttpMode,   HttpBuiltInPort, HttpExPath,         PnpMode,
+    PnpGroup,      PnpPort,         PnoUpgradeMode,  PnoCfgServerPath,   PnoFwServerPath,
+};
+}  // namespace Setting

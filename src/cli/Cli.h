@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <map>
+
+// One subcommand of orvo-cli: its usage line and its entry (arguments after the name).
+struct CliCommand {
+    QString usage;
+    std::function<int(const QStringList& args)> run;
+};
+
+// Subcommands register themselves from their own source files.
+std::map<QString, CliCommand>& CliCommands();
+struct CliRegistration {
+    CliRegistration(const QString& name, CliCommand command);
+};
+
+// "orvo-cli: <subject>: <problem>" on stderr; returns the exit code 1.
+int CliFail(const QString& subject, const QString& problem);
+void CliPrint(const QByteArray& line);
+void CliPrint(const QString& line);
+
+// A small option reader: "--name value" options, "--flag" switches and the rest positional.
+class CliArgs {
+public:
+    // flags: the switches that take no value.
+    CliArgs(const QStringList& args, const QStringList& flags);
+    bool ok() const { return error_.isEmpty(); }
+    QString error() const { return error_; }
+    bool has(const QString& name) const { return values_.count(name) != 0; }
+    QString value(const QString& name, const QString& fallback = {}) const;
+    // Every value of an option given several times.
+    QStringList values(const QString& name) const;
+    const QStringList& positional() const { return positional_; }
+
+private:
+    std::multimap<QString, QString> values_;
+    QStringList positional_;
+    QString error_;
+};

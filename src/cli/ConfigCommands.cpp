@@ -1,0 +1,121 @@
+// orvo-cli show and convert: configuration files read and written with the program's own
+// readers and writers.
+#include "cli/Cli.h"
+
+#include "config/BinFile.h"
+#include "config/XmlFile.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const char* kindName(ConfigFileKind kind) {
+    switch (kind) {
+    case ConfigFileKind::Bin:
+        return "bin";
+    case ConfigFileKind::Xml:
+        return "xml";
+    case ConfigFileKind::Other:
+        return "other";
+    default:
+        return "unreadable";
+    }
+}
+
+// Reads a bin or XML file; on failure gives the problem in words.
+bool readConfig(const QString& path, ConfigFileKind kind, ParameterSet& params, QString* problem) {
+    if (kind == ConfigFileKind::Bin) {
+        switch (ReadBinFile(path, params)) {
+        case BinReadStatus::Ok:
+            return true;
+        case BinReadStatus::OpenFailed:
+            *problem = "cannot be read";
+            return false;
+        case BinReadStatus::NotBin:
+            *problem = "does not begin with \"Flag=\"";
+            return false;
+        case BinReadStatus::NoPairs:
+            *problem = "holds no parameter (no \"&P\")";
+            return false;
+        }
+    }
+    if (kind == ConfigFileKind::Xml) {
+        switch (ReadXmlFile(path, params)) {
+        case XmlReadStatus::Ok:
+            return true;
+        case XmlReadStatus::Unparsable:
+            *problem = "is not well-formed XML";
+            return false;
+        case XmlReadStatus::NoConfig:
+            *problem = "has no \"config\" element as the root's first child";
+            return false;
+        }
+    }
+    *problem = kind == ConfigFileKind::Unreadable ? "cannot be read"
+                                                  : "is neither a bin nor an XML configuration file";
+    return false;
+}
+
+int show(const QStringList& args) {
+    if (args.size() != 1)
+        return CliFail("show", "expects one FILE");
+    const QString& path = args[0];
+    const ConfigFileKind kind = DetectConfigFileKind(path);
+    CliPrint(QByteArray("kind: ") + kindName(kind));
+    if (kind == ConfigFileKind::Unreadable)
+        return CliFail(path, "cannot be read");
+    if (kind == ConfigFileKind::Other)
+        return 0;
+    ParameterSet params;
+    QString problem;
+    if (!readConfig(path, kind, params, &problem))
+        return CliFail(path, problem);
+    for (const auto& [p, value] : params)
+        CliPrint("P" + QByteArray::number(p) + "=" + value);
+    return 0;
+}
+
+int convert(const QStringList& rawArgs) {
+    const CliArgs args(rawArgs, {});
+    if (!args.ok())
+        return CliFail("convert", args.error());
+    const QString to = args.value("to");
+    static const QStringList forms = {"bin", "bin-scrambled", "xml", "xml-encrypted"};
+    if (!forms.contains(to))
+        return CliFail("convert", "--to must be one of " + forms.join(", "));
+    if (args.positional().size() != 2)
+        return CliFail("convert", "expects IN and OUT");
+    const QByteArray key = args.value("key").toUtf8();
+    if (args.has("key") && to != "xml-encrypted")
+        return CliFail("convert", "--key applies to --to xml-encrypted only");
+    if (key.size() > 16)
+        return CliFail("convert", "the key is longer than 16 characters");
+
+    const QString in = args.positional()[0];
+    const QString out = args.positional()[1];
+    ParameterSet params;
+    QString problem;
+    if (!readConfig(in, DetectConfigFileKind(in), params, &problem))
+        return CliFail(in, problem);
+    if (QFileInfo(out).isDir())
+        return CliFail(out, "is a folder");
+
+    bool ok = false;
+    if (to == "bin")
+        ok = WriteBinFile(out, params, false);
+    else if (to == "bin-scrambled")
+        ok = WriteBinFile(out, params, true);
+    else if (to == "xml")
+        ok = WriteXmlFile(out, params);
+    else
+        ok = WriteEncryptedXmlFile(out, params, key);
+    if (!ok)
+        return CliFail(out, "cannot be written");
+    return 0;
+}
+
+const CliRegistration showCommand("show", {"show FILE", show});
+const CliRegistration convertCommand(
+    "convert", {"convert --to bin|bin-scrambled|xml|xml-encrypted [--key KEY] IN OUT", convert});
+
+}  // namespace

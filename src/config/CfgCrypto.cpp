@@ -1,0 +1,91 @@
+#include "config/CfgCrypto.h"
+
+#include <openssl/evp.h>
+
+#include <memory>
+
+Aes128Block CfgIv() {
+    Aes128Block iv {};
+    for (size_t i = 0; i < iv.size(); ++i)
+        iv[i] = static_cast<uint8_t>(IvPieceA[i] ^ IvPieceB[i]);
+    return iv;
+}
+
+bool AesCbcEncrypt(const uint8_t* in, size_t blockCount, const Aes128Block& key,
+                   const Aes128Block& iv, uint8_t* out) {
+    if (blockCount == 0)
+        return true;
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                         EVP_CIPHER_CTX_free);
+    if (!ctx || EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, key.data(), iv.data()) != 1)
+        return false;
+    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
+    const size_t total = blockCount * 16;
+    size_t done = 0;
+    while (done < total) {
+        // EVP lengths are ints: go in chunks well below INT_MAX.
+        const int chunk = static_cast<int>(std::min<size_t>(total - done, size_t(1) << 30));
+        int outLen = 0;
+        if (EVP_EncryptUpdate(ctx.get(), out + done, &outLen, in + done, chunk) != 1 ||
+            outLen != chunk)
+            return false;
+        done += static_cast<size_t>(chunk);
+    }
+    int finalLen = 0;
+    return EVP_EncryptFinal_ex(ctx.get(), out + done, &finalLen) == 1 && finalLen == 0;
+}
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+Aes128Block HexKeyToBytes(const QByteArray& keyText) {
+    QByteArray text = keyText;
+    if (text.size() % 2 != 0)
+        text += '0';
+    Aes128Block key {};
+    for (qsizetype i = 0; i + 1 < text.size() && i / 2 < 8; i += 2) {
+        const int high = hexValue(text[i]);
+        if (high < 0)
+            break;
+        const int low = hexValue(text[i + 1]);
+        if (low < 0) {
+            key[static_cast<size_t>(i / 2)] = static_cast<uint8_t>(high);
+            break;
+        }
+        key[static_cast<size_t>(i / 2)] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return key;
+}
+
+QByteArray EncryptXmlBuffer(const QByteArray& buffer, const QByteArray& keyText) {
+    if (buffer.size() % 16 != 0)
+        return {};
+    const Aes128Block key = HexKeyToBytes(keyText.isEmpty() ? QByteArray(kDefaultXmlKey) : keyText);
+    QByteArray out(buffer.size(), Qt::Uninitialized);
+    if (!AesCbcEncrypt(reinterpret_cast<const uint8_t*>(buffer.constData()),
+                       static_cast<size_t>(buffer.size() / 16), key, CfgIv(),
+                       reinterpret_cast<uint8_t*>(out.data())))
+        return {};
+    return out;
+}
+
+QByteArray ScrambleBinText(const QByteArray& text) {
+    QByteArray out(text.size() + kScrambledBinTrailerSize, Qt::Uninitialized);
+    const char* in = text.constData();
+    char* o = out.data();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        o[i] = static_cast<char>(static_cast<uint8_t>(in[i]) ^ BinScrambleTable[i & 15]);
+    std::copy(kScrambledBinTrailer, kScrambledBinTrailer + kScrambledBinTrailerSize, o + text.size());
+    return out;
+}

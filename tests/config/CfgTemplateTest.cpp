@@ -1,0 +1,165 @@
+#include "config/CfgTemplate.h"
+#include "config/BinFile.h"
+#include "config/XmlFile.h"
+
+#include "app/MyLog.h"
+#include "config/FileFixtures.h"
+#include "support/RecordingDialogs.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+
+namespace {
+
+class Template : public ::testing::Test {
+protected:
+    Template() : tpl(&dialogs, nullptr) {
+        tpl.clearEditorTables = [this] { ++tablesCleared; };
+        tpl.setSaveEnabled = [this](bool on) { saveEnabled = on; };
+        tpl.commitEditor = [this] { ++commits; };
+    }
+    TempDir dir;
+    RecordingDialogs dialogs;
+    CfgTemplate tpl;
+    int tablesCleared = 0;
+    int commits = 0;
+    bool saveEnabled = true;
+};
+
+TEST_F(Template, LoadsBinAndXmlBySniffingAndRecordsPathAndKind) {
+    const QString bin = dir.write("a.bin", "Flag=5678&CheckSum=0&P35={$username.line.1}&P35=x&end");
+    ASSERT_TRUE(tpl.LoadTemplate(bin));
+    EXPECT_EQ(tpl.Kind(), TemplateKind::Bin);
+    EXPECT_EQ(tpl.CurrentTemplatePath(), bin);
+    EXPECT_EQ(tpl.Parameters().Value(35), "{$username.line.1}");
+    EXPECT_EQ(tpl.FindParameterByValue("{$username.line.1}"), 35);
+
+    const QString xml = dir.write("b.xml", "<?xml version=\"1.0\"?><r><config><p12>v</p12></config></r>");
+    ASSERT_TRUE(tpl.LoadTemplate(xml));
+    EXPECT_EQ(tpl.Kind(), TemplateKind::Xml);
+    EXPECT_EQ(tpl.Parameters().Value(12), "v");
+    EXPECT_EQ(tablesCleared, 2);
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
+TEST_F(Template, RefusedLoadsShowTheirMessages) {
+    tpl.Parameters().Set(1, "kept");
+    tpl.ChangedParams().insert(1);
+    const struct {
+        QString file;
+        QByteArray bytes;
+        QString message;
+        bool emptied;
+    } cases[] = {
+        {"none.bin", {}, "LCfgError1", false},          // cannot be opened (not created)
+        {"other.bin", "garbage", "LCfgError1", false},  // neither bin nor XML
+        {"bad.xml", "<?xml version=\"1.0\"?><open>", "LCfgError1", false},
+        {"noconfig.xml", "<?xml version=\"1.0\"?><r><P1>x</P1></r>", "LCfgError1", true},
+        {"nopairs.bin", "Flag=5678&CheckSum=0&end", "Handle process error!", true},
+    };
+    for (const auto& c : cases) {
+        dialogs.clear();
+        const QString path = c.bytes.isNull() ? dir.file(c.file) : dir.write(c.file, c.bytes);
+        EXPECT_FALSE(tpl.LoadTemplate(path)) << c.file.toStdString();
+        EXPECT_EQ(dialogs.messages(), QStringList{c.message}) << c.file.toStdString();
+        EXPECT_EQ(tpl.Parameters().IsEmpty(), c.emptied) << c.file.toStdString();
+        EXPECT_EQ(tpl.Kind(), TemplateKind::None);
+    }
+}
+
+TEST_F(Template, ABinTemplateNotStartingWithFlagNamesTheFile) {
+    const QString path = dir.write("x.bin", "Flog=1&P1=2");
+    tpl.Parameters().Set(1, "kept");
+    EXPECT_FALSE(tpl.LoadBinTemplate(path, "shown-name.bin"));
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0].text.keys(), QStringList{"LCfgError2"});
+    EXPECT_EQ(dialogs.shown[0].text.raw(), "LCfgError2shown-name.bin");
+    EXPECT_TRUE(tpl.Parameters().IsEmpty());
+    EXPECT_TRUE(tpl.ChangedParams().empty());
+}
+
+TEST_F(Template, ALoadIsLoggedWithItsPath) {
+    MyLog log;
+    log.SetDirectory(dir.path());
+    ASSERT_EQ(log.Open(), 0);
+    CfgTemplate logged(&dialogs, &log);
+    const QString path = dir.write("a.bin", "Flag=5678&CheckSum=0&P1=a&end");
+    ASSERT_TRUE(logged.LoadTemplate(path));
+    log.Close();
+    EXPECT_TRUE(ReadFileBytes(log.FileName()).endsWith(" Load cfg template:" + path.toUtf8() + "\r\n"));
+}
+
+TEST_F(Template, SaveWritesByKindAfterCommittingTheEditor) {
+    const QString bin = dir.write("a.bin", "Flag=5678&CheckSum=0&P1=a&end");
+    ASSERT_TRUE(tpl.LoadTemplate(bin));
+    tpl.commitEditor = [this] { tpl.Parameters().Set(1, "edited"); };
+    tpl.SaveTemplate();
+    EXPECT_EQ(ReadFileBytes(bin), "Flag=5678&CheckSum=0&P1=edited&end");
+    EXPECT_FALSE(saveEnabled);
+
+    const QString as = dir.file("copy.bin");
+    tpl.SaveTemplateAs(as);
+    EXPECT_EQ(ReadFileBytes(as), "Flag=5678&CheckSum=0&P1=edited&end");
+    EXPECT_EQ(tpl.CurrentTemplatePath(), as);
+    EXPECT_EQ(tpl.Kind(), TemplateKind::Bin);
+}
+
+TEST_F(Template, XmlSaveUpdatesOnlyChangedParametersAndSaveAsWritesWhole) {
+    ParameterSet initial;
+    initial.Set(1, "a");
+    initial.Set(2, "b");
+    const QString xml = dir.file("t.xml");
+    ASSERT_TRUE(WriteXmlFile(xml, initial));
+    ASSERT_TRUE(tpl.LoadTemplate(xml));
+    const QByteArray before = ReadFileBytes(xml);
+
+    tpl.Parameters().Set(1, "A");
+    tpl.Parameters().Set(2, "B");
+    saveEnabled = true;
+    tpl.SaveTemplate();  // nothing marked changed: nothing written
+    EXPECT_EQ(ReadFileBytes(xml), before);
+    EXPECT_TRUE(saveEnabled);
+
+    tpl.ChangedParams().insert(2);
+    tpl.SaveTemplate();
+    ParameterSet back;
+    ASSERT_EQ(ReadXmlFile(xml, back), XmlReadStatus::Ok);
+    EXPECT_EQ(back.Value(1), "a");
+    EXPECT_EQ(back.Value(2), "B");
+    EXPECT_FALSE(saveEnabled);
+    EXPECT_TRUE(tpl.ChangedParams().empty());
+
+    tpl.SaveTemplateAs(dir.file("whole.xml"));
+    EXPECT_EQ(ReadFileBytes(dir.file("whole.xml")), PrintXmlConfig(tpl.Parameters()));
+}
+
+TEST_F(Template, WithoutATemplateKindNothingIsWritten) {
+    tpl.Parameters().Set(1, "x");
+    tpl.SaveTemplateAs(dir.file("none.bin"));
+    EXPECT_FALSE(QFileInfo::exists(dir.file("none.bin")));
+    EXPECT_EQ(tpl.CurrentTemplatePath(), dir.file("none.bin"));
+    EXPECT_EQ(commits, 1);
+}
+
+TEST_F(Template, AFailedWriteShowsLCfgError3AndKeepsSaveEnabledAndTheOldFile) {
+    const QString bin = dir.write("a.bin", "Flag=5678&CheckSum=0&P1=a&end");
+    ASSERT_TRUE(tpl.LoadTemplate(bin));
+    tpl.Parameters().Set(1, QByteArray(64 * 1024, 'x'));
+    saveEnabled = true;
+    {
+        FileSizeLimit limit(4096);
+        tpl.SaveTemplate();
+    }
+    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
+    EXPECT_TRUE(saveEnabled);
+    EXPECT_EQ(ReadFileBytes(bin), "Flag=5678&CheckSum=0&P1=a&end");
+
+    dialogs.clear();
+    EXPECT_FALSE(tpl.WriteEncryptedXml(dir.file("no/such/dir.xml"), ""));
+    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
+    EXPECT_FALSE(saveEnabled);  // this writer disables Save in both cases
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+#include "config/XmlFile.h"
+#include "config/BinFile.h"
+#include "config/CfgCrypto.h"
+
+#include "config/FileFixtures.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+ParameterSet params(std::initializer_list<std::pair<PNumber, const char*>> entries) {
+    ParameterSet set;
+    for (const auto& [p, v] : entries)
+        set.Set(p, v);
+    return set;
+}
+
+QByteArray doc(const char* configBody, const char* root = "zv_provision") {
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<") + root + " version=\"1\">\n" +
+           "    <config version=\"1\">\n" + configBody + "    </config>\n</" + root + ">\n";
+}
+
+TEST(XmlPrint, IndentedOneElementPerLineInAscendingOrder) {
+    EXPECT_EQ(PrintXmlConfig(params({{271, "1"}, {2, "admin"}})),
+              doc("        <P2>admin</P2>\n        <P271>1</P271>\n"));
+    EXPECT_EQ(PrintXmlConfig(params({{1, "a<b&c>\"d'"}})),
+              doc("        <P1>a&lt;b&amp;c&gt;\"d'</P1>\n"));
+}
+
+TEST(XmlPrint, IsWellFormedForXmllint) {
+    TempDir dir;
+    const QString path = dir.file("c.xml");
+    ASSERT_TRUE(WriteXmlFile(path, params({{1, "a<b&c"}, {2, ""}, {3, "caf\xc3\xa9"}, {4, "  x  "}})));
+    QByteArray out;
+    ASSERT_EQ(RunProgram("xmllint", {"--noout", path}, &out), 0);
+}
+
+TEST(XmlRead, FollowsTheReaderRules) {
+    const struct {
+        QByteArray text;
+        XmlReadStatus status;
+        std::vector<std::pair<PNumber, QByteArray>> expected;
+    } cases[] = {
+        {doc("<P2>admin</P2><P12></P12><P13/>"), XmlReadStatus::Ok, {{2, "admin"}, {12, ""}, {13, ""}}},
+        {doc("<p7>low</p7><P>skip</P><Px>skip</Px><Q1>skip</Q1><P8x>8</P8x>"), XmlReadStatus::Ok,
+         {{7, "low"}, {8, "8"}}},
+        {doc("<P5>first</P5><P5>second</P5>"), XmlReadStatus::Ok, {{5, "first"}}},
+        {doc("<P1>  a &amp; b  </P1><P2>&lt;&#65;&gt;</P2>"), XmlReadStatus::Ok,
+         {{1, "  a & b  "}, {2, "<A>"}}},
+        {doc("<P1>x</P1>", "other_root"), XmlReadStatus::Ok, {{1, "x"}}},
+        {"<zv_provision><version>1</version><config><P1>x</P1></config></zv_provision>",
+         XmlReadStatus::NoConfig, {}},
+        {"<zv_provision><Config><P1>x</P1></Config></zv_provision>", XmlReadStatus::NoConfig, {}},
+        {"<zv_provision/>", XmlReadStatus::NoConfig, {}},
+        {"<zv_provision><config>", XmlReadStatus::Unparsable, {}},
+        {"not xml at all", XmlReadStatus::Unparsable, {}},
+        {"", XmlReadStatus::Unparsable, {}},
+    };
+    for (const auto& c : cases) {
+        ParameterSet set = params({{999, "stale"}});
+        EXPECT_EQ(ParseXmlText(c.text, set), c.status) << c.text.constData();
+        ParameterSet expected;
+        if (c.status == XmlReadStatus::Unparsable)
+            expected.Set(999, "stale");
+        for (const auto& [p, v] : c.expected)
+            expected.Set(p, v);
+        EXPECT_TRUE(set == expected) << c.text.constData();
+    }
+}
+
+TEST(XmlFile, RoundTripsThroughTheFile) {
+    TempDir dir;
+    const ParameterSet set = params({{1, "a<b"}, {20, ""}, {300, "x\ny"}, {4, "caf\xc3\xa9"}});
+    ASSERT_TRUE(WriteXmlFile(dir.file("c.xml"), set));
+    EXPECT_EQ(DetectConfigFileKind(dir.file("c.xml")), ConfigFileKind::Xml);
+    ParameterSet back;
+    ASSERT_EQ(ReadXmlFile(dir.file("c.xml"), back), XmlReadStatus::Ok);
+    EXPECT_TRUE(back == set);
+    EXPECT_EQ(ReadXmlFile(dir.file("none.xml"), back), XmlReadStatus::Unparsable);
+}
+
+TEST(EncryptedXml, LengthIsTheNextMultipleOf16AboveTextPlusTerminator) {
+    const struct {
+        int printed;
+        int encrypted;
+    } cases[] = {{31, 48}, {32, 48}, {47, 64}, {0, 16}, {14, 16}, {15, 32}};
+    for (const auto& c : cases)
+        EXPECT_EQ(EncryptedXmlBytes(QByteArray(c.printed, 'x'), "").size(), c.encrypted) << c.printed;
+}
+
+TEST(EncryptedXml, DecryptsWithOpensslToTheDocumentAndZeroBytes) {
+    TempDir dir;
+    const ParameterSet set = params({{2, "admin"}, {271, "1"}, {3, "{$cfg_srv_path}"}});
+    for (const char* key : {"", "abc", "0123456789abcdef", "12G4"}) {
+        const QString path = dir.file("enc.xml");
+        ASSERT_TRUE(WriteEncryptedXmlFile(path, set, key));
+        const QByteArray bytes = ReadFileBytes(path);
+        EXPECT_EQ(bytes.size() % 16, 0);
+        EXPECT_EQ(DetectConfigFileKind(path), ConfigFileKind::Other);
+        QByteArray keyText = *key ? QByteArray(key) : QByteArray(kDefaultXmlKey);
+        const Aes128Block k = HexKeyToBytes(keyText);
+        const Aes128Block iv = CfgIv();
+        QByteArray plain;
+        ASSERT_EQ(RunProgram("openssl",
+                             {"enc", "-d", "-aes-128-cbc", "-nopad", "-K",
+                              QByteArray(reinterpret_cast<const char*>(k.data()), 16).toHex(), "-iv",
+                              QByteArray(reinterpret_cast<const char*>(iv.data()), 16).toHex(), "-in",
+                              path},
+                             &plain),
+                  0);
+        const QByteArray printed = PrintXmlConfig(set);
+        ASSERT_EQ(plain.left(printed.size()), printed) << key;
+        EXPECT_EQ(plain.mid(printed.size()), QByteArray(plain.size() - printed.size(), '\0'));
+        EXPECT_GE(plain.size() - printed.size(), 2);
+        EXPECT_LE(plain.size() - printed.size(), 17);
+    }
+}
+
+class XmlUpdate : public ::testing::Test {
+protected:
+    QString write(const QByteArray& text) { return dir.write("t.xml", text); }
+    TempDir dir;
+};
+
+TEST_F(XmlUpdate, RewritesTheFirstElementOfEachChangedNumberAndAppendsTheRest) {
+    const QString path = write(doc("        <P3>old</P3>\n        <P5>a</P5>\n        <P5>b</P5>\n"));
+    ParameterSet set = params({{3, "new3"}, {5, "new5"}, {900, "v900"}});
+    std::set<PNumber> changed = {3, 5, 900};
+    EXPECT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::Updated);
+    EXPECT_TRUE(changed.empty());
+    EXPECT_EQ(ReadFileBytes(path), doc("        <P3>new3</P3>\n        <P5>new5</P5>\n        <P5>b</P5>\n"
+                                       "        <P900>v900</P900>\n"));
+    EXPECT_FALSE(QFileInfo::exists(path + "~"));
+}
+
+TEST_F(XmlUpdate, KeepsEverythingElseAndChangesOnlyTheEditedLine) {
+    ParameterSet set = params({{1, "a"}, {2, "b"}, {3, "c"}});
+    const QString path = dir.file("t.xml");
+    ASSERT_TRUE(WriteXmlFile(path, set));
+    const QByteArray before = ReadFileBytes(path);
+    set.Set(2, "B");
+    std::set<PNumber> changed = {2};
+    ASSERT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::Updated);
+    QByteArray expected = before;
+    expected.replace("<P2>b</P2>", "<P2>B</P2>");
+    EXPECT_EQ(ReadFileBytes(path), expected);
+
+    const QString rich = write(
+        "<?xml version=\"1.0\"?>\n<zv_provision version=\"1\" x=\"y\">\n    <!-- note -->\n"
+        "    <config version=\"1\">\n        <other a=\"1\">t</other>\n        <P2>b</P2>\n"
+        "    </config>\n    <tail/>\n</zv_provision>\n");
+    changed = {2};
+    ASSERT_EQ(UpdateXmlFile(rich, set, changed), XmlUpdateStatus::Updated);
+    const QByteArray after = ReadFileBytes(rich);
+    for (const char* kept : {"<!-- note -->", "x=\"y\"", "<other a=\"1\">t</other>", "<tail/>", "<P2>B</P2>"})
+        EXPECT_TRUE(after.contains(kept)) << kept << "\n" << after.constData();
+}
+
+TEST_F(XmlUpdate, AMissingValueIsAddedEmptyToTheSet) {
+    const QString path = write(doc("        <P4>x</P4>\n"));
+    ParameterSet set;
+    std::set<PNumber> changed = {4};
+    ASSERT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::Updated);
+    EXPECT_TRUE(set.Contains(4));
+    EXPECT_EQ(set.Value(4), "");
+}
+
+TEST_F(XmlUpdate, RefusesFilesWithoutTheRootOrConfigAndKeepsChanges) {
+    for (const QByteArray& text : {doc("        <P1>x</P1>\n", "other_root"),
+                                   QByteArray("<zv_provision><P1>x</P1></zv_provision>"),
+                                   QByteArray("<zv_provision><config>")}) {
+        const QString path = write(text);
+        ParameterSet set = params({{1, "y"}});
+        std::set<PNumber> changed = {1};
+        EXPECT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::Refused);
+        EXPECT_EQ(changed, std::set<PNumber>{1});
+        EXPECT_EQ(ReadFileBytes(path), text);
+        EXPECT_FALSE(QFileInfo::exists(path + "~"));
+    }
+}
+
+TEST_F(XmlUpdate, NothingChangedWritesNothing) {
+    const QByteArray text = "<zv_provision><config><P1>x</P1></config></zv_provision>";
+    const QString path = write(text);
+    ParameterSet set = params({{1, "y"}});
+    std::set<PNumber> changed;
+    EXPECT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::NoChanges);
+    EXPECT_EQ(ReadFileBytes(path), text);
+}
+
+TEST_F(XmlUpdate, AMissingFileIsWrittenWhole) {
+    ParameterSet set = params({{1, "y"}, {2, "z"}});
+    std::set<PNumber> changed = {1};
+    EXPECT_EQ(UpdateXmlFile(dir.file("new.xml"), set, changed), XmlUpdateStatus::Created);
+    EXPECT_EQ(ReadFileBytes(dir.file("new.xml")), PrintXmlConfig(set));
+}
+
+TEST_F(XmlUpdate, AFailedSaveKeepsTheFileAndEmptiesChanges) {
+    const QByteArray text = doc("        <P1>x</P1>\n");
+    const QString path = write(text);
+    ParameterSet set;
+    set.Set(1, QByteArray(64 * 1024, 'n'));
+    std::set<PNumber> changed = {1};
+    {
+        FileSizeLimit limit(4096);
+        EXPECT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::SaveFailed);
+    }
+    EXPECT_TRUE(changed.empty());
+    EXPECT_EQ(ReadFileBytes(path), text);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.xml"});
+}
+
+}  // namespace
