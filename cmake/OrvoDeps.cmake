@@ -1,5 +1,5 @@
 # Every dependency comes from a Debian 12 package (scripts/install-deps installs them).
-find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets Test)
 find_package(Threads REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(PkgConfig REQUIRED)

@@ -8,7 +8,14 @@ function(orvo_library name)
     add_library(${name} STATIC ${sources})
     set_target_properties(${name} PROPERTIES AUTOMOC ON AUTORCC ON)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} PUBLIC ${ARGN})
+    # Project libraries are linked when they exist (a subsystem may not have sources yet).
+    foreach(dep ${ARGN})
+        if(dep MATCHES "^orvo_")
+            target_link_libraries(${name} PUBLIC $<TARGET_NAME_IF_EXISTS:${dep}>)
+        else()
+            target_link_libraries(${name} PUBLIC ${dep})
+        endif()
+    endforeach()
 endfunction()
 
 # orvo_test_folder(NAME [GUI] DEPS...): one GoogleTest program from every *.cpp of the current
