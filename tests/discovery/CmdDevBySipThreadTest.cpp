@@ -2,54 +2,15 @@
 
 #include "app/Notices.h"
 #include "app/Workers.h"
+#include "support/LoopbackPhone.h"
 #include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-// A phone on loopback: receives datagrams on an ephemeral port and may answer them.
-class LoopbackPhone {
-public:
-    LoopbackPhone() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~LoopbackPhone() { ::close(fd_); }
-    int port() const { return port_; }
-
-    // The next datagram within 5 s (empty if none); answers it with reply when given.
-    QByteArray receive(const QByteArray& reply = {}) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 5000) <= 0)
-            return {};
-        char buf[9000];
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (!reply.isEmpty())
-            ::sendto(fd_, reply.constData(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
-        return n > 0 ? QByteArray(buf, n) : QByteArray();
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 TEST(CmdDevBySipThreadTest, SendsEachKindOnceAsComposed) {
     LoopbackPhone phone;
