@@ -3,7 +3,7 @@
 #include "app/Notices.h"
 #include "config/BulkEncryptFixtures.h"
 #include "config/CfgCrypto.h"
-#include "config/FileFixtures.h"
+#include "config/ConfigFixtures.h"
 #include "config/XmlFile.h"
 
 #include <gtest/gtest.h>
