@@ -66,6 +66,8 @@ ToolEncryptController::~ToolEncryptController() {
     for (int code = ToolStatusLoadErr; code <= ToolStatusWait; ++code)
         notices_.RemoveHandler(code);
     if (worker_) {
+        // The end of the run must not free the worker while it is waited for here.
+        disconnect(worker_.get(), nullptr, this, nullptr);
         worker_->requestInterruption();
         CfgFileEncryptThread* worker = worker_.get();
         WaitHandlingNotices([worker] { return worker->isFinished(); });
