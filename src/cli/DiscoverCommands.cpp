@@ -107,8 +107,21 @@ int discover(const QStringList& rawArgs) {
         request.filter.mode = MacFilterChoice::Mode::Input;
         request.filter.input = args.value("filter");
     }
+    std::shared_ptr<ArpResolver> arp = MakeSystemArpResolver();
+    if (arp->Name() != "raw")
+        CliFail("discover",
+                "no packet socket (CAP_NET_RAW): ARP through the kernel's neighbour "
+                "table, which is slower");
+    driver.SetArpResolver(arp);
     driver.DDButtonClick(request);
-    WaitHandlingNotices([&] { return driver.DiscoveryState() == DiscoveryIdle; }, 5);
+    // Done when the run has finished, or as soon as the sweep has ended and every probe has
+    // answered (the page's run waits for its timer then; a script need not).
+    WaitHandlingNotices(
+        [&] {
+            return driver.DiscoveryState() == DiscoveryIdle ||
+                   (driver.SweepFinished() && driver.AnsweredCount() >= driver.FoundCount());
+        },
+        5);
 
     for (const auto& [number, d] : view.rows)
         CliPrint(QStringList{QString::number(number), d.online ? "ON" : "OFF", d.vendor, d.model,

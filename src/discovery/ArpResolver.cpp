@@ -176,9 +176,10 @@ class RawArpResolver : public ArpResolver {
     LinkCache links_;
 };
 
-// Longest time the kernel takes to resolve or give up (3 solicitations a second apart by
-// default), with a margin.
-constexpr int kKernelTimeoutMs = 3500;
+// How long the kernel's resolution is awaited. Its first solicitation goes out at once and a
+// host on the LAN answers within milliseconds; the kernel's own give-up (3 solicitations a
+// second apart by default) would triple a sweep's time for nothing.
+constexpr int kKernelTimeoutMs = 1000;
 constexpr int kKernelPollMs = 20;
 
 class KernelArpResolver : public ArpResolver {
