@@ -49,3 +49,17 @@ void WaitHandlingNotices(const std::function<bool()>& done, int pollMs) {
     poll.start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
+
+bool NoticeGate::Send(int code, const void* record) {
+    ++inFlight_;
+    const bool open = !closed_.load();
+    if (open)
+        transport_->Send(code, record);
+    --inFlight_;
+    return open;
+}
+
+void NoticeGate::Close() {
+    closed_.store(true);
+    WaitHandlingNotices([this] { return inFlight_.load() == 0; }, 1);
+}

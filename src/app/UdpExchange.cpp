@@ -1,9 +1,8 @@
 #include "app/UdpExchange.h"
 
-#include "app/Workers.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,11 +22,12 @@ bool UdpExchange(const QByteArray& address, int port, const QByteArray& message,
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0 &&
               ::send(fd, message.constData(), static_cast<size_t>(message.size()), 0) ==
                   static_cast<ssize_t>(message.size());
-    if (ok && waitMs > 0 && reply && Workers::WaitReadable(fd, waitMs)) {
-        char buffer[8192];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    pollfd p{fd, POLLIN, 0};
+    if (ok && waitMs > 0 && reply && ::poll(&p, 1, waitMs) == 1 && (p.revents & POLLIN)) {
+        QByteArray buffer(65536, Qt::Uninitialized);
+        const ssize_t n = ::recv(fd, buffer.data(), static_cast<size_t>(buffer.size()), 0);
         if (n > 0)
-            *reply = QByteArray(buffer, n);
+            *reply = buffer.left(n);
     }
     ::close(fd);
     return ok;

@@ -1,7 +1,6 @@
 #include "config/CfgFileEncryptThread.h"
 
 #include "app/Notices.h"
-#include "app/Workers.h"
 #include "config/BulkEncrypt.h"
 
 CfgFileEncryptThread::CfgFileEncryptThread(NoticeTransport* transport, QObject* parent)
@@ -31,7 +30,7 @@ void CfgFileEncryptThread::run() {
         return;
     }
     for (int row = startRow_; row < files_->size(); ++row) {
-        if (isInterruptionRequested() || Workers::StopRequested())
+        if (isInterruptionRequested())
             return;
         const CfgEncryptOutcome outcome =
             EncryptCfgFile(files_->at(row), outputDir_, key, overwrite_);

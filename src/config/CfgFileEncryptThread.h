@@ -22,7 +22,7 @@ struct Tag_ToolStatusReport {
 //
 // The thread does not free itself: its owner deletes it once finished() is emitted (or after
 // wait()), so it can never report to a transport that is gone. The transport must outlive it.
-// requestInterruption() (or the shutdown's Workers::StopAll) makes it stop after the file in
+// requestInterruption() makes it stop after the file in
 // hand, without a final report.
 class CfgFileEncryptThread : public QThread {
     Q_OBJECT

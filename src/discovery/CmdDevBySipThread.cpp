@@ -1,14 +1,16 @@
 #include "discovery/CmdDevBySipThread.h"
 
 #include "app/Notices.h"
+#include "app/ThreadName.h"
 #include "app/UdpExchange.h"
-#include "app/Workers.h"
 
 #include <cstdio>
+#include <system_error>
+#include <thread>
 
 CmdDevBySipThread::CmdDevBySipThread(DeviceCommandKind kind, int32_t row, int32_t port,
-                                     const QByteArray& address, NoticeTransport* notices)
-    : row_(row), notices_(notices) {
+                                     const QByteArray& address, std::shared_ptr<NoticeGate> notices)
+    : row_(row), notices_(std::move(notices)) {
     fields_.kind = kind;
     fields_.port = port;
     fields_.address = address;
@@ -20,26 +22,31 @@ void CmdDevBySipThread::SetIdentity(const QByteArray& identity) {
 }
 
 void CmdDevBySipThread::Start() {
-    Workers::StartDetached("CmdDevBySipThread", [this] {
-        run();
-        delete this;
-    });
+    std::unique_ptr<CmdDevBySipThread> self(this);
+    try {
+        std::thread([self = std::move(self)] { self->run(); }).detach();
+    } catch (const std::system_error&) {
+        // No thread: the command is dropped as a failed send would be.
+    }
 }
 
 void CmdDevBySipThread::run() {
+    NameCurrentThread("CmdDevBySipThread");
     const bool check = fields_.kind == DeviceCommandKind::OnlineCheck;
     QByteArray reply;
     if (!UdpExchange(fields_.address, fields_.port, Message(), check ? kAnswerWaitMs : 0, &reply))
         return;
-    if (!check || Workers::StopRequested())
+    if (!check || !notices_)
         return;
     RefreshResult result;
-    result.identity = identity_;
-    result.row = row_;
-    if (ParseOnlineCheckAnswer(reply, &result.model, &result.version)) {
+    result.info.identity = QString::fromUtf8(identity_);
+    result.info.row = row_;
+    QByteArray model, version;
+    if (ParseOnlineCheckAnswer(reply, &model, &version)) {
         result.online = 1;
-        result.vendor = "unknow";
+        result.info.vendor = kUnknown;
+        result.info.model = QString::fromUtf8(model);
+        result.info.version = QString::fromUtf8(version);
     }
-    if (notices_)
-        notices_->Send(RefreshResultNotice, &result);
+    notices_->Send(RefreshResultNotice, &result);
 }

@@ -1,30 +1,30 @@
 #pragma once
 
 #include "discovery/DeviceCommand.h"
+#include "discovery/DiscoveryRecords.h"
 
 #include <QByteArray>
 #include <cstdint>
+#include <memory>
 
-class NoticeTransport;
+class NoticeGate;
 
-// Record of RefreshResultNotice: online 1 when the answer held a User-Agent, else 0 (then
-// only identity, an empty version and row are filled).
+// Record of RefreshResultNotice: online 1 when the answer held a User-Agent, else 0 (then only
+// identity, an empty version and row of the device information are filled).
 struct RefreshResult {
     int online = 0;
-    QByteArray vendor;
-    QByteArray model;
-    QByteArray identity;
-    QByteArray version;
-    int32_t row = 0;
+    DeviceInfoRecord info;
 };
 
 // One SIP NOTIFY to one phone, sent once from a worker thread. Create it with new, fill it,
 // Start it and forget it: it frees itself when done. The online check (kind 0) waits up to
-// 10 seconds for the answer and reports it as RefreshResultNotice.
+// 10 seconds for the answer and reports it as RefreshResultNotice through the gate.
 class CmdDevBySipThread {
 public:
+    static constexpr int kAnswerWaitMs = 10000;
+
     CmdDevBySipThread(DeviceCommandKind kind, int32_t row, int32_t port, const QByteArray& address,
-                      NoticeTransport* notices);
+                      std::shared_ptr<NoticeGate> notices = nullptr);
 
     void SetUser(const QByteArray& user) { fields_.user = user; }
     // The URL; the PIN kinds send it with "$input.cfg" appended.
@@ -35,14 +35,11 @@ public:
     QByteArray Message() const { return ComposeDeviceCommand(fields_); }
     void Start();
 
-    static constexpr int kAnswerWaitMs = 10000;
-
 private:
-    ~CmdDevBySipThread() = default;
     void run();
 
     DeviceCommandFields fields_;
     int32_t row_;
     QByteArray identity_;
-    NoticeTransport* notices_;
+    std::shared_ptr<NoticeGate> notices_;
 };

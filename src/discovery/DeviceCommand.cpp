@@ -105,7 +105,7 @@ QByteArray ConvertMacText(const QByteArray& text, MacForm input, MacForm output)
     return {};
 }
 
-bool ParseOnlineCheckAnswer(const QByteArray& reply, QByteArray* model, QByteArray* version) {
+bool FindUserAgentValue(const QByteArray& reply, QByteArray* value) {
     const qsizetype at = reply.indexOf("User-Agent");
     if (at < 0)
         return false;
@@ -115,7 +115,14 @@ bool ParseOnlineCheckAnswer(const QByteArray& reply, QByteArray* model, QByteArr
     qsizetype end = i;
     while (end < reply.size() && reply[end] != '\r' && reply[end] != '\n')
         ++end;
-    QByteArray value = reply.mid(i, end - i);
+    *value = i < end ? reply.mid(i, end - i) : QByteArray();
+    return true;
+}
+
+bool ParseOnlineCheckAnswer(const QByteArray& reply, QByteArray* model, QByteArray* version) {
+    QByteArray value;
+    if (!FindUserAgentValue(reply, &value))
+        return false;
     while (value.endsWith(' '))
         value.chop(1);
     const qsizetype space = value.lastIndexOf(' ');

@@ -39,6 +39,10 @@ enum class MacForm {
 // Converts a MAC text between forms; letter case is kept. Separated output means Dashed.
 QByteArray ConvertMacText(const QByteArray& text, MacForm input, MacForm output);
 
+// The value of an answer's "User-Agent" header: after the name and the one character that
+// follows it (the colon) and any blanks, up to the line's end. False when there is none.
+bool FindUserAgentValue(const QByteArray& reply, QByteArray* value);
+
 // Model and version from an online-check answer: the User-Agent value's last word is the
 // version, the text before it the model; "unknow" for what is empty. False when the answer
 // holds no "User-Agent".

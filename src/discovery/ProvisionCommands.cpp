@@ -42,7 +42,7 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
     for (size_t i = 0; i < selection.size(); ++i) {
         const SelectedDevice& device = selection[i];
         auto* command = new CmdDevBySipThread(kind, static_cast<int32_t>(i), o.phonePort,
-                                              device.address, nullptr);
+                                              device.address);
         const QByteArray user = ConvertMacText(device.mac, MacForm::Separated, MacForm::MacPrefixed);
         command->SetUser(user);
         command->SetBody(url);
@@ -53,7 +53,7 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
     return {};
 }
 
-QString RefreshDevices(const std::vector<SelectedDevice>& selection, NoticeTransport* notices,
+QString RefreshDevices(const std::vector<SelectedDevice>& selection, std::shared_ptr<NoticeGate> notices,
                        int phonePort) {
     QString error = selectionError(selection);
     if (!error.isEmpty())

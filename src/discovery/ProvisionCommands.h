@@ -2,10 +2,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <vector>
 
 class MyLog;
-class NoticeTransport;
+class NoticeGate;
 
 // One selected grid row: its row number, address (column 4) and MAC text (column 5).
 struct SelectedDevice {
@@ -33,5 +34,5 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
 
 // Refresh: an online check to every selected phone; the answers come back as
 // RefreshResultNotice. Gives "LDDProError1" or "LDDProError2", or an empty text.
-QString RefreshDevices(const std::vector<SelectedDevice>& selection, NoticeTransport* notices,
+QString RefreshDevices(const std::vector<SelectedDevice>& selection, std::shared_ptr<NoticeGate> notices,
                        int phonePort = 60000);

@@ -1,12 +1,12 @@
 #include "servers/MyIPMCastClient.h"
 
 #include "app/Notices.h"
+#include "app/ThreadName.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -78,7 +78,7 @@ bool MyIPMCastClient::setUp() {
 }
 
 void MyIPMCastClient::run() {
-    pthread_setname_np(pthread_self(), "MyIPMCastClient");
+    NameCurrentThread("MyIPMCastClientThread");
     running_ = false;
     lastError_ = 0;
     if (setUp()) {

@@ -22,7 +22,7 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
     } else {
         return {};
     }
-    auto* command = new CmdDevBySipThread(kind, 0, analyser_.Port(), analyser_.Host(), nullptr);
+    auto* command = new CmdDevBySipThread(kind, 0, analyser_.Port(), analyser_.Host());
     command->SetUser(analyser_.Mac());
     command->SetCallId(analyser_.CallId());
     const QByteArray url = ConfigUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);

@@ -1,0 +1,32 @@
+// orvo-cli discover refuses what it cannot sweep before any packet goes out; its runs are
+// tested on the phone lab (tests/lab).
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CliDiscover, RefusesAnythingButOneOfTheComputersNetworks) {
+    const struct {
+        QStringList args;
+        const char* problem;
+    } cases[] = {
+        {{}, "--iface ADDR is needed"},
+        {{"--iface"}, "option --iface needs a value"},
+        {{"--iface", "127.0.0.1"}, "127.0.0.1 is not an address of this computer's networks"},
+        {{"--iface", "203.0.113.9"}, "203.0.113.9 is not an address of this computer's networks"},
+        {{"--iface", "10.0.0.1", "extra"}, "unexpected argument extra"},
+    };
+    for (const auto& c : cases) {
+        QByteArray out;
+        QByteArray err;
+        EXPECT_EQ(
+            RunProgram(BuiltProgram("orvo-cli"), QStringList{"discover"} + c.args, &out, &err), 1)
+            << c.problem;
+        EXPECT_TRUE(err.startsWith("orvo-cli: discover: ")) << err.toStdString();
+        EXPECT_TRUE(err.contains(c.problem)) << err.toStdString();
+        EXPECT_TRUE(out.isEmpty());
+    }
+}
+
+}  // namespace
