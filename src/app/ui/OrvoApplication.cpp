@@ -1,0 +1,23 @@
+#include "app/ui/OrvoApplication.h"
+
+#include "app/ui/Unit1.h"
+
+OrvoApplication::OrvoApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(TForm1::Title);
+    setApplicationDisplayName(TForm1::Title);
+    setDesktopFileName("orvo-provision-tool");
+}
+
+bool OrvoApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        if (exceptionHandler) {
+            try {
+                exceptionHandler(std::current_exception());
+            } catch (...) {
+            }
+        }
+        return false;
+    }
+}

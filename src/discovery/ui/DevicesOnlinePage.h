@@ -1,0 +1,59 @@
+#pragma once
+
+#include "app/AppContext.h"
+#include "discovery/ui/IpAddressGrid.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QWidget>
+
+// The "Devices Online" page: the network and MAC filter of a discovery run, the provisioning
+// mode, and the device grid with its popup menu.
+class DevicesOnlinePage : public QWidget {
+    Q_OBJECT
+  public:
+    DevicesOnlinePage(const AppContext& ctx, QWidget* parent);
+
+    ::IpAddressGrid* IpAddressGrid;
+    QLabel* SelfAddressLabel;
+    QComboBox* SelfAddressComboBox;
+    QGroupBox* MacFilterGB;
+    QRadioButton* MacFilterPredefinedRb;
+    QComboBox* MacFilterPredefinedCb;
+    QRadioButton* MacFilterInputRb;
+    QLineEdit* MacFilterInputEdit;
+    QGroupBox* ProvisionModeGB;
+    QRadioButton* ProvisionModeMacRb;
+    QRadioButton* ProvisionModePinRb;
+    QPushButton* DDButton;
+    QLabel* DiscoverProgressLabel;
+    QTimer* DDStopTimer;
+    QMenu* IpAddrGridPopupMenu;
+    QAction* ProvisionPopupBtn;
+    QAction* UpgradePopupBtn;
+    QAction* RefreshPopupBtn;
+
+    // Page shown; the first time it reads [MAC FILTER] and [PROVISION MODE].
+    void DevicesOnlineTabShow();
+    // Page left: [MAC FILTER] mode and input, [PROVISION MODE] mode into the settings.
+    void DevicesOnlineTabExit();
+
+    void DDButtonClick();
+    void DDStopTimerTimer();
+    void ProvisionPopupBtnClick();
+    void UpgradePopupBtnClick();
+    void RefreshPopupBtnClick();
+
+  private:
+    void readSettings();
+
+    const AppContext& ctx_;
+    bool shown_ = false;
+};
