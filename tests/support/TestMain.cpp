@@ -1,7 +1,10 @@
-#include <QCoreApplication>
+#include "support/TestEnvironment.h"
+
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
+    SetTestEnvironmentDefaults();
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
