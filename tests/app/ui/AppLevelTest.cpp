@@ -4,6 +4,7 @@
 #include "app/ui/QtDialogs.h"
 #include "servers/ui/ServerPage.h"
 
+#include <QMouseEvent>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
@@ -58,6 +59,32 @@ TEST_F(AppLevelTest, EscapedSocketFailuresGiveTheirMessageAndTheProgramGoesOn) {
         EXPECT_EQ(dialogs.messages(), c.messages);
         EXPECT_EQ(button->text(), c.buttonAfter);
     }
+}
+
+// A button handler that throws, reached by a real mouse click.
+TEST_F(AppLevelTest, AnExceptionFromAClickHandlerEndsInTheHandler) {
+    SupplyLanguages();
+    TForm1& w = Start();
+    w.show();
+    App()->exceptionHandler = [&w](std::exception_ptr e) { w.ApplicationEvents1Exception(e); };
+    QPushButton* button = w.ServerTab->MyPnpServerControlBtn;
+    int clicks = 0;
+    QObject::connect(button, &QPushButton::clicked, &w, [&] {
+        ++clicks;
+        throw SocketError(SocketError::Kind::InvalidSocket, EBADF, "bad");
+    });
+    w.PageControl1->setCurrentWidget(w.ServerTab);
+    for (int i = 0; i < 2; ++i) {
+        const QPointF at(button->rect().center());
+        QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, button->mapToGlobal(at),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(button, &press);
+        QCoreApplication::sendEvent(button, &release);
+    }
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(dialogs.messages(), QStringList({"LAppError2", "LAppError2"}));
 }
 
 TEST_F(AppLevelTest, AFailedBindLeavesTheCaptionWhenTheServerIsRunning) {
