@@ -1,5 +1,7 @@
 #include "discovery/ui/DevicesOnlinePage.h"
 
+#include "app/Dialogs.h"
+#include "app/InterfaceTable.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
 
@@ -101,7 +103,20 @@ void DevicesOnlinePage::DevicesOnlineTabShow() {
     if (shown_)
         return;
     shown_ = true;
+    IpAddressGrid->setColumnWidth(0, 30);
+    fillNetworkList();
     readSettings();
+}
+
+void DevicesOnlinePage::fillNetworkList() {
+    std::vector<InterfaceRow> rows;
+    if (!ReadInterfaceTable(&rows))
+        ctx_.dialogs->messageText("Sorry, can not get IP table!");
+    for (const InterfaceRow& row : rows)
+        if (row.AddressText() != "127.0.0.1")
+            SelfAddressComboBox->addItem(row.AddressText());
+    if (SelfAddressComboBox->count() > 0)
+        SelfAddressComboBox->setCurrentIndex(0);
 }
 
 void DevicesOnlinePage::readSettings() {

@@ -40,7 +40,8 @@ class DevicesOnlinePage : public QWidget {
     QAction* UpgradePopupBtn;
     QAction* RefreshPopupBtn;
 
-    // Page shown; the first time it reads [MAC FILTER] and [PROVISION MODE].
+    // Page shown; the first time it lists the local networks and reads [MAC FILTER] and
+    // [PROVISION MODE].
     void DevicesOnlineTabShow();
     // Page left: [MAC FILTER] mode and input, [PROVISION MODE] mode into the settings.
     void DevicesOnlineTabExit();
@@ -52,6 +53,7 @@ class DevicesOnlinePage : public QWidget {
     void RefreshPopupBtnClick();
 
   private:
+    void fillNetworkList();
     void readSettings();
 
     const AppContext& ctx_;
