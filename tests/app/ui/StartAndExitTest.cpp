@@ -160,7 +160,7 @@ TEST_F(StartTest, ModelListHoldsThePlainModelFolders) {
     EXPECT_EQ(models->currentIndex(), 0);
 }
 
-TEST_F(StartTest, ServerPageListsTheLocalAddressesAndTheLanguagesAtItsFirstShowing) {
+TEST_F(StartTest, PagesListTheLocalAddressesAndTheLanguagesAtTheirFirstShowing) {
     SupplyLanguages();
     Supply("ini/$default.ini");
     TForm1& w = Start();
@@ -180,10 +180,17 @@ TEST_F(StartTest, ServerPageListsTheLocalAddressesAndTheLanguagesAtItsFirstShowi
     EXPECT_EQ(w.ServerTab->LangOptCB->currentText(), "English");
     EXPECT_FALSE(w.ServerTab->ReservedLogFileAmountLabel->toolTip().isEmpty());
 
+    // The device page lists the same networks at its first showing.
+    w.PageControl1->setCurrentWidget(w.DevicesOnlineTab);
+    EXPECT_EQ(Items(w.DevicesOnlineTab->SelfAddressComboBox), expected);
+
     // Once only: a later showing does not fill the lists again.
     w.PageControl1->setCurrentWidget(w.ToolTab);
     w.PageControl1->setCurrentWidget(w.ServerTab);
     EXPECT_EQ(w.ServerTab->LangOptCB->count(), 2);
+    w.PageControl1->setCurrentWidget(w.DevicesOnlineTab);
+    EXPECT_EQ(w.DevicesOnlineTab->SelfAddressComboBox->count(), expected.size());
+    EXPECT_TRUE(dialogs.shown.isEmpty());
 }
 
 // The server page and the device page read their sections in one pass: a key that stands twice
