@@ -27,3 +27,24 @@ EscapedErrorReaction ClassifyEscapedException(std::exception_ptr error) {
     }
     return {};
 }
+
+namespace {
+EscapedExceptionHandler& handlerInForce() {
+    static EscapedExceptionHandler handler;
+    return handler;
+}
+}  // namespace
+
+void SetEscapedExceptionHandler(EscapedExceptionHandler handler) {
+    handlerInForce() = std::move(handler);
+}
+
+void ReportEscapedException(std::exception_ptr error) {
+    const EscapedExceptionHandler handler = handlerInForce();
+    if (!handler)
+        return;
+    try {
+        handler(error);
+    } catch (...) {
+    }
+}

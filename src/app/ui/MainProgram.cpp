@@ -26,13 +26,8 @@ int RunOrvoProvisionTool(int argc, char** argv, const std::function<void(TForm1&
                      [] { QApplication::closeAllWindows(); });
 
     TForm1 form;
-    app.exceptionHandler = [&form](std::exception_ptr error) {
-        form.ApplicationEvents1Exception(error);
-    };
     form.show();
     if (afterShow)
         QTimer::singleShot(0, &form, [&form, &afterShow] { afterShow(form); });
-    const int code = app.exec();
-    app.exceptionHandler = nullptr;
-    return code;
+    return app.exec();
 }

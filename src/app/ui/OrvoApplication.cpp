@@ -1,5 +1,6 @@
 #include "app/ui/OrvoApplication.h"
 
+#include "app/EscapedErrors.h"
 #include "app/ui/Unit1.h"
 
 OrvoApplication::OrvoApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -12,12 +13,7 @@ bool OrvoApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        if (exceptionHandler) {
-            try {
-                exceptionHandler(std::current_exception());
-            } catch (...) {
-            }
-        }
+        ReportEscapedException(std::current_exception());
         return false;
     }
 }

@@ -45,10 +45,12 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
     ctx_.notices = &notices_;
     ctx_.window = this;
     buildWindow();
+    SetEscapedExceptionHandler([this](std::exception_ptr e) { ApplicationEvents1Exception(e); });
     FormCreate();
 }
 
 TForm1::~TForm1() {
+    SetEscapedExceptionHandler(nullptr);
     FormDestroy();
     // The pages go before the objects they refer to.
     delete PageControl1;
@@ -102,14 +104,14 @@ void TForm1::buildWindow() {
     PageControl1->addTab(ToolTab, "Tools");
     PageControl1->setCurrentWidget(PhoneCfgTab);
     currentPage_ = PhoneCfgTab;
-    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
-        QWidget* next = PageControl1->widget(index);
-        if (next == currentPage_)
-            return;
-        pageExit(currentPage_);
-        currentPage_ = next;
-        pageShow(next);
-    });
+    connect(PageControl1, &QTabWidget::currentChanged, this, Guarded([this](int index) {
+                QWidget* next = PageControl1->widget(index);
+                if (next == currentPage_)
+                    return;
+                pageExit(currentPage_);
+                currentPage_ = next;
+                pageShow(next);
+            }));
 }
 
 void TForm1::FormCreate() {
@@ -159,7 +161,7 @@ void TForm1::showEvent(QShowEvent* event) {
     if (firstShown_)
         return;
     firstShown_ = true;
-    pageShow(currentPage_);
+    Guarded([this] { pageShow(currentPage_); })();
 }
 
 void TForm1::pageShow(QWidget* page) {

@@ -38,6 +38,8 @@ class TForm1 : public QWidget {
     // The application-level handler of an exception that escaped an event handler.
     void ApplicationEvents1Exception(std::exception_ptr error);
 
+    // The context the pages hold (by reference): later parts add their shared objects here.
+    AppContext& Context() { return ctx_; }
     const AppContext& Context() const { return ctx_; }
     SettingsStore& Settings() { return settings_; }
     Localization& Language() { return localization_; }

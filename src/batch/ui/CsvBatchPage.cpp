@@ -1,5 +1,6 @@
 #include "batch/ui/CsvBatchPage.h"
 
+#include "app/EscapedErrors.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
 
@@ -88,12 +89,16 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     CfgBatchToServerButton = captioned<QPushButton>(
         this, "CfgBatchToServerButton", "Batch to Built-in Server", {x + 185, 316, 175, 34});
 
-    connect(LoadCsvFileButton, &QPushButton::clicked, this, [this] { LoadCsvFileButtonClick(); });
-    connect(SaveCsvFileButton, &QPushButton::clicked, this, [this] { SaveCsvFileButtonClick(); });
-    connect(AddCsvRowButton, &QPushButton::clicked, this, [this] { AddCsvRowButtonClick(); });
-    connect(CfgBatchButton, &QPushButton::clicked, this, [this] { CfgBatchButtonClick(); });
+    connect(LoadCsvFileButton, &QPushButton::clicked, this,
+            Guarded([this] { LoadCsvFileButtonClick(); }));
+    connect(SaveCsvFileButton, &QPushButton::clicked, this,
+            Guarded([this] { SaveCsvFileButtonClick(); }));
+    connect(AddCsvRowButton, &QPushButton::clicked, this,
+            Guarded([this] { AddCsvRowButtonClick(); }));
+    connect(CfgBatchButton, &QPushButton::clicked, this,
+            Guarded([this] { CfgBatchButtonClick(); }));
     connect(CfgBatchToServerButton, &QPushButton::clicked, this,
-            [this] { CfgBatchToServerButtonClick(); });
+            Guarded([this] { CfgBatchToServerButtonClick(); }));
 }
 
 bool CsvBatchPage::eventFilter(QObject* watched, QEvent* event) {

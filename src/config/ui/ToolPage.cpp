@@ -1,6 +1,7 @@
 #include "config/ui/ToolPage.h"
 
 #include <QHeaderView>
+#include "app/EscapedErrors.h"
 
 namespace {
 
@@ -60,9 +61,12 @@ ToolPage::ToolPage(const AppContext& ctx, QWidget* parent) : QWidget(parent), ct
         ToolEncryptFileListGrid->setItem(0, c, cell);
     }
 
-    connect(ToolOutputDirBtn, &QPushButton::clicked, this, [this] { ToolOutputDirBtnClick(); });
-    connect(ToolInputFileBtn, &QPushButton::clicked, this, [this] { ToolInputFileBtnClick(); });
-    connect(ToolEncryptBtn, &QPushButton::clicked, this, [this] { ToolEncryptBtnClick(); });
+    connect(ToolOutputDirBtn, &QPushButton::clicked, this,
+            Guarded([this] { ToolOutputDirBtnClick(); }));
+    connect(ToolInputFileBtn, &QPushButton::clicked, this,
+            Guarded([this] { ToolInputFileBtnClick(); }));
+    connect(ToolEncryptBtn, &QPushButton::clicked, this,
+            Guarded([this] { ToolEncryptBtnClick(); }));
 }
 
 void ToolPage::ToolTabShow() {

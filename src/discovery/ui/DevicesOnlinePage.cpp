@@ -1,6 +1,7 @@
 #include "discovery/ui/DevicesOnlinePage.h"
 
 #include "app/Dialogs.h"
+#include "app/EscapedErrors.h"
 #include "app/InterfaceTable.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
@@ -56,14 +57,14 @@ DevicesOnlinePage::DevicesOnlinePage(const AppContext& ctx, QWidget* parent)
     MacFilterInputEdit = control<QLineEdit>(MacFilterGB, "MacFilterInputEdit", {112, 58, 246, 25});
     MacFilterInputEdit->setToolTip("Format: aa-bb-cc-");
     MacFilterInputEdit->setPlaceholderText("aa-bb-cc-");
-    connect(MacFilterInputEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
-        const QString lower = text.toLower();
-        if (lower != text) {
-            const int cursor = MacFilterInputEdit->cursorPosition();
-            MacFilterInputEdit->setText(lower);
-            MacFilterInputEdit->setCursorPosition(cursor);
-        }
-    });
+    connect(MacFilterInputEdit, &QLineEdit::textEdited, this, Guarded([this](const QString& text) {
+                const QString lower = text.toLower();
+                if (lower != text) {
+                    const int cursor = MacFilterInputEdit->cursorPosition();
+                    MacFilterInputEdit->setText(lower);
+                    MacFilterInputEdit->setCursorPosition(cursor);
+                }
+            }));
 
     ProvisionModeGB =
         captioned<QGroupBox>(this, "ProvisionModeGB", "Provision Mode", {x, 142, 370, 56});
@@ -88,15 +89,19 @@ DevicesOnlinePage::DevicesOnlinePage(const AppContext& ctx, QWidget* parent)
     UpgradePopupBtn = menuItem(IpAddrGridPopupMenu, "UpgradePopupBtn", "Upgrade");
     RefreshPopupBtn = menuItem(IpAddrGridPopupMenu, "RefreshPopupBtn", "Refresh");
     IpAddressGrid->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(IpAddressGrid, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        IpAddrGridPopupMenu->popup(IpAddressGrid->viewport()->mapToGlobal(at));
-    });
+    connect(IpAddressGrid, &QWidget::customContextMenuRequested, this,
+            Guarded([this](const QPoint& at) {
+                IpAddrGridPopupMenu->popup(IpAddressGrid->viewport()->mapToGlobal(at));
+            }));
 
-    connect(DDButton, &QPushButton::clicked, this, [this] { DDButtonClick(); });
-    connect(DDStopTimer, &QTimer::timeout, this, [this] { DDStopTimerTimer(); });
-    connect(ProvisionPopupBtn, &QAction::triggered, this, [this] { ProvisionPopupBtnClick(); });
-    connect(UpgradePopupBtn, &QAction::triggered, this, [this] { UpgradePopupBtnClick(); });
-    connect(RefreshPopupBtn, &QAction::triggered, this, [this] { RefreshPopupBtnClick(); });
+    connect(DDButton, &QPushButton::clicked, this, Guarded([this] { DDButtonClick(); }));
+    connect(DDStopTimer, &QTimer::timeout, this, Guarded([this] { DDStopTimerTimer(); }));
+    connect(ProvisionPopupBtn, &QAction::triggered, this,
+            Guarded([this] { ProvisionPopupBtnClick(); }));
+    connect(UpgradePopupBtn, &QAction::triggered, this,
+            Guarded([this] { UpgradePopupBtnClick(); }));
+    connect(RefreshPopupBtn, &QAction::triggered, this,
+            Guarded([this] { RefreshPopupBtnClick(); }));
 }
 
 void DevicesOnlinePage::DevicesOnlineTabShow() {

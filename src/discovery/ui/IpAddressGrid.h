@@ -5,6 +5,6 @@
 // The devices grid of the Devices Online page.
 class IpAddressGrid : public QTableWidget {
     Q_OBJECT
-public:
+  public:
     explicit IpAddressGrid(QWidget* parent = nullptr);
 };

@@ -1,5 +1,6 @@
 #include "servers/ui/ServerPage.h"
 
+#include "app/EscapedErrors.h"
 #include "app/InterfaceTable.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
@@ -81,10 +82,11 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
     LogSettingCB->setEditable(true);
 
     connect(HttpServerControlButton, &QPushButton::clicked, this,
-            [this] { HttpServerControlButtonClick(); });
+            Guarded([this] { HttpServerControlButtonClick(); }));
     connect(MyPnpServerControlBtn, &QPushButton::clicked, this,
-            [this] { MyPnpServerControlBtnClick(); });
-    connect(LangConfirmButton, &QPushButton::clicked, this, [this] { LangConfirmButtonClick(); });
+            Guarded([this] { MyPnpServerControlBtnClick(); }));
+    connect(LangConfirmButton, &QPushButton::clicked, this,
+            Guarded([this] { LangConfirmButtonClick(); }));
 }
 
 void ServerPage::FillLogSetting(int count) {

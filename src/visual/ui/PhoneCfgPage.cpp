@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QWheelEvent>
+#include "app/EscapedErrors.h"
 
 namespace {
 
@@ -59,10 +60,17 @@ PhoneCfgPage::PhoneCfgPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     reactFloatImage->installEventFilter(this);
 
     connect(CfgOutlineTreeView, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* node) { CfgOutlineTreeViewChange(node); });
+            Guarded([this](QTreeWidgetItem* node, QTreeWidgetItem*) {
+                CfgOutlineTreeViewChange(node);
+            }));
 }
 
 bool PhoneCfgPage::eventFilter(QObject* watched, QEvent* event) {
+    Guarded([this, watched, event] { dispatch(watched, event); })();
+    return QWidget::eventFilter(watched, event);
+}
+
+void PhoneCfgPage::dispatch(QObject* watched, QEvent* event) {
     const auto mouse = [event] { return static_cast<QMouseEvent*>(event); };
     if (watched == visualDevImg && event->type() == QEvent::MouseMove) {
         visualDevImgMouseMove(mouse());
@@ -81,7 +89,6 @@ bool PhoneCfgPage::eventFilter(QObject* watched, QEvent* event) {
                 ConfigScrollBoxMouseWheelUp(wheel);
         }
     }
-    return QWidget::eventFilter(watched, event);
 }
 
 void PhoneCfgPage::PhoneCfgTabShow() {

@@ -40,6 +40,9 @@ class PhoneCfgPage : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Calls the handler of a mouse or wheel event of the picture, its overlay or the panel.
+    void dispatch(QObject* watched, QEvent* event);
+
     const AppContext& ctx_;
     bool shown_ = false;
 };

@@ -1,6 +1,7 @@
 #include "visual/ui/TemplateBar.h"
 
 #include "app/DirectoryListing.h"
+#include "app/EscapedErrors.h"
 
 namespace {
 
@@ -42,11 +43,13 @@ TemplateBar::TemplateBar(const AppContext& ctx, QWidget* parent) : QWidget(paren
     ModelsCombox->setFont(arialPixels(12));
     place(ModelsCombox, 1096, 6, 145, 23);
 
-    connect(loadTemplateButton, &QPushButton::clicked, this, [this] { loadTemplateButtonClick(); });
-    connect(saveTemplateButton, &QPushButton::clicked, this, [this] { saveTemplateButtonClick(); });
+    connect(loadTemplateButton, &QPushButton::clicked, this,
+            Guarded([this] { loadTemplateButtonClick(); }));
+    connect(saveTemplateButton, &QPushButton::clicked, this,
+            Guarded([this] { saveTemplateButtonClick(); }));
     connect(saveAsTemplateButton, &QPushButton::clicked, this,
-            [this] { saveAsTemplateButtonClick(); });
-    connect(ModelsCombox, &QComboBox::activated, this, [this] { ModelsComboxSelect(); });
+            Guarded([this] { saveAsTemplateButtonClick(); }));
+    connect(ModelsCombox, &QComboBox::activated, this, Guarded([this] { ModelsComboxSelect(); }));
 }
 
 void TemplateBar::FillModelList(const QString& folder) {
