@@ -1,6 +1,5 @@
 #include "visual/ui/PhoneCfgPage.h"
 
-#include <QHeaderView>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include "app/EscapedErrors.h"
