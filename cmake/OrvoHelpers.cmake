@@ -18,14 +18,6 @@ function(orvo_library name)
     endforeach()
 endfunction()
 
-# The project's folders as defaults of ORVO_SOURCE_DIR and ORVO_BINARY_DIR in a test program
-# (support/TestEnvironment.h); ctest's ENVIRONMENT property carries only one variable through
-# gtest_discover_tests.
-function(orvo_test_environment name)
-    target_compile_definitions(${name} PRIVATE
-        ORVO_SOURCE_DIR_DEFAULT="${PROJECT_SOURCE_DIR}" ORVO_BINARY_DIR_DEFAULT="${PROJECT_BINARY_DIR}")
-endfunction()
-
 # orvo_test_folder(NAME [GUI] DEPS...): one GoogleTest program from every *.cpp of the current
 # folder; GUI programs run a QApplication (offscreen), the others a QCoreApplication.
 function(orvo_test_folder name)
@@ -44,9 +36,8 @@ function(orvo_test_folder name)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE orvo_test_support ${ARG_UNPARSED_ARGUMENTS} GTest::gtest)
-    orvo_test_environment(${name})
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+        PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endfunction()
 
 # Adds every immediate subfolder of the current folder that has a CMakeLists.txt.

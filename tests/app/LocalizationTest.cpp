@@ -1,17 +1,13 @@
 #include "app/DirectoryListing.h"
 #include "app/Localization.h"
 #include "app/SettingsStore.h"
+#include "support/QtPrinters.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
-#include <ostream>
-
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 

@@ -1,10 +1,7 @@
-#include "support/TestEnvironment.h"
-
-#include <gtest/gtest.h>
 #include <QCoreApplication>
+#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    SetTestEnvironmentDefaults();
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -2,6 +2,7 @@
 
 #include "app/EscapedErrors.h"
 #include "app/Numbers.h"
+#include "app/Workers.h"
 #include "app/ui/Captions.h"
 #include "batch/ui/CsvBatchPage.h"
 #include "config/ui/ToolPage.h"
@@ -196,6 +197,8 @@ void TForm1::FormDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
+    // No worker outlives the objects it reports to; their last notices are handled here.
+    Workers::StopAll(2000);
     cfg_.Clear();
     // Leaving the window fires no page exit: the active page's settings are taken here.
     pageExit(currentPage_);

@@ -114,9 +114,7 @@ TEST(QtDialogsFilter, BarSeparatedFiltersBecomeQtFilters) {
 // The program itself: SIGTERM and SIGINT close the window as its close button does.
 class ProgramTest : public ::testing::TestWithParam<int> {
   protected:
-    static QString Source(const QString& relative) {
-        return QString::fromLocal8Bit(qgetenv("ORVO_SOURCE_DIR")) + "/data/" + relative;
-    }
+    static QString Source(const QString& relative) { return SourcePath("data/" + relative); }
     TempDir dir;
 };
 

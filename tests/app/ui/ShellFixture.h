@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ui/Unit1.h"
+#include "support/QtPrinters.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
@@ -9,11 +10,6 @@
 #include <QFile>
 #include <QString>
 #include <memory>
-#include <ostream>
-
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 // A working folder for the main window: the supplied ini folder (or parts of it), the
 // process's current directory while the test runs, and the window with recorded dialogs.
@@ -25,9 +21,7 @@ class ShellFixture : public ::testing::Test {
         QDir::setCurrent(previousDir_);
     }
 
-    static QString SourceFile(const QString& relative) {
-        return QString::fromLocal8Bit(qgetenv("ORVO_SOURCE_DIR")) + "/" + relative;
-    }
+    static QString SourceFile(const QString& relative) { return SourcePath(relative); }
     // Copies a file of the supplied data folder into the working folder.
     void Supply(const QString& relative, const QString& as = {}) {
         dir.write(as.isEmpty() ? relative : as, ReadFileBytes(SourceFile("data/" + relative)));

@@ -1,11 +1,8 @@
-#include "support/TestEnvironment.h"
-
 #include "app/ui/OrvoApplication.h"
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    SetTestEnvironmentDefaults();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     OrvoApplication app(argc, argv);
