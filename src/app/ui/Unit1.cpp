@@ -45,6 +45,8 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
     ctx_.cfg = &cfg_;
     ctx_.notices = &notices_;
     ctx_.window = this;
+    // A window starts with workers allowed (a window closed before stopped them).
+    Workers::Reset();
     buildWindow();
     SetEscapedExceptionHandler([this](std::exception_ptr e) { ApplicationEvents1Exception(e); });
     FormCreate();

@@ -1,5 +1,6 @@
 #include "ShellFixture.h"
 #include "app/InterfaceTable.h"
+#include "app/Workers.h"
 #include "batch/ui/CsvBatchPage.h"
 #include "config/ui/ToolPage.h"
 #include "discovery/ui/DevicesOnlinePage.h"
@@ -10,6 +11,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QThread>
+#include <atomic>
 #include <functional>
 
 namespace {
@@ -320,6 +323,22 @@ TEST_F(StartTest, LeavingAPageStoresItsValuesInTheSettingsList) {
     w.PageControl1->setCurrentWidget(w.PhoneCfgTab);
     EXPECT_EQ(w.Settings().Read("[HTTP SERVER]", "built_in_port"), "9000");
     EXPECT_FALSE(QFileInfo::exists(SettingsFile()));  // only the exit writes the file
+}
+
+TEST_F(StartTest, ClosingEndsTheWorkersAndANewWindowAllowsThemAgain) {
+    SupplyLanguages();
+    Start();
+    std::atomic<bool> ended{false};
+    Workers::StartDetached("test-worker", [&] {
+        for (int i = 0; i < 1000 && !Workers::StopRequested(); ++i)
+            QThread::msleep(5);
+        ended = true;
+    });
+    Stop();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(Workers::LiveCount(), 0);
+    Start();
+    EXPECT_FALSE(Workers::StopRequested());
 }
 
 TEST_F(StartTest, VanishedWorkingDirectoryRunsWithoutLogOrSettings) {
