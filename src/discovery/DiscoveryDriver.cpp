@@ -3,9 +3,9 @@
 #include "app/Dialogs.h"
 #include "app/MyLog.h"
 #include "app/Notices.h"
+#include "discovery/CmdDevBySipThread.h"
 #include "discovery/DiscoveryView.h"
 #include "discovery/IpMacListManageThread.h"
-#include "app/Notices.h"
 #include "discovery/QueryDevInfoBySipThread.h"
 
 namespace {
@@ -35,12 +35,17 @@ DiscoveryDriver::DiscoveryDriver(NoticeTransport& notices, Dialogs& dialogs, MyL
     transport_.SetHandler(DeviceInfoNotice, [this](int, const void* record) {
         OnDeviceInfo(static_cast<const DeviceInfoRecord*>(record));
     });
+    transport_.SetHandler(RefreshResultNotice, [this](int, const void* record) {
+        if (record)
+            OnRefreshResult(*static_cast<const RefreshResult*>(record));
+    });
 }
 
 DiscoveryDriver::~DiscoveryDriver() {
     transport_.RemoveHandler(DeviceFoundNotice);
     transport_.RemoveHandler(SweepDoneNotice);
     transport_.RemoveHandler(DeviceInfoNotice);
+    transport_.RemoveHandler(RefreshResultNotice);
     gate_->Close();
     manager_.reset();
 }
@@ -221,4 +226,24 @@ void DiscoveryDriver::FinishRun(const char* logLine) {
     SetStopTimer(false);
     view_.RepaintDevices();
     Log(logLine);
+}
+
+void DiscoveryDriver::OnRefreshResult(const RefreshResult& result) {
+    const std::vector<int> numbers = devices_.NumbersByMac(result.info.identity);
+    if (numbers.empty())
+        return;  // the table was rebuilt meanwhile
+    const int number = numbers.front();
+    const Tag_DevInfo* device = devices_.Find(number);
+    bool changed = false;
+    if (result.online) {
+        if (device->online != 1)
+            changed = devices_.SetOnline(number, 1);
+        if (!result.info.version.isEmpty() && result.info.version != device->version)
+            changed = devices_.SetVersion(number, result.info.version) || changed;
+    } else if (device->online) {
+        changed = devices_.SetOnline(number, 0);
+    }
+    // The model column is never changed by a refresh; the row shows the table's values.
+    if (changed)
+        view_.DeviceChanged(number, *devices_.Find(number));
 }

@@ -18,6 +18,7 @@ class IpMacListManageThread;
 class MyLog;
 class NoticeGate;
 class NoticeTransport;
+struct RefreshResult;
 
 // DiscoveryState values.
 enum DiscoveryStateValue : int {
@@ -86,6 +87,11 @@ class DiscoveryDriver {
     void OnDeviceFound(const DeviceFoundRecord& record);
     void OnSweepDone();
     void OnDeviceInfo(const DeviceInfoRecord* record);
+    // The answer of a refresh command: online state and version of the device with that MAC.
+    void OnRefreshResult(const RefreshResult& result);
+
+    // The way workers of this driver (probes, refresh commands) report to the main thread.
+    std::shared_ptr<NoticeGate> Gate() const { return gate_; }
 
     // The filter of a run and the vendor name it leaves (kept when no entry gives one).
     static QString MacFilterOf(const MacFilterChoice& choice, QString* vendorName);

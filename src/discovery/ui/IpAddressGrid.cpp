@@ -195,12 +195,19 @@ IpAddressGrid::IpAddressGrid(QWidget* parent) : QWidget(parent) {
 
     popupMenu_ = new QMenu(this);
     popupMenu_->setObjectName("IpAddrGridPopupMenu");
-    connect(popupMenu_->addAction("Provision"), &QAction::triggered, this,
-            &IpAddressGrid::ProvisionPopupBtnClick);
-    connect(popupMenu_->addAction("Upgrade"), &QAction::triggered, this,
-            &IpAddressGrid::UpgradePopupBtnClick);
-    connect(popupMenu_->addAction("Refresh"), &QAction::triggered, this,
-            &IpAddressGrid::RefreshPopupBtnClick);
+    const struct {
+        const char* name;
+        const char* caption;
+        void (IpAddressGrid::*signal)();
+    } items[] = {{"ProvisionPopupBtn", "Provision", &IpAddressGrid::ProvisionPopupBtnClick},
+                 {"UpgradePopupBtn", "Upgrade", &IpAddressGrid::UpgradePopupBtnClick},
+                 {"RefreshPopupBtn", "Refresh", &IpAddressGrid::RefreshPopupBtnClick}};
+    for (const auto& item : items) {
+        QAction* action = popupMenu_->addAction(item.caption);
+        action->setObjectName(item.name);
+        action->setParent(popupMenu_);
+        connect(action, &QAction::triggered, this, item.signal);
+    }
 }
 
 int IpAddressGrid::RowCount() const {

@@ -1,0 +1,50 @@
+#include "app/EscapedErrors.h"
+
+#include "app/SocketError.h"
+
+#include <cerrno>
+
+EscapedErrorReaction ClassifyEscapedException(std::exception_ptr error) {
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const SocketError& e) {
+        switch (e.kind()) {
+            case SocketError::Kind::BindFailed:
+                return {"LAppError1", true};
+            case SocketError::Kind::AccessDenied:
+                return {"LAppError1", false};
+            case SocketError::Kind::InvalidSocket:
+                return {"LAppError2", false};
+            case SocketError::Kind::Closed:
+                return {};
+            case SocketError::Kind::Other:
+                return e.systemError() == EACCES ? EscapedErrorReaction{"LAppError1", false}
+                                                 : EscapedErrorReaction{};
+        }
+    } catch (...) {
+    }
+    return {};
+}
+
+namespace {
+EscapedExceptionHandler& handlerInForce() {
+    static EscapedExceptionHandler handler;
+    return handler;
+}
+}  // namespace
+
+void SetEscapedExceptionHandler(EscapedExceptionHandler handler) {
+    handlerInForce() = std::move(handler);
+}
+
+void ReportEscapedException(std::exception_ptr error) {
+    const EscapedExceptionHandler handler = handlerInForce();
+    if (!handler)
+        return;
+    try {
+        handler(error);
+    } catch (...) {
+    }
+}

@@ -1,0 +1,206 @@
+#include "app/ui/Unit1.h"
+
+#include "app/EscapedErrors.h"
+#include "app/Numbers.h"
+#include "app/ui/Captions.h"
+#include "batch/ui/CsvBatchPage.h"
+#include "config/ui/ToolPage.h"
+#include "discovery/ui/DevicesOnlinePage.h"
+#include "servers/ui/ServerPage.h"
+#include "visual/ui/PhoneCfgPage.h"
+#include "visual/ui/TemplateBar.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const char* const kLogPrefix = "QRV";
+
+// The process's current directory, empty when it cannot be determined (for example when it
+// has been removed).
+QString currentDirectory() {
+    const QString path = QDir::currentPath();
+    if (path.isEmpty() || path.size() > 1024 || !QFileInfo(path).isDir())
+        return {};
+    return path;
+}
+
+}  // namespace
+
+TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      ownDialogs_(dialogs ? nullptr : std::make_unique<QtDialogs>(&language_, this)),
+      dialogs_(dialogs ? dialogs : ownDialogs_.get()),
+      localization_(&language_, dialogs_),
+      cfg_(dialogs_, &log_) {
+    setObjectName("Form1");
+    ctx_.settings = &settings_;
+    ctx_.localization = &localization_;
+    ctx_.log = &log_;
+    ctx_.dialogs = dialogs_;
+    ctx_.cfg = &cfg_;
+    ctx_.notices = &notices_;
+    ctx_.window = this;
+    buildWindow();
+    SetEscapedExceptionHandler([this](std::exception_ptr e) { ApplicationEvents1Exception(e); });
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    SetEscapedExceptionHandler(nullptr);
+    FormDestroy();
+    // The pages go before the objects they refer to.
+    delete PageControl1;
+    delete Panel5;
+}
+
+void TForm1::SetLabelColor(QLabel* label, const QColor& color) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+}
+
+void TForm1::buildWindow() {
+    setWindowTitle(Title);
+    QFont font("Arial");
+    setFont(font);
+    setFixedSize(1240, 619);
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+
+    Panel5 = new QFrame(this);
+    Panel5->setObjectName("Panel5");
+    Panel5->setGeometry(0, 0, 1240, 30);
+    const auto label = [this](const char* name, const QString& text, int left, int width) {
+        auto* l = new QLabel(text, Panel5);
+        l->setObjectName(name);
+        l->setGeometry(left, 7, width, 18);
+        return l;
+    };
+    HttpServerLabel = label("HttpServerLabel", "HTTP Server:", 8, 84);
+    HttpServerStatusLabel = label("HttpServerStatusLabel", "Stop", 94, 150);
+    PnpServerLabel = label("PnpServerLabel", "PNP Server:", 250, 84);
+    PnpServerStatusLabel = label("PnpServerStatusLabel", "Stop", 336, 150);
+    SetLabelColor(HttpServerStatusLabel, StoppedColor());
+    SetLabelColor(PnpServerStatusLabel, StoppedColor());
+
+    TemplateBar1 = new TemplateBar(ctx_, Panel5);
+    TemplateBar1->setGeometry(TemplateBar::Left, 0, 1241 - TemplateBar::Left, 30);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    PageControl1->setGeometry(0, 32, 1250, 588);
+    PhoneCfgTab = new PhoneCfgPage(ctx_, PageControl1);
+    CsvBatchTab = new CsvBatchPage(ctx_, PageControl1);
+    DevicesOnlineTab = new DevicesOnlinePage(ctx_, PageControl1);
+    ServerTab = new ServerPage(ctx_, PageControl1);
+    ToolTab = new ToolPage(ctx_, PageControl1);
+    PageControl1->addTab(PhoneCfgTab, "Phone Configuration");
+    PageControl1->addTab(CsvBatchTab, "Cfg Batch");
+    PageControl1->addTab(DevicesOnlineTab, "Devices Online");
+    PageControl1->addTab(ServerTab, "L_ServersSettings");
+    PageControl1->addTab(ToolTab, "Tools");
+    PageControl1->setCurrentWidget(PhoneCfgTab);
+    currentPage_ = PhoneCfgTab;
+    connect(PageControl1, &QTabWidget::currentChanged, this, Guarded([this](int index) {
+                QWidget* next = PageControl1->widget(index);
+                if (next == currentPage_)
+                    return;
+                pageExit(currentPage_);
+                currentPage_ = next;
+                pageShow(next);
+            }));
+}
+
+void TForm1::FormCreate() {
+    // The device grid writes its own header row and the "1" of row 1.
+
+    TemplateBar1->FillModelList(QDir::current().filePath("models"));
+
+    workDir_ = currentDirectory();
+    workDirKnown_ = !workDir_.isEmpty();
+    ctx_.workDir = workDir_;
+    if (!workDirKnown_)
+        dialogs_->messageKey("LAppError3");
+
+    // Without a working directory no path is formed from it: no settings, no log.
+    if (workDirKnown_)
+        settings_.Load(workDir_);
+
+    localization_.SetWorkDir(workDir_);
+    localization_.applyCaptions = [](const LanguageTable& table) {
+        ApplyCaptionsToAllWindows(table);
+    };
+    localization_.Start(settings_);
+
+    const int totalCount = settings_.ReadInt(Setting::LogTotalCount);
+    log_.SetDirectory(workDir_);
+    log_.Open();
+    log_.Write(QByteArray(kLogPrefix) + " Opened!");
+    if (totalCount > 0) {
+        log_.TidyUp(totalCount);
+        log_.Write("LOGGER: Tide up. Only keep " + QByteArray::number(totalCount) + " log files.");
+    }
+    ServerTab->FillLogSetting(totalCount);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (firstShown_)
+        return;
+    firstShown_ = true;
+    Guarded([this] { pageShow(currentPage_); })();
+}
+
+void TForm1::pageShow(QWidget* page) {
+    shownPages_.insert(page);
+    if (page == PhoneCfgTab)
+        PhoneCfgTab->PhoneCfgTabShow();
+    else if (page == CsvBatchTab)
+        CsvBatchTab->CsvBatchTabShow();
+    else if (page == DevicesOnlineTab)
+        DevicesOnlineTab->DevicesOnlineTabShow();
+    else if (page == ServerTab)
+        ServerTab->ServerTabShow();
+    else if (page == ToolTab)
+        ToolTab->ToolTabShow();
+}
+
+void TForm1::pageExit(QWidget* page) {
+    // A page stores only what its showing has put into its controls.
+    if (!shownPages_.contains(page))
+        return;
+    if (page == CsvBatchTab)
+        CsvBatchTab->CsvBatchTabExit();
+    else if (page == DevicesOnlineTab)
+        DevicesOnlineTab->DevicesOnlineTabExit();
+    else if (page == ServerTab)
+        ServerTab->ServerTabExit();
+    else if (page == ToolTab)
+        ToolTab->ToolTabExit();
+}
+
+void TForm1::FormDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    cfg_.Clear();
+    // Leaving the window fires no page exit: the active page's settings are taken here.
+    pageExit(currentPage_);
+    if (workDirKnown_)
+        settings_.Save(workDir_);
+    settings_.Clear();
+    log_.Write(QByteArray(kLogPrefix) + " Closed!");
+    log_.Close();
+}
+
+void TForm1::ApplicationEvents1Exception(std::exception_ptr error) {
+    const EscapedErrorReaction reaction = ClassifyEscapedException(error);
+    if (reaction.messageKey.isEmpty())
+        return;
+    dialogs_->messageKey(reaction.messageKey);
+    if (reaction.resetHttpButton && !ctx_.httpServerActive())
+        ServerTab->HttpServerControlButton->setText("Start");
+}

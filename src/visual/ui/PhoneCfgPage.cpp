@@ -1,0 +1,111 @@
+#include "visual/ui/PhoneCfgPage.h"
+
+#include <QMouseEvent>
+#include <QWheelEvent>
+#include "app/EscapedErrors.h"
+
+namespace {
+
+QLabel* imageControl(const char* name, QWidget* parent) {
+    auto* image = new QLabel(parent);
+    image->setObjectName(name);
+    image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    image->setScaledContents(false);
+    return image;
+}
+
+}  // namespace
+
+PhoneCfgPage::PhoneCfgPage(const AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+    setObjectName("PhoneCfgTab");
+
+    visualDevImg = imageControl("visualDevImg", this);
+    visualDevImg->setGeometry(0, 0, 500, 550);
+    visualDevImg->setMouseTracking(true);
+    reactFloatImage = imageControl("reactFloatImage", this);
+    reactFloatImage->hide();
+    selectedFloatImage = imageControl("selectedFloatImage", this);
+    selectedFloatImage->setAttribute(Qt::WA_TransparentForMouseEvents);
+    selectedFloatImage->hide();
+    reactFloatImage->raise();
+    selectedFloatImage->raise();
+
+    CfgOutlineTreeView = new QTreeWidget(this);
+    CfgOutlineTreeView->setObjectName("CfgOutlineTreeView");
+    CfgOutlineTreeView->setGeometry(504, 0, 217, 550);
+    CfgOutlineTreeView->setHeaderHidden(true);
+    CfgOutlineTreeView->setColumnCount(1);
+    CfgOutlineTreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    CfgOutlineTreeView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    CfgOutlineTreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    CfgOutlineTreeView->setAllColumnsShowFocus(true);
+    CfgOutlineTreeView->setIndentation(19);
+
+    ConfigScrollBox = new QScrollArea(this);
+    ConfigScrollBox->setObjectName("ConfigScrollBox");
+    ConfigScrollBox->setGeometry(725, 0, 509, 550);
+    ConfigScrollBox->setFrameShape(QFrame::StyledPanel);
+    QFont font("Arial");
+    font.setPixelSize(13);
+    ConfigScrollBox->setFont(font);
+    ConfigScrollContent = new QWidget;
+    ConfigScrollContent->setObjectName("ConfigScrollContent");
+    ConfigScrollContent->resize(480, 10);
+    ConfigScrollBox->setWidget(ConfigScrollContent);
+    ConfigScrollBox->setWidgetResizable(false);
+    ConfigScrollBox->viewport()->installEventFilter(this);
+
+    visualDevImg->installEventFilter(this);
+    reactFloatImage->installEventFilter(this);
+
+    connect(CfgOutlineTreeView, &QTreeWidget::currentItemChanged, this,
+            Guarded([this](QTreeWidgetItem* node, QTreeWidgetItem*) {
+                CfgOutlineTreeViewChange(node);
+            }));
+}
+
+bool PhoneCfgPage::eventFilter(QObject* watched, QEvent* event) {
+    Guarded([this, watched, event] { dispatch(watched, event); })();
+    return QWidget::eventFilter(watched, event);
+}
+
+void PhoneCfgPage::dispatch(QObject* watched, QEvent* event) {
+    const auto mouse = [event] { return static_cast<QMouseEvent*>(event); };
+    if (watched == visualDevImg && event->type() == QEvent::MouseMove) {
+        visualDevImgMouseMove(mouse());
+    } else if (watched == reactFloatImage && event->type() == QEvent::MouseButtonPress) {
+        reactFloatImageMouseDown(mouse());
+    } else if (watched == reactFloatImage && event->type() == QEvent::MouseButtonRelease) {
+        reactFloatImageMouseUp(mouse());
+    } else if (watched == ConfigScrollBox->viewport()) {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            ConfigScrollBoxClick();
+        } else if (event->type() == QEvent::Wheel) {
+            auto* wheel = static_cast<QWheelEvent*>(event);
+            if (wheel->angleDelta().y() < 0)
+                ConfigScrollBoxMouseWheelDown(wheel);
+            else
+                ConfigScrollBoxMouseWheelUp(wheel);
+        }
+    }
+}
+
+void PhoneCfgPage::PhoneCfgTabShow() {
+    if (shown_)
+        return;
+    shown_ = true;
+}
+
+void PhoneCfgPage::visualDevImgMouseMove(QMouseEvent*) {}
+
+void PhoneCfgPage::reactFloatImageMouseDown(QMouseEvent*) {}
+
+void PhoneCfgPage::reactFloatImageMouseUp(QMouseEvent*) {}
+
+void PhoneCfgPage::CfgOutlineTreeViewChange(QTreeWidgetItem*) {}
+
+void PhoneCfgPage::ConfigScrollBoxClick() {}
+
+void PhoneCfgPage::ConfigScrollBoxMouseWheelDown(QWheelEvent*) {}
+
+void PhoneCfgPage::ConfigScrollBoxMouseWheelUp(QWheelEvent*) {}
