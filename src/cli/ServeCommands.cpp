@@ -50,7 +50,10 @@ int serve(const QStringList& rawArgs) {
     if (!numeric || port > 65535)
         return CliFail("serve", "--port must be a number from 0 (any free port) to 65535");
 
-    // The server threads inherit the blocked signals, so only sigwait below receives them.
+    // The server threads inherit the blocked signals, so only sigwait below receives them. An
+    // ignored signal would never arrive (a background job starts with SIGINT ignored).
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
