@@ -1,7 +1,11 @@
 #pragma once
 
+#include "config/ParameterSet.h"
+
 #include <QString>
 #include <csignal>
+#include <initializer_list>
+#include <utility>
 #include <sys/resource.h>
 
 // Makes every file write beyond `bytes` fail (EFBIG) while alive, also for root, so that tests
@@ -24,3 +28,10 @@ private:
     rlimit old_ {};
     void (*oldHandler_)(int) = nullptr;
 };
+
+inline ParameterSet MakeParams(std::initializer_list<std::pair<PNumber, const char*>> entries) {
+    ParameterSet set;
+    for (const auto& [p, v] : entries)
+        set.Set(p, v);
+    return set;
+}
