@@ -3,13 +3,13 @@
 #include "support/TempDir.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
-#include <poll.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <cerrno>
+#include <chrono>
 
 QByteArray CurlAnswer::header(const QByteArray& name) const {
     for (const QByteArray& line : headers.split('\n')) {
@@ -22,9 +22,11 @@ QByteArray CurlAnswer::header(const QByteArray& name) const {
 
 CurlAnswer Curl(const QString& url, const QStringList& extra) {
     TempDir dir;
-    QStringList args = {"--silent", "--path-as-is", "--max-time", "20",
-                        "--dump-header", dir.file("headers"), "--output", dir.file("body"),
-                        "--write-out", "%{http_code}\n%{content_type}"};
+    QStringList args = {"--silent",      "--path-as-is",
+                        "--max-time",    "20",
+                        "--dump-header", dir.file("headers"),
+                        "--output",      dir.file("body"),
+                        "--write-out",   "%{http_code}\n%{content_type}"};
     args << extra << url;
     CurlAnswer answer;
     QByteArray out;
@@ -41,9 +43,9 @@ int ConnectLoopback(quint16 port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    timeval timeout {10, 0};
+    timeval timeout{10, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in addr {};
+    sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -57,7 +59,8 @@ int ConnectLoopback(quint16 port) {
 bool SendAll(int fd, const QByteArray& bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -99,7 +102,7 @@ bool PeerCloses(int fd, int timeoutMs) {
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, int(left.count())) <= 0)
             continue;
         const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);

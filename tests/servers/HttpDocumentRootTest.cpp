@@ -6,9 +6,9 @@
 
 #include <QDir>
 
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace {
 
@@ -35,7 +35,7 @@ TEST(RequestPath, CutsQueryAndHostAndDecodesEscapes) {
 
 // Both ways of opening must keep every name inside the root.
 class DocumentRoot : public ::testing::TestWithParam<HttpDocumentRoot::Mode> {
-protected:
+  protected:
     void SetUp() override {
         dir_.write("secret", "s");
         dir_.write("root/cfg/a", "a");
@@ -57,12 +57,24 @@ TEST_P(DocumentRoot, OpensRegularFilesBelowTheRootOnly) {
         std::string path;
         bool opens;
     } cases[] = {
-        {"/cfg/a", true},         {"//cfg//a", true},       {"/fw/latest.rom", true},
-        {"/fw/cfg/a", true},      {"/./cfg/./a", true},     {"/cfg/missing", false},
-        {"/", false},             {"", false},              {"/cfg", false},
-        {"/empty/", false},       {"/fifo", false},         {"/../secret", false},
-        {"/cfg/../cfg/a", false}, {"/up", false},           {"/abs", false},
-        {"/top/etc/passwd", false}, {"/cfg/a/", false},     {std::string("/cfg/a\0b", 8), false},
+        {"/cfg/a", true},
+        {"//cfg//a", true},
+        {"/fw/latest.rom", true},
+        {"/fw/cfg/a", true},
+        {"/./cfg/./a", true},
+        {"/cfg/missing", false},
+        {"/", false},
+        {"", false},
+        {"/cfg", false},
+        {"/empty/", false},
+        {"/fifo", false},
+        {"/../secret", false},
+        {"/cfg/../cfg/a", false},
+        {"/up", false},
+        {"/abs", false},
+        {"/top/etc/passwd", false},
+        {"/cfg/a/", false},
+        {std::string("/cfg/a\0b", 8), false},
     };
     for (const auto& c : cases) {
         int error = 0;
@@ -80,6 +92,10 @@ TEST_P(DocumentRoot, OpensRegularFilesBelowTheRootOnly) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, DocumentRoot,
                          ::testing::Values(HttpDocumentRoot::Mode::Beneath,
-                                           HttpDocumentRoot::Mode::PathCheck));
+                                           HttpDocumentRoot::Mode::PathCheck),
+                         [](const auto& info) {
+                             return info.param == HttpDocumentRoot::Mode::Beneath ? "Beneath"
+                                                                                  : "PathCheck";
+                         });
 
 }  // namespace

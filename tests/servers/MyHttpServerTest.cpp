@@ -12,13 +12,13 @@
 #include <QThread>
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <stdexcept>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <chrono>
+#include <stdexcept>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -30,7 +30,7 @@ const QByteArray kSubject = "BUILT-IN HTTP SERVER responses to 127.0.0.1 with ";
 // A server on an ephemeral loopback port, its document root <base>/htdocs (so that <base> is
 // "outside" it) and its log in a folder of its own.
 class HttpServer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         QDir().mkpath(root());
         log_.SetDirectory(logDir_.path());
@@ -89,7 +89,8 @@ TEST_F(HttpServer, ServesFilesWithTypeLengthAndLogLine) {
         EXPECT_EQ(answer.contentType, c.contentType);
         EXPECT_EQ(answer.header("Content-Length"), QByteArray::number(bytes.size()));
         EXPECT_EQ(answer.header("Connection"), "close");
-        const QByteArray line = kSubject + "File " + root().toUtf8() + "/" + c.file.toUtf8() + "\r\n";
+        const QByteArray line =
+            kSubject + "File " + root().toUtf8() + "/" + c.file.toUtf8() + "\r\n";
         EXPECT_TRUE(logText().contains(line)) << logText().toStdString();
     }
 }
@@ -116,7 +117,8 @@ TEST_F(HttpServer, HeadAndPostAnswerLikeGet) {
     EXPECT_EQ(head.status, 200);
     EXPECT_EQ(head.header("Content-Length"), "5000");
     // Nothing follows the header of a HEAD answer, and the connection closes.
-    const QByteArray raw = ExchangeRaw(server_.Port(), "HEAD /fw/fw.rom HTTP/1.1\r\nHost: a\r\n\r\n");
+    const QByteArray raw =
+        ExchangeRaw(server_.Port(), "HEAD /fw/fw.rom HTTP/1.1\r\nHost: a\r\n\r\n");
     EXPECT_TRUE(raw.startsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_TRUE(raw.endsWith("\r\n\r\n")) << raw.toStdString();
 
@@ -184,9 +186,9 @@ TEST_F(HttpServer, OtherMethodsAndMalformedRequestsGetAnErrorAndNoLogLine) {
 TEST_F(HttpServer, ClosesTheConnectionAfterEveryAnswer) {
     put("cfg/a", "abc");
     // A keep-alive request still gets one answer and the close.
-    const QByteArray raw = ExchangeRaw(
-        server_.Port(),
-        "GET /cfg/a HTTP/1.1\r\nHost: a\r\nConnection: keep-alive\r\n\r\nGET /cfg/a HTTP/1.1\r\n\r\n");
+    const QByteArray raw = ExchangeRaw(server_.Port(),
+                                       "GET /cfg/a HTTP/1.1\r\nHost: a\r\nConnection: "
+                                       "keep-alive\r\n\r\nGET /cfg/a HTTP/1.1\r\n\r\n");
     EXPECT_TRUE(raw.startsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_TRUE(raw.endsWith("\r\n\r\nabc"));
     EXPECT_EQ(raw.count("HTTP/1.1"), 1);
@@ -202,8 +204,8 @@ TEST_F(HttpServer, ClosesConnectionsThatSendOrReadNothing) {
     const int trickle = ConnectLoopback(server_.Port());
     ASSERT_GE(trickle, 0);
     bool trickleClosed = false;
-    const QByteArray request = "GET /fw/big.rom HTTP/1.1\r\nHost: a\r\nX-Pad: " +
-                               QByteArray(200, 'p') + "\r\n\r\n";
+    const QByteArray request =
+        "GET /fw/big.rom HTTP/1.1\r\nHost: a\r\nX-Pad: " + QByteArray(200, 'p') + "\r\n\r\n";
     for (qsizetype i = 0; i < request.size() && !trickleClosed; ++i) {
         trickleClosed = !SendAll(trickle, request.mid(i, 1)) || PeerCloses(trickle, 50);
     }
@@ -214,7 +216,7 @@ TEST_F(HttpServer, ClosesConnectionsThatSendOrReadNothing) {
     const int stalled = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int small = 4096;
     setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in addr {};
+    sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(server_.Port());
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -247,7 +249,7 @@ TEST_F(HttpServer, IdleConnectionsDoNotKeepOthersFromBeingServed) {
 TEST_F(HttpServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
     restartWithTimeouts(500ms, 500ms);
     put("cfg/a", "a");
-    rlimit saved {};
+    rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
     // Room for a few dozen descriptors beyond those open now: the idle clients and their server
     // ends use them up.

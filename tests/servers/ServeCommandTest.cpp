@@ -6,20 +6,19 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
 
 namespace {
 
 // orvo-cli serve on an ephemeral loopback port; the port is read from its first line.
 class ServeCommand : public ::testing::Test {
-protected:
+  protected:
     void start(const QStringList& extra = {}) {
-        process_.start(BuiltProgram("orvo-cli"),
-                       QStringList {"serve", "--root", dir_.path(), "--port", "0", "--bind",
-                                    "127.0.0.1"} +
-                           extra);
+        process_.start(BuiltProgram("orvo-cli"), QStringList{"serve", "--root", dir_.path(),
+                                                             "--port", "0", "--bind", "127.0.0.1"} +
+                                                     extra);
         ASSERT_TRUE(process_.waitForStarted(10000));
         while (!output_.contains('\n') && process_.waitForReadyRead(10000))
             output_ += process_.readAllStandardOutput();
@@ -79,7 +78,8 @@ TEST_F(ServeCommand, ServesAndPrintsEachLogLineUntilSignalled) {
         const QString root = dir_.path();
         const QStringList expected = {
             "Built-in HTTP Server started! Port: " + QString::number(port_),
-            "BUILT-IN HTTP SERVER responses to 127.0.0.1 with File " + root + "/cfg/cfg02e5d2aabbcc",
+            "BUILT-IN HTTP SERVER responses to 127.0.0.1 with File " + root +
+                "/cfg/cfg02e5d2aabbcc",
             "BUILT-IN HTTP SERVER responses to 127.0.0.1 with 404. File " + root +
                 "/cfg/none NOT exist!",
             "Built-in HTTP Server stopped!",
@@ -116,7 +116,8 @@ TEST_F(ServeCommand, RefusesBadArgumentsAndBusyPorts) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
         QByteArray err;
-        EXPECT_EQ(RunProgram(BuiltProgram("orvo-cli"), QStringList {"serve"} + c.args, nullptr, &err), 1);
+        EXPECT_EQ(
+            RunProgram(BuiltProgram("orvo-cli"), QStringList{"serve"} + c.args, nullptr, &err), 1);
         EXPECT_TRUE(err.contains(c.problem.toUtf8())) << err.toStdString();
     }
     stop(SIGTERM);
