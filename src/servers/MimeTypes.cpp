@@ -61,25 +61,12 @@ void addMimeTypesFile(const char* path, MimeTable& table) {
     }
 }
 
-void addQtMimeTypes(MimeTable& table) {
-    const QMimeDatabase db;
-    for (const QMimeType& type : db.allMimeTypes()) {
-        const std::string name = type.name().toStdString();
-        for (const QString& suffix : type.suffixes()) {
-            // Compound suffixes ("tar.gz") never match a last extension.
-            if (!suffix.contains('.'))
-                table.emplace(lower(suffix.toStdString()), name);
-        }
-    }
-}
-
 const MimeTable& mimeTable() {
     static const MimeTable table = [] {
         MimeTable t;
         for (const auto& entry : kBuiltIn)
             t.emplace(entry[0], entry[1]);
         addMimeTypesFile("/etc/mime.types", t);
-        addQtMimeTypes(t);
         return t;
     }();
     return table;
@@ -95,11 +82,23 @@ const std::string& MimeTypeForFile(std::string_view fileName) {
     const auto dot = fileName.rfind('.');
     if (dot == std::string_view::npos || dot + 1 == fileName.size())
         return fallback;
+    const std::string extension = lower(fileName.substr(dot + 1));
     const MimeTable& table = mimeTable();
-    const auto it = table.find(lower(fileName.substr(dot + 1)));
-    return it == table.end() ? fallback : it->second;
+    const auto it = table.find(extension);
+    if (it != table.end())
+        return it->second;
+    // Qt's database knows more; it is asked by name only, never by reading the file.
+    thread_local std::string fromQt;
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(
+        "x." + QString::fromUtf8(extension.data(), qsizetype(extension.size())),
+        QMimeDatabase::MatchExtension);
+    if (!type.isValid() || type.isDefault())
+        return fallback;
+    fromQt = type.name().toStdString();
+    return fromQt;
 }
 
 void PrepareMimeTypes() {
     mimeTable();
+    QMimeDatabase().mimeTypeForFile("x.txt", QMimeDatabase::MatchExtension);
 }

@@ -11,14 +11,17 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
+#include <arpa/inet.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -104,190 +107,53 @@ std::string responseHead(const char* status, std::string_view contentType,
     return head;
 }
 
-// A parse failure, as opposed to a closed, failed or timed-out connection.
-bool isMalformed(const boost::system::error_code& ec) {
-    const auto& category = http::make_error_code(http::error::end_of_stream).category();
-    return ec.category() == category && ec != http::error::end_of_stream &&
-           ec != http::error::partial_message;
-}
-
 std::string errorText(int error) {
     char buf[256];
     return strerror_r(error, buf, sizeof buf);
 }
 
+class Worker;
+
 // One accepted connection: reads one request, answers it, closes. It lives on one worker's
-// event loop only, so its members need no lock.
+// event loop only, so its members need no lock. The socket is read and written directly; only
+// when it has to wait (no data yet, or the send buffer full) is it handed to the event loop,
+// which keeps the common short exchange down to a few system calls.
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(asio::io_context& ioc, Shared& shared)
-        : socket_(ioc), timer_(ioc), shared_(shared) {}
-    ~Connection() {
-        if (fileFd_ >= 0)
-            ::close(fileFd_);
-        if (counted_)
-            --shared_.connections;
-    }
+    Connection(Worker& worker, int fd, const sockaddr_storage& peer);
+    ~Connection();
 
-    tcp::socket& socket() { return socket_; }
-    tcp::endpoint& peer() { return peer_; }
-
-    void Run() {
-        counted_ = true;
-        ++shared_.connections;
-        boost::system::error_code ec;
-        socket_.non_blocking(true, ec);
-        if (ec)
-            return;
-        parser_.header_limit(kHeaderLimit);
-        parser_.body_limit(kBodyLimit);
-        // The whole request must arrive within the read time-out, however slowly it trickles.
-        armTimer(shared_.readTimeout);
-        http::async_read(socket_, buffer_, parser_,
-                         [self = shared_from_this()](const boost::system::error_code& ec, size_t) {
-                             self->onRead(ec);
-                         });
+    // Reads what has arrived and goes on from there.
+    void Start() { receive(); }
+    // Closes the connection when its time-out has passed.
+    void ExpireBefore(std::chrono::steady_clock::time_point now) {
+        if (deadline_ <= now)
+            close();
     }
 
   private:
-    void armTimer(milliseconds timeout) {
-        timer_.expires_after(timeout);
-        timer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
-            // A wait that expired just before the timer was re-armed must not count.
-            if (!ec && self->timer_.expiry() <= asio::steady_timer::clock_type::now())
-                self->close();
-        });
-    }
+    void receive();
+    void onRequest();
+    void answer(const http::request<http::string_body>& request);
+    void failed(const std::string& text);
+    void send();
+    // Waits, at most timeout, until the socket can be read or written, then calls next.
+    void wait(tcp::socket::wait_type type, milliseconds timeout, void (Connection::*next)());
+    void close();
+    QByteArray peerText() const;
 
-    void close() {
-        boost::system::error_code ec;
-        timer_.cancel();
-        socket_.close(ec);
-    }
-
-    void onRead(const boost::system::error_code& ec) {
-        if (ec) {
-            // A malformed request gets an answer; a closed, failed or timed-out one does not.
-            if (isMalformed(ec)) {
-                head_ = responseHead("400 Bad Request", "text/plain", 0);
-                send();
-            } else {
-                close();
-            }
-            return;
-        }
-        try {
-            answer(parser_.get());
-        } catch (const std::exception& e) {
-            failed(e.what());
-        }
-        send();
-    }
-
-    void failed(const std::string& text) {
-        if (fileFd_ >= 0)
-            ::close(fileFd_);
-        fileFd_ = -1;
-        body_ = text;
-        head_ = responseHead("500 Internal Server Error", "text/plain", body_.size());
-    }
-
-    void answer(const http::request<http::string_body>& request) {
-        const http::verb method = request.method();
-        if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
-            body_ = "405 Method Not Allowed\r\n";
-            head_ = responseHead("405 Method Not Allowed", "text/plain", body_.size(),
-                                 "Allow: GET, POST, HEAD\r\n");
-            return;
-        }
-        const bool headOnly = method == http::verb::head;
-        const auto target = request.target();
-        const std::string path = RequestPath(std::string_view(target.data(), target.size()));
-        const QByteArray file = shared_.rootBytes + QByteArray(path.data(), qsizetype(path.size()));
-        const QByteArray peer = QByteArray::fromStdString(peer_.address().to_string());
-
-        int error = 0;
-        off_t size = 0;
-        const int fd = shared_.documentRoot.Open(path, &error, &size);
-        if (fd < 0 && error == ENOENT) {
-            shared_.Log(kLogSubject + peer + " with 404. File " + file + " NOT exist!");
-            static const std::string notFound = "404 Not Found\r\n";
-            if (!headOnly)
-                body_ = notFound;
-            head_ = responseHead("404 Not Found", "text/plain", notFound.size());
-            return;
-        }
-        if (fd < 0) {
-            const std::string text = errorText(error);
-            shared_.Log(kLogSubject + peer + " with 500. File " + file + ": " +
-                        QByteArray::fromStdString(text));
-            failed(text);
-            if (headOnly)
-                body_.clear();
-            return;
-        }
-        shared_.Log(kLogSubject + peer + " with File " + file);
-        fileFd_ = fd;
-        offset_ = 0;
-        end_ = headOnly ? 0 : size;
-        head_ =
-            responseHead("200 OK", MimeTypeForFile(path), static_cast<unsigned long long>(size));
-    }
-
-    // Sends head_, then body_ or the file, as far as the socket takes them; waits for room when
-    // it is full.
-    void send() {
-        const int fd = socket_.native_handle();
-        for (;;) {
-            ssize_t n = 0;
-            const bool more = !body_.empty() || offset_ < end_;
-            if (sent_ < head_.size()) {
-                n = ::send(fd, head_.data() + sent_, head_.size() - sent_,
-                           MSG_NOSIGNAL | (more ? MSG_MORE : 0));
-                if (n > 0)
-                    sent_ += static_cast<size_t>(n);
-            } else if (!body_.empty()) {
-                n = ::send(fd, body_.data(), body_.size(), MSG_NOSIGNAL);
-                if (n > 0)
-                    body_.erase(0, static_cast<size_t>(n));
-            } else if (offset_ < end_) {
-                const size_t chunk =
-                    static_cast<size_t>(std::min<off_t>(end_ - offset_, kSendfileChunk));
-                n = ::sendfile(fd, fileFd_, &offset_, chunk);
-                // A file that shrank while being sent cannot keep its announced length.
-                if (n == 0)
-                    break;
-            } else {
-                break;
-            }
-            if (n >= 0)
-                continue;
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                armTimer(shared_.writeTimeout);
-                socket_.async_wait(
-                    tcp::socket::wait_write,
-                    [self = shared_from_this()](const boost::system::error_code& ec) {
-                        if (ec)
-                            self->close();
-                        else
-                            self->send();
-                    });
-                return;
-            }
-            break;
-        }
-        close();
-    }
-
-    tcp::socket socket_;
-    asio::steady_timer timer_;
-    tcp::endpoint peer_;
+    Worker& worker_;
     Shared& shared_;
-    bool counted_ = false;
-    beast::flat_buffer buffer_{kHeaderLimit};
+    int fd_;
+    sockaddr_storage peer_;
+    std::optional<tcp::socket> socket_;  // once the connection waits in the event loop
+    bool waiting_ = false;               // listed among the worker's waiting connections
+    std::list<Connection*>::iterator waitingAt_;
+    std::chrono::steady_clock::time_point deadline_;
+    std::chrono::steady_clock::time_point readDeadline_;
     http::request_parser<http::string_body> parser_;
+    char input_[kHeaderLimit];
+    size_t inputSize_ = 0;
     std::string head_;
     size_t sent_ = 0;
     std::string body_;
@@ -301,11 +167,18 @@ class Worker {
   public:
     explicit Worker(Shared& shared) : shared_(shared) {}
 
+    Shared& shared() { return shared_; }
     asio::io_context& context() { return ioc_; }
     tcp::acceptor& acceptor() { return acceptor_; }
 
+    std::list<Connection*>::iterator AddWaiting(Connection* connection) {
+        return waiting_.insert(waiting_.end(), connection);
+    }
+    void RemoveWaiting(std::list<Connection*>::iterator at) { waiting_.erase(at); }
+
     void Start() {
         accept();
+        sweep();
         thread_ = std::thread([this] {
             for (;;) {
                 try {
@@ -325,18 +198,25 @@ class Worker {
     }
 
   private:
+    // Takes every connection waiting to be accepted, then waits for more.
     void accept() {
-        auto connection = std::make_shared<Connection>(ioc_, shared_);
-        acceptor_.async_accept(
-            connection->socket(), connection->peer(),
-            [this, connection](const boost::system::error_code& ec) {
-                if (ec == asio::error::operation_aborted || !acceptor_.is_open())
-                    return;
-                if (!ec) {
-                    connection->Run();
-                } else if (ec == asio::error::no_descriptors || ec.value() == ENFILE ||
-                           ec == asio::error::no_buffer_space || ec == asio::error::no_memory) {
-                    // Out of descriptors: try again shortly, once time-outs have freed some.
+        acceptor_.async_wait(tcp::acceptor::wait_read, [this](const boost::system::error_code& ec) {
+            if (ec)
+                return;  // closed
+            for (int i = 0; i < 64; ++i) {
+                sockaddr_storage peer{};
+                socklen_t length = sizeof peer;
+                const int fd =
+                    ::accept4(acceptor_.native_handle(), reinterpret_cast<sockaddr*>(&peer),
+                              &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd >= 0) {
+                    std::make_shared<Connection>(*this, fd, peer)->Start();
+                    continue;
+                }
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    // Out of descriptors: try again once time-outs have freed some.
                     retry_.expires_after(milliseconds(100));
                     retry_.async_wait([this](const boost::system::error_code& ec) {
                         if (!ec)
@@ -344,16 +224,247 @@ class Worker {
                     });
                     return;
                 }
-                accept();
-            });
+                break;  // EAGAIN: none left
+            }
+            accept();
+        });
+    }
+
+    // Closes the waiting connections whose time-out has passed, a few times a second.
+    void sweep() {
+        const milliseconds shortest = std::min(shared_.readTimeout, shared_.writeTimeout);
+        sweep_.expires_after(std::clamp(shortest / 4, milliseconds(10), milliseconds(250)));
+        sweep_.async_wait([this](const boost::system::error_code& ec) {
+            if (ec)
+                return;
+            const auto now = std::chrono::steady_clock::now();
+            // Closing removes a connection from the list, so walk a copy.
+            std::vector<std::shared_ptr<Connection>> due;
+            for (Connection* connection : waiting_)
+                due.push_back(connection->shared_from_this());
+            for (const auto& connection : due)
+                connection->ExpireBefore(now);
+            sweep();
+        });
     }
 
     Shared& shared_;
+    // Declared before the event loop: connections still unlist themselves while the loop's
+    // pending handlers are destroyed.
+    std::list<Connection*> waiting_;
     asio::io_context ioc_{1};
     tcp::acceptor acceptor_{ioc_};
     asio::steady_timer retry_{ioc_};
+    asio::steady_timer sweep_{ioc_};
     std::thread thread_;
 };
+
+Connection::Connection(Worker& worker, int fd, const sockaddr_storage& peer)
+    : worker_(worker), shared_(worker.shared()), fd_(fd), peer_(peer) {
+    ++shared_.connections;
+    readDeadline_ = std::chrono::steady_clock::now() + shared_.readTimeout;
+    parser_.header_limit(kHeaderLimit);
+    parser_.body_limit(kBodyLimit);
+    parser_.eager(true);
+}
+
+Connection::~Connection() {
+    if (waiting_)
+        worker_.RemoveWaiting(waitingAt_);
+    if (fileFd_ >= 0)
+        ::close(fileFd_);
+    if (!socket_ && fd_ >= 0)
+        ::close(fd_);
+    --shared_.connections;
+}
+
+void Connection::receive() {
+    for (;;) {
+        const ssize_t n = ::recv(fd_, input_ + inputSize_, sizeof input_ - inputSize_, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The whole request must arrive within the read time-out, however slowly it trickles.
+            wait(tcp::socket::wait_read,
+                 std::chrono::duration_cast<milliseconds>(readDeadline_ -
+                                                          std::chrono::steady_clock::now()),
+                 &Connection::receive);
+            return;
+        }
+        if (n <= 0) {
+            close();  // closed by the peer, or failed
+            return;
+        }
+        inputSize_ += static_cast<size_t>(n);
+        boost::system::error_code ec;
+        size_t used = 0;
+        while (used < inputSize_ && !parser_.is_done()) {
+            const size_t step = parser_.put(asio::buffer(input_ + used, inputSize_ - used), ec);
+            used += step;
+            if (ec || step == 0)
+                break;
+        }
+        std::memmove(input_, input_ + used, inputSize_ - used);
+        inputSize_ -= used;
+        if (ec == http::error::need_more && inputSize_ == sizeof input_)
+            ec = http::error::header_limit;
+        if (ec && ec != http::error::need_more) {
+            head_ = responseHead("400 Bad Request", "text/plain", 0);
+            send();
+            return;
+        }
+        if (parser_.is_done()) {
+            onRequest();
+            return;
+        }
+    }
+}
+
+void Connection::onRequest() {
+    try {
+        answer(parser_.get());
+    } catch (const std::exception& e) {
+        failed(e.what());
+    }
+    send();
+}
+
+QByteArray Connection::peerText() const {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (peer_.ss_family == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(peer_).sin6_addr, text,
+                  sizeof text);
+    } else {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(peer_).sin_addr, text,
+                  sizeof text);
+    }
+    return QByteArray(text);
+}
+
+void Connection::failed(const std::string& text) {
+    if (fileFd_ >= 0)
+        ::close(fileFd_);
+    fileFd_ = -1;
+    offset_ = end_ = 0;
+    body_ = text;
+    head_ = responseHead("500 Internal Server Error", "text/plain", body_.size());
+}
+
+void Connection::answer(const http::request<http::string_body>& request) {
+    const http::verb method = request.method();
+    if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
+        body_ = "405 Method Not Allowed\r\n";
+        head_ = responseHead("405 Method Not Allowed", "text/plain", body_.size(),
+                             "Allow: GET, POST, HEAD\r\n");
+        return;
+    }
+    const bool headOnly = method == http::verb::head;
+    const auto target = request.target();
+    const std::string path = RequestPath(std::string_view(target.data(), target.size()));
+    const QByteArray file = shared_.rootBytes + QByteArray(path.data(), qsizetype(path.size()));
+
+    int error = 0;
+    off_t size = 0;
+    const int fd = shared_.documentRoot.Open(path, &error, &size);
+    if (fd < 0 && error == ENOENT) {
+        shared_.Log(kLogSubject + peerText() + " with 404. File " + file + " NOT exist!");
+        static const std::string notFound = "404 Not Found\r\n";
+        if (!headOnly)
+            body_ = notFound;
+        head_ = responseHead("404 Not Found", "text/plain", notFound.size());
+        return;
+    }
+    if (fd < 0) {
+        const std::string text = errorText(error);
+        shared_.Log(kLogSubject + peerText() + " with 500. File " + file + ": " +
+                    QByteArray::fromStdString(text));
+        failed(text);
+        if (headOnly)
+            body_.clear();
+        return;
+    }
+    shared_.Log(kLogSubject + peerText() + " with File " + file);
+    fileFd_ = fd;
+    offset_ = 0;
+    end_ = headOnly ? 0 : size;
+    head_ = responseHead("200 OK", MimeTypeForFile(path), static_cast<unsigned long long>(size));
+}
+
+// Sends head_, then body_ or the file, as far as the socket takes them; waits for room when it
+// is full.
+void Connection::send() {
+    for (;;) {
+        ssize_t n = 0;
+        const bool more = !body_.empty() || offset_ < end_;
+        if (sent_ < head_.size()) {
+            n = ::send(fd_, head_.data() + sent_, head_.size() - sent_,
+                       MSG_NOSIGNAL | (more ? MSG_MORE : 0));
+            if (n > 0)
+                sent_ += static_cast<size_t>(n);
+        } else if (!body_.empty()) {
+            n = ::send(fd_, body_.data(), body_.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                body_.erase(0, static_cast<size_t>(n));
+        } else if (offset_ < end_) {
+            const size_t chunk =
+                static_cast<size_t>(std::min<off_t>(end_ - offset_, kSendfileChunk));
+            n = ::sendfile(fd_, fileFd_, &offset_, chunk);
+            // A file that shrank while being sent cannot keep its announced length.
+            if (n == 0)
+                break;
+        } else {
+            break;  // all sent
+        }
+        if (n >= 0 || errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            wait(tcp::socket::wait_write, shared_.writeTimeout, &Connection::send);
+            return;
+        }
+        break;  // failed
+    }
+    close();
+}
+
+void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
+                      void (Connection::*next)()) {
+    if (!socket_) {
+        boost::system::error_code ec;
+        socket_.emplace(worker_.context());
+        socket_->assign(peer_.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd_, ec);
+        if (ec) {
+            socket_.reset();
+            close();
+            return;
+        }
+    }
+    if (!waiting_) {
+        waitingAt_ = worker_.AddWaiting(this);
+        waiting_ = true;
+    }
+    deadline_ = std::chrono::steady_clock::now() + timeout;
+    socket_->async_wait(type,
+                        [self = shared_from_this(), next](const boost::system::error_code& ec) {
+                            if (ec)
+                                self->close();  // closed by a time-out or by Stop
+                            else
+                                (self.get()->*next)();
+                        });
+}
+
+void Connection::close() {
+    if (waiting_) {
+        worker_.RemoveWaiting(waitingAt_);
+        waiting_ = false;
+    }
+    if (socket_) {
+        boost::system::error_code ec;
+        socket_->close(ec);
+    } else if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+}
 
 SocketError listenError(const boost::system::error_code& ec, quint16 port) {
     const int code = ec.value();
@@ -446,6 +557,8 @@ void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
         acceptor.bind(endpoint, ec);
     if (!ec)
         acceptor.listen(kBacklog, ec);
+    if (!ec)
+        acceptor.non_blocking(true, ec);  // accepting never blocks a worker
     if (ec)
         throw listenError(ec, port);
     const quint16 boundPort = acceptor.local_endpoint(ec).port();
