@@ -40,6 +40,8 @@ constexpr int kBacklog = 100;
 constexpr unsigned kHeaderLimit = 8 * 1024;
 constexpr unsigned kBodyLimit = 1024 * 1024;
 constexpr size_t kSendfileChunk = 1 << 20;
+// A fast reader of a large file lets the worker's other connections in after this much.
+constexpr off_t kTurnBytes = 4 << 20;
 const char kLogSubject[] = "BUILT-IN HTTP SERVER responses to ";
 
 // What every connection of one run reads; lives from Start to Stop.
@@ -393,6 +395,7 @@ void Connection::answer(const http::request<http::string_body>& request) {
 // Sends head_, then body_ or the file, as far as the socket takes them; waits for room when it
 // is full.
 void Connection::send() {
+    const off_t turnEnd = offset_ + kTurnBytes;
     for (;;) {
         ssize_t n = 0;
         const bool more = !body_.empty() || offset_ < end_;
@@ -412,6 +415,11 @@ void Connection::send() {
             // A file that shrank while being sent cannot keep its announced length.
             if (n == 0)
                 break;
+            if (offset_ >= turnEnd && offset_ < end_) {
+                deadline_ = std::chrono::steady_clock::now() + shared_.writeTimeout;  // progress
+                asio::post(worker_.context(), [self = shared_from_this()] { self->send(); });
+                return;
+            }
         } else {
             break;  // all sent
         }

@@ -3,6 +3,7 @@
 #include "app/MyLog.h"
 #include "app/SocketError.h"
 #include "servers/HttpClient.h"
+#include "support/QtPrinters.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <chrono>
 #include <stdexcept>
@@ -50,6 +52,23 @@ class HttpServer : public ::testing::Test {
         return QString("http://127.0.0.1:%1%2").arg(server_.Port()).arg(path);
     }
     QByteArray logText() const { return ReadFileBytes(log_.FileName()); }
+    // A client with a receive buffer of a few KB, connected to the server.
+    int smallWindowClient() const {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        timeval timeout{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(server_.Port());
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
     // Restarts the server with other time-outs.
     void restartWithTimeouts(std::chrono::milliseconds read, std::chrono::milliseconds write) {
         server_.Stop();
@@ -137,6 +156,29 @@ TEST_F(HttpServer, StreamsLargeFilesWhole) {
     const CurlAnswer answer = Curl(url("/fw/big.rom"));
     EXPECT_EQ(answer.status, 200);
     EXPECT_TRUE(answer.body == bytes);
+}
+
+TEST_F(HttpServer, SlowReadersThatKeepReadingAreNotCutOff) {
+    restartWithTimeouts(500ms, 500ms);
+    const QByteArray bytes(8 * 1024 * 1024, 's');
+    put("fw/slow.rom", bytes);
+    // A small window read with a pause after every few KB: about a second in all, beyond the
+    // write time-out, but never long without progress.
+    const int fd = smallWindowClient();
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendAll(fd, "GET /fw/slow.rom HTTP/1.1\r\nHost: a\r\n\r\n"));
+    QByteArray received;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        received.append(buf, n);
+        QThread::msleep(1);
+    }
+    ::close(fd);
+    EXPECT_TRUE(received.startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(received.endsWith(bytes)) << received.size();
 }
 
 TEST_F(HttpServer, RefusesPathsLeavingTheDocumentRoot) {

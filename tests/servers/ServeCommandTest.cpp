@@ -1,4 +1,5 @@
 #include "servers/HttpClient.h"
+#include "support/QtPrinters.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
