@@ -40,6 +40,8 @@ struct Options {
     int connections = 100;
     int wrkThreads = 2;
     int idle = 500;
+    int serverThreads = 0;  // 0: the server's own choice
+    bool log = true;        // --no-log 1 leaves the built-in server without a log (to see its cost)
 };
 
 struct WrkResult {
@@ -48,6 +50,7 @@ struct WrkResult {
     long long requests = 0;
     long long errors = 0;  // socket errors plus answers other than 2xx/3xx
     double p99Ms = 0;
+    double cpuUsPerRequest = 0;  // server CPU time per answered request
     QString errorText;
 };
 
@@ -132,6 +135,7 @@ class Nginx {
     }
 
     quint16 port() const { return port_; }
+    qint64 pid() const { return process_.processId(); }
 
   private:
     void writeConfig(const QString& root) {
@@ -192,6 +196,38 @@ class Nginx {
     QProcess process_;
     quint16 port_ = 0;
 };
+
+// CPU seconds (user + system) a process has used, all its threads together.
+double cpuSeconds(qint64 pid) {
+    QFile f(QString("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = f.readAll();
+    // Fields after the command name in parentheses: state is field 3, utime 14, stime 15.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of a process and its children (nginx's master and workers).
+double cpuSecondsWithChildren(qint64 pid) {
+    double total = cpuSeconds(pid);
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 child = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        QFile f("/proc/" + entry + "/stat");
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = f.readAll();
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == pid)
+            total += cpuSeconds(child);
+    }
+    return total;
+}
 
 double latencyMs(const QString& value, const QString& unit) {
     const double v = value.toDouble();
@@ -287,8 +323,9 @@ void print(const char* who, const WrkResult& r) {
         std::printf("  %-8s failed: %s\n", who, r.errorText.toUtf8().constData());
         return;
     }
-    std::printf("  %-8s %9.0f req/s  %9lld requests  %5lld errors  p99 %7.2f ms\n", who,
-                r.requestsPerSecond, r.requests, r.errors, r.p99Ms);
+    std::printf(
+        "  %-8s %9.0f req/s  %9lld requests  %5lld errors  p99 %7.2f ms  server CPU %5.1f us/req\n",
+        who, r.requestsPerSecond, r.requests, r.errors, r.p99Ms, r.cpuUsPerRequest);
 }
 
 int loadFigure() {
@@ -315,6 +352,10 @@ int main(int argc, char** argv) {
             options.wrkThreads = value;
         else if (args[i] == "--idle")
             options.idle = value;
+        else if (args[i] == "--server-threads")
+            options.serverThreads = value;
+        else if (args[i] == "--no-log")
+            options.log = value == 0;
     }
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
@@ -366,7 +407,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot open the log\n");
         return 1;
     }
-    MyHttpServer server(root, &log);
+    MyHttpServer server(root, options.log ? &log : nullptr);
+    if (options.serverThreads > 0)
+        server.SetThreadCount(options.serverThreads);
     server.Start(0, "127.0.0.1");
     Nginx nginx(dir.path() + "/nginx");
     if (!nginx.start(root, probe) || !answers200(server.Port(), probe)) {
@@ -377,26 +420,48 @@ int main(int argc, char** argv) {
     std::printf("wrk -t%d -c%d -d%ds, Connection: close, 1,000 files of %lld bytes; load %.2f\n",
                 options.wrkThreads, options.connections, options.seconds,
                 QFileInfo(root + "/cfg/cfg001565000000").size(), loadFigure() / 100.0);
-    std::vector<double> ratios;
+    // Each round measures both servers, in alternating order, so that a change of the machine's
+    // load from other work does not always favour the same one.
+    const auto measure = [&](bool builtIn, int threads, int connections) {
+        const qint64 pid = builtIn ? qint64(getpid()) : nginx.pid();
+        const double cpuBefore = builtIn ? cpuSeconds(pid) : cpuSecondsWithChildren(pid);
+        WrkResult r = runWrk(builtIn ? server.Port() : nginx.port(), script, threads, connections,
+                             options.seconds);
+        const double cpu = (builtIn ? cpuSeconds(pid) : cpuSecondsWithChildren(pid)) - cpuBefore;
+        if (r.requests > 0)
+            r.cpuUsPerRequest = cpu * 1e6 / double(r.requests);
+        return r;
+    };
+    std::vector<double> ratios, cpuRatios;
     for (int round = 1; round <= options.rounds; ++round) {
         std::printf("round %d (load %.2f)\n", round, loadFigure() / 100.0);
-        const WrkResult ours =
-            runWrk(server.Port(), script, options.wrkThreads, options.connections, options.seconds);
+        WrkResult ours, theirs;
+        if (round % 2) {
+            ours = measure(true, options.wrkThreads, options.connections);
+            theirs = measure(false, options.wrkThreads, options.connections);
+        } else {
+            theirs = measure(false, options.wrkThreads, options.connections);
+            ours = measure(true, options.wrkThreads, options.connections);
+        }
         print("built-in", ours);
-        const WrkResult theirs =
-            runWrk(nginx.port(), script, options.wrkThreads, options.connections, options.seconds);
         print("nginx", theirs);
-        if (ours.ran && theirs.ran && theirs.requestsPerSecond > 0) {
+        if (ours.ran && theirs.ran && theirs.requestsPerSecond > 0 && ours.cpuUsPerRequest > 0) {
             ratios.push_back(ours.requestsPerSecond / theirs.requestsPerSecond);
-            std::printf("  ratio    %.2f\n", ratios.back());
+            cpuRatios.push_back(theirs.cpuUsPerRequest / ours.cpuUsPerRequest);
+            std::printf("  ratio    %.2f req/s, %.2f CPU per request (nginx / built-in)\n",
+                        ratios.back(), cpuRatios.back());
         }
         std::fflush(stdout);
     }
-    if (!ratios.empty()) {
-        std::sort(ratios.begin(), ratios.end());
-        std::printf("median ratio built-in / nginx: %.2f (min %.2f, max %.2f)\n",
-                    ratios[ratios.size() / 2], ratios.front(), ratios.back());
-    }
+    const auto summary = [](const char* what, std::vector<double> v) {
+        if (v.empty())
+            return;
+        std::sort(v.begin(), v.end());
+        std::printf("median %s: %.2f (min %.2f, max %.2f)\n", what, v[v.size() / 2], v.front(),
+                    v.back());
+    };
+    summary("req/s built-in / nginx", ratios);
+    summary("CPU per request nginx / built-in", cpuRatios);
 
     std::printf("while %d idle connections are held open: wrk -t1 -c4 -d%ds\n", options.idle,
                 options.seconds);
@@ -404,7 +469,7 @@ int main(int argc, char** argv) {
         const quint16 port = builtIn ? server.Port() : nginx.port();
         IdleClients idle(port, options.idle);
         QThread::msleep(500);
-        const WrkResult r = runWrk(port, script, 1, 4, options.seconds);
+        const WrkResult r = measure(builtIn, 1, 4);
         print(builtIn ? "built-in" : "nginx", r);
         std::printf("           idle connections closed by the server and reopened: %d\n",
                     idle.reopened());
