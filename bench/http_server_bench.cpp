@@ -2,6 +2,7 @@
 // configuration files with "Connection: close" for a fixed time, alternately from each server,
 // and then a light client fetches files while 500 idle connections are held open.
 //   http_server_bench [--rounds N] [--seconds S] [--connections C] [--wrk-threads T]
+//                     [--idle N] [--server-threads N] [--no-log 1]
 // Needs wrk and nginx (scripts/install-deps bench). nginx runs as a child of this program on
 // 127.0.0.1 with its own configuration, pid, log and temporary paths, and is stopped at the end.
 #include "app/MyLog.h"
