@@ -12,6 +12,7 @@
 #include <boost/beast/http.hpp>
 
 #include <arpa/inet.h>
+#include <pthread.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <list>
@@ -182,6 +184,12 @@ class Worker {
         accept();
         sweep();
         thread_ = std::thread([this] {
+            // sendfile to a connection the peer has reset raises SIGPIPE, which would end the
+            // program; blocked here, the call fails with EPIPE instead.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
             for (;;) {
                 try {
                     ioc_.run();

@@ -271,6 +271,28 @@ TEST_F(HttpServer, ClosesConnectionsThatSendOrReadNothing) {
         ::close(fd);
 }
 
+TEST_F(HttpServer, ClientsThatGoAwayMidDownloadDoNotStopTheServer) {
+    put("fw/big.rom", QByteArray(32 * 1024 * 1024, 'g'));
+    put("cfg/a", "a");
+    for (int i = 0; i < 20; ++i) {
+        const int fd = smallWindowClient();
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, "GET /fw/big.rom HTTP/1.1\r\nHost: a\r\n\r\n"));
+        char buf[4096];
+        ASSERT_GT(::recv(fd, buf, sizeof buf, 0), 0);
+        if (i % 2) {
+            const linger reset{1, 0};  // close with a reset instead of a FIN
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+        ::close(fd);
+        QThread::msleep(20);
+    }
+    EXPECT_EQ(Curl(url("/cfg/a")).status, 200);
+    for (int i = 0; i < 100 && server_.ConnectionCount() > 0; ++i)
+        QThread::msleep(50);
+    EXPECT_EQ(server_.ConnectionCount(), 0);
+}
+
 TEST_F(HttpServer, IdleConnectionsDoNotKeepOthersFromBeingServed) {
     put("cfg/cfg02e5d2aabbcc", "mine");
     std::vector<int> idle;
