@@ -12,7 +12,9 @@
 #include <boost/beast/http.hpp>
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -130,10 +132,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Reads what has arrived and goes on from there.
     void Start() { receive(); }
     // Closes the connection when its time-out has passed.
-    void ExpireBefore(std::chrono::steady_clock::time_point now) {
-        if (deadline_ <= now)
-            close();
-    }
+    void ExpireBefore(std::chrono::steady_clock::time_point now);
 
   private:
     void receive();
@@ -145,6 +144,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void wait(tcp::socket::wait_type type, milliseconds timeout, void (Connection::*next)());
     void close();
     QByteArray peerText() const;
+    // Bytes sent and not yet taken by the peer.
+    int unacknowledged() const;
 
     Worker& worker_;
     Shared& shared_;
@@ -155,6 +156,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::list<Connection*>::iterator waitingAt_;
     std::chrono::steady_clock::time_point deadline_;
     std::chrono::steady_clock::time_point readDeadline_;
+    bool waitingToWrite_ = false;
+    int queued_ = 0;  // unacknowledged() when the wait to write began
     http::request_parser<http::string_body> parser_;
     char input_[kHeaderLimit];
     size_t inputSize_ = 0;
@@ -459,6 +462,9 @@ void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
         waiting_ = true;
     }
     deadline_ = std::chrono::steady_clock::now() + timeout;
+    waitingToWrite_ = type == tcp::socket::wait_write;
+    if (waitingToWrite_)
+        queued_ = unacknowledged();
     socket_->async_wait(type,
                         [self = shared_from_this(), next](const boost::system::error_code& ec) {
                             if (ec)
@@ -466,6 +472,27 @@ void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
                             else
                                 (self.get()->*next)();
                         });
+}
+
+int Connection::unacknowledged() const {
+    int bytes = 0;
+    return ::ioctl(fd_, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+}
+
+void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
+    if (deadline_ > now)
+        return;
+    // The socket reports room to write only once a good part of its buffer is free; a slow
+    // reader may take longer than the time-out for that while taking bytes all along.
+    if (waitingToWrite_) {
+        const int queued = unacknowledged();
+        if (queued < queued_) {
+            queued_ = queued;
+            deadline_ = now + shared_.writeTimeout;
+            return;
+        }
+    }
+    close();
 }
 
 void Connection::close() {
