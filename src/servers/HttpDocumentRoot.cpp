@@ -169,7 +169,8 @@ int HttpDocumentRoot::openChecked(const std::string& relative, int* error, off_t
         *error = isMissing(errno) ? ENOENT : errno;
         return -1;
     }
-    if (resolved.compare(0, root.size() + 1, root + "/") != 0 && !(root == "/"))
+    const std::string prefix = root == "/" ? root : root + "/";
+    if (resolved.compare(0, prefix.size(), prefix) != 0)
         return -1;
     int fd;
     do {
