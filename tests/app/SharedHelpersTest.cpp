@@ -117,8 +117,9 @@ TEST(Interfaces, LoopbackIsListedWithItsMaskAndRowsAreSorted) {
             loopback = true;
             EXPECT_EQ(rows[i].mask, 0xFF000000u);
         }
-        if (i > 0)
+        if (i > 0) {
             EXPECT_LE(rows[i - 1].address, rows[i].address);
+        }
     }
     EXPECT_TRUE(loopback);
     uint32_t a = 0;

@@ -2,32 +2,10 @@
 
 #include "config/ParameterSet.h"
 
-#include <QString>
-#include <csignal>
+#include "support/FileSizeLimit.h"
+
 #include <initializer_list>
 #include <utility>
-#include <sys/resource.h>
-
-// Makes every file write beyond `bytes` fail (EFBIG) while alive, also for root, so that tests
-// can watch a writer fail half-way.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_ {};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 inline ParameterSet MakeParams(std::initializer_list<std::pair<PNumber, const char*>> entries) {
     ParameterSet set;
