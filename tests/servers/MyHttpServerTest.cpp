@@ -14,10 +14,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <chrono>
 #include <stdexcept>
@@ -380,6 +382,31 @@ TEST_F(HttpServer, StartFailuresAreSocketErrors) {
     }
     EXPECT_THROW(second.Start(0, "not-an-address"), std::invalid_argument);
     EXPECT_FALSE(second.IsActive());
+}
+
+TEST_F(HttpServer, APrivilegedPortIsAccessDenied) {
+    // In a child process that is not root (it gives up root when it has it): ports below 1024
+    // need a privilege it lacks.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                               setresuid(65534, 65534, 65534) != 0))
+            _exit(3);
+        MyHttpServer privileged(root());
+        try {
+            privileged.Start(1, "127.0.0.1");
+        } catch (const SocketError& e) {
+            _exit(e.kind() == SocketError::Kind::AccessDenied && e.systemError() == EACCES ? 0 : 1);
+        } catch (...) {
+            _exit(4);
+        }
+        _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another kind, 2: bound, 3: could not drop root";
 }
 
 TEST_F(HttpServer, StartsWithoutADocumentRootAndServesItOnceItExists) {
