@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// The port text of the built-in server's page, checked: trimmed of blanks, digits only, a
+// number from 1025 to 65525.
+struct HttpServerPortCheck {
+    QString text;      // the trimmed text
+    int port = 0;      // its value, valid when errorKey is empty
+    QString errorKey;  // "LHttpPortError1" (not digits), "LHttpPortError2" (out of range) or empty
+
+    bool ok() const { return errorKey.isEmpty(); }
+};
+
+HttpServerPortCheck CheckHttpServerPort(const QString& portText);
+
+// "http://" + address + ":" + port + "/" + folder, e.g. "http://192.168.1.5:6000/cfg": the URL of
+// a folder of the built-in server that phones are told to fetch from.
+QString BuiltInServerUrl(const QString& address, const QString& port, const QString& folder);

@@ -1,0 +1,647 @@
+#include "servers/MyHttpServer.h"
+
+#include "app/MyLog.h"
+#include "app/SocketError.h"
+#include "servers/HttpDocumentRoot.h"
+#include "servers/MimeTypes.h"
+
+#include <QFile>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
+
+#include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <list>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using std::chrono::milliseconds;
+
+namespace {
+
+constexpr int kBacklog = 100;
+constexpr unsigned kHeaderLimit = 8 * 1024;
+constexpr unsigned kBodyLimit = 1024 * 1024;
+constexpr size_t kSendfileChunk = 1 << 20;
+// A fast reader of a large file lets the worker's other connections in after this much.
+constexpr off_t kTurnBytes = 4 << 20;
+const char kLogSubject[] = "BUILT-IN HTTP SERVER responses to ";
+
+// What every connection of one run reads; lives from Start to Stop.
+struct Shared {
+    Shared(const QString& root, MyLog* log, MyHttpServer::LineObserver observer, milliseconds read,
+           milliseconds write)
+        : documentRoot(QFile::encodeName(root).toStdString()),
+          rootBytes(QFile::encodeName(root)),
+          log(log),
+          observer(std::move(observer)),
+          readTimeout(read),
+          writeTimeout(write) {}
+
+    void Log(const QByteArray& message) const {
+        if (log)
+            log->Write(message);
+        if (observer)
+            observer(message);
+    }
+
+    HttpDocumentRoot documentRoot;
+    QByteArray rootBytes;
+    MyLog* log;
+    MyHttpServer::LineObserver observer;
+    milliseconds readTimeout;
+    milliseconds writeTimeout;
+    std::atomic<int> connections{0};
+};
+
+// "Sun, 06 Nov 1994 08:49:37 GMT", formatted once per second per thread.
+const std::string& httpDate() {
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    thread_local std::time_t last = -1;
+    thread_local std::string text;
+    const std::time_t now = std::time(nullptr);
+    if (now != last) {
+        std::tm t{};
+        gmtime_r(&now, &t);
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[t.tm_wday],
+                      t.tm_mday, months[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+        text = buf;
+        last = now;
+    }
+    return text;
+}
+
+std::string responseHead(const char* status, std::string_view contentType,
+                         unsigned long long length, const char* extra = "") {
+    std::string head;
+    head.reserve(200);
+    head += "HTTP/1.1 ";
+    head += status;
+    head += "\r\nDate: ";
+    head += httpDate();
+    head += "\r\nContent-Type: ";
+    head += contentType;
+    head += "\r\nContent-Length: ";
+    head += std::to_string(length);
+    head += "\r\nConnection: close\r\n";
+    head += extra;
+    head += "\r\n";
+    return head;
+}
+
+std::string errorText(int error) {
+    char buf[256];
+    return strerror_r(error, buf, sizeof buf);
+}
+
+class Worker;
+
+// One accepted connection: reads one request, answers it, closes. It lives on one worker's
+// event loop only, so its members need no lock. The socket is read and written directly; only
+// when it has to wait (no data yet, or the send buffer full) is it handed to the event loop,
+// which keeps the common short exchange down to a few system calls.
+class Connection : public std::enable_shared_from_this<Connection> {
+  public:
+    Connection(Worker& worker, int fd, const sockaddr_storage& peer);
+    ~Connection();
+
+    // Reads what has arrived and goes on from there.
+    void Start() { receive(); }
+    // Closes the connection when its time-out has passed.
+    void ExpireBefore(std::chrono::steady_clock::time_point now);
+
+  private:
+    void receive();
+    void onRequest();
+    void answer(const http::request<http::string_body>& request);
+    void failed(const std::string& text);
+    void send();
+    // Waits, at most timeout, until the socket can be read or written, then calls next.
+    void wait(tcp::socket::wait_type type, milliseconds timeout, void (Connection::*next)());
+    void close();
+    QByteArray peerText() const;
+    // Bytes sent and not yet taken by the peer.
+    int unacknowledged() const;
+
+    Worker& worker_;
+    Shared& shared_;
+    int fd_;
+    sockaddr_storage peer_;
+    std::optional<tcp::socket> socket_;  // once the connection waits in the event loop
+    bool waiting_ = false;               // listed among the worker's waiting connections
+    std::list<Connection*>::iterator waitingAt_;
+    std::chrono::steady_clock::time_point deadline_;
+    std::chrono::steady_clock::time_point readDeadline_;
+    bool waitingToWrite_ = false;
+    int queued_ = 0;  // unacknowledged() when the wait to write began
+    http::request_parser<http::string_body> parser_;
+    char input_[kHeaderLimit];
+    size_t inputSize_ = 0;
+    std::string head_;
+    size_t sent_ = 0;
+    std::string body_;
+    int fileFd_ = -1;
+    off_t offset_ = 0;
+    off_t end_ = 0;
+};
+
+// One thread with its own event loop and its own handle of the listening socket.
+class Worker {
+  public:
+    explicit Worker(Shared& shared) : shared_(shared) {}
+
+    Shared& shared() { return shared_; }
+    asio::io_context& context() { return ioc_; }
+    tcp::acceptor& acceptor() { return acceptor_; }
+
+    std::list<Connection*>::iterator AddWaiting(Connection* connection) {
+        return waiting_.insert(waiting_.end(), connection);
+    }
+    void RemoveWaiting(std::list<Connection*>::iterator at) { waiting_.erase(at); }
+
+    void Start() {
+        accept();
+        sweep();
+        thread_ = std::thread([this] {
+            // sendfile to a connection the peer has reset raises SIGPIPE, which would end the
+            // program; blocked here, the call fails with EPIPE instead.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+            for (;;) {
+                try {
+                    ioc_.run();
+                    return;
+                } catch (...) {
+                    // A failure in one handler must not end the thread serving the others.
+                }
+            }
+        });
+    }
+
+    void Stop() {
+        ioc_.stop();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+  private:
+    // Takes every connection waiting to be accepted, then waits for more.
+    void accept() {
+        acceptor_.async_wait(tcp::acceptor::wait_read, [this](const boost::system::error_code& ec) {
+            if (ec)
+                return;  // closed
+            for (int i = 0; i < 64; ++i) {
+                sockaddr_storage peer{};
+                socklen_t length = sizeof peer;
+                const int fd =
+                    ::accept4(acceptor_.native_handle(), reinterpret_cast<sockaddr*>(&peer),
+                              &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd >= 0) {
+                    std::make_shared<Connection>(*this, fd, peer)->Start();
+                    continue;
+                }
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    // Out of descriptors: try again once time-outs have freed some.
+                    retry_.expires_after(milliseconds(100));
+                    retry_.async_wait([this](const boost::system::error_code& ec) {
+                        if (!ec)
+                            accept();
+                    });
+                    return;
+                }
+                break;  // EAGAIN: none left
+            }
+            accept();
+        });
+    }
+
+    // Closes the waiting connections whose time-out has passed, a few times a second.
+    void sweep() {
+        const milliseconds shortest = std::min(shared_.readTimeout, shared_.writeTimeout);
+        sweep_.expires_after(std::clamp(shortest / 4, milliseconds(10), milliseconds(250)));
+        sweep_.async_wait([this](const boost::system::error_code& ec) {
+            if (ec)
+                return;
+            const auto now = std::chrono::steady_clock::now();
+            // Closing removes a connection from the list, so walk a copy.
+            std::vector<std::shared_ptr<Connection>> due;
+            for (Connection* connection : waiting_)
+                due.push_back(connection->shared_from_this());
+            for (const auto& connection : due)
+                connection->ExpireBefore(now);
+            sweep();
+        });
+    }
+
+    Shared& shared_;
+    // Declared before the event loop: connections still unlist themselves while the loop's
+    // pending handlers are destroyed.
+    std::list<Connection*> waiting_;
+    asio::io_context ioc_{1};
+    tcp::acceptor acceptor_{ioc_};
+    asio::steady_timer retry_{ioc_};
+    asio::steady_timer sweep_{ioc_};
+    std::thread thread_;
+};
+
+Connection::Connection(Worker& worker, int fd, const sockaddr_storage& peer)
+    : worker_(worker), shared_(worker.shared()), fd_(fd), peer_(peer) {
+    ++shared_.connections;
+    readDeadline_ = std::chrono::steady_clock::now() + shared_.readTimeout;
+    parser_.header_limit(kHeaderLimit);
+    parser_.body_limit(kBodyLimit);
+    parser_.eager(true);
+}
+
+Connection::~Connection() {
+    if (waiting_)
+        worker_.RemoveWaiting(waitingAt_);
+    if (fileFd_ >= 0)
+        ::close(fileFd_);
+    if (!socket_ && fd_ >= 0)
+        ::close(fd_);
+    --shared_.connections;
+}
+
+void Connection::receive() {
+    for (;;) {
+        const ssize_t n = ::recv(fd_, input_ + inputSize_, sizeof input_ - inputSize_, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The whole request must arrive within the read time-out, however slowly it trickles.
+            wait(tcp::socket::wait_read,
+                 std::chrono::duration_cast<milliseconds>(readDeadline_ -
+                                                          std::chrono::steady_clock::now()),
+                 &Connection::receive);
+            return;
+        }
+        if (n <= 0) {
+            close();  // closed by the peer, or failed
+            return;
+        }
+        inputSize_ += static_cast<size_t>(n);
+        boost::system::error_code ec;
+        size_t used = 0;
+        while (used < inputSize_ && !parser_.is_done()) {
+            const size_t step = parser_.put(asio::buffer(input_ + used, inputSize_ - used), ec);
+            used += step;
+            if (ec || step == 0)
+                break;
+        }
+        std::memmove(input_, input_ + used, inputSize_ - used);
+        inputSize_ -= used;
+        if (ec == http::error::need_more && inputSize_ == sizeof input_)
+            ec = http::error::header_limit;
+        if (ec && ec != http::error::need_more) {
+            head_ = responseHead("400 Bad Request", "text/plain", 0);
+            send();
+            return;
+        }
+        if (parser_.is_done()) {
+            onRequest();
+            return;
+        }
+    }
+}
+
+void Connection::onRequest() {
+    try {
+        answer(parser_.get());
+    } catch (const std::exception& e) {
+        failed(e.what());
+    }
+    send();
+}
+
+QByteArray Connection::peerText() const {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (peer_.ss_family == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(peer_).sin6_addr, text,
+                  sizeof text);
+    } else {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(peer_).sin_addr, text,
+                  sizeof text);
+    }
+    return QByteArray(text);
+}
+
+void Connection::failed(const std::string& text) {
+    if (fileFd_ >= 0)
+        ::close(fileFd_);
+    fileFd_ = -1;
+    offset_ = end_ = 0;
+    body_ = text;
+    head_ = responseHead("500 Internal Server Error", "text/plain", body_.size());
+}
+
+void Connection::answer(const http::request<http::string_body>& request) {
+    const http::verb method = request.method();
+    if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
+        body_ = "405 Method Not Allowed\r\n";
+        head_ = responseHead("405 Method Not Allowed", "text/plain", body_.size(),
+                             "Allow: GET, POST, HEAD\r\n");
+        return;
+    }
+    const bool headOnly = method == http::verb::head;
+    const auto target = request.target();
+    const std::string path = RequestPath(std::string_view(target.data(), target.size()));
+    const QByteArray file = shared_.rootBytes + QByteArray(path.data(), qsizetype(path.size()));
+
+    int error = 0;
+    off_t size = 0;
+    const int fd = shared_.documentRoot.Open(path, &error, &size);
+    if (fd < 0 && error == ENOENT) {
+        shared_.Log(kLogSubject + peerText() + " with 404. File " + file + " NOT exist!");
+        static const std::string notFound = "404 Not Found\r\n";
+        if (!headOnly)
+            body_ = notFound;
+        head_ = responseHead("404 Not Found", "text/plain", notFound.size());
+        return;
+    }
+    if (fd < 0) {
+        const std::string text = errorText(error);
+        shared_.Log(kLogSubject + peerText() + " with 500. File " + file + ": " +
+                    QByteArray::fromStdString(text));
+        failed(text);
+        if (headOnly)
+            body_.clear();
+        return;
+    }
+    shared_.Log(kLogSubject + peerText() + " with File " + file);
+    fileFd_ = fd;
+    offset_ = 0;
+    end_ = headOnly ? 0 : size;
+    head_ = responseHead("200 OK", MimeTypeForFile(path), static_cast<unsigned long long>(size));
+}
+
+// Sends head_, then body_ or the file, as far as the socket takes them; waits for room when it
+// is full.
+void Connection::send() {
+    const off_t turnEnd = offset_ + kTurnBytes;
+    for (;;) {
+        ssize_t n = 0;
+        const bool more = !body_.empty() || offset_ < end_;
+        if (sent_ < head_.size()) {
+            n = ::send(fd_, head_.data() + sent_, head_.size() - sent_,
+                       MSG_NOSIGNAL | (more ? MSG_MORE : 0));
+            if (n > 0)
+                sent_ += static_cast<size_t>(n);
+        } else if (!body_.empty()) {
+            n = ::send(fd_, body_.data(), body_.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                body_.erase(0, static_cast<size_t>(n));
+        } else if (offset_ < end_) {
+            const size_t chunk =
+                static_cast<size_t>(std::min<off_t>(end_ - offset_, kSendfileChunk));
+            n = ::sendfile(fd_, fileFd_, &offset_, chunk);
+            // A file that shrank while being sent cannot keep its announced length.
+            if (n == 0)
+                break;
+            if (offset_ >= turnEnd && offset_ < end_) {
+                deadline_ = std::chrono::steady_clock::now() + shared_.writeTimeout;  // progress
+                asio::post(worker_.context(), [self = shared_from_this()] { self->send(); });
+                return;
+            }
+        } else {
+            break;  // all sent
+        }
+        if (n >= 0 || errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            wait(tcp::socket::wait_write, shared_.writeTimeout, &Connection::send);
+            return;
+        }
+        break;  // failed
+    }
+    close();
+}
+
+void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
+                      void (Connection::*next)()) {
+    if (!socket_) {
+        boost::system::error_code ec;
+        socket_.emplace(worker_.context());
+        socket_->assign(peer_.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd_, ec);
+        if (ec) {
+            socket_.reset();
+            close();
+            return;
+        }
+    }
+    if (!waiting_) {
+        waitingAt_ = worker_.AddWaiting(this);
+        waiting_ = true;
+    }
+    deadline_ = std::chrono::steady_clock::now() + timeout;
+    waitingToWrite_ = type == tcp::socket::wait_write;
+    if (waitingToWrite_)
+        queued_ = unacknowledged();
+    socket_->async_wait(type,
+                        [self = shared_from_this(), next](const boost::system::error_code& ec) {
+                            if (ec)
+                                self->close();  // closed by a time-out or by Stop
+                            else
+                                (self.get()->*next)();
+                        });
+}
+
+int Connection::unacknowledged() const {
+    int bytes = 0;
+    return ::ioctl(fd_, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+}
+
+void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
+    if (deadline_ > now)
+        return;
+    // The socket reports room to write only once a good part of its buffer is free; a slow
+    // reader may take longer than the time-out for that while taking bytes all along.
+    if (waitingToWrite_) {
+        const int queued = unacknowledged();
+        if (queued < queued_) {
+            queued_ = queued;
+            deadline_ = now + shared_.writeTimeout;
+            return;
+        }
+    }
+    close();
+}
+
+void Connection::close() {
+    if (waiting_) {
+        worker_.RemoveWaiting(waitingAt_);
+        waiting_ = false;
+    }
+    if (socket_) {
+        boost::system::error_code ec;
+        socket_->close(ec);
+    } else if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+}
+
+SocketError listenError(const boost::system::error_code& ec, quint16 port) {
+    const int code = ec.value();
+    const auto kind =
+        code == EACCES ? SocketError::Kind::AccessDenied : SocketError::Kind::BindFailed;
+    return SocketError(kind, code,
+                       "cannot listen on port " + std::to_string(port) + ": " + ec.message());
+}
+
+int defaultThreadCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, 4u));
+}
+
+}  // namespace
+
+struct MyHttpServer::Impl {
+    QString documentRoot;
+    MyLog* log = nullptr;
+    LineObserver observer;
+    milliseconds readTimeout{5000};
+    milliseconds writeTimeout{5000};
+    int threadCount = defaultThreadCount();
+
+    // While active:
+    std::unique_ptr<Shared> shared;
+    std::vector<std::unique_ptr<Worker>> workers;
+    quint16 port = 0;
+};
+
+MyHttpServer::MyHttpServer(const QString& documentRoot, MyLog* log) : impl_(new Impl) {
+    impl_->documentRoot = documentRoot;
+    impl_->log = log;
+}
+
+MyHttpServer::~MyHttpServer() {
+    Stop();
+}
+
+void MyHttpServer::SetDocumentRoot(const QString& documentRoot) {
+    impl_->documentRoot = documentRoot;
+}
+
+QString MyHttpServer::DocumentRoot() const {
+    return impl_->documentRoot;
+}
+
+void MyHttpServer::SetLog(MyLog* log) {
+    impl_->log = log;
+}
+
+void MyHttpServer::SetLineObserver(LineObserver observer) {
+    impl_->observer = std::move(observer);
+}
+
+void MyHttpServer::SetTimeouts(milliseconds read, milliseconds write) {
+    impl_->readTimeout = read;
+    impl_->writeTimeout = write;
+}
+
+void MyHttpServer::SetThreadCount(int count) {
+    impl_->threadCount = std::max(1, count);
+}
+
+void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
+    if (IsActive())
+        return;
+    asio::ip::address address = asio::ip::address_v4::any();
+    if (!bindAddress.isEmpty()) {
+        boost::system::error_code ec;
+        address = asio::ip::make_address(bindAddress.toStdString(), ec);
+        if (ec)
+            throw std::invalid_argument("not an IP address: " + bindAddress.toStdString());
+    }
+    PrepareMimeTypes();
+
+    auto shared = std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->observer,
+                                           impl_->readTimeout, impl_->writeTimeout);
+    std::vector<std::unique_ptr<Worker>> workers;
+    for (int i = 0; i < impl_->threadCount; ++i)
+        workers.push_back(std::make_unique<Worker>(*shared));
+
+    const tcp::endpoint endpoint(address, port);
+    tcp::acceptor& acceptor = workers[0]->acceptor();
+    boost::system::error_code ec;
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (!ec)
+        acceptor.listen(kBacklog, ec);
+    if (!ec)
+        acceptor.non_blocking(true, ec);  // accepting never blocks a worker
+    if (ec)
+        throw listenError(ec, port);
+    const quint16 boundPort = acceptor.local_endpoint(ec).port();
+    // Every worker accepts on its own handle of the one listening socket.
+    for (size_t i = 1; i < workers.size(); ++i) {
+        const int fd = ::dup(acceptor.native_handle());
+        if (fd < 0 || workers[i]->acceptor().assign(endpoint.protocol(), fd, ec)) {
+            if (fd >= 0)
+                ::close(fd);
+            throw listenError(
+                ec ? ec : boost::system::error_code(errno, boost::system::system_category()), port);
+        }
+    }
+
+    impl_->shared = std::move(shared);
+    impl_->workers = std::move(workers);
+    impl_->port = boundPort;
+    for (auto& worker : impl_->workers)
+        worker->Start();
+}
+
+void MyHttpServer::Stop() {
+    if (!IsActive())
+        return;
+    for (auto& worker : impl_->workers)
+        worker->Stop();
+    // Destroying the event loops closes the listening socket and every connection.
+    impl_->workers.clear();
+    impl_->shared.reset();
+    impl_->port = 0;
+}
+
+bool MyHttpServer::IsActive() const {
+    return impl_->shared != nullptr;
+}
+
+quint16 MyHttpServer::Port() const {
+    return impl_->port;
+}
+
+int MyHttpServer::ConnectionCount() const {
+    return impl_->shared ? impl_->shared->connections.load() : 0;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class MyLog;
+
+// The built-in HTTP server. It answers GET, POST and HEAD with the regular file of that path
+// below the document root (200, Content-Type by extension, Content-Length, the body sent from
+// disk) or with 404, closes the connection after every answer, and writes one log line per
+// request. A few threads run an event loop each; a connection that sends or reads nothing is
+// closed after the time-outs, so idle connections never keep others from being served.
+// Start, Stop and the setters are for one controlling thread (the main thread).
+class MyHttpServer {
+  public:
+    // Receives every request's log message (as given to the log) on a server thread.
+    using LineObserver = std::function<void(const QByteArray& message)>;
+
+    explicit MyHttpServer(const QString& documentRoot = {}, MyLog* log = nullptr);
+    ~MyHttpServer();  // stops the server
+    MyHttpServer(const MyHttpServer&) = delete;
+    MyHttpServer& operator=(const MyHttpServer&) = delete;
+
+    // The next Start uses these.
+    void SetDocumentRoot(const QString& documentRoot);
+    QString DocumentRoot() const;
+    void SetLog(MyLog* log);
+    void SetLineObserver(LineObserver observer);
+    // Time allowed to receive a whole request, and to make progress while sending the answer
+    // (5 s each unless set).
+    void SetTimeouts(std::chrono::milliseconds read, std::chrono::milliseconds write);
+    // Threads serving connections (the machine's cores, 1 to 4, unless set).
+    void SetThreadCount(int count);
+
+    // Listens on port (0 picks a free port) at bindAddress (empty: every local IPv4 address),
+    // with address reuse and a backlog of 100. Throws SocketError (Kind::BindFailed, or
+    // Kind::AccessDenied for EACCES) when the listening socket cannot be set up, and
+    // std::invalid_argument for an address that is not one. Does nothing while active.
+    void Start(quint16 port, const QString& bindAddress = {});
+    // Stops listening and closes every connection; returns when the server threads have ended.
+    void Stop();
+    bool IsActive() const;
+    // The port listened on while active.
+    quint16 Port() const;
+    // Connections accepted and not yet closed.
+    int ConnectionCount() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

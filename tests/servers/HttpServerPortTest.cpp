@@ -1,0 +1,46 @@
+#include "servers/HttpServerPort.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(HttpServerPort, ChecksDigitsThenRange) {
+    const struct {
+        QString text;
+        QString errorKey;
+        int port;
+    } cases[] = {
+        {"6000", "", 6000},
+        {" 6000 ", "", 6000},
+        {"1025", "", 1025},
+        {"65525", "", 65525},
+        {"01025", "", 1025},
+        {"1024", "LHttpPortError2", 0},
+        {"65526", "LHttpPortError2", 0},
+        {"99999", "LHttpPortError2", 0},
+        {"99999999999999", "LHttpPortError2", 0},
+        {"0", "LHttpPortError2", 0},
+        {"", "LHttpPortError2", 0},
+        {"   ", "LHttpPortError2", 0},
+        {"60a0", "LHttpPortError1", 0},
+        {"-6000", "LHttpPortError1", 0},
+        {"+6000", "LHttpPortError1", 0},
+        {"60 00", "LHttpPortError1", 0},
+        {"６０００", "LHttpPortError1", 0},  // full-width digits are not "0" to "9"
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        const HttpServerPortCheck check = CheckHttpServerPort(c.text);
+        EXPECT_EQ(check.errorKey, c.errorKey);
+        EXPECT_EQ(check.ok(), c.errorKey.isEmpty());
+        EXPECT_EQ(check.port, c.port);
+        EXPECT_EQ(check.text, c.text.trimmed());
+    }
+}
+
+TEST(HttpServerPort, BuildsFolderUrls) {
+    EXPECT_EQ(BuiltInServerUrl("192.168.1.5", "6000", "cfg"), "http://192.168.1.5:6000/cfg");
+    EXPECT_EQ(BuiltInServerUrl("10.0.0.2", "8080", "fw"), "http://10.0.0.2:8080/fw");
+}
+
+}  // namespace

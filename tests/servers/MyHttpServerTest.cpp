@@ -1,0 +1,421 @@
+#include "servers/MyHttpServer.h"
+
+#include "app/MyLog.h"
+#include "app/SocketError.h"
+#include "servers/HttpClient.h"
+#include "support/QtPrinters.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <chrono>
+#include <stdexcept>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray kSubject = "BUILT-IN HTTP SERVER responses to 127.0.0.1 with ";
+
+// A server on an ephemeral loopback port, its document root <base>/htdocs (so that <base> is
+// "outside" it) and its log in a folder of its own.
+class HttpServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QDir().mkpath(root());
+        log_.SetDirectory(logDir_.path());
+        ASSERT_EQ(log_.Open(), 0);
+        server_.SetDocumentRoot(root());
+        server_.SetLog(&log_);
+        server_.Start(0, "127.0.0.1");
+        ASSERT_TRUE(server_.IsActive());
+        ASSERT_NE(server_.Port(), 0);
+    }
+
+    QString root() const { return base_.file("htdocs"); }
+    QString put(const QString& name, const QByteArray& bytes) {
+        return base_.write("htdocs/" + name, bytes);
+    }
+    QString url(const QString& path) const {
+        return QString("http://127.0.0.1:%1%2").arg(server_.Port()).arg(path);
+    }
+    QByteArray logText() const { return ReadFileBytes(log_.FileName()); }
+    // A client with a receive buffer of a few KB, connected to the server.
+    int smallWindowClient() const {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        timeval timeout{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(server_.Port());
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    // Restarts the server with other time-outs.
+    void restartWithTimeouts(std::chrono::milliseconds read, std::chrono::milliseconds write) {
+        server_.Stop();
+        server_.SetTimeouts(read, write);
+        server_.Start(0, "127.0.0.1");
+    }
+
+    TempDir base_;
+    TempDir logDir_;
+    MyLog log_;
+    MyHttpServer server_;
+};
+
+TEST_F(HttpServer, ServesFilesWithTypeLengthAndLogLine) {
+    const struct {
+        QString file;
+        QString request;
+        QString contentType;
+    } cases[] = {
+        {"cfg/cfg02e5d2aabbcc", "/cfg/cfg02e5d2aabbcc", "application/octet-stream"},
+        {"cfg/cfg02e5d2aabbcc.xml", "/cfg/cfg02e5d2aabbcc.xml", "text/xml"},
+        {"fw/phone image.rom", "/fw/phone%20image.rom", "application/octet-stream"},
+        {"cfg/1234.xml", "/cfg/1234.xml?mac=0015651234&t=1", "text/xml"},
+        {"Notes.TXT", "/Notes.TXT", "text/plain"},
+        {"manual.odt", "/manual.odt", "application/vnd.oasis.opendocument.text"},
+        {"data.zzqx", "/data.zzqx", "application/octet-stream"},
+        {"cfg/..hidden", "/cfg/..hidden", "application/octet-stream"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request.toStdString());
+        const QByteArray bytes = "Flag=5678&CheckSum=0&P2=" + c.file.toUtf8() + "&end";
+        put(c.file, bytes);
+        const CurlAnswer answer = Curl(url(c.request));
+        EXPECT_EQ(answer.exitCode, 0);
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, bytes);
+        EXPECT_EQ(answer.contentType, c.contentType);
+        EXPECT_EQ(answer.header("Content-Length"), QByteArray::number(bytes.size()));
+        EXPECT_EQ(answer.header("Connection"), "close");
+        const QByteArray line =
+            kSubject + "File " + root().toUtf8() + "/" + c.file.toUtf8() + "\r\n";
+        EXPECT_TRUE(logText().contains(line)) << logText().toStdString();
+    }
+}
+
+TEST_F(HttpServer, AnswersMissingFilesAndFoldersWith404) {
+    put("cfg/other", "x");
+    for (const QString path : {"/cfg/cfg02e5d2aabbcc", "/", "/cfg", "/cfg/", "/cfg/other/x"}) {
+        SCOPED_TRACE(path.toStdString());
+        const CurlAnswer answer = Curl(url(path));
+        EXPECT_EQ(answer.exitCode, 0);
+        EXPECT_EQ(answer.status, 404);
+        const QByteArray line =
+            kSubject + "404. File " + root().toUtf8() + path.toUtf8() + " NOT exist!\r\n";
+        EXPECT_TRUE(logText().contains(line)) << logText().toStdString();
+    }
+}
+
+TEST_F(HttpServer, HeadAndPostAnswerLikeGet) {
+    const QByteArray bytes(5000, 'b');
+    put("fw/fw.rom", bytes);
+
+    const CurlAnswer head = Curl(url("/fw/fw.rom"), {"--head"});
+    EXPECT_EQ(head.exitCode, 0);
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.header("Content-Length"), "5000");
+    // Nothing follows the header of a HEAD answer, and the connection closes.
+    const QByteArray raw =
+        ExchangeRaw(server_.Port(), "HEAD /fw/fw.rom HTTP/1.1\r\nHost: a\r\n\r\n");
+    EXPECT_TRUE(raw.startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(raw.endsWith("\r\n\r\n")) << raw.toStdString();
+
+    const CurlAnswer post = Curl(url("/fw/fw.rom"), {"--data", "mac=001565aabbcc"});
+    EXPECT_EQ(post.exitCode, 0);
+    EXPECT_EQ(post.status, 200);
+    EXPECT_EQ(post.body, bytes);
+    EXPECT_EQ(logText().count(kSubject + "File " + root().toUtf8() + "/fw/fw.rom\r\n"), 3);
+}
+
+TEST_F(HttpServer, StreamsLargeFilesWhole) {
+    QByteArray bytes(24 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 + i / 4096);
+    put("fw/big.rom", bytes);
+    const CurlAnswer answer = Curl(url("/fw/big.rom"));
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_TRUE(answer.body == bytes);
+}
+
+TEST_F(HttpServer, SlowReadersThatKeepReadingAreNotCutOff) {
+    restartWithTimeouts(500ms, 500ms);
+    const QByteArray bytes(8 * 1024 * 1024, 's');
+    put("fw/slow.rom", bytes);
+    // A small window read with a pause after every few KB: about a second in all, beyond the
+    // write time-out, but never long without progress.
+    const int fd = smallWindowClient();
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendAll(fd, "GET /fw/slow.rom HTTP/1.1\r\nHost: a\r\n\r\n"));
+    QByteArray received;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        received.append(buf, n);
+        QThread::msleep(1);
+    }
+    ::close(fd);
+    EXPECT_TRUE(received.startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(received.endsWith(bytes)) << received.size();
+}
+
+TEST_F(HttpServer, RefusesPathsLeavingTheDocumentRoot) {
+    const QByteArray secret = "P2=the admin password";
+    base_.write("secret.txt", secret);
+    base_.write("outside/secret.txt", secret);
+    put("cfg/ok", "ok");
+    put("fw/v2.rom", "firmware");
+    ASSERT_TRUE(QFile::link(base_.file("outside"), root() + "/out"));
+    ASSERT_TRUE(QFile::link(base_.file("secret.txt"), root() + "/abs.txt"));
+    ASSERT_EQ(::symlink("../secret.txt", (root() + "/rel.txt").toUtf8().constData()), 0);
+    ASSERT_EQ(::symlink("../../outside", (root() + "/cfg/up").toUtf8().constData()), 0);
+    // A link that stays inside is an ordinary name.
+    ASSERT_EQ(::symlink("v2.rom", (root() + "/fw/latest.rom").toUtf8().constData()), 0);
+
+    for (const QString path :
+         {"/../secret.txt", "/cfg/../../secret.txt", "/%2e%2e/secret.txt", "/%2E%2E%2Fsecret.txt",
+          "/cfg/%2e%2e%2f%2e%2e%2fsecret.txt", "/..%2fsecret.txt", "//../secret.txt",
+          "/cfg/..%2f..%2foutside/secret.txt", "/out/secret.txt", "/abs.txt", "/rel.txt",
+          "/cfg/up/secret.txt", "/cfg/..", "/.."}) {
+        SCOPED_TRACE(path.toStdString());
+        const CurlAnswer answer = Curl(url(path));
+        EXPECT_EQ(answer.exitCode, 0);
+        EXPECT_EQ(answer.status, 404);
+        EXPECT_FALSE(answer.body.contains(secret));
+    }
+    EXPECT_FALSE(logText().contains(" with File "));
+    // A NUL byte cannot be part of a name; it must not cut the name short either.
+    EXPECT_EQ(Curl(url("/cfg/ok%00.xml")).status, 404);
+
+    const CurlAnswer inside = Curl(url("/fw/latest.rom"));
+    EXPECT_EQ(inside.status, 200);
+    EXPECT_EQ(inside.body, "firmware");
+}
+
+TEST_F(HttpServer, OtherMethodsAndMalformedRequestsGetAnErrorAndNoLogLine) {
+    put("cfg/a", "a");
+    EXPECT_EQ(Curl(url("/cfg/a"), {"--request", "DELETE"}).status, 405);
+    EXPECT_EQ(Curl(url("/cfg/a"), {"--request", "PUT", "--data", "x"}).status, 405);
+    EXPECT_TRUE(ExchangeRaw(server_.Port(), "GARBAGE\r\n\r\n").startsWith("HTTP/1.1 400 "));
+    EXPECT_TRUE(ExchangeRaw(server_.Port(),
+                            "GET /cfg/a HTTP/1.1\r\nX: " + QByteArray(20000, 'x') + "\r\n\r\n")
+                    .startsWith("HTTP/1.1 400 "));
+    EXPECT_FALSE(logText().contains("BUILT-IN HTTP SERVER"));
+}
+
+TEST_F(HttpServer, ClosesTheConnectionAfterEveryAnswer) {
+    put("cfg/a", "abc");
+    // A keep-alive request still gets one answer and the close.
+    const QByteArray raw = ExchangeRaw(server_.Port(),
+                                       "GET /cfg/a HTTP/1.1\r\nHost: a\r\nConnection: "
+                                       "keep-alive\r\n\r\nGET /cfg/a HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(raw.startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(raw.endsWith("\r\n\r\nabc"));
+    EXPECT_EQ(raw.count("HTTP/1.1"), 1);
+}
+
+TEST_F(HttpServer, ClosesConnectionsThatSendOrReadNothing) {
+    restartWithTimeouts(300ms, 300ms);
+    put("fw/big.rom", QByteArray(32 * 1024 * 1024, 'f'));
+
+    const int silent = ConnectLoopback(server_.Port());
+    ASSERT_GE(silent, 0);
+    // A request that trickles in, one byte at a time, never completes in time.
+    const int trickle = ConnectLoopback(server_.Port());
+    ASSERT_GE(trickle, 0);
+    bool trickleClosed = false;
+    const QByteArray request =
+        "GET /fw/big.rom HTTP/1.1\r\nHost: a\r\nX-Pad: " + QByteArray(200, 'p') + "\r\n\r\n";
+    for (qsizetype i = 0; i < request.size() && !trickleClosed; ++i) {
+        trickleClosed = !SendAll(trickle, request.mid(i, 1)) || PeerCloses(trickle, 50);
+    }
+    EXPECT_TRUE(trickleClosed);
+    EXPECT_TRUE(PeerCloses(silent, 5000));
+
+    // A reader that stops reading is dropped once the socket buffers are full.
+    const int stalled = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(server_.Port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(stalled, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_TRUE(SendAll(stalled, "GET /fw/big.rom HTTP/1.1\r\nHost: a\r\n\r\n"));
+    for (int i = 0; i < 100 && server_.ConnectionCount() > 0; ++i)
+        QThread::msleep(50);
+    EXPECT_EQ(server_.ConnectionCount(), 0);
+    for (const int fd : {silent, trickle, stalled})
+        ::close(fd);
+}
+
+TEST_F(HttpServer, ClientsThatGoAwayMidDownloadDoNotStopTheServer) {
+    put("fw/big.rom", QByteArray(32 * 1024 * 1024, 'g'));
+    put("cfg/a", "a");
+    for (int i = 0; i < 20; ++i) {
+        const int fd = smallWindowClient();
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, "GET /fw/big.rom HTTP/1.1\r\nHost: a\r\n\r\n"));
+        char buf[4096];
+        ASSERT_GT(::recv(fd, buf, sizeof buf, 0), 0);
+        if (i % 2) {
+            const linger reset{1, 0};  // close with a reset instead of a FIN
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+        ::close(fd);
+        QThread::msleep(20);
+    }
+    EXPECT_EQ(Curl(url("/cfg/a")).status, 200);
+    for (int i = 0; i < 100 && server_.ConnectionCount() > 0; ++i)
+        QThread::msleep(50);
+    EXPECT_EQ(server_.ConnectionCount(), 0);
+}
+
+TEST_F(HttpServer, IdleConnectionsDoNotKeepOthersFromBeingServed) {
+    put("cfg/cfg02e5d2aabbcc", "mine");
+    std::vector<int> idle;
+    for (int i = 0; i < 300; ++i) {
+        const int fd = ConnectLoopback(server_.Port());
+        ASSERT_GE(fd, 0);
+        idle.push_back(fd);
+    }
+    for (int i = 0; i < 10; ++i) {
+        const CurlAnswer answer = Curl(url("/cfg/cfg02e5d2aabbcc"));
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, "mine");
+    }
+    for (const int fd : idle)
+        ::close(fd);
+}
+
+TEST_F(HttpServer, KeepsAcceptingAfterRunningOutOfDescriptors) {
+    restartWithTimeouts(500ms, 500ms);
+    put("cfg/a", "a");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // Room for a few dozen descriptors beyond those open now: the idle clients and their server
+    // ends use them up.
+    int highest = 0;
+    for (int fd = 0; fd < int(saved.rlim_cur); ++fd)
+        if (fcntl(fd, F_GETFD) != -1)
+            highest = fd;
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(highest + 40);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::vector<int> idle;
+    for (int i = 0; i < 30; ++i) {
+        const int fd = ConnectLoopback(server_.Port());
+        if (fd >= 0)
+            idle.push_back(fd);
+    }
+    QThread::msleep(200);
+    for (const int fd : idle)
+        ::close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(Curl(url("/cfg/a")).status, 200);
+}
+
+TEST_F(HttpServer, StopClosesConnectionsAndTheSamePortStartsAgain) {
+    put("cfg/a", "a");
+    const quint16 port = server_.Port();
+    EXPECT_EQ(Curl(url("/cfg/a")).status, 200);  // leaves a connection in TIME_WAIT
+    const int open = ConnectLoopback(port);
+    ASSERT_GE(open, 0);
+    for (int i = 0; i < 100 && server_.ConnectionCount() == 0; ++i)
+        QThread::msleep(10);
+
+    server_.Stop();
+    EXPECT_FALSE(server_.IsActive());
+    EXPECT_EQ(server_.Port(), 0);
+    EXPECT_TRUE(PeerCloses(open, 5000));
+    ::close(open);
+    EXPECT_LT(ConnectLoopback(port), 0);
+
+    server_.Start(port, "127.0.0.1");
+    EXPECT_TRUE(server_.IsActive());
+    EXPECT_EQ(server_.Port(), port);
+    server_.Start(port + 1, "127.0.0.1");  // already running: nothing changes
+    EXPECT_EQ(server_.Port(), port);
+    EXPECT_EQ(Curl(url("/cfg/a")).status, 200);
+}
+
+TEST_F(HttpServer, StartFailuresAreSocketErrors) {
+    MyHttpServer second(root());
+    try {
+        second.Start(server_.Port(), "127.0.0.1");
+        ADD_FAILURE() << "a port in use was bound";
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.kind(), SocketError::Kind::BindFailed);
+        EXPECT_EQ(e.systemError(), EADDRINUSE);
+    }
+    EXPECT_FALSE(second.IsActive());
+    // An address that is not this machine's cannot be bound either.
+    try {
+        second.Start(0, "192.0.2.1");
+        ADD_FAILURE() << "a foreign address was bound";
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.kind(), SocketError::Kind::BindFailed);
+    }
+    EXPECT_THROW(second.Start(0, "not-an-address"), std::invalid_argument);
+    EXPECT_FALSE(second.IsActive());
+}
+
+TEST_F(HttpServer, APrivilegedPortIsAccessDenied) {
+    // In a child process that is not root (it gives up root when it has it): ports below 1024
+    // need a privilege it lacks.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                               setresuid(65534, 65534, 65534) != 0))
+            _exit(3);
+        MyHttpServer privileged(root());
+        try {
+            privileged.Start(1, "127.0.0.1");
+        } catch (const SocketError& e) {
+            _exit(e.kind() == SocketError::Kind::AccessDenied && e.systemError() == EACCES ? 0 : 1);
+        } catch (...) {
+            _exit(4);
+        }
+        _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another kind, 2: bound, 3: could not drop root";
+}
+
+TEST_F(HttpServer, StartsWithoutADocumentRootAndServesItOnceItExists) {
+    MyHttpServer late(base_.file("later"), &log_);
+    late.Start(0, "127.0.0.1");
+    const QString address = QString("http://127.0.0.1:%1/cfg/a").arg(late.Port());
+    EXPECT_EQ(Curl(address).status, 404);
+    base_.write("later/cfg/a", "now");
+    EXPECT_EQ(Curl(address).body, "now");
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+#include "servers/HttpClient.h"
+#include "support/QtPrinters.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <sys/socket.h>
+#include <unistd.h>
+#include <csignal>
+
+namespace {
+
+// orvo-cli serve on an ephemeral loopback port; the port is read from its first line.
+class ServeCommand : public ::testing::Test {
+  protected:
+    void start(const QStringList& extra = {}) {
+        process_.start(BuiltProgram("orvo-cli"), QStringList{"serve", "--root", dir_.path(),
+                                                             "--port", "0", "--bind", "127.0.0.1"} +
+                                                     extra);
+        ASSERT_TRUE(process_.waitForStarted(10000));
+        while (!output_.contains('\n') && process_.waitForReadyRead(10000))
+            output_ += process_.readAllStandardOutput();
+        const auto match = QRegularExpression("Built-in HTTP Server started! Port: (\\d+)\n")
+                               .match(QString::fromUtf8(output_));
+        ASSERT_TRUE(match.hasMatch()) << output_.toStdString();
+        port_ = match.captured(1).toUShort();
+    }
+    // Sends the signal and gives everything printed until the exit.
+    QByteArray stop(int signal) {
+        const qint64 pid = process_.processId();
+        if (pid <= 0) {
+            ADD_FAILURE() << "orvo-cli is not running";
+            return output_;
+        }
+        ::kill(pid_t(pid), signal);
+        EXPECT_TRUE(process_.waitForFinished(10000));
+        return output_ + process_.readAllStandardOutput();
+    }
+    QString url(const QString& path) const {
+        return QString("http://127.0.0.1:%1%2").arg(port_).arg(path);
+    }
+    void TearDown() override {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(10000);
+        }
+    }
+
+    TempDir dir_;
+    QProcess process_;
+    QByteArray output_;
+    quint16 port_ = 0;
+};
+
+TEST_F(ServeCommand, ServesAndPrintsEachLogLineUntilSignalled) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        output_.clear();
+        dir_.write("cfg/cfg02e5d2aabbcc", "Flag=5678&CheckSum=0&end");
+        start();
+        if (HasFatalFailure())
+            return;
+        const CurlAnswer found = Curl(url("/cfg/cfg02e5d2aabbcc"));
+        EXPECT_EQ(found.status, 200);
+        EXPECT_EQ(found.body, "Flag=5678&CheckSum=0&end");
+        EXPECT_EQ(Curl(url("/cfg/none")).status, 404);
+
+        // An idle connection does not delay the end.
+        const int idle = ConnectLoopback(port_);
+        const QByteArray out = stop(signal);
+        EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process_.exitCode(), 0);
+        if (idle >= 0)
+            ::close(idle);
+
+        const QString root = dir_.path();
+        const QStringList expected = {
+            "Built-in HTTP Server started! Port: " + QString::number(port_),
+            "BUILT-IN HTTP SERVER responses to 127.0.0.1 with File " + root +
+                "/cfg/cfg02e5d2aabbcc",
+            "BUILT-IN HTTP SERVER responses to 127.0.0.1 with 404. File " + root +
+                "/cfg/none NOT exist!",
+            "Built-in HTTP Server stopped!",
+        };
+        const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), expected.size()) << out.toStdString();
+        for (int i = 0; i < lines.size(); ++i) {
+            // "<date> <time> <message>"
+            EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ")
+                            .match(lines[i])
+                            .hasMatch())
+                << lines[i].toStdString();
+            EXPECT_EQ(lines[i].mid(20), expected[i]);
+        }
+    }
+}
+
+TEST_F(ServeCommand, RefusesBadArgumentsAndBusyPorts) {
+    start();
+    if (HasFatalFailure())
+        return;
+    const QString busy = QString::number(port_);
+    const struct {
+        QStringList args;
+        QString problem;
+    } cases[] = {
+        {{"--root", dir_.path(), "--port", busy, "--bind", "127.0.0.1"}, "cannot listen on port"},
+        {{"--root", dir_.file("missing"), "--port", "0"}, "is not a folder"},
+        {{"--root", dir_.path(), "--port", "65536"}, "--port must be"},
+        {{"--root", dir_.path(), "--port", "http"}, "--port must be"},
+        {{"--root", dir_.path()}, "expects --root DIR and --port N"},
+        {{"--root", dir_.path(), "--port", "0", "--bind", "nowhere"}, "not an IP address"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QByteArray err;
+        EXPECT_EQ(
+            RunProgram(BuiltProgram("orvo-cli"), QStringList{"serve"} + c.args, nullptr, &err), 1);
+        EXPECT_TRUE(err.contains(c.problem.toUtf8())) << err.toStdString();
+    }
+    stop(SIGTERM);
+}
+
+}  // namespace
