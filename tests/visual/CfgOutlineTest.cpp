@@ -1,9 +1,10 @@
 #include "visual/CfgOutline.h"
 
 #include "app/KeyHash.h"
-#include "support/RecordingDialogs.h"
+#include "support//RecordingDialogs.h"
 #include "support/TempDir.h"
 #include "visual/JsonFile.h"
+#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "visual/ImageMapper.h"
 
-#include "support/TempDir.h"
+#include "support//TempDir.h"
+#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

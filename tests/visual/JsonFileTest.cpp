@@ -1,7 +1,8 @@
 #include "visual/JsonFile.h"
 
-#include "support/RecordingDialogs.h"
+#include "support//RecordingDialogs.h"
 #include "support/TempDir.h"
+#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

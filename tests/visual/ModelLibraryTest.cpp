@@ -1,6 +1,7 @@
 #include "visual/ModelLibrary.h"
 
-#include "support/TempDir.h"
+#include "support//TempDir.h"
+#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

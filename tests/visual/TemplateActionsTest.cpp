@@ -1,8 +1,9 @@
 #include "visual/TemplateActions.h"
 
 #include "config/CfgTemplate.h"
-#include "support/RecordingDialogs.h"
+#include "support//RecordingDialogs.h"
 #include "support/TempDir.h"
+#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 
