@@ -19,8 +19,16 @@ int rowTop(int row) {
 }
 
 QLabel* captionLabel(QWidget* content, const QString& text, int row) {
-    auto* label = new QLabel(text, content);
+    auto* label = new QLabel(content);
     label->setGeometry(20, rowTop(row), 155, 25);
+    // A caption wider than its 155 pixels ends in an ellipsis and shows whole as tool-tip.
+    const QFontMetrics metrics(label->font());
+    if (metrics.horizontalAdvance(text) > 155) {
+        label->setText(metrics.elidedText(text, Qt::ElideRight, 155));
+        label->setToolTip(text);
+    } else {
+        label->setText(text);
+    }
     return label;
 }
 
@@ -60,7 +68,8 @@ void ConfigEditorPanel::BuildPage(int node, const cJSON* page) {
     const PageDescription description = DescribePage(page, *dialogs_);
     const ParameterSet& params = tpl_->Parameters();
 
-    auto* content = new QWidget;
+    // Made inside the box so that the controls take the box's font.
+    auto* content = new QWidget(box_);
     auto bind = [&](QWidget* control, const PageItem& item, int n) {
         PNumber p = 0;
         if (!item.BoundNumber(n, &p))
