@@ -199,6 +199,21 @@ TEST_F(Panel, AMemberWithoutMembersStopsTheRowsBuiltSoFarStay) {
     EXPECT_EQ(panel.Items().size(), 1u);
 }
 
+TEST_F(Panel, ACaptionWiderThanItsLabelIsElidedAndShownWholeAsToolTip) {
+    const QString longCaption(60, QChar('W'));
+    const QByteArray json = "{\"" + longCaption.toUtf8() +
+                            "\": {\"PNo\": \"P1\", \"ViewType\": \"Edit\", \"Hint\": \"\"}, "
+                            "\"Short\": {\"PNo\": \"P2\", \"ViewType\": \"Edit\", \"Hint\": \"\"}}";
+    build(json.constData());
+    const QLabel* first = at<QLabel>(20, 2);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->text().endsWith(QChar(0x2026)));
+    EXPECT_LE(first->fontMetrics().horizontalAdvance(first->text()), 155);
+    EXPECT_EQ(first->toolTip(), longCaption);
+    EXPECT_EQ(at<QLabel>(20, 32)->text(), "Short");
+    EXPECT_TRUE(at<QLabel>(20, 32)->toolTip().isEmpty());
+}
+
 TEST_F(Panel, ClearDestroysTheControlsAndTables) {
     build();
     QPointer<QWidget> content = panel.Content();
