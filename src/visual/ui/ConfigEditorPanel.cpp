@@ -20,10 +20,12 @@ int rowTop(int row) {
 
 QLabel* captionLabel(QWidget* content, const QString& text, int row) {
     auto* label = new QLabel(content);
+    label->setTextFormat(Qt::PlainText);
     label->setGeometry(20, rowTop(row), 155, 25);
     // A caption wider than its 155 pixels ends in an ellipsis and shows whole as tool-tip.
+    // Texts too short to be that wide in any case are not measured.
     const QFontMetrics metrics(label->font());
-    if (metrics.horizontalAdvance(text) > 155) {
+    if (text.size() * metrics.maxWidth() > 155 && metrics.horizontalAdvance(text) > 155) {
         label->setText(metrics.elidedText(text, Qt::ElideRight, 155));
         label->setToolTip(text);
     } else {
@@ -109,6 +111,7 @@ void ConfigEditorPanel::BuildPage(int node, const cJSON* page) {
                         if (j == 0)
                             continue;
                         auto* dot = new QLabel(".", content);
+                        dot->setTextFormat(Qt::PlainText);
                         dot->setGeometry(300 + 35 * j + 5 * (j - 1), top, 35, 25);
                         // The dot sits under the boxes and lets clicks through to them.
                         dot->setAttribute(Qt::WA_TransparentForMouseEvents);
