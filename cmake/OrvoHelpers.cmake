@@ -36,8 +36,8 @@ function(orvo_test_folder name)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE orvo_test_support ${ARG_UNPARSED_ARGUMENTS} GTest::gtest)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ORVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};ORVO_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+        PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endfunction()
 
 # Adds every immediate subfolder of the current folder that has a CMakeLists.txt.

@@ -5,7 +5,7 @@
 #include <memory>
 
 Aes128Block CfgIv() {
-    Aes128Block iv {};
+    Aes128Block iv{};
     for (size_t i = 0; i < iv.size(); ++i)
         iv[i] = static_cast<uint8_t>(IvPieceA[i] ^ IvPieceB[i]);
     return iv;
@@ -16,8 +16,9 @@ bool AesCbcEncrypt(const uint8_t* in, size_t blockCount, const Aes128Block& key,
     if (blockCount == 0)
         return true;
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                         EVP_CIPHER_CTX_free);
-    if (!ctx || EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, key.data(), iv.data()) != 1)
+                                                                        EVP_CIPHER_CTX_free);
+    if (!ctx ||
+        EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, key.data(), iv.data()) != 1)
         return false;
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     const size_t total = blockCount * 16;
@@ -53,7 +54,7 @@ Aes128Block HexKeyToBytes(const QByteArray& keyText) {
     QByteArray text = keyText;
     if (text.size() % 2 != 0)
         text += '0';
-    Aes128Block key {};
+    Aes128Block key{};
     for (qsizetype i = 0; i + 1 < text.size() && i / 2 < 8; i += 2) {
         const int high = hexValue(text[i]);
         if (high < 0)
@@ -86,6 +87,7 @@ QByteArray ScrambleBinText(const QByteArray& text) {
     char* o = out.data();
     for (qsizetype i = 0; i < text.size(); ++i)
         o[i] = static_cast<char>(static_cast<uint8_t>(in[i]) ^ BinScrambleTable[i & 15]);
-    std::copy(kScrambledBinTrailer, kScrambledBinTrailer + kScrambledBinTrailerSize, o + text.size());
+    std::copy(kScrambledBinTrailer, kScrambledBinTrailer + kScrambledBinTrailerSize,
+              o + text.size());
     return out;
 }

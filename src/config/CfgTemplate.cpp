@@ -20,13 +20,13 @@ void CfgTemplate::loaded(const QString& path, TemplateKind kind) {
 
 bool CfgTemplate::LoadTemplate(const QString& path) {
     switch (DetectConfigFileKind(path)) {
-    case ConfigFileKind::Bin:
-        return LoadBinTemplate(path);
-    case ConfigFileKind::Xml:
-        return LoadXmlTemplate(path);
-    default:
-        dialogs_->messageKey("LCfgError1");
-        return false;
+        case ConfigFileKind::Bin:
+            return LoadBinTemplate(path);
+        case ConfigFileKind::Xml:
+            return LoadXmlTemplate(path);
+        default:
+            dialogs_->messageKey("LCfgError1");
+            return false;
     }
 }
 
@@ -38,15 +38,16 @@ bool CfgTemplate::LoadBinTemplate(const QString& path, const QString& nameShown)
     }
     clearForLoad();
     switch (status) {
-    case BinReadStatus::NotBin:
-        dialogs_->message(UiText::key("LCfgError2").addLiteral(nameShown.isEmpty() ? path : nameShown));
-        return false;
-    case BinReadStatus::NoPairs:
-        dialogs_->messageText("Handle process error!");
-        return false;
-    default:
-        loaded(path, TemplateKind::Bin);
-        return true;
+        case BinReadStatus::NotBin:
+            dialogs_->message(
+                UiText::key("LCfgError2").addLiteral(nameShown.isEmpty() ? path : nameShown));
+            return false;
+        case BinReadStatus::NoPairs:
+            dialogs_->messageText("Handle process error!");
+            return false;
+        default:
+            loaded(path, TemplateKind::Bin);
+            return true;
     }
 }
 
@@ -102,15 +103,15 @@ void CfgTemplate::SaveTemplate() {
         WriteBin(currentPath_, false);
     } else if (kind_ == TemplateKind::Xml) {
         switch (UpdateXmlFile(currentPath_, params_, changed_)) {
-        case XmlUpdateStatus::Created:
-        case XmlUpdateStatus::Updated:
-            written(true);
-            break;
-        case XmlUpdateStatus::NoChanges:
-            break;
-        default:
-            written(false);
-            break;
+            case XmlUpdateStatus::Created:
+            case XmlUpdateStatus::Updated:
+                written(true);
+                break;
+            case XmlUpdateStatus::NoChanges:
+                break;
+            default:
+                written(false);
+                break;
         }
     }
 }

@@ -14,8 +14,15 @@ public:
     using Map = std::map<PNumber, QByteArray>;
     using const_iterator = Map::const_iterator;
 
-    // Adds the pair unless the P-number is present; false when it was.
-    bool InsertFirst(PNumber p, const QByteArray& value) { return map_.emplace(p, value).second; }
+    // Adds the pair unless the P-number is present; false when it was. Files list their
+    // parameters mostly in ascending order, so the end is tried first.
+    bool InsertFirst(PNumber p, const QByteArray& value) {
+        if (map_.empty() || map_.rbegin()->first < p) {
+            map_.emplace_hint(map_.end(), p, value);
+            return true;
+        }
+        return map_.emplace(p, value).second;
+    }
     // Stores the value, adding the entry when missing.
     void Set(PNumber p, const QByteArray& value) { map_[p] = value; }
     const QByteArray* Find(PNumber p) const {

@@ -123,7 +123,8 @@ bool WriteEncryptedXmlFile(const QString& path, const ParameterSet& params,
 XmlUpdateStatus UpdateXmlFile(const QString& path, ParameterSet& params,
                               std::set<PNumber>& changed) {
     if (!QFileInfo::exists(path))
-        return WriteXmlFile(path, params) ? XmlUpdateStatus::Created : XmlUpdateStatus::CreateFailed;
+        return WriteXmlFile(path, params) ? XmlUpdateStatus::Created
+                                          : XmlUpdateStatus::CreateFailed;
     if (changed.empty())
         return XmlUpdateStatus::NoChanges;
 

@@ -1,7 +1,7 @@
 #include "config/BinFile.h"
 #include "config/CfgCrypto.h"
 
-#include "config/FileFixtures.h"
+#include "config/ConfigFixtures.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,19 +10,12 @@
 
 namespace {
 
-ParameterSet params(std::initializer_list<std::pair<PNumber, const char*>> entries) {
-    ParameterSet set;
-    for (const auto& [p, v] : entries)
-        set.Set(p, v);
-    return set;
-}
-
 TEST(BinText, WritesPreamblePairsInAscendingOrderAndEndMark) {
-    EXPECT_EQ(BuildBinText(params({{271, "1"}, {2, "admin"}})),
+    EXPECT_EQ(BuildBinText(MakeParams({{271, "1"}, {2, "admin"}})),
               "Flag=5678&CheckSum=0&P2=admin&P271=1&end");
     EXPECT_EQ(BuildBinText(ParameterSet()), "Flag=5678&CheckSum=0&end");
-    EXPECT_EQ(BuildBinText(params({{7, ""}})), "Flag=5678&CheckSum=0&P7=&end");
-    EXPECT_EQ(BuildBinText(params({{-5, "x"}, {0, "y"}})), "Flag=5678&CheckSum=0&P-5=x&P0=y&end");
+    EXPECT_EQ(BuildBinText(MakeParams({{7, ""}})), "Flag=5678&CheckSum=0&P7=&end");
+    EXPECT_EQ(BuildBinText(MakeParams({{-5, "x"}, {0, "y"}})), "Flag=5678&CheckSum=0&P-5=x&P0=y&end");
 }
 
 struct ParseCase {
@@ -55,7 +48,7 @@ TEST(BinText, ParsesByThePairRules) {
         {"\x89PNG\r\n\x1a\n&P1=a", BinReadStatus::NotBin, {}},
     };
     for (const ParseCase& c : cases) {
-        ParameterSet set = params({{999, "stale"}});
+        ParameterSet set = MakeParams({{999, "stale"}});
         EXPECT_EQ(ParseBinText(c.text, set), c.status) << c.text;
         ParameterSet expected;
         for (const auto& [p, v] : c.expected)
@@ -66,7 +59,7 @@ TEST(BinText, ParsesByThePairRules) {
 
 TEST(BinText, AValueHoldingAmpersandPSplitsWhenReadBack) {
     ParameterSet set;
-    ASSERT_EQ(ParseBinText(BuildBinText(params({{1, "a&P9=b"}})), set), BinReadStatus::Ok);
+    ASSERT_EQ(ParseBinText(BuildBinText(MakeParams({{1, "a&P9=b"}})), set), BinReadStatus::Ok);
     EXPECT_EQ(set.Value(1), "a");
     EXPECT_EQ(set.Value(9), "b");
 }
@@ -86,7 +79,7 @@ TEST(BinFile, RoundTripsLongAndNonUtf8ValuesByteForByte) {
 
 TEST(BinFile, ScrambledFileIsTheTextXorTableWithTrailer) {
     TempDir dir;
-    const ParameterSet set = params({{2, "admin"}});
+    const ParameterSet set = MakeParams({{2, "admin"}});
     const QString path = dir.file("cfg.scrambled");
     ASSERT_TRUE(WriteBinFile(path, set, true));
     const QByteArray text = BuildBinText(set);
@@ -99,7 +92,7 @@ TEST(BinFile, ScrambledFileIsTheTextXorTableWithTrailer) {
 }
 
 TEST(BinFile, OpenFailureLeavesTheSetAlone) {
-    ParameterSet set = params({{1, "kept"}});
+    ParameterSet set = MakeParams({{1, "kept"}});
     EXPECT_EQ(ReadBinFile("/nonexistent/cfg", set), BinReadStatus::OpenFailed);
     EXPECT_EQ(set.Value(1), "kept");
 }

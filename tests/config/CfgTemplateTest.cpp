@@ -3,7 +3,7 @@
 #include "config/XmlFile.h"
 
 #include "app/MyLog.h"
-#include "config/FileFixtures.h"
+#include "config/ConfigFixtures.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 

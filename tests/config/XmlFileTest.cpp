@@ -2,7 +2,7 @@
 #include "config/BinFile.h"
 #include "config/CfgCrypto.h"
 
-#include "config/FileFixtures.h"
+#include "config/ConfigFixtures.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -12,29 +12,22 @@
 
 namespace {
 
-ParameterSet params(std::initializer_list<std::pair<PNumber, const char*>> entries) {
-    ParameterSet set;
-    for (const auto& [p, v] : entries)
-        set.Set(p, v);
-    return set;
-}
-
 QByteArray doc(const char* configBody, const char* root = "zv_provision") {
     return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<") + root + " version=\"1\">\n" +
            "    <config version=\"1\">\n" + configBody + "    </config>\n</" + root + ">\n";
 }
 
 TEST(XmlPrint, IndentedOneElementPerLineInAscendingOrder) {
-    EXPECT_EQ(PrintXmlConfig(params({{271, "1"}, {2, "admin"}})),
+    EXPECT_EQ(PrintXmlConfig(MakeParams({{271, "1"}, {2, "admin"}})),
               doc("        <P2>admin</P2>\n        <P271>1</P271>\n"));
-    EXPECT_EQ(PrintXmlConfig(params({{1, "a<b&c>\"d'"}})),
+    EXPECT_EQ(PrintXmlConfig(MakeParams({{1, "a<b&c>\"d'"}})),
               doc("        <P1>a&lt;b&amp;c&gt;\"d'</P1>\n"));
 }
 
 TEST(XmlPrint, IsWellFormedForXmllint) {
     TempDir dir;
     const QString path = dir.file("c.xml");
-    ASSERT_TRUE(WriteXmlFile(path, params({{1, "a<b&c"}, {2, ""}, {3, "caf\xc3\xa9"}, {4, "  x  "}})));
+    ASSERT_TRUE(WriteXmlFile(path, MakeParams({{1, "a<b&c"}, {2, ""}, {3, "caf\xc3\xa9"}, {4, "  x  "}})));
     QByteArray out;
     ASSERT_EQ(RunProgram("xmllint", {"--noout", path}, &out), 0);
 }
@@ -61,7 +54,7 @@ TEST(XmlRead, FollowsTheReaderRules) {
         {"", XmlReadStatus::Unparsable, {}},
     };
     for (const auto& c : cases) {
-        ParameterSet set = params({{999, "stale"}});
+        ParameterSet set = MakeParams({{999, "stale"}});
         EXPECT_EQ(ParseXmlText(c.text, set), c.status) << c.text.constData();
         ParameterSet expected;
         if (c.status == XmlReadStatus::Unparsable)
@@ -74,7 +67,7 @@ TEST(XmlRead, FollowsTheReaderRules) {
 
 TEST(XmlFile, RoundTripsThroughTheFile) {
     TempDir dir;
-    const ParameterSet set = params({{1, "a<b"}, {20, ""}, {300, "x\ny"}, {4, "caf\xc3\xa9"}});
+    const ParameterSet set = MakeParams({{1, "a<b"}, {20, ""}, {300, "x\ny"}, {4, "caf\xc3\xa9"}});
     ASSERT_TRUE(WriteXmlFile(dir.file("c.xml"), set));
     EXPECT_EQ(DetectConfigFileKind(dir.file("c.xml")), ConfigFileKind::Xml);
     ParameterSet back;
@@ -94,7 +87,7 @@ TEST(EncryptedXml, LengthIsTheNextMultipleOf16AboveTextPlusTerminator) {
 
 TEST(EncryptedXml, DecryptsWithOpensslToTheDocumentAndZeroBytes) {
     TempDir dir;
-    const ParameterSet set = params({{2, "admin"}, {271, "1"}, {3, "{$cfg_srv_path}"}});
+    const ParameterSet set = MakeParams({{2, "admin"}, {271, "1"}, {3, "{$cfg_srv_path}"}});
     for (const char* key : {"", "abc", "0123456789abcdef", "12G4"}) {
         const QString path = dir.file("enc.xml");
         ASSERT_TRUE(WriteEncryptedXmlFile(path, set, key));
@@ -128,7 +121,7 @@ protected:
 
 TEST_F(XmlUpdate, RewritesTheFirstElementOfEachChangedNumberAndAppendsTheRest) {
     const QString path = write(doc("        <P3>old</P3>\n        <P5>a</P5>\n        <P5>b</P5>\n"));
-    ParameterSet set = params({{3, "new3"}, {5, "new5"}, {900, "v900"}});
+    ParameterSet set = MakeParams({{3, "new3"}, {5, "new5"}, {900, "v900"}});
     std::set<PNumber> changed = {3, 5, 900};
     EXPECT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::Updated);
     EXPECT_TRUE(changed.empty());
@@ -138,7 +131,7 @@ TEST_F(XmlUpdate, RewritesTheFirstElementOfEachChangedNumberAndAppendsTheRest) {
 }
 
 TEST_F(XmlUpdate, KeepsEverythingElseAndChangesOnlyTheEditedLine) {
-    ParameterSet set = params({{1, "a"}, {2, "b"}, {3, "c"}});
+    ParameterSet set = MakeParams({{1, "a"}, {2, "b"}, {3, "c"}});
     const QString path = dir.file("t.xml");
     ASSERT_TRUE(WriteXmlFile(path, set));
     const QByteArray before = ReadFileBytes(path);
@@ -174,7 +167,7 @@ TEST_F(XmlUpdate, RefusesFilesWithoutTheRootOrConfigAndKeepsChanges) {
                                    QByteArray("<zv_provision><P1>x</P1></zv_provision>"),
                                    QByteArray("<zv_provision><config>")}) {
         const QString path = write(text);
-        ParameterSet set = params({{1, "y"}});
+        ParameterSet set = MakeParams({{1, "y"}});
         std::set<PNumber> changed = {1};
         EXPECT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::Refused);
         EXPECT_EQ(changed, std::set<PNumber>{1});
@@ -186,14 +179,14 @@ TEST_F(XmlUpdate, RefusesFilesWithoutTheRootOrConfigAndKeepsChanges) {
 TEST_F(XmlUpdate, NothingChangedWritesNothing) {
     const QByteArray text = "<zv_provision><config><P1>x</P1></config></zv_provision>";
     const QString path = write(text);
-    ParameterSet set = params({{1, "y"}});
+    ParameterSet set = MakeParams({{1, "y"}});
     std::set<PNumber> changed;
     EXPECT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::NoChanges);
     EXPECT_EQ(ReadFileBytes(path), text);
 }
 
 TEST_F(XmlUpdate, AMissingFileIsWrittenWhole) {
-    ParameterSet set = params({{1, "y"}, {2, "z"}});
+    ParameterSet set = MakeParams({{1, "y"}, {2, "z"}});
     std::set<PNumber> changed = {1};
     EXPECT_EQ(UpdateXmlFile(dir.file("new.xml"), set, changed), XmlUpdateStatus::Created);
     EXPECT_EQ(ReadFileBytes(dir.file("new.xml")), PrintXmlConfig(set));

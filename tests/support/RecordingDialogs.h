@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Dialogs.h"
+#include "support/QtPrinters.h"
 
 #include <QList>
 #include <QString>

@@ -40,6 +40,5 @@ int RunProgram(const QString& program, const QStringList& args, QByteArray* out,
 }
 
 QString BuiltProgram(const QString& name) {
-    const QByteArray dir = qgetenv("ORVO_BINARY_DIR");
-    return QString::fromLocal8Bit(dir) + "/bin/" + name;
+    return QStringLiteral(ORVO_BINARY_DIR) + "/bin/" + name;
 }

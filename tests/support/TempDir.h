@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include "support/QtPrinters.h"
+
 // A temporary folder for one test, removed with it.
 class TempDir {
 public:
@@ -23,3 +25,7 @@ int RunProgram(const QString& program, const QStringList& args, QByteArray* out 
                QByteArray* err = nullptr, const QString& workDir = {});
 // The build folder's path of a program built by the project.
 QString BuiltProgram(const QString& name);
+// A path in the source tree, e.g. SourcePath("data/ini/$default.ini").
+inline QString SourcePath(const QString& relative) {
+    return QStringLiteral(ORVO_SOURCE_DIR) + "/" + relative;
+}

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <csignal>
 #include <sys/resource.h>
 

@@ -1,0 +1,49 @@
+// orvo-cli encrypt: the bulk encryption of the Tools page without the window.
+#include "cli/Cli.h"
+
+#include "app/Notices.h"
+#include "config/BulkEncrypt.h"
+#include "config/CfgCrypto.h"
+
+#include <QFileInfo>
+
+namespace {
+
+bool isFailure(int status) {
+    return status != ToolStatusOk && status != ToolStatusSkipped;
+}
+
+int encrypt(const QStringList& rawArgs) {
+    const CliArgs args(rawArgs, {"overwrite"});
+    if (!args.ok())
+        return CliFail("encrypt", args.error());
+    const QString outDir = args.value("out").trimmed();
+    if (outDir.isEmpty())
+        return CliFail("encrypt", "--out DIR is required");
+    const QFileInfo dirInfo(outDir);
+    if (!dirInfo.isDir() || !dirInfo.isWritable())
+        return CliFail(outDir, "is not an existing writable folder");
+    if (args.positional().isEmpty())
+        return CliFail("encrypt", "expects at least one FILE");
+    // Without --key the default key, as the page uses once its question is answered OK; an
+    // empty --key skips the XML files, as the worker does without a key.
+    const QString key = args.has("key") ? args.value("key").trimmed() : QString(kDefaultXmlKey);
+    if (key.size() > 16)
+        return CliFail("encrypt", "the key is longer than 16 characters");
+
+    bool failed = false;
+    for (const QString& path : args.positional()) {
+        const CfgEncryptOutcome outcome =
+            EncryptCfgFile(path, outDir, key.toUtf8(), args.has("overwrite"));
+        const int status = ToolStatusOf(outcome);
+        failed = failed || isFailure(status);
+        CliPrint(path + '\t' + QString::number(status) + '\t' + CfgEncryptOutcomeWords(outcome));
+    }
+    return failed ? 1 : 0;
+}
+
+const CliRegistration encryptCommand("encrypt",
+                                     {"encrypt --out DIR [--key KEY] [--overwrite] FILE...",
+                                      encrypt});
+
+}  // namespace

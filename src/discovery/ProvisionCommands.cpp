@@ -1,0 +1,69 @@
+#include "discovery/ProvisionCommands.h"
+
+#include "app/MyLog.h"
+#include "discovery/CmdDevBySipThread.h"
+
+namespace {
+
+QString selectionError(const std::vector<SelectedDevice>& selection) {
+    if (selection.empty())
+        return "LDDProError1";
+    if (selection.front().address.isEmpty())
+        return "LDDProError2";
+    return {};
+}
+
+const char* logPrefix(bool mac, bool builtIn) {
+    if (mac)
+        return builtIn ? "Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: "
+                       : "Manual Prov: MAC MODE, EXTERNAL HTTP SERVER. ";
+    return builtIn ? "Manual Prov: PIN MODE, BUILT-IN HTTP SERVER. "
+                   : "Manual Prov: PIN MODE, EXTERNAL HTTP SERVER. ";
+}
+
+}  // namespace
+
+QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const ProvisionOptions& o,
+                         MyLog* log) {
+    QString error = selectionError(selection);
+    if (!error.isEmpty())
+        return error;
+    if (o.builtInServer && !o.builtInServerActive && o.storedHttpMode == "0")
+        return "LDDProError3";
+    if (!o.builtInServer && o.externalUrl.isEmpty())
+        return "LDDProError4";
+    if (o.mode == ProvisionOptions::Mode::None)
+        return {};
+    const bool mac = o.mode == ProvisionOptions::Mode::Mac;
+    const DeviceCommandKind kind = mac ? DeviceCommandKind::ProvisionMac : DeviceCommandKind::ProvisionPin;
+    const QByteArray url = o.builtInServer
+                               ? "http://" + o.interfaceText + ":" + o.portText.trimmed() + "/cfg"
+                               : o.externalUrl.trimmed();
+    for (size_t i = 0; i < selection.size(); ++i) {
+        const SelectedDevice& device = selection[i];
+        auto* command = new CmdDevBySipThread(kind, static_cast<int32_t>(i), o.phonePort,
+                                              device.address, nullptr);
+        const QByteArray user = ConvertMacText(device.mac, MacForm::Separated, MacForm::MacPrefixed);
+        command->SetUser(user);
+        command->SetBody(url);
+        if (log)
+            log->Write(logPrefix(mac, o.builtInServer) + device.address + " " + user + ", content = " + url);
+        command->Start();
+    }
+    return {};
+}
+
+QString RefreshDevices(const std::vector<SelectedDevice>& selection, NoticeTransport* notices,
+                       int phonePort) {
+    QString error = selectionError(selection);
+    if (!error.isEmpty())
+        return error;
+    for (const SelectedDevice& device : selection) {
+        auto* command = new CmdDevBySipThread(DeviceCommandKind::OnlineCheck, device.row, phonePort,
+                                              device.address, notices);
+        command->SetUser(device.mac);
+        command->SetIdentity(device.mac);
+        command->Start();
+    }
+    return {};
+}

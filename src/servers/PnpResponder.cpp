@@ -1,0 +1,38 @@
+#include "servers/PnpResponder.h"
+
+#include "discovery/CmdDevBySipThread.h"
+
+#include <cstdio>
+
+QByteArray PnpResponder::ConfigUrl(bool builtInServer, const QByteArray& interfaceText,
+                                   const QByteArray& portText, const QByteArray& externalUrl) {
+    return builtInServer ? "http://" + interfaceText + ":" + portText.trimmed() + "/cfg"
+                         : externalUrl.trimmed();
+}
+
+QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptions& o) {
+    std::fprintf(stderr, ">>MyIPMulticastClient recieved!\n");
+    analyser_.Parse(datagram);
+    DeviceCommandKind kind;
+    if (o.macMode) {
+        std::fprintf(stderr, "=====On read PnpModeMacRb->Checked\n");
+        kind = DeviceCommandKind::PnpAnswerMac;
+    } else if (o.pinMode) {
+        kind = DeviceCommandKind::PnpAnswerPin;
+    } else {
+        return {};
+    }
+    auto* command = new CmdDevBySipThread(kind, 0, analyser_.Port(), analyser_.Host(), nullptr);
+    command->SetUser(analyser_.Mac());
+    command->SetCallId(analyser_.CallId());
+    const QByteArray url = ConfigUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
+    command->SetBody(url);
+    const QByteArray destination = analyser_.Host() + ":" + QByteArray::number(analyser_.Port()) +
+                                   " Mac: " + analyser_.Mac();
+    const char* prefix = o.macMode ? (o.builtInServer ? "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: "
+                                                      : "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: ")
+                                   : (o.builtInServer ? "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: "
+                                                      : "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: ");
+    command->Start();
+    return prefix + destination + " with content = " + url;
+}

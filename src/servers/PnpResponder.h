@@ -1,0 +1,35 @@
+#pragma once
+
+#include "servers/SipPackAnalyser.h"
+
+#include <QByteArray>
+
+class NoticeTransport;
+
+// Where and how the plug-and-play answers point the phones.
+struct PnpAnswerOptions {
+    bool macMode = true;   // PnpModeMacRb
+    bool pinMode = false;  // PnpModePinRb
+    bool builtInServer = true;
+    QByteArray interfaceText;  // the shown text of the server interface list
+    QByteArray portText;       // the built-in server's port text
+    QByteArray externalUrl;    // the external server's URL text
+};
+
+// Answers every datagram of the plug-and-play group with a ua-profile NOTIFY to its sender's
+// Via host and port. One responder (and its analyser) serves the whole program run.
+class PnpResponder {
+public:
+    // Parses the datagram, starts the NOTIFY and gives the log line; empty (and nothing sent)
+    // when neither mode is chosen.
+    QByteArray Answer(const QByteArray& datagram, const PnpAnswerOptions& options);
+
+    const SipPackAnalyser& Analyser() const { return analyser_; }
+
+    // The configuration URL of the answers: the built-in server's cfg folder or the external URL.
+    static QByteArray ConfigUrl(bool builtInServer, const QByteArray& interfaceText,
+                                const QByteArray& portText, const QByteArray& externalUrl);
+
+private:
+    SipPackAnalyser analyser_;
+};

@@ -1,0 +1,83 @@
+#include "discovery/CmdDevBySipThread.h"
+
+#include "app/Notices.h"
+#include "app/Workers.h"
+#include "support/LoopbackPhone.h"
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+
+namespace {
+
+TEST(CmdDevBySipThreadTest, SendsEachKindOnceAsComposed) {
+    LoopbackPhone phone;
+    for (DeviceCommandKind kind : {DeviceCommandKind::ProvisionMac, DeviceCommandKind::ProvisionPin,
+                                   DeviceCommandKind::PnpAnswerMac, DeviceCommandKind::PnpAnswerPin}) {
+        auto* cmd = new CmdDevBySipThread(kind, 0, phone.port(), "127.0.0.1", nullptr);
+        cmd->SetUser("MAC0a1b2c3d4e5f");
+        cmd->SetBody("http://127.0.0.1:6000/cfg");
+        cmd->SetCallId("4711-abc");
+        const QByteArray expected = cmd->Message();
+        cmd->Start();
+        EXPECT_EQ(phone.receive(), expected) << static_cast<int>(kind);
+    }
+}
+
+class RefreshCheck : public ::testing::Test {
+protected:
+    RefreshResult run(const QByteArray& answer, const QByteArray& address = "127.0.0.1") {
+        NoticeTransport notices;
+        bool got = false;
+        RefreshResult result;
+        notices.SetHandler(RefreshResultNotice, [&](int, const void* record) {
+            result = *static_cast<const RefreshResult*>(record);
+            got = true;
+        });
+        auto* cmd = new CmdDevBySipThread(DeviceCommandKind::OnlineCheck, 7, phone.port(), address, &notices);
+        cmd->SetUser("0a-1b-2c-3d-4e-5f");
+        cmd->SetIdentity("0a-1b-2c-3d-4e-5f");
+        const QByteArray expected = cmd->Message();
+        const int before = Workers::LiveCount();
+        cmd->Start();
+        if (address == "127.0.0.1")
+            EXPECT_EQ(phone.receive(answer), expected);
+        QElapsedTimer t;
+        t.start();
+        WaitHandlingNotices([&] { return got || Workers::LiveCount() == before || t.elapsed() > 15000; });
+        received = got;
+        return result;
+    }
+    LoopbackPhone phone;
+    bool received = false;
+};
+
+TEST_F(RefreshCheck, AnAnswerWithUserAgentReportsOnline) {
+    const RefreshResult r = run("SIP/2.0 200 OK\r\nUser-Agent: Vendor X100 2.0.4.4.34\r\n\r\n");
+    ASSERT_TRUE(received);
+    EXPECT_EQ(r.online, 1);
+    EXPECT_EQ(r.vendor, "unknow");
+    EXPECT_EQ(r.model, "Vendor X100");
+    EXPECT_EQ(r.version, "2.0.4.4.34");
+    EXPECT_EQ(r.identity, "0a-1b-2c-3d-4e-5f");
+    EXPECT_EQ(r.row, 7);
+}
+
+TEST_F(RefreshCheck, AnAnswerWithoutUserAgentReportsOffline) {
+    const RefreshResult r = run("SIP/2.0 200 OK\r\n\r\n");
+    ASSERT_TRUE(received);
+    EXPECT_EQ(r.online, 0);
+    EXPECT_EQ(r.version, "");
+    EXPECT_EQ(r.model, "");
+    EXPECT_EQ(r.identity, "0a-1b-2c-3d-4e-5f");
+    EXPECT_EQ(r.row, 7);
+}
+
+TEST_F(RefreshCheck, AnAddressThatIsNotIpv4EndsSilently) {
+    run("", "not-an-address");
+    EXPECT_FALSE(received);
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#include "servers/PnpResponder.h"
+
+#include "discovery/DeviceCommand.h"
+#include "support/LoopbackPhone.h"
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray subscribe(int port, const char* mac = "MAC0a1b2c3d4e5f", const char* callId = "4711-abc") {
+    return QByteArray("SUBSCRIBE sip:") + mac + "@224.0.1.75 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+           QByteArray::number(port) + ";branch=z9\r\nCall-ID: " + callId + "\r\nEvent: ua-profile\r\n\r\n";
+}
+
+TEST(PnpResponderTest, AnswersTheSenderWithTheModesNotifyAndLogLine) {
+    LoopbackPhone phone;
+    const QByteArray port = QByteArray::number(phone.port());
+    const struct {
+        bool mac, builtIn;
+        DeviceCommandKind kind;
+        QByteArray url, log;
+    } cases[] = {
+        {true, true, DeviceCommandKind::PnpAnswerMac, "http://192.168.1.2:6000/cfg",
+         "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: 127.0.0.1:" + port +
+             " Mac: MAC0a1b2c3d4e5f with content = http://192.168.1.2:6000/cfg"},
+        {false, true, DeviceCommandKind::PnpAnswerPin, "http://192.168.1.2:6000/cfg",
+         "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: 127.0.0.1:" + port +
+             " Mac: MAC0a1b2c3d4e5f with content = http://192.168.1.2:6000/cfg"},
+        {true, false, DeviceCommandKind::PnpAnswerMac, "http://ext/cfg",
+         "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: 127.0.0.1:" + port +
+             " Mac: MAC0a1b2c3d4e5f with content = http://ext/cfg"},
+        {false, false, DeviceCommandKind::PnpAnswerPin, "http://ext/cfg",
+         "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: 127.0.0.1:" + port +
+             " Mac: MAC0a1b2c3d4e5f with content = http://ext/cfg"},
+    };
+    for (const auto& c : cases) {
+        PnpResponder responder;
+        PnpAnswerOptions o;
+        o.macMode = c.mac;
+        o.pinMode = !c.mac;
+        o.builtInServer = c.builtIn;
+        o.interfaceText = "192.168.1.2";
+        o.portText = " 6000 ";
+        o.externalUrl = " http://ext/cfg ";
+        EXPECT_EQ(responder.Answer(subscribe(phone.port()), o), c.log);
+        DeviceCommandFields f;
+        f.kind = c.kind;
+        f.user = "MAC0a1b2c3d4e5f";
+        f.address = "127.0.0.1";
+        f.port = phone.port();
+        f.callId = "4711-abc";
+        f.body = c.url;
+        EXPECT_EQ(phone.receive(), ComposeDeviceCommand(f));
+    }
+}
+
+TEST(PnpResponderTest, ADatagramLackingFieldsReusesTheEarlierOnesAndNoModeSendsNothing) {
+    LoopbackPhone phone;
+    PnpResponder responder;
+    PnpAnswerOptions o;
+    o.interfaceText = "10.0.0.1";
+    o.portText = "6000";
+    responder.Answer(subscribe(phone.port()), o);
+    ASSERT_FALSE(phone.receive().isEmpty());
+    const QByteArray log = responder.Answer("hello, not SIP", o);
+    EXPECT_TRUE(log.contains("Mac: MAC0a1b2c3d4e5f"));
+    EXPECT_TRUE(phone.receive().contains("Call-ID: 4711-abc \r\n"));
+
+    o.macMode = o.pinMode = false;
+    EXPECT_EQ(responder.Answer(subscribe(phone.port()), o), "");
+    EXPECT_TRUE(phone.receive({}, 200).isEmpty());
+}
+
+}  // namespace
