@@ -2,9 +2,9 @@
 
 #include "app/KeyHash.h"
 #include "support//RecordingDialogs.h"
+#include "support/QtPrinters.h"
 #include "support/TempDir.h"
 #include "visual/JsonFile.h"
-#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "visual/ImageMapper.h"
 
 #include "support//TempDir.h"
-#include "visual/Printers.h"
+#include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "visual/JsonFile.h"
 
 #include "support//RecordingDialogs.h"
+#include "support/QtPrinters.h"
 #include "support/TempDir.h"
-#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,14 @@
 // are read by the program's own readers and must fit together.
 #include "app/KeyHash.h"
 #include "config/BinFile.h"
+#include "support/QtPrinters.h"
 #include "support/RecordingDialogs.h"
+#include "support/TempDir.h"
 #include "visual/CfgOutline.h"
 #include "visual/DescriptionCache.h"
 #include "visual/ImageMapper.h"
 #include "visual/ModelLibrary.h"
 #include "visual/PageDescription.h"
-#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@
 namespace {
 
 QString dataDir() {
-    return QString::fromLocal8Bit(qgetenv("ORVO_SOURCE_DIR")) + "/data";
+    return SourcePath("data");
 }
 
 struct Features {

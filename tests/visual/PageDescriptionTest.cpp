@@ -1,8 +1,8 @@
 #include "visual/PageDescription.h"
 
 #include "support//RecordingDialogs.h"
+#include "support/QtPrinters.h"
 #include "visual/JsonFile.h"
-#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

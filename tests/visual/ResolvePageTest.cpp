@@ -2,8 +2,8 @@
 
 #include "app/KeyHash.h"
 #include "support//RecordingDialogs.h"
+#include "support/QtPrinters.h"
 #include "support/TempDir.h"
-#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "visual/ui/ConfigEditorPanel.h"
 
 #include "config/CfgTemplate.h"
+#include "support/QtPrinters.h"
 #include "support/RecordingDialogs.h"
 #include "visual/JsonFile.h"
-#include "visual/Printers.h"
 
 #include <gtest/gtest.h>
 

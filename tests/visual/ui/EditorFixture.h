@@ -1,9 +1,9 @@
 #pragma once
 
 #include "config/CfgTemplate.h"
+#include "support/QtPrinters.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
-#include "visual/Printers.h"
 #include "visual/ui/VisualEditor.h"
 
 #include <gtest/gtest.h>

@@ -23,7 +23,7 @@ void copyTree(const QString& from, const QString& to) {
 class ShippedLibrary : public ::testing::Test {
   protected:
     ShippedLibrary() : tpl(&dialogs, nullptr) {
-        copyTree(QString::fromLocal8Bit(qgetenv("ORVO_SOURCE_DIR")) + "/data", dir.path());
+        copyTree(SourcePath("data"), dir.path());
         editor = std::make_unique<VisualEditor>(ui.controls(), &tpl, &dialogs, dir.path());
         editor->FillModelList();
         ui.window.show();
