@@ -22,11 +22,20 @@ int RunOrvoProvisionTool(int argc, char** argv, const std::function<void(TForm1&
     initResources();
     app.setWindowIcon(QIcon(":/orvo/orvo-provision-tool.png"));
     QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app,
-                     [] { QApplication::closeAllWindows(); });
+    // A quit signal closes the window as its close button does, also while message boxes wait
+    // for an answer: they are closed and no further one opens.
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] {
+        QtDialogs::SetClosing(true);
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
 
     TForm1 form;
     form.show();
+    // A quit signal that came while the first page prepared itself (its messages run their own
+    // event loops) has closed the window already.
+    if (QtDialogs::IsClosing())
+        return 0;
     if (afterShow)
         QTimer::singleShot(0, &form, [&form, &afterShow] { afterShow(form); });
     return app.exec();

@@ -42,12 +42,28 @@ QString QtDialogs::caption(const UiText& text) const {
     return text.isEmpty() ? QApplication::applicationDisplayName() : render(text);
 }
 
+namespace {
+bool closing = false;
+}
+
+void QtDialogs::SetClosing(bool on) {
+    closing = on;
+}
+
+bool QtDialogs::IsClosing() {
+    return closing;
+}
+
 void QtDialogs::message(const UiText& text, const UiText& title) {
+    if (closing)
+        return;
     QMessageBox box(QMessageBox::NoIcon, caption(title), render(text), QMessageBox::Ok, parent_);
     box.exec();
 }
 
 bool QtDialogs::question(const UiText& text, const UiText& title, Buttons buttons) {
+    if (closing)
+        return false;
     const bool yesNo = buttons == Buttons::YesNo;
     QMessageBox box(
         QMessageBox::Question, caption(title), render(text),
@@ -58,14 +74,20 @@ bool QtDialogs::question(const UiText& text, const UiText& title, Buttons button
 }
 
 QString QtDialogs::openFile(const QString& filter) {
+    if (closing)
+        return {};
     return QFileDialog::getOpenFileName(parent_, QString(), QString(), ToQtFilter(filter));
 }
 
 QStringList QtDialogs::openFiles(const QString& filter) {
+    if (closing)
+        return {};
     return QFileDialog::getOpenFileNames(parent_, QString(), QString(), ToQtFilter(filter));
 }
 
 QString QtDialogs::saveFile(const QString& filter, const QString& defaultSuffix) {
+    if (closing)
+        return {};
     QFileDialog dialog(parent_, QString(), QString(), ToQtFilter(filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -76,5 +98,7 @@ QString QtDialogs::saveFile(const QString& filter, const QString& defaultSuffix)
 }
 
 QString QtDialogs::chooseFolder(const UiText& title) {
+    if (closing)
+        return {};
     return QFileDialog::getExistingDirectory(parent_, render(title));
 }

@@ -26,6 +26,11 @@ class QtDialogs : public Dialogs {
     // A description's own "(...)" is replaced by the patterns; "*.*" matches every name.
     static QString ToQtFilter(const QString& filter);
 
+    // Once the program is closing (a quit signal), no dialog opens any more: messages are
+    // dropped, questions answer No/Cancel and file dialogs are cancelled.
+    static void SetClosing(bool closing);
+    static bool IsClosing();
+
   private:
     QString render(const UiText& text) const;
     QString caption(const UiText& text) const;

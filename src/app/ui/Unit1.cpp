@@ -9,6 +9,7 @@
 #include "servers/ui/ServerPage.h"
 #include "visual/ui/PhoneCfgPage.h"
 #include "visual/ui/TemplateBar.h"
+#include "visual/ui/VisualEditor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -52,7 +53,8 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
 TForm1::~TForm1() {
     SetEscapedExceptionHandler(nullptr);
     FormDestroy();
-    // The pages go before the objects they refer to.
+    // The editor and the pages go before the objects they refer to.
+    delete visualEditor;
     delete PageControl1;
     delete Panel5;
 }
@@ -117,12 +119,20 @@ void TForm1::buildWindow() {
 void TForm1::FormCreate() {
     // The device grid writes its own header row and the "1" of row 1.
 
-    TemplateBar1->FillModelList(QDir::current().filePath("models"));
-
     workDir_ = currentDirectory();
     workDirKnown_ = !workDir_.isEmpty();
     ctx_.workDir = workDir_;
-    if (!workDirKnown_)
+    // The model list: the folders under ./models (none without a working directory).
+    visualEditor = new VisualEditor({TemplateBar1->ModelsCombox, PhoneCfgTab->CfgOutlineTreeView,
+                                     PhoneCfgTab->ConfigScrollBox, PhoneCfgTab->visualDevImg,
+                                     PhoneCfgTab->reactFloatImage, PhoneCfgTab->selectedFloatImage,
+                                     TemplateBar1->loadTemplateButton,
+                                     TemplateBar1->saveTemplateButton,
+                                     TemplateBar1->saveAsTemplateButton},
+                                    &cfg_, dialogs_, workDir_, this);
+    if (workDirKnown_)
+        visualEditor->FillModelList();
+    else
         dialogs_->messageKey("LAppError3");
 
     // Without a working directory no path is formed from it: no settings, no log.
@@ -157,7 +167,7 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::pageShow(QWidget* page) {
     shownPages_.insert(page);
     if (page == PhoneCfgTab)
-        PhoneCfgTab->PhoneCfgTabShow();
+        visualEditor->PhoneCfgTabShow();
     else if (page == CsvBatchTab)
         CsvBatchTab->CsvBatchTabShow();
     else if (page == DevicesOnlineTab)
@@ -186,7 +196,7 @@ void TForm1::FormDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
-    cfg_.Clear();
+    visualEditor->Shutdown();
     // Leaving the window fires no page exit: the active page's settings are taken here.
     pageExit(currentPage_);
     if (workDirKnown_)

@@ -22,6 +22,7 @@ class DevicesOnlinePage;
 class PhoneCfgPage;
 class ServerPage;
 class TemplateBar;
+class VisualEditor;
 class ToolPage;
 
 // The main window. It owns every long-lived object of the program (settings, language, log,
@@ -60,6 +61,8 @@ class TForm1 : public QWidget {
     DevicesOnlinePage* DevicesOnlineTab;
     ServerPage* ServerTab;
     ToolPage* ToolTab;
+    // Handles the events of the Phone Configuration page and the template bar.
+    VisualEditor* visualEditor = nullptr;
 
     // The text colours of the server status labels.
     static QColor StoppedColor() { return QColor(128, 0, 0); }

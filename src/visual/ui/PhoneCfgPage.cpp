@@ -1,8 +1,5 @@
 #include "visual/ui/PhoneCfgPage.h"
 
-#include <QMouseEvent>
-#include <QWheelEvent>
-#include "app/EscapedErrors.h"
 
 namespace {
 
@@ -53,59 +50,4 @@ PhoneCfgPage::PhoneCfgPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     ConfigScrollContent->resize(480, 10);
     ConfigScrollBox->setWidget(ConfigScrollContent);
     ConfigScrollBox->setWidgetResizable(false);
-    ConfigScrollBox->viewport()->installEventFilter(this);
-
-    visualDevImg->installEventFilter(this);
-    reactFloatImage->installEventFilter(this);
-
-    connect(CfgOutlineTreeView, &QTreeWidget::currentItemChanged, this,
-            Guarded([this](QTreeWidgetItem* node, QTreeWidgetItem*) {
-                CfgOutlineTreeViewChange(node);
-            }));
 }
-
-bool PhoneCfgPage::eventFilter(QObject* watched, QEvent* event) {
-    Guarded([this, watched, event] { dispatch(watched, event); })();
-    return QWidget::eventFilter(watched, event);
-}
-
-void PhoneCfgPage::dispatch(QObject* watched, QEvent* event) {
-    const auto mouse = [event] { return static_cast<QMouseEvent*>(event); };
-    if (watched == visualDevImg && event->type() == QEvent::MouseMove) {
-        visualDevImgMouseMove(mouse());
-    } else if (watched == reactFloatImage && event->type() == QEvent::MouseButtonPress) {
-        reactFloatImageMouseDown(mouse());
-    } else if (watched == reactFloatImage && event->type() == QEvent::MouseButtonRelease) {
-        reactFloatImageMouseUp(mouse());
-    } else if (watched == ConfigScrollBox->viewport()) {
-        if (event->type() == QEvent::MouseButtonRelease) {
-            ConfigScrollBoxClick();
-        } else if (event->type() == QEvent::Wheel) {
-            auto* wheel = static_cast<QWheelEvent*>(event);
-            if (wheel->angleDelta().y() < 0)
-                ConfigScrollBoxMouseWheelDown(wheel);
-            else
-                ConfigScrollBoxMouseWheelUp(wheel);
-        }
-    }
-}
-
-void PhoneCfgPage::PhoneCfgTabShow() {
-    if (shown_)
-        return;
-    shown_ = true;
-}
-
-void PhoneCfgPage::visualDevImgMouseMove(QMouseEvent*) {}
-
-void PhoneCfgPage::reactFloatImageMouseDown(QMouseEvent*) {}
-
-void PhoneCfgPage::reactFloatImageMouseUp(QMouseEvent*) {}
-
-void PhoneCfgPage::CfgOutlineTreeViewChange(QTreeWidgetItem*) {}
-
-void PhoneCfgPage::ConfigScrollBoxClick() {}
-
-void PhoneCfgPage::ConfigScrollBoxMouseWheelDown(QWheelEvent*) {}
-
-void PhoneCfgPage::ConfigScrollBoxMouseWheelUp(QWheelEvent*) {}

@@ -7,11 +7,9 @@
 #include <QTreeWidget>
 #include <QWidget>
 
-class QMouseEvent;
-class QWheelEvent;
-
 // The "Phone Configuration" page: the phone picture with its two overlays, the outline of
-// settings pages and the panel of generated settings controls.
+// settings pages and the panel of generated settings controls. Their events are handled by the
+// visual editor (VisualEditor), which the window makes over these controls and the template bar.
 class PhoneCfgPage : public QWidget {
     Q_OBJECT
   public:
@@ -26,23 +24,6 @@ class PhoneCfgPage : public QWidget {
     // The widget inside ConfigScrollBox that holds the generated controls.
     QWidget* ConfigScrollContent;
 
-    void PhoneCfgTabShow();
-
-    void visualDevImgMouseMove(QMouseEvent* event);
-    void reactFloatImageMouseDown(QMouseEvent* event);
-    void reactFloatImageMouseUp(QMouseEvent* event);
-    void CfgOutlineTreeViewChange(QTreeWidgetItem* node);
-    void ConfigScrollBoxClick();
-    void ConfigScrollBoxMouseWheelDown(QWheelEvent* event);
-    void ConfigScrollBoxMouseWheelUp(QWheelEvent* event);
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
   private:
-    // Calls the handler of a mouse or wheel event of the picture, its overlay or the panel.
-    void dispatch(QObject* watched, QEvent* event);
-
     const AppContext& ctx_;
-    bool shown_ = false;
 };

@@ -1,7 +1,5 @@
 #include "visual/ui/TemplateBar.h"
 
-#include "app/DirectoryListing.h"
-#include "app/EscapedErrors.h"
 
 namespace {
 
@@ -42,27 +40,4 @@ TemplateBar::TemplateBar(const AppContext& ctx, QWidget* parent) : QWidget(paren
     ModelsCombox->setObjectName("ModelsCombox");
     ModelsCombox->setFont(arialPixels(12));
     place(ModelsCombox, 1096, 6, 145, 23);
-
-    connect(loadTemplateButton, &QPushButton::clicked, this,
-            Guarded([this] { loadTemplateButtonClick(); }));
-    connect(saveTemplateButton, &QPushButton::clicked, this,
-            Guarded([this] { saveTemplateButtonClick(); }));
-    connect(saveAsTemplateButton, &QPushButton::clicked, this,
-            Guarded([this] { saveAsTemplateButtonClick(); }));
-    connect(ModelsCombox, &QComboBox::activated, this, Guarded([this] { ModelsComboxSelect(); }));
 }
-
-void TemplateBar::FillModelList(const QString& folder) {
-    ModelsCombox->clear();
-    ModelsCombox->addItems(ListPlainDirectories(folder));
-    if (ModelsCombox->count() > 0)
-        ModelsCombox->setCurrentIndex(0);
-}
-
-void TemplateBar::loadTemplateButtonClick() {}
-
-void TemplateBar::saveTemplateButtonClick() {}
-
-void TemplateBar::saveAsTemplateButtonClick() {}
-
-void TemplateBar::ModelsComboxSelect() {}

@@ -7,7 +7,8 @@
 #include <QPushButton>
 #include <QWidget>
 
-// The template buttons and the model list at the right of the window's top bar. The bar's
+// The template buttons and the model list at the right of the window's top bar (their events
+// are handled by the visual editor). The bar's
 // left edge stands at x = Left in the top bar; the controls keep their places in the top bar.
 class TemplateBar : public QWidget {
     Q_OBJECT
@@ -21,14 +22,6 @@ class TemplateBar : public QWidget {
     QPushButton* saveTemplateButton;
     QPushButton* saveAsTemplateButton;
     QComboBox* ModelsCombox;
-
-    // Fills ModelsCombox with the model folders under <folder> and selects item 0.
-    void FillModelList(const QString& folder);
-
-    void loadTemplateButtonClick();
-    void saveTemplateButtonClick();
-    void saveAsTemplateButtonClick();
-    void ModelsComboxSelect();
 
   private:
     const AppContext& ctx_;

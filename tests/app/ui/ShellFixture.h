@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QString>
 #include <memory>
@@ -15,7 +16,13 @@
 // process's current directory while the test runs, and the window with recorded dialogs.
 class ShellFixture : public ::testing::Test {
   protected:
-    ShellFixture() : previousDir_(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
+    // The working folder holds the supplied default set and one model, so that the first
+    // showing of Phone Configuration loads without messages.
+    ShellFixture() : previousDir_(QDir::currentPath()) {
+        QDir::setCurrent(dir.path());
+        SupplyTree("default");
+        SupplyTree("models/X100");
+    }
     ~ShellFixture() override {
         form.reset();
         QDir::setCurrent(previousDir_);
@@ -25,6 +32,15 @@ class ShellFixture : public ::testing::Test {
     // Copies a file of the supplied data folder into the working folder.
     void Supply(const QString& relative, const QString& as = {}) {
         dir.write(as.isEmpty() ? relative : as, ReadFileBytes(SourceFile("data/" + relative)));
+    }
+    // Copies a folder of the supplied data folder, with everything in it.
+    void SupplyTree(const QString& relative) {
+        const QString from = SourceFile("data/" + relative);
+        QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            dir.write(relative + file.mid(from.size()), ReadFileBytes(file));
+        }
     }
     void SupplyLanguages() {
         Supply("ini/lang/English");

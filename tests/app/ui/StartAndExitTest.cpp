@@ -152,6 +152,7 @@ TEST_F(StartTest, LogCountMissingOrNotANumberSelectsZeroAndKeepsEveryFile) {
 
 TEST_F(StartTest, ModelListHoldsThePlainModelFolders) {
     SupplyLanguages();
+    QDir(dir.file("models")).removeRecursively();
     for (const char* name : {"P20", "A10", ".cache", "locked"})
         QDir(dir.path()).mkpath(QString("models/") + name);
     dir.write("models/readme.txt", "x");

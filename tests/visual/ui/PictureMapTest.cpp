@@ -1,0 +1,126 @@
+#include "visual/ui/EditorFixture.h"
+
+#include "visual/ui/ConfigEditorPanel.h"
+#include "visual/ui/PictureMapView.h"
+
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+
+class PictureMap : public EditorTest {
+  protected:
+    PictureMap() { editor->PhoneCfgTabShow(); }
+    PictureMapView& view() { return *editor->PictureView(); }
+};
+
+}  // namespace
+
+TEST_F(PictureMap, HoverShowsTheOverlayOverTheAreaWithBothBordersInside) {
+    ASSERT_TRUE(dialogs.shown.isEmpty());
+    editor->visualDevImgMouseMove(40, 40);  // the right-bottom corner of the first area
+    EXPECT_EQ(view().Hovered(), 0);
+    EXPECT_TRUE(view().Hovering());
+    ASSERT_TRUE(ui.reactFloatImage->isVisible());
+    EXPECT_EQ(ui.reactFloatImage->geometry(), QRect(10, 20, 30, 20));
+    EXPECT_EQ(ui.reactFloatImage->pixmap().toImage().pixelColor(0, 0), QColor(Qt::yellow));
+    EXPECT_EQ(ui.visualDevImg->cursor().shape(), Qt::PointingHandCursor);
+
+    // Into the adjacent area: hovering ends first, the next movement takes it up.
+    editor->visualDevImgMouseMove(41, 30);
+    EXPECT_FALSE(view().Hovering());
+    EXPECT_EQ(view().Hovered(), -1);
+    EXPECT_FALSE(ui.reactFloatImage->isVisible());
+    EXPECT_EQ(ui.visualDevImg->cursor().shape(), Qt::ArrowCursor);
+    editor->visualDevImgMouseMove(41, 30);
+    EXPECT_EQ(view().Hovered(), 1);
+    EXPECT_EQ(ui.reactFloatImage->geometry(), QRect(41, 20, 30, 20));
+
+    // Outside every area nothing changes.
+    editor->visualDevImgMouseMove(300, 300);
+    editor->visualDevImgMouseMove(300, 300);
+    EXPECT_EQ(view().Hovered(), -1);
+}
+
+TEST_F(PictureMap, AClickSelectsTheKeyAndOpensItsOutlineNode) {
+    editor->visualDevImgMouseMove(20, 30);
+    editor->reactFloatImageMouseDown();
+    EXPECT_FALSE(ui.reactFloatImage->isVisible());
+    ASSERT_TRUE(ui.selectedFloatImage->isVisible());
+    EXPECT_EQ(ui.selectedFloatImage->geometry(), QRect(10, 20, 30, 20));
+    EXPECT_EQ(ui.selectedFloatImage->pixmap().toImage().pixelColor(0, 0), QColor(Qt::green));
+    EXPECT_EQ(view().Selected(), 0);
+
+    editor->reactFloatImageMouseUp();
+    EXPECT_TRUE(dialogs.shown.isEmpty());
+    EXPECT_EQ(editor->SelectedNode(), 2);  // "Account1" is the node of "account.json?Account1"
+    EXPECT_TRUE(ui.tree->topLevelItem(1)->isExpanded());
+    EXPECT_EQ(editor->Panel()->Node(), 2);
+
+    // The selected area does not react again.
+    editor->visualDevImgMouseMove(300, 300);
+    editor->visualDevImgMouseMove(20, 30);
+    EXPECT_FALSE(ui.reactFloatImage->isVisible());
+
+    // Ids are lower-cased: "ACCOUNT2" opens "account.json?Account2".
+    editor->visualDevImgMouseMove(300, 300);
+    editor->visualDevImgMouseMove(50, 30);
+    editor->reactFloatImageMouseDown();
+    editor->reactFloatImageMouseUp();
+    EXPECT_EQ(editor->SelectedNode(), 3);
+    EXPECT_EQ(view().Selected(), 1);
+}
+
+TEST_F(PictureMap, KeysWithoutHoverImageOrOutlineNode) {
+    // No hover image: no overlay, so the key cannot be clicked through its overlay.
+    editor->visualDevImgMouseMove(20, 120);
+    EXPECT_EQ(view().Hovered(), 2);
+    EXPECT_FALSE(ui.reactFloatImage->isVisible());
+
+    editor->visualDevImgMouseMove(300, 300);
+    editor->visualDevImgMouseMove(110, 110);
+    ASSERT_TRUE(ui.reactFloatImage->isVisible());
+    editor->reactFloatImageMouseDown();
+    editor->reactFloatImageMouseUp();
+    EXPECT_EQ(dialogs.messages(), QStringList{"LVisualDevError2"});
+    EXPECT_EQ(editor->SelectedNode(), -1);
+
+    // Without a hovered key the overlay handlers do nothing.
+    dialogs.clear();
+    editor->visualDevImgMouseMove(300, 300);
+    editor->reactFloatImageMouseDown();
+    editor->reactFloatImageMouseUp();
+    EXPECT_TRUE(dialogs.shown.isEmpty());
+}
+
+TEST_F(PictureMap, RealPointerEventsReachTheHandlers) {
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&ui.window));
+    QTest::mouseMove(ui.visualDevImg, QPoint(25, 25));
+    QMouseEvent move(QEvent::MouseMove, QPointF(25, 25),
+                     ui.visualDevImg->mapToGlobal(QPointF(25, 25)), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(ui.visualDevImg, &move);
+    ASSERT_TRUE(ui.reactFloatImage->isVisible());
+    QTest::mousePress(ui.reactFloatImage, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(ui.selectedFloatImage->isVisible());
+    // The release comes to whichever control is under the pointer now.
+    QTest::mouseRelease(ui.selectedFloatImage, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(editor->SelectedNode(), 2);
+    EXPECT_NE(editor->Panel()->Content(), nullptr);
+}
+
+TEST_F(PictureMap, AnotherModelAndBackResetsThePicture) {
+    editor->visualDevImgMouseMove(20, 30);
+    editor->reactFloatImageMouseDown();
+    ui.models->setCurrentIndex(1);
+    emit ui.models->activated(1);
+    EXPECT_EQ(view().Hovered(), -1);
+    EXPECT_EQ(view().Selected(), -1);
+    EXPECT_FALSE(ui.reactFloatImage->isVisible());
+    EXPECT_FALSE(ui.selectedFloatImage->isVisible());
+    EXPECT_EQ(editor->Mapper()->KeyCount(), 4);
+    ui.models->setCurrentIndex(0);
+    emit ui.models->activated(0);
+    EXPECT_EQ(view().Selected(), -1);
+    EXPECT_FALSE(ui.selectedFloatImage->isVisible());
+}
