@@ -1,9 +1,11 @@
 #include "batch/BatchRun.h"
 
+#include "app/AtomicFile.h"
 #include "app/Dialogs.h"
 #include "app/MyLog.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
+#include "batch/BatchFileForm.h"
 #include "config/CfgTemplate.h"
 
 #include <QElapsedTimer>
@@ -38,12 +40,17 @@ std::vector<Column> mapColumns(const BatchTable& table, const ParameterSet& para
     return map;
 }
 
-bool writeRow(CfgTemplate& tpl, const BatchJob& job, const QString& path) {
-    if (job.format == BatchFormat::Bin)
-        return tpl.WriteBin(path, job.scrambled);
-    if (job.xmlEncrypted)
-        return tpl.WriteEncryptedXml(path, job.xmlKey);
-    return tpl.WriteXml(path);
+// Writes a row's file with the writers' reporting: "LCfgError3" when it cannot be written, and
+// the editor's Save button disabled after it (after a failed encrypted XML write as well).
+bool writeRow(CfgTemplate& tpl, Dialogs& dialogs, const BatchJob& job, const QString& path,
+              const QByteArray& bytes) {
+    const bool ok = WriteFileAtomically(path, bytes);
+    if (!ok)
+        dialogs.messageKey("LCfgError3");
+    const bool encrypted = job.format == BatchFormat::Xml && job.xmlEncrypted;
+    if ((ok || encrypted) && tpl.setSaveEnabled)
+        tpl.setSaveEnabled(false);
+    return ok;
 }
 
 }  // namespace
@@ -124,6 +131,10 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
         fill(n.hasFwPath, n.fwPath, AutofillUrl(job.serverAddress, job.portText, "/fw"));
     }
     const std::vector<Column> columns = mapColumns(table, params, autofilled);
+    std::vector<PNumber> varying;
+    for (const Column& col : columns)
+        varying.push_back(col.p);
+    const BatchFileForm form(job, params, varying);
 
     const int rowCount = table.RowCount() - 1;
     QElapsedTimer sinceProgress;
@@ -138,7 +149,7 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
             const bool named = !id.contains('/') && !id.contains(QChar(0));
             if (!named)
                 dialogs.messageKey("LCfgError3");
-            if (named && writeRow(tpl, job, path))
+            if (named && writeRow(tpl, dialogs, job, path, form.Bytes(params)))
                 outcome.written << path;
             else
                 outcome.failed << path;
