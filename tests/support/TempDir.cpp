@@ -40,6 +40,8 @@ int RunProgram(const QString& program, const QStringList& args, QByteArray* out,
 }
 
 QString BuiltProgram(const QString& name) {
-    const QByteArray dir = qgetenv("ORVO_BINARY_DIR");
+    QByteArray dir = qgetenv("ORVO_BINARY_DIR");
+    if (dir.isEmpty())
+        dir = ORVO_BUILD_DIR;
     return QString::fromLocal8Bit(dir) + "/bin/" + name;
 }
