@@ -1,11 +1,10 @@
 #include "batch/ui/CsvBatchPage.h"
 
-#include "app/EscapedErrors.h"
-#include "app/Numbers.h"
-#include "app/SettingsStore.h"
+#include "batch/BatchSettings.h"
+#include "batch/ui/CsvBatchController.h"
 
-#include <QEvent>
-#include <QHeaderView>
+#include "app/EscapedErrors.h"
+#include "app/SettingsStore.h"
 
 namespace {
 
@@ -31,24 +30,7 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     setObjectName("CsvBatchTab");
 
     CfgBatchTable = control<QTableWidget>(this, "CfgBatchTable", {0, 0, 860, 550});
-    CfgBatchTable->setColumnCount(5);
-    CfgBatchTable->setRowCount(2);
-    CfgBatchTable->horizontalHeader()->hide();
-    CfgBatchTable->verticalHeader()->hide();
-    CfgBatchTable->horizontalHeader()->setDefaultSectionSize(120);
-    CfgBatchTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    CfgBatchTable->setColumnWidth(0, 30);
-    CfgBatchTable->setEditTriggers(QAbstractItemView::AllEditTriggers);
-    CfgBatchTable->setTabKeyNavigation(true);
-    for (int c = 0; c < CfgBatchTable->columnCount(); ++c)
-        for (int r = 0; r < CfgBatchTable->rowCount(); ++r) {
-            auto* cell = new QTableWidgetItem;
-            if (r == 0 || c == 0) {
-                cell->setFlags(Qt::ItemIsEnabled);
-                cell->setBackground(palette().button());
-            }
-            CfgBatchTable->setItem(r, c, cell);
-        }
+    CsvBatchController::InitBatchTable(*CfgBatchTable);
 
     const int x = 870;
     BatchModeGB = captioned<QGroupBox>(this, "BatchModeGB", "CSV Mode", {x, 0, 360, 52});
@@ -84,71 +66,62 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
 
     AutofillServerPathChkbox = captioned<QCheckBox>(this, "AutofillServerPathChkbox",
                                                     "Autofill Server Path", {x, 282, 360, 22});
-    AutofillServerPathChkbox->installEventFilter(this);
     CfgBatchButton = captioned<QPushButton>(this, "CfgBatchButton", "Batch", {x, 316, 175, 34});
     CfgBatchToServerButton = captioned<QPushButton>(
         this, "CfgBatchToServerButton", "Batch to Built-in Server", {x + 185, 316, 175, 34});
 
-    connect(LoadCsvFileButton, &QPushButton::clicked, this,
-            Guarded([this] { LoadCsvFileButtonClick(); }));
-    connect(SaveCsvFileButton, &QPushButton::clicked, this,
-            Guarded([this] { SaveCsvFileButtonClick(); }));
-    connect(AddCsvRowButton, &QPushButton::clicked, this,
-            Guarded([this] { AddCsvRowButtonClick(); }));
-    connect(CfgBatchButton, &QPushButton::clicked, this,
-            Guarded([this] { CfgBatchButtonClick(); }));
-    connect(CfgBatchToServerButton, &QPushButton::clicked, this,
-            Guarded([this] { CfgBatchToServerButtonClick(); }));
-}
-
-bool CsvBatchPage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == AutofillServerPathChkbox && event->type() == QEvent::MouseButtonRelease) {
-        // After the box has toggled itself.
-        const bool handled = QWidget::eventFilter(watched, event);
-        QMetaObject::invokeMethod(
-            this, [this] { AutofillServerPathChkboxMouseUp(); }, Qt::QueuedConnection);
-        return handled;
-    }
-    return QWidget::eventFilter(watched, event);
+    CsvBatchControls controls{CfgBatchTable,         CsvModeRadioButton,     PinModeRadioButton,
+                              BatchFileFormatBinRB,  BatchFileFormatXmlRB,   CfgToEncryptCB,
+                              XmlCfgEncryptChkB,     XmlCfgEncryptKeyEdit,   AutofillServerPathChkbox,
+                              AddCsvEditRow,         CfgBatchButton,         CfgBatchToServerButton,
+                              LoadCsvFileButton,     SaveCsvFileButton,      AddCsvRowButton};
+    CsvBatchServices services;
+    services.dialogs = ctx.dialogs;
+    services.tpl = ctx.cfg;
+    services.settings = ctx.settings;
+    services.log = ctx.log;
+    services.workDir = ctx.workDir;
+    services.serverRunning = [&ctx] { return ctx.httpServerActive(); };
+    // The server interface list and the port are the servers page's.
+    services.firstServerInterface = [&ctx] {
+        const auto* list = ctx.Control<QComboBox>("InterfaceForServerCB");
+        return list && list->count() > 0 ? list->itemText(0) : QString();
+    };
+    services.serverPortText = [&ctx] {
+        const auto* port = ctx.Control<QLineEdit>("MyHttpServerPort");
+        return port ? port->text() : QString();
+    };
+    batch_ = new CsvBatchController(controls, services, this);
+    batch_->Connect();
 }
 
 void CsvBatchPage::CsvBatchTabShow() {
-    SettingsStore& s = *ctx_.settings;
+    const QString model = ctx_.Control<QComboBox>("ModelsCombox")
+                                     ? ctx_.Control<QComboBox>("ModelsCombox")->currentText()
+                                     : QString();
+    batch_->CsvBatchTabShow(model);
+    const BatchPageSettings stored = ReadBatchPageSettings(*ctx_.settings);
     CfgToEncryptCB->clear();
     CfgToEncryptCB->addItem(ctx_.Translate("NotEncryptCBItem"));
     CfgToEncryptCB->addItem(ctx_.Translate("EncryptDefaultCBItem"));
-    CfgToEncryptCB->setCurrentIndex(s.ReadInt(Setting::BatchCfgEncrypt) != 0 ? 1 : 0);
+    CfgToEncryptCB->setCurrentIndex(stored.cfgEncryptItem);
     XmlCfgEncryptChkB->setToolTip(ctx_.Translate("LXmlEncryptHint"));
-
     if (settingsRead_)
         return;
     settingsRead_ = true;
-    (s.ReadInt(Setting::BatchMode) != 0 ? PinModeRadioButton : CsvModeRadioButton)
+    (stored.mode == BatchMode::Pin ? PinModeRadioButton : CsvModeRadioButton)->setChecked(true);
+    (stored.format == BatchFormat::Xml ? BatchFileFormatXmlRB : BatchFileFormatBinRB)
         ->setChecked(true);
-    (s.ReadInt(Setting::BatchFormat) != 0 ? BatchFileFormatXmlRB : BatchFileFormatBinRB)
-        ->setChecked(true);
-    XmlCfgEncryptChkB->setChecked(s.ReadInt(Setting::BatchXmlEncrypt) != 0);
-    XmlCfgEncryptKeyEdit->setText(s.Read(Setting::BatchXmlEncryptKey));
+    XmlCfgEncryptChkB->setChecked(stored.xmlEncrypt);
+    XmlCfgEncryptKeyEdit->setText(stored.xmlKey);
 }
 
 void CsvBatchPage::CsvBatchTabExit() {
-    SettingsStore& s = *ctx_.settings;
-    const auto flag = [](bool on) { return QString(on ? "1" : "0"); };
-    s.Write(Setting::BatchMode, flag(PinModeRadioButton->isChecked()));
-    s.Write(Setting::BatchFormat, flag(BatchFileFormatXmlRB->isChecked()));
-    s.Write(Setting::BatchCfgEncrypt, flag(CfgToEncryptCB->currentIndex() == 1));
-    s.Write(Setting::BatchXmlEncrypt, flag(XmlCfgEncryptChkB->isChecked()));
-    s.Write(Setting::BatchXmlEncryptKey, XmlCfgEncryptKeyEdit->text().trimmed());
+    BatchPageSettings page;
+    page.mode = PinModeRadioButton->isChecked() ? BatchMode::Pin : BatchMode::Mac;
+    page.format = BatchFileFormatXmlRB->isChecked() ? BatchFormat::Xml : BatchFormat::Bin;
+    page.cfgEncryptItem = CfgToEncryptCB->currentIndex();
+    page.xmlEncrypt = XmlCfgEncryptChkB->isChecked();
+    page.xmlKey = XmlCfgEncryptKeyEdit->text();
+    WriteBatchPageSettings(*ctx_.settings, page);
 }
-
-void CsvBatchPage::LoadCsvFileButtonClick() {}
-
-void CsvBatchPage::SaveCsvFileButtonClick() {}
-
-void CsvBatchPage::AddCsvRowButtonClick() {}
-
-void CsvBatchPage::CfgBatchButtonClick() {}
-
-void CsvBatchPage::CfgBatchToServerButtonClick() {}
-
-void CsvBatchPage::AutofillServerPathChkboxMouseUp() {}

@@ -12,6 +12,8 @@
 #include <QTableWidget>
 #include <QWidget>
 
+class CsvBatchController;
+
 // The "Cfg Batch" page: the CSV batch table and the options of a batch run.
 //
 // CfgBatchTable keeps the string-grid layout: row 0 and column 0 are cells of the table (the
@@ -40,23 +42,17 @@ class CsvBatchPage : public QWidget {
     QPushButton* CfgBatchButton;
     QPushButton* CfgBatchToServerButton;
 
-    // Page shown: the encryption choice (every time) and, the first time, the other options
-    // from [BATCH].
+    // Page shown: the model's template when the set is empty, the encryption choice (every
+    // time) and, the first time, the other options from [BATCH].
     void CsvBatchTabShow();
     // Page left: the options back into [BATCH].
     void CsvBatchTabExit();
 
-    void LoadCsvFileButtonClick();
-    void SaveCsvFileButtonClick();
-    void AddCsvRowButtonClick();
-    void CfgBatchButtonClick();
-    void CfgBatchToServerButtonClick();
-    void AutofillServerPathChkboxMouseUp();
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    // The page's button flows (LoadCsvFileButtonClick, CfgBatchButtonClick, ...).
+    CsvBatchController* Flows() const { return batch_; }
 
   private:
     const AppContext& ctx_;
+    CsvBatchController* batch_ = nullptr;
     bool settingsRead_ = false;
 };

@@ -1,7 +1,8 @@
 #include "config/ui/ToolPage.h"
 
+#include "config/ui/ToolEncryptController.h"
+
 #include <QHeaderView>
-#include "app/EscapedErrors.h"
 
 namespace {
 
@@ -48,51 +49,21 @@ ToolPage::ToolPage(const AppContext& ctx, QWidget* parent) : QWidget(parent), ct
 
     ToolEncryptFileListGrid =
         control<QTableWidget>(ToolEncryptGB, "ToolEncryptFileListGrid", {16, 144, 1188, 384});
+    // The grid's header row is the table's own header; data rows start at the table's row 0.
     ToolEncryptFileListGrid->setColumnCount(3);
-    ToolEncryptFileListGrid->setRowCount(1);
-    ToolEncryptFileListGrid->horizontalHeader()->hide();
     ToolEncryptFileListGrid->verticalHeader()->hide();
     ToolEncryptFileListGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     ToolEncryptFileListGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (int c = 0; c < 3; ++c) {
-        auto* cell = new QTableWidgetItem;
-        cell->setFlags(Qt::ItemIsEnabled);
-        cell->setBackground(palette().button());
-        ToolEncryptFileListGrid->setItem(0, c, cell);
-    }
 
-    connect(ToolOutputDirBtn, &QPushButton::clicked, this,
-            Guarded([this] { ToolOutputDirBtnClick(); }));
-    connect(ToolInputFileBtn, &QPushButton::clicked, this,
-            Guarded([this] { ToolInputFileBtnClick(); }));
-    connect(ToolEncryptBtn, &QPushButton::clicked, this,
-            Guarded([this] { ToolEncryptBtnClick(); }));
+    encrypt_ = new ToolEncryptController(
+        {ToolOutputDirEdit, ToolOutputDirBtn, ToolInputFileBtn, ToolXmlEncryptKeyEdit,
+         ToolEncryptBtn, ToolEncryptOwChkB, ToolEncryptFileListGrid},
+        *ctx.dialogs, [&ctx](const QString& key) { return ctx.Translate(key); }, *ctx.notices,
+        this);
 }
 
 void ToolPage::ToolTabShow() {
-    if (!shown_) {
-        shown_ = true;
-        ToolEncryptFileListGrid->setColumnWidth(0, 40);
-        ToolEncryptFileListGrid->setColumnWidth(1, 360);
-        ToolEncryptFileListGrid->setColumnWidth(2, 120);
-    }
-    const auto header = [this](int column, const QString& text) {
-        QTableWidgetItem* cell = ToolEncryptFileListGrid->item(0, column);
-        if (!cell) {
-            cell = new QTableWidgetItem;
-            cell->setFlags(Qt::ItemIsEnabled);
-            ToolEncryptFileListGrid->setItem(0, column, cell);
-        }
-        cell->setText(text);
-    };
-    header(1, ctx_.Translate("LToolE_File"));
-    header(2, ctx_.Translate("LToolE_Status"));
+    encrypt_->ToolTabShow();
 }
 
 void ToolPage::ToolTabExit() {}
-
-void ToolPage::ToolOutputDirBtnClick() {}
-
-void ToolPage::ToolInputFileBtnClick() {}
-
-void ToolPage::ToolEncryptBtnClick() {}

@@ -10,10 +10,10 @@
 #include <QTableWidget>
 #include <QWidget>
 
+class ToolEncryptController;
+
 // The "Tools" page: bulk encryption of configuration files.
 //
-// ToolEncryptFileListGrid keeps the string-grid layout: row 0 is the header row, a cell row of
-// the table (Qt's own headers are hidden); data rows start at 1.
 class ToolPage : public QWidget {
     Q_OBJECT
   public:
@@ -35,11 +35,10 @@ class ToolPage : public QWidget {
     // Does nothing.
     void ToolTabExit();
 
-    void ToolOutputDirBtnClick();
-    void ToolInputFileBtnClick();
-    void ToolEncryptBtnClick();
+    // The bulk encryption: ToolInputFileBtnClick, ToolOutputDirBtnClick, ToolEncryptBtnClick.
+    ToolEncryptController* Encryption() const { return encrypt_; }
 
   private:
     const AppContext& ctx_;
-    bool shown_ = false;
+    ToolEncryptController* encrypt_ = nullptr;
 };

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "batch/BatchTable.h"
+#include "config/ParameterSet.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class CfgTemplate;
+class Dialogs;
+class MyLog;
+class SettingsStore;
+
+enum class BatchFormat { Bin, Xml };
+// Where the files go: the user's folder ("Batch to: ") or the built-in server's cfg folder
+// ("Batch to built-in server: "); only the log line differs.
+enum class BatchDestination { Folder, BuiltInServer };
+
+// What one run does.
+struct BatchJob {
+    BatchMode mode = BatchMode::Mac;
+    BatchFormat format = BatchFormat::Bin;
+    bool scrambled = false;     // bin files scrambled
+    bool xmlEncrypted = false;  // XML files encrypted under xmlKey (the default key when empty)
+    QByteArray xmlKey;
+    // Autofill: the three [PNO] parameters set to "1" and the server's cfg and fw URLs.
+    bool autofill = false;
+    QString serverAddress;               // first entry of the server interface list
+    QString portText;                    // the built-in server's port text
+    const SettingsStore* pno = nullptr;  // holds the [PNO] keys
+    QString folder;
+    BatchDestination destination = BatchDestination::Folder;
+};
+
+struct BatchOutcome {
+    enum class Status {
+        Ran,              // every row was handled (some files may have failed)
+        NoFolder,         // the output folder does not exist: nothing written
+        NoServerAddress,  // autofill without a server address: nothing written
+    };
+    Status status = Status::Ran;
+    QStringList written;  // the files written, in row order
+    QStringList failed;   // the files that could not be written
+};
+
+// Rows handled so far and the number of phone rows; called at most every progressIntervalMs
+// and once at the end.
+using BatchProgress = std::function<void(int rowsDone, int rowCount)>;
+
+// The output file of a row's identifier (column 1, trimmed and in lower case) in a folder:
+// MAC mode "cfg" + id (bin) or "cfg" + id + ".xml"; PIN mode id + ".cfg" or id + ".xml".
+QString BatchFileName(BatchMode mode, BatchFormat format, const QString& identifier);
+
+// The three P-numbers autofill sets, from [PNO]; a missing key gives none.
+struct AutofillNumbers {
+    bool hasUpgradeMode = false, hasCfgPath = false, hasFwPath = false;
+    PNumber upgradeMode = 0, cfgPath = 0, fwPath = 0;
+};
+AutofillNumbers ReadAutofillNumbers(const SettingsStore& settings);
+
+// "http://" + address + ":" + the port read as a decimal number + path.
+QByteArray AutofillUrl(const QString& address, const QString& portText, const char* path);
+
+// The log line of a run: "CFG BATCH: ", the format and protection, "Autofill Server Path, "
+// and the destination with the folder.
+QString BatchLogLine(const BatchJob& job);
+
+// Commits the editor, then writes one file per table row that has an identifier: the whole
+// parameter set with the row's values in place of the placeholders the header row names.
+// Writers report "LCfgError3" through the template; a missing folder and an identifier holding
+// "/" show it too. Afterwards the parameter set is exactly what it was after the commit. The
+// log line is written when the run went ahead.
+BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob& job,
+                      Dialogs& dialogs, MyLog* log, const BatchProgress& progress = {},
+                      int progressIntervalMs = 100);

@@ -1,0 +1,332 @@
+#include "batch/BatchRun.h"
+
+#include "app/MyLog.h"
+#include "app/SettingsStore.h"
+#include "config/BinFile.h"
+#include "config/CfgCrypto.h"
+#include "config/CfgTemplate.h"
+#include "config/XmlFile.h"
+#include "support/RecordingDialogs.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+BatchTable table(const QByteArray& csv, BatchMode mode = BatchMode::Mac) {
+    BatchTable t;
+    EXPECT_EQ(t.LoadCsv(csv, mode), "");
+    return t;
+}
+
+QStringList filesIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+class Run : public ::testing::Test {
+  protected:
+    Run() : tpl(&dialogs, nullptr) {
+        tpl.setSaveEnabled = [this](bool on) { saveEnabled = on; };
+        auto& p = tpl.Parameters();
+        p.Set(2, "admin");
+        p.Set(35, "{$username.line.1}");
+        p.Set(237, "{$cfg_srv_path}");
+        p.Set(271, "1");
+        p.Set(8000, "{$admin_pass}");
+        out = dir.path() + "/out";
+        QDir().mkpath(out);
+        job.folder = out;
+    }
+
+    BatchOutcome run(const BatchTable& t) { return RunBatch(t, tpl, job, dialogs, nullptr); }
+
+    // The template with some values replaced.
+    ParameterSet with(std::initializer_list<std::pair<PNumber, QByteArray>> values) const {
+        ParameterSet s = tpl.Parameters();
+        for (const auto& [p, v] : values)
+            s.Set(p, v);
+        return s;
+    }
+
+    TempDir dir;
+    QString out;
+    RecordingDialogs dialogs;
+    CfgTemplate tpl;
+    bool saveEnabled = true;
+    BatchJob job;
+};
+
+TEST_F(Run, WritesEachModeFormatAndProtectionByteForByteAsTheWriters) {
+    const QByteArray csv =
+        "KEY,{$username.line.1},{$admin_pass}\r\n"
+        " 02E5D2AABBCC ,alice,\xC3\xA9t\xC3\xA9\r\n"
+        "02E5D2000002,bob,pw2\r\n";
+    const ParameterSet row1 = with({{35, "alice"}, {8000, "\xC3\xA9t\xC3\xA9"}});
+    const ParameterSet row2 = with({{35, "bob"}, {8000, "pw2"}});
+    const struct {
+        BatchFormat format;
+        bool scrambled, encrypted;
+        QByteArray key;
+        std::function<QByteArray(const ParameterSet&)> bytes;
+    } forms[] = {
+        {BatchFormat::Bin, false, false, "", [](auto& s) { return BuildBinText(s); }},
+        {BatchFormat::Bin, true, false, "",
+         [](auto& s) { return ScrambleBinText(BuildBinText(s)); }},
+        {BatchFormat::Xml, false, false, "", [](auto& s) { return PrintXmlConfig(s); }},
+        {BatchFormat::Xml, false, true, "0123abcd",
+         [](auto& s) { return EncryptedXmlBytes(PrintXmlConfig(s), "0123abcd"); }},
+        {BatchFormat::Xml, false, true, "",
+         [](auto& s) { return EncryptedXmlBytes(PrintXmlConfig(s), ""); }},
+    };
+    for (const BatchMode mode : {BatchMode::Mac, BatchMode::Pin}) {
+        QByteArray text = csv;
+        text.replace("KEY", mode == BatchMode::Mac ? "MAC" : "PIN");
+        const BatchTable t = table(text, mode);
+        for (const auto& f : forms) {
+            QDir(out).removeRecursively();
+            QDir().mkpath(out);
+            job.mode = mode;
+            job.format = f.format;
+            job.scrambled = f.scrambled;
+            job.xmlEncrypted = f.encrypted;
+            job.xmlKey = f.key;
+            const BatchOutcome o = run(t);
+            const bool xml = f.format == BatchFormat::Xml;
+            const QString n1 = mode == BatchMode::Mac
+                                   ? (xml ? "cfg02e5d2aabbcc.xml" : "cfg02e5d2aabbcc")
+                                   : (xml ? "02e5d2aabbcc.xml" : "02e5d2aabbcc.cfg");
+            const QString n2 = QString(n1).replace("aabbcc", "000002");
+            const std::string what = std::to_string(int(mode)) + "/" +
+                                     std::to_string(int(f.format)) +
+                                     (f.scrambled ? " scrambled" : "") +
+                                     (f.encrypted ? " encrypted " : "") + f.key.toStdString();
+            EXPECT_EQ(o.status, BatchOutcome::Status::Ran);
+            EXPECT_EQ(o.written, (QStringList{out + "/" + n1, out + "/" + n2})) << what;
+            QStringList names{n1, n2};
+            names.sort();
+            EXPECT_EQ(filesIn(out), names) << what;  // no temporary file left behind
+            EXPECT_EQ(ReadFileBytes(out + "/" + n1), f.bytes(row1)) << what;
+            EXPECT_EQ(ReadFileBytes(out + "/" + n2), f.bytes(row2)) << what;
+            EXPECT_TRUE(dialogs.messages().isEmpty()) << what;
+        }
+    }
+}
+
+TEST_F(Run, EncryptedXmlDecryptsWithOpensslToThePrintedDocument) {
+    job.format = BatchFormat::Xml;
+    job.xmlEncrypted = true;
+    job.xmlKey = "02E5D2A1";
+    ASSERT_EQ(run(table("MAC,{$admin_pass}\r\n02E5D2000001,secret\r\n")).written.size(), 1);
+    const Aes128Block k = HexKeyToBytes(job.xmlKey);
+    const Aes128Block iv = CfgIv();
+    QByteArray plain;
+    ASSERT_EQ(RunProgram("openssl",
+                         {"enc", "-d", "-aes-128-cbc", "-nopad", "-K",
+                          QByteArray(reinterpret_cast<const char*>(k.data()), 16).toHex(), "-iv",
+                          QByteArray(reinterpret_cast<const char*>(iv.data()), 16).toHex(), "-in",
+                          out + "/cfg02e5d2000001.xml"},
+                         &plain),
+              0);
+    const QByteArray printed = PrintXmlConfig(with({{8000, "secret"}}));
+    EXPECT_EQ(plain.left(printed.size()), printed);
+    EXPECT_EQ(plain.mid(printed.size()), QByteArray(plain.size() - printed.size(), '\0'));
+    EXPECT_TRUE(plain.contains("<P8000>secret</P8000>"));
+}
+
+TEST_F(Run, PutsTheParameterSetBackAsTheCommitLeftIt) {
+    int commits = 0;
+    tpl.commitEditor = [&] {
+        ++commits;
+        tpl.Parameters().Set(2, "committed");
+    };
+    const ParameterSet expected = with({{2, "committed"}});
+    SettingsStore pno;
+    pno.LoadText(
+        "[PNO]\r\np_upgrade_mode=9001\r\np_cfg_server_path=237\r\np_fw_server_path=9002\r\n");
+    job.autofill = true;
+    job.serverAddress = "192.168.1.10";
+    job.portText = "6000";
+    job.pno = &pno;
+    const BatchOutcome o = run(table("MAC,{$username.line.1},{$admin_pass}\r\n1,a,b\r\n2,c,d\r\n"));
+    EXPECT_EQ(commits, 1);
+    EXPECT_EQ(o.written.size(), 2);
+    // The autofilled parameters that did not exist are gone again, the others hold their values.
+    EXPECT_EQ(tpl.Parameters(), expected);
+    EXPECT_FALSE(saveEnabled);
+    ParameterSet file;
+    ASSERT_EQ(ReadBinFile(out + "/cfg2", file), BinReadStatus::Ok);
+    EXPECT_EQ(file.Value(2), "committed");
+    EXPECT_EQ(file.Value(35), "c");
+}
+
+TEST_F(Run, MapsHeadersToParametersByTheirWholeValue) {
+    // Same header twice: the later column wins. A header of no parameter, an empty header and
+    // one differing in letter case are ignored.
+    const BatchOutcome o =
+        run(table("MAC,{$username.line.1},{$nothing},{$username.line.1},,{$ADMIN_PASS}\r\n"
+                  "02E5D2000001,first,x,second,y,z\r\n"));
+    ASSERT_EQ(o.written.size(), 1);
+    ParameterSet file;
+    ASSERT_EQ(ReadBinFile(o.written[0], file), BinReadStatus::Ok);
+    EXPECT_EQ(file, with({{35, "second"}}));
+}
+
+TEST_F(Run, LaterRowsOverwriteTheValuesOfEarlierOnes) {
+    // Row 2 has no cell for the second column: it keeps row 1's value in the set.
+    const BatchOutcome o = run(table("MAC,{$username.line.1},{$admin_pass}\r\n1,a,b\r\n2,c\r\n"));
+    ASSERT_EQ(o.written.size(), 2);
+    ParameterSet file;
+    ASSERT_EQ(ReadBinFile(out + "/cfg2", file), BinReadStatus::Ok);
+    EXPECT_EQ(file, with({{35, "c"}, {8000, ""}}));
+}
+
+TEST_F(Run, NamesFilesByTheTrimmedLowerCaseIdentifier) {
+    const BatchTable t = table(
+        "MAC,{$admin_pass}\r\n"
+        "02-E5-D2-AA-BB-CC,a\r\n"
+        "   ,skipped\r\n"
+        ",skipped\r\n"
+        "\"  AbC \",b\r\n");
+    const BatchOutcome o = run(t);
+    EXPECT_EQ(o.written, (QStringList{out + "/cfg02-e5-d2-aa-bb-cc", out + "/cfgabc"}));
+    EXPECT_EQ(filesIn(out), (QStringList{"cfg02-e5-d2-aa-bb-cc", "cfgabc"}));
+    EXPECT_EQ(BatchFileName(BatchMode::Pin, BatchFormat::Xml, "12345"), "12345.xml");
+    EXPECT_EQ(BatchFileName(BatchMode::Pin, BatchFormat::Bin, "12345"), "12345.cfg");
+}
+
+TEST_F(Run, AnIdentifierWithASlashWritesNothingOutsideTheFolder) {
+    job.mode = BatchMode::Pin;
+    const BatchOutcome o =
+        run(table("PIN,{$admin_pass}\r\n../escape,a\r\n12345,b\r\n", BatchMode::Pin));
+    EXPECT_EQ(o.written, QStringList{out + "/12345.cfg"});
+    EXPECT_EQ(o.failed, QStringList{out + "/../escape.cfg"});
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + "/escape.cfg"));
+    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
+}
+
+TEST_F(Run, AFileThatCannotBeWrittenShowsItsMessageAndTheRunGoesOn) {
+    QDir().mkpath(out + "/cfgbusy/x");  // a folder in the way of the file
+    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\nbusy,a\r\nfree,b\r\n"));
+    EXPECT_EQ(o.failed, QStringList{out + "/cfgbusy"});
+    EXPECT_EQ(o.written, QStringList{out + "/cfgfree"});
+    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
+}
+
+TEST_F(Run, AMissingFolderIsReportedOnceAndNothingChanges) {
+    job.folder = dir.path() + "/missing";
+    const ParameterSet before = tpl.Parameters();
+    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n1,a\r\n2,b\r\n3,c\r\n"));
+    EXPECT_EQ(o.status, BatchOutcome::Status::NoFolder);
+    EXPECT_TRUE(o.written.isEmpty());
+    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
+    EXPECT_EQ(tpl.Parameters(), before);
+}
+
+class Autofill : public Run {
+  protected:
+    Autofill() {
+        pno.LoadText(
+            "[PNO]\r\np_upgrade_mode=271\r\np_cfg_server_path=237\r\np_fw_server_path=9002\r\n");
+        job.autofill = true;
+        job.serverAddress = "192.168.1.10";
+        job.portText = " 06000";
+        job.pno = &pno;
+    }
+    SettingsStore pno;
+};
+
+TEST_F(Autofill, PointsEveryFileAtTheFirstServerAddress) {
+    tpl.Parameters().Set(271, "0");
+    // The cfg server path's placeholder no longer finds its parameter; "1" (now the upgrade
+    // mode's value) is not taken either.
+    const BatchOutcome o = run(table("MAC,{$cfg_srv_path},1,{$admin_pass}\r\n1,x,y,pw\r\n"));
+    ASSERT_EQ(o.written.size(), 1);
+    ParameterSet file;
+    ASSERT_EQ(ReadBinFile(o.written[0], file), BinReadStatus::Ok);
+    EXPECT_EQ(file, with({{271, "1"},
+                          {237, "http://192.168.1.10:6000/cfg"},
+                          {9002, "http://192.168.1.10:6000/fw"},
+                          {8000, "pw"}}));
+    EXPECT_EQ(tpl.Parameters().Value(271), "0");
+    EXPECT_FALSE(tpl.Parameters().Contains(9002));
+}
+
+TEST_F(Autofill, AMissingKeySetsNoParameter) {
+    pno.LoadText("[PNO]\r\np_cfg_server_path=237\r\n");
+    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n1,pw\r\n"));
+    ParameterSet file;
+    ASSERT_EQ(ReadBinFile(o.written.value(0), file), BinReadStatus::Ok);
+    EXPECT_EQ(file, with({{237, "http://192.168.1.10:6000/cfg"}, {8000, "pw"}}));
+    EXPECT_FALSE(file.Contains(0));
+}
+
+TEST_F(Autofill, WithoutAServerAddressNothingIsWritten) {
+    job.serverAddress = " ";
+    const ParameterSet before = tpl.Parameters();
+    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n1,pw\r\n"));
+    EXPECT_EQ(o.status, BatchOutcome::Status::NoServerAddress);
+    EXPECT_TRUE(filesIn(out).isEmpty());
+    EXPECT_EQ(dialogs.messages(), QStringList{"No server address to autofill!"});
+    EXPECT_EQ(tpl.Parameters(), before);
+}
+
+TEST(AutofillUrl, ReadsThePortAsADecimalNumber) {
+    EXPECT_EQ(AutofillUrl("10.0.0.5", "6000", "/cfg"), "http://10.0.0.5:6000/cfg");
+    EXPECT_EQ(AutofillUrl("10.0.0.5", " 6000 ", "/fw"), "http://10.0.0.5:6000/fw");
+    EXPECT_EQ(AutofillUrl("10.0.0.5", "08080", "/cfg"), "http://10.0.0.5:8080/cfg");
+}
+
+TEST(BatchLog, LinesNameFormatProtectionAutofillAndDestination) {
+    const struct {
+        BatchFormat format;
+        bool scrambled, encrypted, autofill, toServer;
+        const char* line;
+    } cases[] = {
+        {BatchFormat::Bin, false, false, false, false, "CFG BATCH: BIN format, Batch to: /d"},
+        {BatchFormat::Bin, true, true, true, false,
+         "CFG BATCH: BIN format, Default Encrypt, Autofill Server Path, Batch to: /d"},
+        {BatchFormat::Xml, false, true, false, false, "CFG BATCH: XML format, Batch to: /d"},
+        {BatchFormat::Xml, false, true, true, true,
+         "CFG BATCH: XML format, Encrypted, Autofill Server Path, Batch to built-in server: /d"},
+        {BatchFormat::Bin, true, true, false, true,
+         "CFG BATCH: BIN format, Default Encrypt, Batch to built-in server: /d"},
+    };
+    for (const auto& c : cases) {
+        BatchJob job;
+        job.format = c.format;
+        job.scrambled = c.scrambled;
+        job.xmlEncrypted = c.encrypted;
+        job.autofill = c.autofill;
+        job.destination = c.toServer ? BatchDestination::BuiltInServer : BatchDestination::Folder;
+        job.folder = "/d";
+        EXPECT_EQ(BatchLogLine(job), c.line);
+    }
+}
+
+TEST_F(Run, WritesItsLogLineAndReportsProgress) {
+    MyLog log;
+    log.SetDirectory(dir.path());
+    ASSERT_EQ(log.Open(), 0);
+    std::vector<std::pair<int, int>> ticks;
+    QByteArray csv = "MAC,{$admin_pass}\r\n";
+    for (int i = 1; i <= 5; ++i)
+        csv += QByteArray::number(i) + ",v\r\n";
+    RunBatch(
+        table(csv), tpl, job, dialogs, &log,
+        [&](int done, int n) {
+            ticks.push_back({done, n});
+        },
+        0);
+    log.Close();
+    EXPECT_TRUE(ReadFileBytes(log.FileName())
+                    .endsWith(" CFG BATCH: BIN format, Batch to: " + out.toUtf8() + "\r\n"));
+    ASSERT_GE(ticks.size(), 2u);
+    for (size_t i = 1; i < ticks.size(); ++i)
+        EXPECT_LE(ticks[i - 1].first, ticks[i].first);
+    EXPECT_EQ(ticks.back(), std::make_pair(5, 5));
+}
+
+}  // namespace

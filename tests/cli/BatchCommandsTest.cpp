@@ -1,0 +1,109 @@
+#include "config/BinFile.h"
+#include "config/CfgCrypto.h"
+#include "config/XmlFile.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+namespace {
+
+class CliBatch : public ::testing::Test {
+  protected:
+    CliBatch() {
+        tpl = dir.write(
+            "t.bin",
+            "Flag=5678&CheckSum=0&P2=admin&P35={$username.line.1}&P237={$cfg_srv_path}&end");
+        csv = dir.write("a.csv",
+                        "MAC,{$username.line.1}\r\n02E5D2AABBCC,alice\r\n02E5D2000002,bob\r\n");
+        out = dir.path() + "/out";
+        QDir().mkpath(out);
+    }
+    int batch(const QStringList& extra) {
+        stdoutText.clear();
+        stderrText.clear();
+        return RunProgram(
+            BuiltProgram("orvo-cli"),
+            QStringList{"batch", "--template", tpl, "--csv", csv, "--out", out} + extra,
+            &stdoutText, &stderrText);
+    }
+    static ParameterSet set(std::initializer_list<std::pair<PNumber, QByteArray>> values) {
+        ParameterSet s;
+        for (const auto& [p, v] : values)
+            s.Set(p, v);
+        return s;
+    }
+    TempDir dir;
+    QString tpl, csv, out;
+    QByteArray stdoutText, stderrText;
+};
+
+TEST_F(CliBatch, WritesOneFilePerRowAndPrintsItsPath) {
+    ASSERT_EQ(batch({"--mode", "mac", "--format", "bin", "--scramble"}), 0)
+        << stderrText.constData();
+    EXPECT_EQ(stdoutText, (out + "/cfg02e5d2aabbcc\n" + out + "/cfg02e5d2000002\n").toUtf8());
+    EXPECT_EQ(ReadFileBytes(out + "/cfg02e5d2aabbcc"),
+              ScrambleBinText(
+                  BuildBinText(set({{2, "admin"}, {35, "alice"}, {237, "{$cfg_srv_path}"}}))));
+
+    csv = dir.write("p.csv", "PIN,{$username.line.1}\r\n12345,carol\r\n");
+    ASSERT_EQ(batch({"--mode", "pin", "--format", "xml", "--xml-key", "0a1b"}), 0);
+    EXPECT_EQ(stdoutText, (out + "/12345.xml\n").toUtf8());
+    EXPECT_EQ(
+        ReadFileBytes(out + "/12345.xml"),
+        EncryptedXmlBytes(
+            PrintXmlConfig(set({{2, "admin"}, {35, "carol"}, {237, "{$cfg_srv_path}"}})), "0a1b"));
+}
+
+TEST_F(CliBatch, AutofillTakesTheAddressPortAndTheSettingsPNumbers) {
+    const QString ini = dir.write("s.ini",
+                                  "[PNO]\r\np_upgrade_mode=271\r\np_cfg_server_path=237\r\n"
+                                  "p_fw_server_path=238\r\n");
+    ASSERT_EQ(batch({"--mode", "mac", "--format", "xml", "--autofill", "10.0.0.5:6000",
+                     "--settings", ini}),
+              0)
+        << stderrText.constData();
+    EXPECT_EQ(ReadFileBytes(out + "/cfg02e5d2000002.xml"),
+              PrintXmlConfig(set({{2, "admin"},
+                                  {35, "bob"},
+                                  {237, "http://10.0.0.5:6000/cfg"},
+                                  {238, "http://10.0.0.5:6000/fw"},
+                                  {271, "1"}})));
+}
+
+TEST_F(CliBatch, RefusalsGoToStderrWithANonZeroExit) {
+    const QString goodTpl = tpl, goodOut = out;
+    const struct {
+        QStringList args;
+        QString tpl, out;
+        QByteArray error;
+    } cases[] = {
+        {{"--mode", "pin", "--format", "bin"}, goodTpl, goodOut, "a.csv: LCsvError7"},
+        {{"--mode", "mac", "--format", "bin"}, csv, goodOut, "a.csv: LCfgError1"},
+        {{"--mode", "mac", "--format", "xml", "--xml-key", "0123456789abcdef0"},
+         goodTpl,
+         goodOut,
+         "longer than 16"},
+        {{"--mode", "mac", "--format", "bin"}, goodTpl, goodOut + "/missing", "is not a folder"},
+        {{"--mode", "mac", "--format", "bin", "--autofill", "10.0.0.5:6000"},
+         goodTpl,
+         goodOut,
+         "go together"},
+    };
+    for (const auto& c : cases) {
+        tpl = c.tpl;
+        out = c.out;
+        EXPECT_NE(batch(c.args), 0) << c.error.constData();
+        EXPECT_TRUE(stderrText.contains(c.error)) << stderrText.constData();
+        EXPECT_TRUE(stdoutText.isEmpty());
+        EXPECT_TRUE(QDir(goodOut).isEmpty());
+    }
+    tpl = goodTpl;
+    out = goodOut;
+    csv = dir.write("h.csv", "MAC,{$a}\r\n");
+    EXPECT_NE(batch({"--mode", "mac", "--format", "bin"}), 0);
+    EXPECT_TRUE(stderrText.contains("h.csv: LCsvError4")) << stderrText.constData();
+}
+
+}  // namespace
