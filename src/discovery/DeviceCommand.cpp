@@ -18,6 +18,12 @@ QByteArray DeviceCommandBody(DeviceCommandKind kind, const QByteArray& url) {
                : url;
 }
 
+QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
+                           const QByteArray& portText, const QByteArray& externalUrl) {
+    return builtInServer ? "http://" + interfaceText + ":" + portText.trimmed() + "/cfg"
+                         : externalUrl.trimmed();
+}
+
 QByteArray ComposeDeviceCommand(const DeviceCommandFields& f) {
     const QByteArray target = f.user + "@" + f.address + ":" + number(f.port);
     const QByteArray requestLine = "NOTIFY sip:" + target + " SIP/2.0 \r\n";

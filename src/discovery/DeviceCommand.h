@@ -25,6 +25,11 @@ struct DeviceCommandFields {
 
 // The body as the command carries it.
 QByteArray DeviceCommandBody(DeviceCommandKind kind, const QByteArray& url);
+// The configuration URL phones are told: the built-in server's cfg folder,
+// "http://" + interface text + ":" + port text trimmed + "/cfg", or the external URL trimmed.
+QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
+                           const QByteArray& portText, const QByteArray& externalUrl);
+
 // The whole datagram, byte for byte.
 QByteArray ComposeDeviceCommand(const DeviceCommandFields& fields);
 

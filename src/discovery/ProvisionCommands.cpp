@@ -36,9 +36,8 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
         return {};
     const bool mac = o.mode == ProvisionOptions::Mode::Mac;
     const DeviceCommandKind kind = mac ? DeviceCommandKind::ProvisionMac : DeviceCommandKind::ProvisionPin;
-    const QByteArray url = o.builtInServer
-                               ? "http://" + o.interfaceText + ":" + o.portText.trimmed() + "/cfg"
-                               : o.externalUrl.trimmed();
+    const QByteArray url =
+        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
     for (size_t i = 0; i < selection.size(); ++i) {
         const SelectedDevice& device = selection[i];
         auto* command = new CmdDevBySipThread(kind, static_cast<int32_t>(i), o.phonePort,

@@ -13,7 +13,5 @@ struct HttpServerPortCheck {
 };
 
 HttpServerPortCheck CheckHttpServerPort(const QString& portText);
-
-// "http://" + address + ":" + port + "/" + folder, e.g. "http://192.168.1.5:6000/cfg": the URL of
-// a folder of the built-in server that phones are told to fetch from.
-QString BuiltInServerUrl(const QString& address, const QString& port, const QString& folder);
+// The same rule for the plug-and-play port: "LPnpPortError1" or "LPnpPortError2".
+HttpServerPortCheck CheckPnpServerPort(const QString& portText);

@@ -4,12 +4,6 @@
 
 #include <cstdio>
 
-QByteArray PnpResponder::ConfigUrl(bool builtInServer, const QByteArray& interfaceText,
-                                   const QByteArray& portText, const QByteArray& externalUrl) {
-    return builtInServer ? "http://" + interfaceText + ":" + portText.trimmed() + "/cfg"
-                         : externalUrl.trimmed();
-}
-
 QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptions& o) {
     std::fprintf(stderr, ">>MyIPMulticastClient recieved!\n");
     analyser_.Parse(datagram);
@@ -25,7 +19,7 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
     auto* command = new CmdDevBySipThread(kind, 0, analyser_.Port(), analyser_.Host());
     command->SetUser(analyser_.Mac());
     command->SetCallId(analyser_.CallId());
-    const QByteArray url = ConfigUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
+    const QByteArray url = ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
     command->SetBody(url);
     const QByteArray destination = analyser_.Host() + ":" + QByteArray::number(analyser_.Port()) +
                                    " Mac: " + analyser_.Mac();

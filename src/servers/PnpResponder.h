@@ -26,10 +26,6 @@ public:
 
     const SipPackAnalyser& Analyser() const { return analyser_; }
 
-    // The configuration URL of the answers: the built-in server's cfg folder or the external URL.
-    static QByteArray ConfigUrl(bool builtInServer, const QByteArray& interfaceText,
-                                const QByteArray& portText, const QByteArray& externalUrl);
-
 private:
     SipPackAnalyser analyser_;
 };

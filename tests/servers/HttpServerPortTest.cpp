@@ -38,9 +38,11 @@ TEST(HttpServerPort, ChecksDigitsThenRange) {
     }
 }
 
-TEST(HttpServerPort, BuildsFolderUrls) {
-    EXPECT_EQ(BuiltInServerUrl("192.168.1.5", "6000", "cfg"), "http://192.168.1.5:6000/cfg");
-    EXPECT_EQ(BuiltInServerUrl("10.0.0.2", "8080", "fw"), "http://10.0.0.2:8080/fw");
+TEST(HttpServerPort, ThePlugAndPlayPortHasItsOwnKeys) {
+    EXPECT_EQ(CheckPnpServerPort(" 5060 ").port, 5060);
+    EXPECT_EQ(CheckPnpServerPort("50a0").errorKey, "LPnpPortError1");
+    for (const char* text : {"80", "65526", ""})
+        EXPECT_EQ(CheckPnpServerPort(text).errorKey, "LPnpPortError2") << text;
 }
 
 }  // namespace

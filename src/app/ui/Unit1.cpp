@@ -45,6 +45,11 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
     ctx_.cfg = &cfg_;
     ctx_.notices = &notices_;
     ctx_.window = this;
+    // The working directory, captured once; the pages read their paths from it.
+    workDir_ = currentDirectory();
+    workDirKnown_ = !workDir_.isEmpty();
+    ctx_.workDir = workDir_;
+    ctx_.httpServerActive = [this] { return ServerTab->HttpServerActive(); };
     buildWindow();
     SetEscapedExceptionHandler([this](std::exception_ptr e) { ApplicationEvents1Exception(e); });
     FormCreate();
@@ -119,9 +124,6 @@ void TForm1::buildWindow() {
 void TForm1::FormCreate() {
     // The device grid writes its own header row and the "1" of row 1.
 
-    workDir_ = currentDirectory();
-    workDirKnown_ = !workDir_.isEmpty();
-    ctx_.workDir = workDir_;
     // The model list: the folders under ./models (none without a working directory).
     visualEditor = new VisualEditor({TemplateBar1->ModelsCombox, PhoneCfgTab->CfgOutlineTreeView,
                                      PhoneCfgTab->ConfigScrollBox, PhoneCfgTab->visualDevImg,

@@ -3,7 +3,20 @@
 #include "app/EscapedErrors.h"
 #include "app/InterfaceTable.h"
 #include "app/Numbers.h"
+#include "app/Dialogs.h"
+#include "app/MyLog.h"
+#include "app/Notices.h"
 #include "app/SettingsStore.h"
+#include "servers/HttpServerPort.h"
+#include "servers/MyHttpServer.h"
+#include "servers/MyIPMCastClient.h"
+#include "servers/PnpResponder.h"
+
+#include <QElapsedTimer>
+
+#include <cerrno>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace {
 
@@ -87,6 +100,12 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
             Guarded([this] { MyPnpServerControlBtnClick(); }));
     connect(LangConfirmButton, &QPushButton::clicked, this,
             Guarded([this] { LangConfirmButtonClick(); }));
+
+    httpServer_ = std::make_unique<MyHttpServer>(ctx.workDir + "/server/htdocs", ctx.log);
+    ctx.notices->SetHandler(PnpPacketNotice, [this](int, const void* record) {
+        if (record)
+            Guarded([this, record] { OnPnpPacket(*static_cast<const PnpPacket*>(record)); })();
+    });
 }
 
 void ServerPage::FillLogSetting(int count) {
@@ -168,9 +187,154 @@ void ServerPage::ServerTabExit() {
     s.Write(Setting::LogTotalCount, LogSettingCB->currentText());
 }
 
-void ServerPage::HttpServerControlButtonClick() {}
+ServerPage::~ServerPage() {
+    ctx_.notices->RemoveHandler(PnpPacketNotice);
+    pnpListener_.reset();
+    httpServer_.reset();
+}
 
-void ServerPage::MyPnpServerControlBtnClick() {}
+bool ServerPage::HttpServerActive() const {
+    return httpServer_->IsActive();
+}
+
+bool ServerPage::PnpServerRunning() const {
+    return pnpListener_ && pnpListener_->IsRunning();
+}
+
+void ServerPage::setStatus(const char* labelName, const QString& text, bool running) {
+    auto* label = ctx_.Control<QLabel>(labelName);
+    if (!label)
+        return;
+    label->setText(text);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, running ? QColor(0, 128, 0) : QColor(128, 0, 0));
+    label->setPalette(palette);
+}
+
+void ServerPage::wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void ServerPage::HttpServerControlButtonClick() {
+    HttpServerBuiltinRb->setChecked(true);
+    const HttpServerPortCheck check = CheckHttpServerPort(MyHttpServerPort->text());
+    if (!check.ok()) {
+        ctx_.dialogs->messageKey(check.errorKey);
+        return;
+    }
+    if (!httpServer_->IsActive()) {
+        HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStarting"));
+        for (QWidget* w : std::initializer_list<QWidget*>{InterfaceForServerCB, MyHttpServerPort,
+                                                          HttpServerBuiltinRb, HttpServerExRb})
+            w->setEnabled(false);
+        httpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
+        // A port that cannot be bound throws SocketError to the application's handler.
+        httpServer_->Start(static_cast<quint16>(check.port));
+        wait(serverWaitMs);
+        HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStop"));
+        setStatus("HttpServerStatusLabel", ctx_.Translate("LHttpServerRunning"), true);
+        ctx_.log->Write("Built-in HTTP Server started! Port: " + check.text);
+        return;
+    }
+    HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStopping"));
+    httpServer_->Stop();
+    wait(serverWaitMs);
+    HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
+    for (QWidget* w : std::initializer_list<QWidget*>{MyHttpServerPort, HttpServerBuiltinRb,
+                                                      HttpServerExRb})
+        w->setEnabled(true);
+    if (MyPnpServerIpEdiit->isEnabled())
+        InterfaceForServerCB->setEnabled(true);
+    setStatus("HttpServerStatusLabel", ctx_.Translate("HttpServerStatusLabel"), false);
+    ctx_.log->Write("Built-in HTTP Server stopped!");
+}
+
+void ServerPage::enableAfterPnp() {
+    for (QWidget* w : std::initializer_list<QWidget*>{MyPnpServerIpEdiit, MyPnpServerPortEdit,
+                                                      PnpModeMacRb, PnpModePinRb,
+                                                      HttpServerControlButton})
+        w->setEnabled(true);
+    if (HttpServerExRb->isChecked()) {
+        HttpServerExRb->setEnabled(true);
+        HttpServerBuiltinRb->setEnabled(true);
+    }
+}
+
+void ServerPage::MyPnpServerControlBtnClick() {
+    const HttpServerPortCheck check = CheckPnpServerPort(MyPnpServerPortEdit->text());
+    const QString listenInterface =
+        InterfaceForServerCB->count() > 0 ? InterfaceForServerCB->itemText(0) : QString();
+    QString refusal = check.errorKey;
+    if (refusal.isEmpty() && listenInterface.isEmpty())
+        refusal = "LPnpError1";
+    else if (refusal.isEmpty() && HttpServerBuiltinRb->isChecked() && !httpServer_->IsActive())
+        refusal = "LPnpError1";
+    else if (refusal.isEmpty() && HttpServerExRb->isChecked() && ExHttpServerEdiit->text().isEmpty())
+        refusal = "LPnpError3";
+    if (!refusal.isEmpty()) {
+        ctx_.dialogs->messageKey(refusal);
+        return;
+    }
+
+    if (pnpListener_ && pnpListener_->IsRunning()) {
+        MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStopping"));
+        pnpListener_->Stop();
+        if (!httpServer_->IsActive())
+            InterfaceForServerCB->setEnabled(true);
+        pnpListener_->Terminate();
+        wait(serverWaitMs);
+        pnpListener_.reset();
+        MyPnpServerControlBtn->setText(ctx_.Translate("MyPnpServerControlBtn"));
+        enableAfterPnp();
+        setStatus("PnpServerStatusLabel", ctx_.Translate("PnpServerStatusLabel"), false);
+        ctx_.log->Write("PNP Server Stopped!");
+        return;
+    }
+
+    pnpListener_.reset();  // one that exists but does not run
+    const QString group = MyPnpServerIpEdiit->text().trimmed();
+    pnpListener_ = std::make_unique<MyIPMCastClient>(check.port, group.toLatin1(),
+                                                     listenInterface.toLatin1(), ctx_.notices);
+    pnpListener_->Start();
+    MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStarting"));
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             InterfaceForServerCB, MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb,
+             PnpModePinRb, HttpServerBuiltinRb, HttpServerExRb, HttpServerControlButton})
+        w->setEnabled(false);
+    // Up to ten looks a second apart; a listener whose set-up failed has ended already.
+    for (int look = 0; look < 10 && !pnpListener_->IsRunning() && !pnpListener_->HasEnded(); ++look)
+        wait(pnpLookMs);
+    if (!pnpListener_->IsRunning()) {
+        pnpListener_->Stop();
+        ctx_.dialogs->messageKey(pnpListener_->LastError() == EACCES ? "LPnpError4" : "LPnpError5");
+        pnpListener_->Terminate();
+        pnpListener_.reset();
+        MyPnpServerControlBtn->setText(ctx_.Translate("MyPnpServerControlBtn"));
+        InterfaceForServerCB->setEnabled(true);
+        enableAfterPnp();
+        return;
+    }
+    MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStop"));
+    setStatus("PnpServerStatusLabel", ctx_.Translate("LPnpServerRunning"), true);
+    ctx_.log->Write("PNP Server started! Listen to: " + group + " Port: " + check.text);
+}
+
+void ServerPage::OnPnpPacket(const PnpPacket& packet) {
+    if (!pnpResponder_)
+        pnpResponder_ = std::make_unique<PnpResponder>();
+    PnpAnswerOptions o;
+    o.macMode = PnpModeMacRb->isChecked();
+    o.pinMode = PnpModePinRb->isChecked();
+    o.builtInServer = HttpServerBuiltinRb->isChecked();
+    o.interfaceText = InterfaceForServerCB->currentText().toLatin1();
+    o.portText = MyHttpServerPort->text().toLatin1();
+    o.externalUrl = ExHttpServerEdiit->text().toUtf8();
+    const QByteArray line = pnpResponder_->Answer(packet.text, o);
+    if (!line.isEmpty())
+        ctx_.log->Write(line);
+}
 
 void ServerPage::LangConfirmButtonClick() {
     if (!ctx_.localization->ChangeLanguage(LangOptCB->currentText(), ctx_.settings))
