@@ -20,7 +20,9 @@ double medianMs(int runs, const std::function<void()>& fn) {
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
         fn();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
@@ -29,8 +31,9 @@ double medianMs(int runs, const std::function<void()>& fn) {
 ParameterSet makeTemplate(int count) {
     ParameterSet set;
     for (int i = 0; i < count; ++i)
-        set.Set(i * 3 + 1, i % 10 == 0 ? QByteArray("{$username.line.") + QByteArray::number(i) + "}"
-                                       : QByteArray("value-") + QByteArray::number(i * 7));
+        set.Set(i * 3 + 1, i % 10 == 0
+                               ? QByteArray("{$username.line.") + QByteArray::number(i) + "}"
+                               : QByteArray("value-") + QByteArray::number(i * 7));
     return set;
 }
 
@@ -48,13 +51,17 @@ int main(int argc, char** argv) {
         for (int count : {2000, 20000}) {
             const ParameterSet set = makeTemplate(count);
             const QString path = dir.filePath(QString("t.%1").arg(form));
-            write[i] = medianMs(runs, [&] { bin ? WriteBinFile(path, set, false) : WriteXmlFile(path, set); });
+            write[i] = medianMs(
+                runs, [&] { bin ? WriteBinFile(path, set, false) : WriteXmlFile(path, set); });
             ParameterSet back;
-            read[i] = medianMs(runs, [&] { bin ? (void)ReadBinFile(path, back) : (void)ReadXmlFile(path, back); });
+            read[i] = medianMs(
+                runs, [&] { bin ? (void)ReadBinFile(path, back) : (void)ReadXmlFile(path, back); });
             ++i;
         }
-        std::printf("write %-22s %8.2f ms %8.2f ms %7.1fx\n", form, write[0], write[1], write[1] / write[0]);
-        std::printf("read  %-22s %8.2f ms %8.2f ms %7.1fx\n", form, read[0], read[1], read[1] / read[0]);
+        std::printf("write %-22s %8.2f ms %8.2f ms %7.1fx\n", form, write[0], write[1],
+                    write[1] / write[0]);
+        std::printf("read  %-22s %8.2f ms %8.2f ms %7.1fx\n", form, read[0], read[1],
+                    read[1] / read[0]);
     }
     QByteArray buffer(1 << 20, 'x');
     buffer[buffer.size() - 1] = '\0';

@@ -38,8 +38,8 @@ int child(int argc, char** argv) {
 
 bool copyTree(const QString& from, const QString& to) {
     QDir().mkpath(to);
-    for (const QFileInfo& e : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
-                                                       QDir::Hidden)) {
+    for (const QFileInfo& e :
+         QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
         const QString target = to + "/" + e.fileName();
         if (e.isDir() ? !copyTree(e.filePath(), target) : !QFile::copy(e.filePath(), target))
             return false;
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
                 ms[runs / 2], ms.front(), ms.back(), runs,
                 qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ? "default platform"
                                                                : qgetenv("QT_QPA_PLATFORM").data());
-    std::printf("resident memory when shown: median %.1f MB (max %.1f MB)\n",
-                kb[runs / 2] / 1024.0, kb.back() / 1024.0);
+    std::printf("resident memory when shown: median %.1f MB (max %.1f MB)\n", kb[runs / 2] / 1024.0,
+                kb.back() / 1024.0);
     return 0;
 }

@@ -8,7 +8,7 @@
 // A user-visible text: language keys and literal pieces, in order. The window renders it
 // through the language table; tests look at the keys.
 class UiText {
-public:
+  public:
     UiText() = default;
     static UiText key(const QString& k);
     static UiText literal(const QString& s);
@@ -33,13 +33,13 @@ public:
 
     bool operator==(const UiText& o) const { return parts_ == o.parts_; }
 
-private:
+  private:
     std::vector<std::pair<bool, QString>> parts_;
 };
 
 // Every message box, question and file dialog of the program goes through this interface.
 class Dialogs {
-public:
+  public:
     enum class Buttons { YesNo, OkCancel };
 
     virtual ~Dialogs() = default;

@@ -8,7 +8,7 @@
 // The lines "name=value" of one language file. Names compare without regard to letter case
 // and the first line of a name wins; a line without "=" never matches.
 class LanguageTable {
-public:
+  public:
     enum class LoadResult { Ok, Missing, Empty };
 
     LoadResult LoadFile(const QString& path);
@@ -21,7 +21,7 @@ public:
     // The text of a name, or nothing when no line matches.
     std::optional<QString> Lookup(const QString& name) const;
 
-private:
+  private:
     QHash<QString, QString> values_;
     bool loaded_ = false;
 };

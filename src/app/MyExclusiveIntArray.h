@@ -5,7 +5,7 @@
 
 // A growable sequence of integers in insertion order in which no value occurs twice.
 class MyExclusiveIntArray {
-public:
+  public:
     // Appends the value unless it is present already.
     void Add(int32_t value);
     // 0-based position of the value, -1 when absent.
@@ -17,6 +17,6 @@ public:
     // The element at a position in 0 to Count() - 1; any other position gives -1.
     int32_t At(int index) const;
 
-private:
+  private:
     std::vector<int32_t> items_;
 };

@@ -7,7 +7,7 @@
 // The program's log: one file per run in <working directory>/log, one line per event.
 // Write may be called from any thread; each line goes out whole in one write call.
 class MyLog {
-public:
+  public:
     MyLog() = default;
     ~MyLog();
     MyLog(const MyLog&) = delete;
@@ -32,7 +32,7 @@ public:
     // The date and time rendering at the start of each line, e.g. "2024-01-05 13:04:05".
     static QByteArray LineStamp();
 
-private:
+  private:
     QString directory_;
     QString fileName_;
     int fd_ = -1;

@@ -31,7 +31,7 @@ enum NoticeCode : int {
 // that must wait for a worker waits with WaitHandlingNotices so that notices keep flowing.
 class NoticeTransport : public QObject {
     Q_OBJECT
-public:
+  public:
     // The record's type is fixed per code by the sender and the handler.
     using Handler = std::function<void(int code, const void* record)>;
 
@@ -42,7 +42,7 @@ public:
     // From any thread. Returns once the handler has run (or at once when none is set).
     void Send(int code, const void* record = nullptr);
 
-private:
+  private:
     void deliver(int code, const void* record);
 
     std::mutex mutex_;
@@ -53,7 +53,7 @@ private:
 // so a worker that outlives its owner (a probe still waiting for its answer) never touches a
 // transport or handler that is gone: once Close has returned, Send delivers nothing.
 class NoticeGate {
-public:
+  public:
     explicit NoticeGate(NoticeTransport* transport) : transport_(transport) {}
 
     // From a worker: delivers synchronously, as NoticeTransport::Send does. False when closed.
@@ -63,7 +63,7 @@ public:
     void Close();
     bool IsClosed() const { return closed_.load(); }
 
-private:
+  private:
     NoticeTransport* transport_;
     std::atomic<bool> closed_{false};
     std::atomic<int> inFlight_{0};

@@ -36,3 +36,13 @@ int ReadLeadingInt(QStringView text) {
 int ReadLeadingInt(const char* text, qsizetype size) {
     return readLeading(size, [&](qsizetype i) { return text[i]; });
 }
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

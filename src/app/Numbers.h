@@ -7,3 +7,6 @@
 // beyond the int range are clamped.
 int ReadLeadingInt(QStringView text);
 int ReadLeadingInt(const char* text, qsizetype size);
+
+// The value of a hexadecimal digit ("0"-"9", "a"-"f", "A"-"F"), -1 for any other character.
+int HexDigitValue(char c);

@@ -16,7 +16,7 @@
 // keys are the "key=value" lines right after it, up to the first line whose key part is empty.
 // Key names compare exactly. Writes replace an existing key line and never add one.
 class SettingsStore {
-public:
+  public:
     using Entry = QPair<QString, QString>;
 
     // Reads <workDir>/ini/setting.ini, else <workDir>/ini/$default.ini. False when neither
@@ -52,7 +52,7 @@ public:
     QByteArray Text() const;
     void Clear();
 
-private:
+  private:
     // Index of the first key line matching key in section, or -1.
     int keyLine(const QString& section, const QString& key) const;
     int sectionLine(const QString& section) const;

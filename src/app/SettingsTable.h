@@ -31,9 +31,25 @@ inline constexpr SettingKey PnoCfgServerPath{"[PNO]", "p_cfg_server_path", "0"};
 inline constexpr SettingKey PnoFwServerPath{"[PNO]", "p_fw_server_path", "0"};
 
 inline constexpr SettingKey All[] = {
-    Lang,          LogTotalCount,   MacFilterMode,   MacFilterFilter,    MacFilterInput,
-    ProvisionMode, BatchCfgEncrypt, BatchMode,       BatchFormat,        BatchXmlEncrypt,
-    BatchXmlEncryptKey, HttpMode,   HttpBuiltInPort, HttpExPath,         PnpMode,
-    PnpGroup,      PnpPort,         PnoUpgradeMode,  PnoCfgServerPath,   PnoFwServerPath,
+    Lang,
+    LogTotalCount,
+    MacFilterMode,
+    MacFilterFilter,
+    MacFilterInput,
+    ProvisionMode,
+    BatchCfgEncrypt,
+    BatchMode,
+    BatchFormat,
+    BatchXmlEncrypt,
+    BatchXmlEncryptKey,
+    HttpMode,
+    HttpBuiltInPort,
+    HttpExPath,
+    PnpMode,
+    PnpGroup,
+    PnpPort,
+    PnoUpgradeMode,
+    PnoCfgServerPath,
+    PnoFwServerPath,
 };
 }  // namespace Setting

@@ -6,7 +6,7 @@
 // A socket failure that escapes a user action; the application-level handler turns it into a
 // message ("LAppError1" for access denied or a failed bind, "LAppError2" for an invalid socket).
 class SocketError : public std::runtime_error {
-public:
+  public:
     enum class Kind { AccessDenied, BindFailed, InvalidSocket, Closed, Other };
 
     SocketError(Kind kind, int systemError, const std::string& what)
@@ -16,7 +16,7 @@ public:
     // The errno value (EACCES for access denied).
     int systemError() const { return systemError_; }
 
-private:
+  private:
     Kind kind_;
     int systemError_;
 };

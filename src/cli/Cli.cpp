@@ -14,8 +14,9 @@ CliRegistration::CliRegistration(const QString& name, CliCommand command) {
 }
 
 int CliFail(const QString& subject, const QString& problem) {
-    const QByteArray line = "orvo-cli: " + (subject.isEmpty() ? QString() : subject + ": ").toUtf8() +
-                            problem.toUtf8() + "\n";
+    const QByteArray line =
+        "orvo-cli: " + (subject.isEmpty() ? QString() : subject + ": ").toUtf8() +
+        problem.toUtf8() + "\n";
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     return 1;
 }

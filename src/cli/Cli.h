@@ -24,7 +24,7 @@ void CliPrint(const QString& line);
 
 // A small option reader: "--name value" options, "--flag" switches and the rest positional.
 class CliArgs {
-public:
+  public:
     // flags: the switches that take no value.
     CliArgs(const QStringList& args, const QStringList& flags);
     bool ok() const { return error_.isEmpty(); }
@@ -35,7 +35,7 @@ public:
     QStringList values(const QString& name) const;
     const QStringList& positional() const { return positional_; }
 
-private:
+  private:
     std::multimap<QString, QString> values_;
     QStringList positional_;
     QString error_;

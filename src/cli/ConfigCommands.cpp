@@ -11,14 +11,14 @@ namespace {
 
 const char* kindName(ConfigFileKind kind) {
     switch (kind) {
-    case ConfigFileKind::Bin:
-        return "bin";
-    case ConfigFileKind::Xml:
-        return "xml";
-    case ConfigFileKind::Other:
-        return "other";
-    default:
-        return "unreadable";
+        case ConfigFileKind::Bin:
+            return "bin";
+        case ConfigFileKind::Xml:
+            return "xml";
+        case ConfigFileKind::Other:
+            return "other";
+        default:
+            return "unreadable";
     }
 }
 
@@ -26,33 +26,34 @@ const char* kindName(ConfigFileKind kind) {
 bool readConfig(const QString& path, ConfigFileKind kind, ParameterSet& params, QString* problem) {
     if (kind == ConfigFileKind::Bin) {
         switch (ReadBinFile(path, params)) {
-        case BinReadStatus::Ok:
-            return true;
-        case BinReadStatus::OpenFailed:
-            *problem = "cannot be read";
-            return false;
-        case BinReadStatus::NotBin:
-            *problem = "does not begin with \"Flag=\"";
-            return false;
-        case BinReadStatus::NoPairs:
-            *problem = "holds no parameter (no \"&P\")";
-            return false;
+            case BinReadStatus::Ok:
+                return true;
+            case BinReadStatus::OpenFailed:
+                *problem = "cannot be read";
+                return false;
+            case BinReadStatus::NotBin:
+                *problem = "does not begin with \"Flag=\"";
+                return false;
+            case BinReadStatus::NoPairs:
+                *problem = "holds no parameter (no \"&P\")";
+                return false;
         }
     }
     if (kind == ConfigFileKind::Xml) {
         switch (ReadXmlFile(path, params)) {
-        case XmlReadStatus::Ok:
-            return true;
-        case XmlReadStatus::Unparsable:
-            *problem = "is not well-formed XML";
-            return false;
-        case XmlReadStatus::NoConfig:
-            *problem = "has no \"config\" element as the root's first child";
-            return false;
+            case XmlReadStatus::Ok:
+                return true;
+            case XmlReadStatus::Unparsable:
+                *problem = "is not well-formed XML";
+                return false;
+            case XmlReadStatus::NoConfig:
+                *problem = "has no \"config\" element as the root's first child";
+                return false;
         }
     }
-    *problem = kind == ConfigFileKind::Unreadable ? "cannot be read"
-                                                  : "is neither a bin nor an XML configuration file";
+    *problem = kind == ConfigFileKind::Unreadable
+                   ? "cannot be read"
+                   : "is neither a bin nor an XML configuration file";
     return false;
 }
 

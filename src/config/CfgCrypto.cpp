@@ -1,5 +1,7 @@
 #include "config/CfgCrypto.h"
 
+#include "app/Numbers.h"
+
 #include <openssl/evp.h>
 
 #include <memory>
@@ -36,30 +38,16 @@ bool AesCbcEncrypt(const uint8_t* in, size_t blockCount, const Aes128Block& key,
     return EVP_EncryptFinal_ex(ctx.get(), out + done, &finalLen) == 1 && finalLen == 0;
 }
 
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
-
 Aes128Block HexKeyToBytes(const QByteArray& keyText) {
     QByteArray text = keyText;
     if (text.size() % 2 != 0)
         text += '0';
     Aes128Block key{};
     for (qsizetype i = 0; i + 1 < text.size() && i / 2 < 8; i += 2) {
-        const int high = hexValue(text[i]);
+        const int high = HexDigitValue(text[i]);
         if (high < 0)
             break;
-        const int low = hexValue(text[i + 1]);
+        const int low = HexDigitValue(text[i + 1]);
         if (low < 0) {
             key[static_cast<size_t>(i / 2)] = static_cast<uint8_t>(high);
             break;

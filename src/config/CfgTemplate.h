@@ -13,7 +13,7 @@ class MyLog;
 // the kind and path of the template it came from. Loads and saves report to the user through
 // Dialogs ("LCfgError1" to "LCfgError3") and log "Load cfg template:<path>".
 class CfgTemplate {
-public:
+  public:
     CfgTemplate(Dialogs* dialogs, MyLog* log) : dialogs_(dialogs), log_(log) {}
 
     ParameterSet& Parameters() { return params_; }
@@ -54,7 +54,7 @@ public:
     // Empties everything (exit).
     void Clear();
 
-private:
+  private:
     void clearForLoad();
     void loaded(const QString& path, TemplateKind kind);
     bool written(bool ok);

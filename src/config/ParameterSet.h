@@ -10,7 +10,7 @@ using PNumber = int32_t;
 // Readers insert without replacing, so the first occurrence of a P-number in a file wins;
 // writers walk it in ascending P-number order.
 class ParameterSet {
-public:
+  public:
     using Map = std::map<PNumber, QByteArray>;
     using const_iterator = Map::const_iterator;
 
@@ -45,7 +45,7 @@ public:
 
     bool operator==(const ParameterSet& o) const { return map_ == o.map_; }
 
-private:
+  private:
     Map map_;
 };
 

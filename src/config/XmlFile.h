@@ -31,11 +31,11 @@ bool WriteEncryptedXmlFile(const QString& path, const ParameterSet& params,
                            const QByteArray& keyText);
 
 enum class XmlUpdateStatus {
-    Created,      // no file existed: a complete file was written
-    CreateFailed, // no file existed and none could be written
-    NoChanges,    // nothing to rewrite; the file is untouched
-    Refused,      // parse error, no "zv_provision" root or no "config", or no backup possible
-    SaveFailed,   // the file stays as it was
+    Created,       // no file existed: a complete file was written
+    CreateFailed,  // no file existed and none could be written
+    NoChanges,     // nothing to rewrite; the file is untouched
+    Refused,       // parse error, no "zv_provision" root or no "config", or no backup possible
+    SaveFailed,    // the file stays as it was
     Updated,
 };
 
@@ -43,4 +43,5 @@ enum class XmlUpdateStatus {
 // element of each changed P-number gets its value, the others are appended to "config" in
 // ascending order. A backup path + "~" exists while the file is saved. changed is emptied
 // after a save attempt (kept when Refused, untouched when Created).
-XmlUpdateStatus UpdateXmlFile(const QString& path, ParameterSet& params, std::set<PNumber>& changed);
+XmlUpdateStatus UpdateXmlFile(const QString& path, ParameterSet& params,
+                              std::set<PNumber>& changed);

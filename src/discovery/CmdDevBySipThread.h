@@ -20,7 +20,7 @@ struct RefreshResult {
 // Start it and forget it: it frees itself when done. The online check (kind 0) waits up to
 // 10 seconds for the answer and reports it as RefreshResultNotice through the gate.
 class CmdDevBySipThread {
-public:
+  public:
     static constexpr int kAnswerWaitMs = 10000;
 
     CmdDevBySipThread(DeviceCommandKind kind, int32_t row, int32_t port, const QByteArray& address,
@@ -35,7 +35,7 @@ public:
     QByteArray Message() const { return ComposeDeviceCommand(fields_); }
     void Start();
 
-private:
+  private:
     void run();
 
     DeviceCommandFields fields_;

@@ -32,42 +32,42 @@ QByteArray ComposeDeviceCommand(const DeviceCommandFields& f) {
     const QByteArray body = DeviceCommandBody(f.kind, f.body);
 
     switch (f.kind) {
-    case DeviceCommandKind::OnlineCheck:
-        return requestLine + via + to +
-               "From: <sip:0000@0.0.0.0:0000>\r\n"
-               "CSeq: 1 NOTIFY \r\n"
-               "Max-Forwards: 70 \r\n"
-               "Allow: INVITE,ACK,CANCEL,BYE,MESSAGE \r\n"
-               "Event: check-online \r\n"
-               "Content-Type: application/url \r\n"
-               "Content-Length: 0 \r\n\r\n";
-    case DeviceCommandKind::ProvisionMac:
-        return requestLine +
-               "Via: SIP/2.0/UDP \r\n"
-               "Max-Forwards: 70 \r\n"
-               "To: <sip:MAC000000000000@0.0.0.0:0000> \r\n"
-               "From: <sip:MAC000000000000@0.0.0.0:0000> \r\n"
-               "Call-ID: xxxxxxxxxxxx3cxsdassdasd \r\n"
-               "CSeq: 1 NOTIFY \r\n"
-               "Allow: INVITE, ACK, CANCEL, BYE, MESSAGE \r\n"
-               "Content-Type: application/url \r\n"
-               "User-Agent: ZvCfgTool \r\n"
-               "Event: ua-profile \r\n" +
-               lengthLine(body);
-    case DeviceCommandKind::ProvisionPin:
-    case DeviceCommandKind::PnpAnswerMac:
-    case DeviceCommandKind::PnpAnswerPin: {
-        const QByteArray callId = f.kind == DeviceCommandKind::ProvisionPin
-                                      ? QByteArray()
-                                      : "Call-ID: " + f.callId + " \r\n";
-        return requestLine + via + to + "From: <sip:0000@0.0.0.0:0000>\r\n" + callId +
-               "CSeq: 1 NOTIFY \r\n"
-               "Max-Forwards: 70 \r\n"
-               "Allow: INVITE,ACK,CANCEL,BYE,MESSAGE \r\n"
-               "Event: ua-profile; \r\n"
-               "Content-Type: application/url \r\n" +
-               lengthLine(body);
-    }
+        case DeviceCommandKind::OnlineCheck:
+            return requestLine + via + to +
+                   "From: <sip:0000@0.0.0.0:0000>\r\n"
+                   "CSeq: 1 NOTIFY \r\n"
+                   "Max-Forwards: 70 \r\n"
+                   "Allow: INVITE,ACK,CANCEL,BYE,MESSAGE \r\n"
+                   "Event: check-online \r\n"
+                   "Content-Type: application/url \r\n"
+                   "Content-Length: 0 \r\n\r\n";
+        case DeviceCommandKind::ProvisionMac:
+            return requestLine +
+                   "Via: SIP/2.0/UDP \r\n"
+                   "Max-Forwards: 70 \r\n"
+                   "To: <sip:MAC000000000000@0.0.0.0:0000> \r\n"
+                   "From: <sip:MAC000000000000@0.0.0.0:0000> \r\n"
+                   "Call-ID: xxxxxxxxxxxx3cxsdassdasd \r\n"
+                   "CSeq: 1 NOTIFY \r\n"
+                   "Allow: INVITE, ACK, CANCEL, BYE, MESSAGE \r\n"
+                   "Content-Type: application/url \r\n"
+                   "User-Agent: ZvCfgTool \r\n"
+                   "Event: ua-profile \r\n" +
+                   lengthLine(body);
+        case DeviceCommandKind::ProvisionPin:
+        case DeviceCommandKind::PnpAnswerMac:
+        case DeviceCommandKind::PnpAnswerPin: {
+            const QByteArray callId = f.kind == DeviceCommandKind::ProvisionPin
+                                          ? QByteArray()
+                                          : "Call-ID: " + f.callId + " \r\n";
+            return requestLine + via + to + "From: <sip:0000@0.0.0.0:0000>\r\n" + callId +
+                   "CSeq: 1 NOTIFY \r\n"
+                   "Max-Forwards: 70 \r\n"
+                   "Allow: INVITE,ACK,CANCEL,BYE,MESSAGE \r\n"
+                   "Event: ua-profile; \r\n"
+                   "Content-Type: application/url \r\n" +
+                   lengthLine(body);
+        }
     }
     return {};
 }
@@ -75,18 +75,18 @@ QByteArray ComposeDeviceCommand(const DeviceCommandFields& f) {
 QByteArray ConvertMacText(const QByteArray& text, MacForm input, MacForm output) {
     QByteArray twelve;
     switch (input) {
-    case MacForm::Separated:
-    case MacForm::Dashed:
-    case MacForm::Colon:
-        for (int offset = 0; offset <= 15; offset += 3)
-            twelve += text.mid(offset, 2);
-        break;
-    case MacForm::Plain:
-        twelve = text;
-        break;
-    case MacForm::MacPrefixed:
-        twelve = text.mid(3);
-        break;
+        case MacForm::Separated:
+        case MacForm::Dashed:
+        case MacForm::Colon:
+            for (int offset = 0; offset <= 15; offset += 3)
+                twelve += text.mid(offset, 2);
+            break;
+        case MacForm::Plain:
+            twelve = text;
+            break;
+        case MacForm::MacPrefixed:
+            twelve = text.mid(3);
+            break;
     }
     auto joined = [&](char sep) {
         QByteArray out;
@@ -98,15 +98,15 @@ QByteArray ConvertMacText(const QByteArray& text, MacForm input, MacForm output)
         return out;
     };
     switch (output) {
-    case MacForm::MacPrefixed:
-        return "MAC" + twelve;
-    case MacForm::Separated:
-    case MacForm::Dashed:
-        return joined('-');
-    case MacForm::Colon:
-        return joined(':');
-    case MacForm::Plain:
-        return twelve;
+        case MacForm::MacPrefixed:
+            return "MAC" + twelve;
+        case MacForm::Separated:
+        case MacForm::Dashed:
+            return joined('-');
+        case MacForm::Colon:
+            return joined(':');
+        case MacForm::Plain:
+            return twelve;
     }
     return {};
 }

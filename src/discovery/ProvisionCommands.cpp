@@ -35,25 +35,28 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
     if (o.mode == ProvisionOptions::Mode::None)
         return {};
     const bool mac = o.mode == ProvisionOptions::Mode::Mac;
-    const DeviceCommandKind kind = mac ? DeviceCommandKind::ProvisionMac : DeviceCommandKind::ProvisionPin;
+    const DeviceCommandKind kind =
+        mac ? DeviceCommandKind::ProvisionMac : DeviceCommandKind::ProvisionPin;
     const QByteArray url =
         ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
     for (size_t i = 0; i < selection.size(); ++i) {
         const SelectedDevice& device = selection[i];
-        auto* command = new CmdDevBySipThread(kind, static_cast<int32_t>(i), o.phonePort,
-                                              device.address);
-        const QByteArray user = ConvertMacText(device.mac, MacForm::Separated, MacForm::MacPrefixed);
+        auto* command =
+            new CmdDevBySipThread(kind, static_cast<int32_t>(i), o.phonePort, device.address);
+        const QByteArray user =
+            ConvertMacText(device.mac, MacForm::Separated, MacForm::MacPrefixed);
         command->SetUser(user);
         command->SetBody(url);
         if (log)
-            log->Write(logPrefix(mac, o.builtInServer) + device.address + " " + user + ", content = " + url);
+            log->Write(logPrefix(mac, o.builtInServer) + device.address + " " + user +
+                       ", content = " + url);
         command->Start();
     }
     return {};
 }
 
-QString RefreshDevices(const std::vector<SelectedDevice>& selection, std::shared_ptr<NoticeGate> notices,
-                       int phonePort) {
+QString RefreshDevices(const std::vector<SelectedDevice>& selection,
+                       std::shared_ptr<NoticeGate> notices, int phonePort) {
     QString error = selectionError(selection);
     if (!error.isEmpty())
         return error;

@@ -17,22 +17,22 @@ struct SelectedDevice {
 
 struct ProvisionOptions {
     enum class Mode { None, Mac, Pin } mode = Mode::Mac;  // ProvisionModeMacRb / ProvisionModePinRb
-    bool builtInServer = true;       // HttpServerBuiltinRb (else HttpServerExRb)
+    bool builtInServer = true;  // HttpServerBuiltinRb (else HttpServerExRb)
     bool builtInServerActive = false;
-    QString storedHttpMode;          // [HTTP SERVER] mode as stored in the settings
-    QByteArray interfaceText;        // InterfaceForServerCB's text
-    QByteArray portText;             // MyHttpServerPort's text
-    QByteArray externalUrl;          // ExHttpServerEdiit's text
+    QString storedHttpMode;    // [HTTP SERVER] mode as stored in the settings
+    QByteArray interfaceText;  // InterfaceForServerCB's text
+    QByteArray portText;       // MyHttpServerPort's text
+    QByteArray externalUrl;    // ExHttpServerEdiit's text
     int phonePort = 60000;
 };
 
 // Provision (and Upgrade, which does the same): tells every selected phone by a ua-profile
 // NOTIFY where its configuration is, logging one line per phone. Gives the message key of the
 // first failed check ("LDDProError1" to "LDDProError4"), or an empty text.
-QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const ProvisionOptions& options,
-                         MyLog* log);
+QString ProvisionDevices(const std::vector<SelectedDevice>& selection,
+                         const ProvisionOptions& options, MyLog* log);
 
 // Refresh: an online check to every selected phone; the answers come back as
 // RefreshResultNotice. Gives "LDDProError1" or "LDDProError2", or an empty text.
-QString RefreshDevices(const std::vector<SelectedDevice>& selection, std::shared_ptr<NoticeGate> notices,
-                       int phonePort = 60000);
+QString RefreshDevices(const std::vector<SelectedDevice>& selection,
+                       std::shared_ptr<NoticeGate> notices, int phonePort = 60000);

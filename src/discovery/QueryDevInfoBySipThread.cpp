@@ -1,11 +1,9 @@
 #include "discovery/QueryDevInfoBySipThread.h"
 
 #include "app/Notices.h"
+#include "app/ThreadName.h"
 #include "app/UdpExchange.h"
 #include "discovery/DeviceCommand.h"
-#include "app/Notices.h"
-#include "app/ThreadName.h"
-
 
 #include <system_error>
 #include <thread>

@@ -1,10 +1,9 @@
 #include "discovery/SendArp2GetMacThread.h"
 
 #include "app/Notices.h"
-#include "discovery/DiscoveryRecords.h"
-#include "app/Notices.h"
-#include "discovery/SweepRange.h"
 #include "app/ThreadName.h"
+#include "discovery/DiscoveryRecords.h"
+#include "discovery/SweepRange.h"
 
 #include <system_error>
 #include <thread>

@@ -1,5 +1,7 @@
 #include "servers/HttpDocumentRoot.h"
 
+#include "app/Numbers.h"
+
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -10,16 +12,6 @@
 #include <cstdlib>
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Any ".." segment, and any NUL byte (no file name holds one), refuses the path.
 bool leavesRoot(std::string_view path) {
@@ -96,9 +88,10 @@ std::string RequestPath(std::string_view target) {
     std::string out;
     out.reserve(target.size());
     for (size_t i = 0; i < target.size(); ++i) {
-        if (target[i] == '%' && i + 2 < target.size() && hexValue(target[i + 1]) >= 0 &&
-            hexValue(target[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(target[i + 1]) * 16 + hexValue(target[i + 2]));
+        if (target[i] == '%' && i + 2 < target.size() && HexDigitValue(target[i + 1]) >= 0 &&
+            HexDigitValue(target[i + 2]) >= 0) {
+            out +=
+                static_cast<char>(HexDigitValue(target[i + 1]) * 16 + HexDigitValue(target[i + 2]));
             i += 2;
         } else {
             out += target[i];

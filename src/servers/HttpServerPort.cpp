@@ -4,7 +4,8 @@
 
 namespace {
 
-HttpServerPortCheck checkPort(const QString& portText, const char* notDigits, const char* outOfRange) {
+HttpServerPortCheck checkPort(const QString& portText, const char* notDigits,
+                              const char* outOfRange) {
     HttpServerPortCheck check;
     check.text = portText.trimmed();
     for (const QChar c : check.text) {

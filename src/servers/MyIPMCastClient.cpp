@@ -4,11 +4,11 @@
 #include "app/ThreadName.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace {
 constexpr int kBufferSize = 8192;
@@ -41,7 +41,7 @@ void MyIPMCastClient::Stop() {
 }
 
 bool MyIPMCastClient::setUp() {
-    in_addr group {}, iface {};
+    in_addr group{}, iface{};
     if (inet_pton(AF_INET, group_.constData(), &group) != 1 ||
         inet_pton(AF_INET, interface_.constData(), &iface) != 1)
         return false;
@@ -54,7 +54,7 @@ bool MyIPMCastClient::setUp() {
     }
     const int on = 1;
     const unsigned char loop = 1;
-    ip_mreq membership {};
+    ip_mreq membership{};
     membership.imr_multiaddr = group;
     membership.imr_interface = iface;
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
@@ -66,7 +66,7 @@ bool MyIPMCastClient::setUp() {
     ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &all, sizeof all);
     // Bound to the group address, the socket receives the group's datagrams (a socket bound to
     // the interface's unicast address would not) that arrive through the joined interface.
-    sockaddr_in local {};
+    sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr = group;
     local.sin_port = htons(static_cast<uint16_t>(port_));
@@ -85,10 +85,10 @@ void MyIPMCastClient::run() {
         running_ = true;
         char buffer[kBufferSize];
         while (running_ && !terminated_) {
-            pollfd p {socket_, POLLIN, 0};
+            pollfd p{socket_, POLLIN, 0};
             if (::poll(&p, 1, 250) <= 0 || !running_)
                 continue;
-            sockaddr_in from {};
+            sockaddr_in from{};
             socklen_t fromLen = sizeof from;
             const ssize_t n = ::recvfrom(p.fd, buffer, sizeof buffer, 0,
                                          reinterpret_cast<sockaddr*>(&from), &fromLen);
@@ -96,8 +96,8 @@ void MyIPMCastClient::run() {
                 continue;
             char sender[INET_ADDRSTRLEN] = {};
             inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
-            const PnpPacket packet{QByteArray(buffer, static_cast<qsizetype>(n)), QByteArray(sender),
-                                   ntohs(from.sin_port)};
+            const PnpPacket packet{QByteArray(buffer, static_cast<qsizetype>(n)),
+                                   QByteArray(sender), ntohs(from.sin_port)};
             if (notices_)
                 notices_->Send(PnpPacketNotice, &packet);
         }

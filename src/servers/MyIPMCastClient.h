@@ -18,7 +18,7 @@ struct PnpPacket {
 // The plug-and-play listener: joins a multicast group on one interface and hands every
 // datagram to the main thread as PnpPacketNotice, waiting until it has been handled.
 class MyIPMCastClient {
-public:
+  public:
     // group and interface are dotted IPv4 texts.
     MyIPMCastClient(int32_t port, const QByteArray& group, const QByteArray& interfaceAddress,
                     NoticeTransport* notices);
@@ -38,7 +38,7 @@ public:
     // True once the thread has left its run.
     bool HasEnded() const { return ended_; }
 
-private:
+  private:
     void run();
     bool setUp();
 

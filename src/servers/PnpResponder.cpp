@@ -19,14 +19,16 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
     auto* command = new CmdDevBySipThread(kind, 0, analyser_.Port(), analyser_.Host());
     command->SetUser(analyser_.Mac());
     command->SetCallId(analyser_.CallId());
-    const QByteArray url = ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
+    const QByteArray url =
+        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
     command->SetBody(url);
-    const QByteArray destination = analyser_.Host() + ":" + QByteArray::number(analyser_.Port()) +
-                                   " Mac: " + analyser_.Mac();
-    const char* prefix = o.macMode ? (o.builtInServer ? "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: "
-                                                      : "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: ")
-                                   : (o.builtInServer ? "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: "
-                                                      : "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: ");
+    const QByteArray destination =
+        analyser_.Host() + ":" + QByteArray::number(analyser_.Port()) + " Mac: " + analyser_.Mac();
+    const char* prefix = o.macMode
+                             ? (o.builtInServer ? "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: "
+                                                : "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: ")
+                             : (o.builtInServer ? "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: "
+                                                : "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: ");
     command->Start();
     return prefix + destination + " with content = " + url;
 }

@@ -19,13 +19,13 @@ struct PnpAnswerOptions {
 // Answers every datagram of the plug-and-play group with a ua-profile NOTIFY to its sender's
 // Via host and port. One responder (and its analyser) serves the whole program run.
 class PnpResponder {
-public:
+  public:
     // Parses the datagram, starts the NOTIFY and gives the log line; empty (and nothing sent)
     // when neither mode is chosen.
     QByteArray Answer(const QByteArray& datagram, const PnpAnswerOptions& options);
 
     const SipPackAnalyser& Analyser() const { return analyser_; }
 
-private:
+  private:
     SipPackAnalyser analyser_;
 };

@@ -6,7 +6,7 @@
 // Picks the phone's MAC, Via host and port, and Call-ID out of a received SIP datagram. A
 // packet overwrites only the fields it carries; the others keep the values of earlier packets.
 class SipPackAnalyser {
-public:
+  public:
     void Parse(const QByteArray& packet);
 
     QByteArray Host() const { return host_; }
@@ -15,7 +15,7 @@ public:
     QByteArray Mac() const { return mac_; }
     QByteArray CallId() const { return callId_; }
 
-private:
+  private:
     QByteArray host_;
     QByteArray callId_;
     QByteArray mac_;

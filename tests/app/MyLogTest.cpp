@@ -68,7 +68,8 @@ TEST(Log, LinesFromManyThreadsStayWhole) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&log, t] {
-            const QByteArray msg = "thread " + QByteArray::number(t) + " " + QByteArray(300, 'a' + t);
+            const QByteArray msg =
+                "thread " + QByteArray::number(t) + " " + QByteArray(300, 'a' + t);
             for (int i = 0; i < kLines; ++i)
                 log.Write(msg);
         });
@@ -108,7 +109,8 @@ TEST(Log, TidyUpKeepsTheNewestNamesIgnoringCase) {
     ASSERT_EQ(log.Open(), 0);
     log.TidyUp(3);
     const QString mine = QFileInfo(log.FileName()).fileName();
-    EXPECT_EQ(logFiles(dir), QStringList({"log-20200104000000.log", mine, "log-old.txt", "other.log"}));
+    EXPECT_EQ(logFiles(dir),
+              QStringList({"log-20200104000000.log", mine, "log-old.txt", "other.log"}));
     EXPECT_TRUE(QFileInfo(dir.file("log/log-dir")).isDir());
 
     log.TidyUp(0);

@@ -36,12 +36,12 @@ TEST(Settings, ReadsByTheLineRules) {
         const char* key;
         const char* value;
     } cases[] = {
-        {"[HTTP SERVER]", "mode", "2"},        // section found ignoring case
-        {"[HTTP SERVER]", "Mode", "9"},        // keys compare exactly
-        {"[HTTP SERVER]", "ex_path", "a=b"},   // value after the first "="
+        {"[HTTP SERVER]", "mode", "2"},       // section found ignoring case
+        {"[HTTP SERVER]", "Mode", "9"},       // keys compare exactly
+        {"[HTTP SERVER]", "ex_path", "a=b"},  // value after the first "="
         {"[HTTP SERVER]", "built_in_port", " 7000"},
-        {"[HTTP SERVER]", "hidden", ""},       // behind an empty line: not in the section
-        {"[LANG]", "lang", "English"},         // "lang " is another key; the first [LANG] counts
+        {"[HTTP SERVER]", "hidden", ""},  // behind an empty line: not in the section
+        {"[LANG]", "lang", "English"},    // "lang " is another key; the first [LANG] counts
         {"[MISSING]", "lang", ""},
         {"HTTP SERVER", "mode", ""},
     };
@@ -64,8 +64,9 @@ TEST(Settings, LineBreaksOfEveryKindAndNoFinalBreak) {
 }
 
 TEST(Settings, SectionEntriesStopAtTheFirstLineWithoutKey) {
-    const SettingsStore s = store("[MAC FILTER]\nmode=1\nfilter=A(0a-1b-2c)\nfilter=B(0a-1b-2d)\n"
-                                  "=x\nfilter=C\n");
+    const SettingsStore s = store(
+        "[MAC FILTER]\nmode=1\nfilter=A(0a-1b-2c)\nfilter=B(0a-1b-2d)\n"
+        "=x\nfilter=C\n");
     const QList<SettingsStore::Entry> entries = s.SectionEntries("[mac filter]");
     ASSERT_EQ(entries.size(), 3);
     EXPECT_EQ(entries[1], SettingsStore::Entry("filter", "A(0a-1b-2c)"));
@@ -103,7 +104,8 @@ TEST(Settings, FallsBackToTheDefaultFileAndNeverWritesIt) {
     EXPECT_TRUE(s.Write(Setting::HttpBuiltInPort, "7000"));
     ASSERT_TRUE(s.Save(dir.path()));
     EXPECT_EQ(ReadFileBytes(dir.file("ini/$default.ini")), defaults);
-    EXPECT_EQ(ReadFileBytes(dir.file("ini/setting.ini")), "[HTTP SERVER]\r\nbuilt_in_port=7000\r\n");
+    EXPECT_EQ(ReadFileBytes(dir.file("ini/setting.ini")),
+              "[HTTP SERVER]\r\nbuilt_in_port=7000\r\n");
 
     dir.write("ini/setting.ini", "[HTTP SERVER]\nbuilt_in_port=8000\n");
     ASSERT_TRUE(s.Load(dir.path()));
@@ -122,7 +124,8 @@ TEST(Settings, AFailedSaveKeepsTheOldFile) {
         EXPECT_FALSE(s.Save(dir.path()));
     }
     EXPECT_EQ(ReadFileBytes(dir.file("ini/setting.ini")), old);
-    EXPECT_EQ(QDir(dir.file("ini")).entryList(QDir::Files | QDir::Hidden), QStringList{"setting.ini"});
+    EXPECT_EQ(QDir(dir.file("ini")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"setting.ini"});
     EXPECT_FALSE(s.Save(dir.file("missing")));
 }
 

@@ -19,8 +19,16 @@ TEST(LeadingInt, ReadsTheLeadingDecimalNumber) {
     const struct {
         const char* text;
         int value;
-    } cases[] = {{"7", 7}, {"7abc", 7}, {" 7", 7}, {"", 0}, {"abc", 0}, {"-3", -3},
-                 {"+4", 4}, {"0012", 12}, {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}};
+    } cases[] = {{"7", 7},
+                 {"7abc", 7},
+                 {" 7", 7},
+                 {"", 0},
+                 {"abc", 0},
+                 {"-3", -3},
+                 {"+4", 4},
+                 {"0012", 12},
+                 {"99999999999", 2147483647},
+                 {"-99999999999", -2147483647 - 1}};
     for (const auto& c : cases) {
         EXPECT_EQ(ReadLeadingInt(QString(c.text)), c.value) << c.text;
         EXPECT_EQ(ReadLeadingInt(c.text, qstrlen(c.text)), c.value) << c.text;
@@ -61,8 +69,9 @@ TEST(ExclusiveIntArray, KeepsInsertionOrderWithoutDuplicates) {
 TEST(Language, FirstLineOfANameWinsIgnoringCase) {
     LanguageTable t;
     EXPECT_EQ(t.Translate("DDButton"), "");
-    ASSERT_TRUE(t.LoadText("[section]\r\nDDButton=Discover\r\nddbutton=second\r\nLCfgError1 =blank\r\n"
-                           "LCfgError2=Bad file: \r\nLGerman=Ger\xc3\xa4t\r\nLEq=a=b\n"));
+    ASSERT_TRUE(
+        t.LoadText("[section]\r\nDDButton=Discover\r\nddbutton=second\r\nLCfgError1 =blank\r\n"
+                   "LCfgError2=Bad file: \r\nLGerman=Ger\xc3\xa4t\r\nLEq=a=b\n"));
     EXPECT_EQ(t.Translate("DDButton"), "Discover");
     EXPECT_EQ(t.Translate("ddBUTTON"), "Discover");
     EXPECT_EQ(t.Translate("LCfgError1"), "");  // the blank belongs to the name

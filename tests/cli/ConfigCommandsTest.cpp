@@ -31,8 +31,9 @@ TEST(CliShow, PrintsTheKindThenEveryParameterInAscendingOrder) {
     EXPECT_EQ(bin.code, 0);
     EXPECT_EQ(bin.out, "kind: bin\nP2=admin\nP35={$username.line.1}\nP271=1\n");
 
-    const CliRun xml = cli({"show", dir.write("t.xml", "<?xml version=\"1.0\"?><r><config><P9>a &amp; b</P9>"
-                                                    "<p3>x</p3></config></r>")});
+    const CliRun xml = cli({"show", dir.write("t.xml",
+                                              "<?xml version=\"1.0\"?><r><config><P9>a &amp; b</P9>"
+                                              "<p3>x</p3></config></r>")});
     EXPECT_EQ(xml.code, 0);
     EXPECT_EQ(xml.out, "kind: xml\nP3=x\nP9=a & b\n");
 
@@ -51,8 +52,10 @@ TEST(CliShow, ReportsUnreadableAndBrokenFilesOnStderr) {
         {dir.file("missing.bin"), "kind: unreadable", "cannot be read"},
         {dir.write("empty", ""), "kind: unreadable", "cannot be read"},
         {dir.write("nopairs.bin", "Flag=5678&CheckSum=0&end"), "kind: bin", "no parameter"},
-        {dir.write("bad.xml", "<?xml version=\"1.0\"?><r><config>"), "kind: xml", "not well-formed"},
-        {dir.write("noconfig.xml", "<?xml version=\"1.0\"?><r><P1>x</P1></r>"), "kind: xml", "\"config\""},
+        {dir.write("bad.xml", "<?xml version=\"1.0\"?><r><config>"), "kind: xml",
+         "not well-formed"},
+        {dir.write("noconfig.xml", "<?xml version=\"1.0\"?><r><P1>x</P1></r>"), "kind: xml",
+         "\"config\""},
     };
     for (const auto& c : cases) {
         const CliRun r = cli({"show", c.path});
@@ -97,16 +100,18 @@ TEST(CliConvert, EncryptedXmlDecryptsWithOpensslToThePrintedDocument) {
     TempDir dir;
     const QString in = dir.write("in.bin", kBin);
     const QString out = dir.file("enc.xml");
-    ASSERT_EQ(cli({"convert", "--to", "xml-encrypted", "--key", "0123456789abcdef", in, out}).code, 0);
+    ASSERT_EQ(cli({"convert", "--to", "xml-encrypted", "--key", "0123456789abcdef", in, out}).code,
+              0);
     const CliRun printed = cli({"convert", "--to", "xml", in, dir.file("plain.xml")});
     ASSERT_EQ(printed.code, 0);
     const QByteArray doc = ReadFileBytes(dir.file("plain.xml"));
     QByteArray plain;
-    ASSERT_EQ(RunProgram("openssl", {"enc", "-d", "-aes-128-cbc", "-nopad", "-K",
-                                     "0123456789abcdef0000000000000000", "-iv",
-                                     "0313181f181d01131a161d1b0705020a", "-in", out},
-                         &plain),
-              0);
+    ASSERT_EQ(
+        RunProgram("openssl",
+                   {"enc", "-d", "-aes-128-cbc", "-nopad", "-K", "0123456789abcdef0000000000000000",
+                    "-iv", "0313181f181d01131a161d1b0705020a", "-in", out},
+                   &plain),
+        0);
     EXPECT_EQ(plain.left(doc.size()), doc);
     EXPECT_EQ(plain.mid(doc.size()), QByteArray(plain.size() - doc.size(), '\0'));
     EXPECT_GE(plain.size() - doc.size(), 1);

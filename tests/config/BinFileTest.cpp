@@ -15,7 +15,8 @@ TEST(BinText, WritesPreamblePairsInAscendingOrderAndEndMark) {
               "Flag=5678&CheckSum=0&P2=admin&P271=1&end");
     EXPECT_EQ(BuildBinText(ParameterSet()), "Flag=5678&CheckSum=0&end");
     EXPECT_EQ(BuildBinText(MakeParams({{7, ""}})), "Flag=5678&CheckSum=0&P7=&end");
-    EXPECT_EQ(BuildBinText(MakeParams({{-5, "x"}, {0, "y"}})), "Flag=5678&CheckSum=0&P-5=x&P0=y&end");
+    EXPECT_EQ(BuildBinText(MakeParams({{-5, "x"}, {0, "y"}})),
+              "Flag=5678&CheckSum=0&P-5=x&P0=y&end");
 }
 
 struct ParseCase {
@@ -86,7 +87,8 @@ TEST(BinFile, ScrambledFileIsTheTextXorTableWithTrailer) {
     const QByteArray bytes = ReadFileBytes(path);
     ASSERT_EQ(bytes.size(), text.size() + 14);
     for (qsizetype i = 0; i < text.size(); ++i)
-        ASSERT_EQ(static_cast<uint8_t>(bytes[i]) ^ BinScrambleTable[i % 16], static_cast<uint8_t>(text[i]));
+        ASSERT_EQ(static_cast<uint8_t>(bytes[i]) ^ BinScrambleTable[i % 16],
+                  static_cast<uint8_t>(text[i]));
     EXPECT_EQ(bytes.right(14), QByteArray("CFGBINENDHERE\0", 14));
     EXPECT_EQ(DetectConfigFileKind(path), ConfigFileKind::Other);
 }

@@ -70,11 +70,12 @@ TEST(XmlBuffer, EncryptsDeterministicallyAndDecryptsWithOpenssl) {
     TempDir dir;
     const QString path = dir.write("enc", a);
     QByteArray plain;
-    ASSERT_EQ(RunProgram("openssl",
-                         {"enc", "-d", "-aes-128-cbc", "-nopad", "-K",
-                          QString(hex(HexKeyToBytes("abc"))), "-iv", QString(hex(CfgIv())), "-in", path},
-                         &plain),
-              0);
+    ASSERT_EQ(
+        RunProgram("openssl",
+                   {"enc", "-d", "-aes-128-cbc", "-nopad", "-K", QString(hex(HexKeyToBytes("abc"))),
+                    "-iv", QString(hex(CfgIv())), "-in", path},
+                   &plain),
+        0);
     EXPECT_EQ(plain, buffer);
 }
 
@@ -84,7 +85,8 @@ TEST(Scramble, AppendsTheTrailerAndXorsEveryByte) {
     ASSERT_EQ(out.size(), 24 + 14);
     EXPECT_EQ(out.right(14), QByteArray("CFGBINENDHERE\0", 14));
     for (int i = 0; i < 24; ++i)
-        EXPECT_EQ(static_cast<uint8_t>(out[i]), static_cast<uint8_t>(text[i]) ^ BinScrambleTable[i % 16]);
+        EXPECT_EQ(static_cast<uint8_t>(out[i]),
+                  static_cast<uint8_t>(text[i]) ^ BinScrambleTable[i % 16]);
     EXPECT_EQ(ScrambleBinText(""), QByteArray("CFGBINENDHERE\0", 14));
     for (uint8_t b : BinScrambleTable)
         EXPECT_NE(b, 0);

@@ -1,5 +1,5 @@
-#include "config/CfgTemplate.h"
 #include "config/BinFile.h"
+#include "config/CfgTemplate.h"
 #include "config/XmlFile.h"
 
 #include "app/MyLog.h"
@@ -14,7 +14,7 @@
 namespace {
 
 class Template : public ::testing::Test {
-protected:
+  protected:
     Template() : tpl(&dialogs, nullptr) {
         tpl.clearEditorTables = [this] { ++tablesCleared; };
         tpl.setSaveEnabled = [this](bool on) { saveEnabled = on; };
@@ -36,7 +36,8 @@ TEST_F(Template, LoadsBinAndXmlBySniffingAndRecordsPathAndKind) {
     EXPECT_EQ(tpl.Parameters().Value(35), "{$username.line.1}");
     EXPECT_EQ(tpl.FindParameterByValue("{$username.line.1}"), 35);
 
-    const QString xml = dir.write("b.xml", "<?xml version=\"1.0\"?><r><config><p12>v</p12></config></r>");
+    const QString xml =
+        dir.write("b.xml", "<?xml version=\"1.0\"?><r><config><p12>v</p12></config></r>");
     ASSERT_TRUE(tpl.LoadTemplate(xml));
     EXPECT_EQ(tpl.Kind(), TemplateKind::Xml);
     EXPECT_EQ(tpl.Parameters().Value(12), "v");
@@ -88,7 +89,8 @@ TEST_F(Template, ALoadIsLoggedWithItsPath) {
     const QString path = dir.write("a.bin", "Flag=5678&CheckSum=0&P1=a&end");
     ASSERT_TRUE(logged.LoadTemplate(path));
     log.Close();
-    EXPECT_TRUE(ReadFileBytes(log.FileName()).endsWith(" Load cfg template:" + path.toUtf8() + "\r\n"));
+    EXPECT_TRUE(
+        ReadFileBytes(log.FileName()).endsWith(" Load cfg template:" + path.toUtf8() + "\r\n"));
 }
 
 TEST_F(Template, SaveWritesByKindAfterCommittingTheEditor) {

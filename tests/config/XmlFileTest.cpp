@@ -1,6 +1,6 @@
-#include "config/XmlFile.h"
 #include "config/BinFile.h"
 #include "config/CfgCrypto.h"
+#include "config/XmlFile.h"
 
 #include "config/ConfigFixtures.h"
 #include "support/TempDir.h"
@@ -13,8 +13,9 @@
 namespace {
 
 QByteArray doc(const char* configBody, const char* root = "zv_provision") {
-    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<") + root + " version=\"1\">\n" +
-           "    <config version=\"1\">\n" + configBody + "    </config>\n</" + root + ">\n";
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<") + root +
+           " version=\"1\">\n" + "    <config version=\"1\">\n" + configBody + "    </config>\n</" +
+           root + ">\n";
 }
 
 TEST(XmlPrint, IndentedOneElementPerLineInAscendingOrder) {
@@ -27,7 +28,8 @@ TEST(XmlPrint, IndentedOneElementPerLineInAscendingOrder) {
 TEST(XmlPrint, IsWellFormedForXmllint) {
     TempDir dir;
     const QString path = dir.file("c.xml");
-    ASSERT_TRUE(WriteXmlFile(path, MakeParams({{1, "a<b&c"}, {2, ""}, {3, "caf\xc3\xa9"}, {4, "  x  "}})));
+    ASSERT_TRUE(
+        WriteXmlFile(path, MakeParams({{1, "a<b&c"}, {2, ""}, {3, "caf\xc3\xa9"}, {4, "  x  "}})));
     QByteArray out;
     ASSERT_EQ(RunProgram("xmllint", {"--noout", path}, &out), 0);
 }
@@ -38,15 +40,20 @@ TEST(XmlRead, FollowsTheReaderRules) {
         XmlReadStatus status;
         std::vector<std::pair<PNumber, QByteArray>> expected;
     } cases[] = {
-        {doc("<P2>admin</P2><P12></P12><P13/>"), XmlReadStatus::Ok, {{2, "admin"}, {12, ""}, {13, ""}}},
-        {doc("<p7>low</p7><P>skip</P><Px>skip</Px><Q1>skip</Q1><P8x>8</P8x>"), XmlReadStatus::Ok,
+        {doc("<P2>admin</P2><P12></P12><P13/>"),
+         XmlReadStatus::Ok,
+         {{2, "admin"}, {12, ""}, {13, ""}}},
+        {doc("<p7>low</p7><P>skip</P><Px>skip</Px><Q1>skip</Q1><P8x>8</P8x>"),
+         XmlReadStatus::Ok,
          {{7, "low"}, {8, "8"}}},
         {doc("<P5>first</P5><P5>second</P5>"), XmlReadStatus::Ok, {{5, "first"}}},
-        {doc("<P1>  a &amp; b  </P1><P2>&lt;&#65;&gt;</P2>"), XmlReadStatus::Ok,
+        {doc("<P1>  a &amp; b  </P1><P2>&lt;&#65;&gt;</P2>"),
+         XmlReadStatus::Ok,
          {{1, "  a & b  "}, {2, "<A>"}}},
         {doc("<P1>x</P1>", "other_root"), XmlReadStatus::Ok, {{1, "x"}}},
         {"<zv_provision><version>1</version><config><P1>x</P1></config></zv_provision>",
-         XmlReadStatus::NoConfig, {}},
+         XmlReadStatus::NoConfig,
+         {}},
         {"<zv_provision><Config><P1>x</P1></Config></zv_provision>", XmlReadStatus::NoConfig, {}},
         {"<zv_provision/>", XmlReadStatus::NoConfig, {}},
         {"<zv_provision><config>", XmlReadStatus::Unparsable, {}},
@@ -82,7 +89,8 @@ TEST(EncryptedXml, LengthIsTheNextMultipleOf16AboveTextPlusTerminator) {
         int encrypted;
     } cases[] = {{31, 48}, {32, 48}, {47, 64}, {0, 16}, {14, 16}, {15, 32}};
     for (const auto& c : cases)
-        EXPECT_EQ(EncryptedXmlBytes(QByteArray(c.printed, 'x'), "").size(), c.encrypted) << c.printed;
+        EXPECT_EQ(EncryptedXmlBytes(QByteArray(c.printed, 'x'), "").size(), c.encrypted)
+            << c.printed;
 }
 
 TEST(EncryptedXml, DecryptsWithOpensslToTheDocumentAndZeroBytes) {
@@ -98,13 +106,14 @@ TEST(EncryptedXml, DecryptsWithOpensslToTheDocumentAndZeroBytes) {
         const Aes128Block k = HexKeyToBytes(keyText);
         const Aes128Block iv = CfgIv();
         QByteArray plain;
-        ASSERT_EQ(RunProgram("openssl",
-                             {"enc", "-d", "-aes-128-cbc", "-nopad", "-K",
-                              QByteArray(reinterpret_cast<const char*>(k.data()), 16).toHex(), "-iv",
-                              QByteArray(reinterpret_cast<const char*>(iv.data()), 16).toHex(), "-in",
-                              path},
-                             &plain),
-                  0);
+        ASSERT_EQ(
+            RunProgram(
+                "openssl",
+                {"enc", "-d", "-aes-128-cbc", "-nopad", "-K",
+                 QByteArray(reinterpret_cast<const char*>(k.data()), 16).toHex(), "-iv",
+                 QByteArray(reinterpret_cast<const char*>(iv.data()), 16).toHex(), "-in", path},
+                &plain),
+            0);
         const QByteArray printed = PrintXmlConfig(set);
         ASSERT_EQ(plain.left(printed.size()), printed) << key;
         EXPECT_EQ(plain.mid(printed.size()), QByteArray(plain.size() - printed.size(), '\0'));
@@ -114,19 +123,21 @@ TEST(EncryptedXml, DecryptsWithOpensslToTheDocumentAndZeroBytes) {
 }
 
 class XmlUpdate : public ::testing::Test {
-protected:
+  protected:
     QString write(const QByteArray& text) { return dir.write("t.xml", text); }
     TempDir dir;
 };
 
 TEST_F(XmlUpdate, RewritesTheFirstElementOfEachChangedNumberAndAppendsTheRest) {
-    const QString path = write(doc("        <P3>old</P3>\n        <P5>a</P5>\n        <P5>b</P5>\n"));
+    const QString path =
+        write(doc("        <P3>old</P3>\n        <P5>a</P5>\n        <P5>b</P5>\n"));
     ParameterSet set = MakeParams({{3, "new3"}, {5, "new5"}, {900, "v900"}});
     std::set<PNumber> changed = {3, 5, 900};
     EXPECT_EQ(UpdateXmlFile(path, set, changed), XmlUpdateStatus::Updated);
     EXPECT_TRUE(changed.empty());
-    EXPECT_EQ(ReadFileBytes(path), doc("        <P3>new3</P3>\n        <P5>new5</P5>\n        <P5>b</P5>\n"
-                                       "        <P900>v900</P900>\n"));
+    EXPECT_EQ(ReadFileBytes(path),
+              doc("        <P3>new3</P3>\n        <P5>new5</P5>\n        <P5>b</P5>\n"
+                  "        <P900>v900</P900>\n"));
     EXPECT_FALSE(QFileInfo::exists(path + "~"));
 }
 
@@ -149,7 +160,8 @@ TEST_F(XmlUpdate, KeepsEverythingElseAndChangesOnlyTheEditedLine) {
     changed = {2};
     ASSERT_EQ(UpdateXmlFile(rich, set, changed), XmlUpdateStatus::Updated);
     const QByteArray after = ReadFileBytes(rich);
-    for (const char* kept : {"<!-- note -->", "x=\"y\"", "<other a=\"1\">t</other>", "<tail/>", "<P2>B</P2>"})
+    for (const char* kept :
+         {"<!-- note -->", "x=\"y\"", "<other a=\"1\">t</other>", "<tail/>", "<P2>B</P2>"})
         EXPECT_TRUE(after.contains(kept)) << kept << "\n" << after.constData();
 }
 

@@ -8,13 +8,13 @@
 
 #include <QElapsedTimer>
 
-
 namespace {
 
 TEST(CmdDevBySipThreadTest, SendsEachKindOnceAsComposed) {
     LoopbackPhone phone;
-    for (DeviceCommandKind kind : {DeviceCommandKind::ProvisionMac, DeviceCommandKind::ProvisionPin,
-                                   DeviceCommandKind::PnpAnswerMac, DeviceCommandKind::PnpAnswerPin}) {
+    for (DeviceCommandKind kind :
+         {DeviceCommandKind::ProvisionMac, DeviceCommandKind::ProvisionPin,
+          DeviceCommandKind::PnpAnswerMac, DeviceCommandKind::PnpAnswerPin}) {
         auto* cmd = new CmdDevBySipThread(kind, 0, phone.port(), "127.0.0.1");
         cmd->SetUser("MAC0a1b2c3d4e5f");
         cmd->SetBody("http://127.0.0.1:6000/cfg");
@@ -26,7 +26,7 @@ TEST(CmdDevBySipThreadTest, SendsEachKindOnceAsComposed) {
 }
 
 class RefreshCheck : public ::testing::Test {
-protected:
+  protected:
     RefreshResult run(const QByteArray& answer, const QByteArray& address = "127.0.0.1") {
         NoticeTransport transport;
         auto notices = std::make_shared<NoticeGate>(&transport);
@@ -36,7 +36,8 @@ protected:
             result = *static_cast<const RefreshResult*>(record);
             got = true;
         });
-        auto* cmd = new CmdDevBySipThread(DeviceCommandKind::OnlineCheck, 7, phone.port(), address, notices);
+        auto* cmd = new CmdDevBySipThread(DeviceCommandKind::OnlineCheck, 7, phone.port(), address,
+                                          notices);
         cmd->SetUser("0a-1b-2c-3d-4e-5f");
         cmd->SetIdentity("0a-1b-2c-3d-4e-5f");
         const QByteArray expected = cmd->Message();

@@ -32,9 +32,9 @@ TEST(DeviceCommandTest, EveryKindByteForByte) {
         QByteArray expected;
     } cases[] = {
         {DeviceCommandKind::OnlineCheck,
-         head +
-             "CSeq: 1 NOTIFY \r\nMax-Forwards: 70 \r\nAllow: INVITE,ACK,CANCEL,BYE,MESSAGE \r\n"
-             "Event: check-online \r\nContent-Type: application/url \r\nContent-Length: 0 \r\n\r\n"},
+         head + "CSeq: 1 NOTIFY \r\nMax-Forwards: 70 \r\nAllow: INVITE,ACK,CANCEL,BYE,MESSAGE \r\n"
+                "Event: check-online \r\nContent-Type: application/url \r\nContent-Length: 0 "
+                "\r\n\r\n"},
         {DeviceCommandKind::ProvisionMac,
          "NOTIFY sip:MAC0a1b2c3d4e5f@192.168.1.20:60000 SIP/2.0 \r\n"
          "Via: SIP/2.0/UDP \r\n"
@@ -51,8 +51,9 @@ TEST(DeviceCommandTest, EveryKindByteForByte) {
         {DeviceCommandKind::ProvisionPin, head + pinTail},
         {DeviceCommandKind::PnpAnswerMac,
          head + "Call-ID: 4711-abc \r\n" +
-             QByteArray(pinTail).replace("Content-Length: 37 \r\n\r\nhttp://192.168.1.2:6000/cfg$input.cfg",
-                                         "Content-Length: 27 \r\n\r\nhttp://192.168.1.2:6000/cfg")},
+             QByteArray(pinTail).replace(
+                 "Content-Length: 37 \r\n\r\nhttp://192.168.1.2:6000/cfg$input.cfg",
+                 "Content-Length: 27 \r\n\r\nhttp://192.168.1.2:6000/cfg")},
         {DeviceCommandKind::PnpAnswerPin, head + "Call-ID: 4711-abc \r\n" + pinTail},
     };
     for (const auto& c : cases)
@@ -66,7 +67,8 @@ TEST(DeviceCommandTest, OnlineCheckCarriesTheMacAsShownAndLengthCountsBytes) {
         "NOTIFY sip:0a-1b-2c-3d-4e-5f@192.168.1.20:60000 SIP/2.0 \r\n"));
     f = fields(DeviceCommandKind::ProvisionPin);
     f.body = "http://h/\xc3\xa9";  // a two-byte character: 11 bytes + "$input.cfg"
-    EXPECT_TRUE(ComposeDeviceCommand(f).contains("Content-Length: 21 \r\n\r\nhttp://h/\xc3\xa9$input.cfg"));
+    EXPECT_TRUE(
+        ComposeDeviceCommand(f).contains("Content-Length: 21 \r\n\r\nhttp://h/\xc3\xa9$input.cfg"));
     f.body.clear();
     EXPECT_TRUE(ComposeDeviceCommand(f).endsWith("Content-Length: 10 \r\n\r\n$input.cfg"));
     f = fields(DeviceCommandKind::PnpAnswerMac);
@@ -100,8 +102,10 @@ TEST(OnlineCheckAnswer, LastWordIsTheVersion) {
         bool found;
         QByteArray model, version;
     } cases[] = {
-        {"SIP/2.0 200 OK\r\nUser-Agent: Vendor X100 2.0.4.4.34\r\n\r\n", true, "Vendor X100", "2.0.4.4.34"},
-        {"SIP/2.0 200 OK\r\nUser-Agent:   Vendor  X100   2.0.4.4.34  \r\n", true, "Vendor  X100", "2.0.4.4.34"},
+        {"SIP/2.0 200 OK\r\nUser-Agent: Vendor X100 2.0.4.4.34\r\n\r\n", true, "Vendor X100",
+         "2.0.4.4.34"},
+        {"SIP/2.0 200 OK\r\nUser-Agent:   Vendor  X100   2.0.4.4.34  \r\n", true, "Vendor  X100",
+         "2.0.4.4.34"},
         {"SIP/2.0 200 OK\r\nUser-Agent: X100\r\n", true, "unknow", "X100"},
         {"SIP/2.0 200 OK\r\nUser-Agent: Vendor X100 V2 build7\n", true, "Vendor X100 V2", "build7"},
         {"SIP/2.0 200 OK\r\nUser-Agent:\r\n", true, "unknow", "unknow"},
@@ -111,7 +115,8 @@ TEST(OnlineCheckAnswer, LastWordIsTheVersion) {
     };
     for (const auto& c : cases) {
         QByteArray model, version;
-        EXPECT_EQ(ParseOnlineCheckAnswer(c.reply, &model, &version), c.found) << c.reply.constData();
+        EXPECT_EQ(ParseOnlineCheckAnswer(c.reply, &model, &version), c.found)
+            << c.reply.constData();
         if (c.found) {
             EXPECT_EQ(model, c.model) << c.reply.constData();
             EXPECT_EQ(version, c.version) << c.reply.constData();

@@ -3,7 +3,6 @@
 #include "app/MyLog.h"
 #include "app/Notices.h"
 #include "discovery/IpMacListManageThread.h"
-#include "app/Notices.h"
 #include "discovery/NoticeWait.h"
 #include "discovery/RecordingView.h"
 #include "discovery/ScriptedArp.h"

@@ -68,14 +68,14 @@ TEST(Provision, SendsOneNotifyPerSelectedRowAndLogsIt) {
         QByteArray url;
         QByteArray prefix;
     } cases[] = {
-        {ProvisionOptions::Mode::Mac, true, DeviceCommandKind::ProvisionMac, "http://127.0.0.1:6000/cfg",
-         "Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: "},
-        {ProvisionOptions::Mode::Pin, true, DeviceCommandKind::ProvisionPin, "http://127.0.0.1:6000/cfg",
-         "Manual Prov: PIN MODE, BUILT-IN HTTP SERVER. "},
-        {ProvisionOptions::Mode::Mac, false, DeviceCommandKind::ProvisionMac, "http://ext.example/cfg",
-         "Manual Prov: MAC MODE, EXTERNAL HTTP SERVER. "},
-        {ProvisionOptions::Mode::Pin, false, DeviceCommandKind::ProvisionPin, "http://ext.example/cfg",
-         "Manual Prov: PIN MODE, EXTERNAL HTTP SERVER. "},
+        {ProvisionOptions::Mode::Mac, true, DeviceCommandKind::ProvisionMac,
+         "http://127.0.0.1:6000/cfg", "Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: "},
+        {ProvisionOptions::Mode::Pin, true, DeviceCommandKind::ProvisionPin,
+         "http://127.0.0.1:6000/cfg", "Manual Prov: PIN MODE, BUILT-IN HTTP SERVER. "},
+        {ProvisionOptions::Mode::Mac, false, DeviceCommandKind::ProvisionMac,
+         "http://ext.example/cfg", "Manual Prov: MAC MODE, EXTERNAL HTTP SERVER. "},
+        {ProvisionOptions::Mode::Pin, false, DeviceCommandKind::ProvisionPin,
+         "http://ext.example/cfg", "Manual Prov: PIN MODE, EXTERNAL HTTP SERVER. "},
     };
     QByteArray expectedLog;
     for (const auto& c : cases) {
@@ -108,8 +108,9 @@ TEST(Refresh, ChecksTheSelectionThenSendsTheOnlineCheck) {
     EXPECT_EQ(RefreshDevices({}, nullptr, phone.port()), "LDDProError1");
     EXPECT_EQ(RefreshDevices({{2, "", "x"}}, nullptr, phone.port()), "LDDProError2");
     ASSERT_EQ(RefreshDevices({{2, "127.0.0.1", "0a-1b-2c-3d-4e-5f"}}, nullptr, phone.port()), "");
-    EXPECT_TRUE(phone.receive("SIP/2.0 200 OK\r\n\r\n").startsWith(
-        "NOTIFY sip:0a-1b-2c-3d-4e-5f@127.0.0.1:" + QByteArray::number(phone.port()) + " SIP/2.0 \r\n"));
+    EXPECT_TRUE(phone.receive("SIP/2.0 200 OK\r\n\r\n")
+                    .startsWith("NOTIFY sip:0a-1b-2c-3d-4e-5f@127.0.0.1:" +
+                                QByteArray::number(phone.port()) + " SIP/2.0 \r\n"));
 }
 
 }  // namespace

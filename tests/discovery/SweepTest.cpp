@@ -2,7 +2,6 @@
 
 #include "app/Notices.h"
 #include "discovery/DiscoveryRecords.h"
-#include "app/Notices.h"
 #include "discovery/NoticeWait.h"
 #include "discovery/ScriptedArp.h"
 

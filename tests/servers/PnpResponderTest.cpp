@@ -8,9 +8,11 @@
 
 namespace {
 
-QByteArray subscribe(int port, const char* mac = "MAC0a1b2c3d4e5f", const char* callId = "4711-abc") {
-    return QByteArray("SUBSCRIBE sip:") + mac + "@224.0.1.75 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
-           QByteArray::number(port) + ";branch=z9\r\nCall-ID: " + callId + "\r\nEvent: ua-profile\r\n\r\n";
+QByteArray subscribe(int port, const char* mac = "MAC0a1b2c3d4e5f",
+                     const char* callId = "4711-abc") {
+    return QByteArray("SUBSCRIBE sip:") + mac +
+           "@224.0.1.75 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(port) +
+           ";branch=z9\r\nCall-ID: " + callId + "\r\nEvent: ua-profile\r\n\r\n";
 }
 
 TEST(PnpResponderTest, AnswersTheSenderWithTheModesNotifyAndLogLine) {

@@ -45,7 +45,8 @@ TEST(SipPackAnalyserTest, LaterPacketsOverwriteOnlyWhatTheyCarry) {
         Fields after;
     } steps[] = {
         {"subscribe", kSubscribe, {"MAC0a1b2c3d4e5f", "192.168.1.20", 5060, "4711-abc"}},
-        {"no SIP/", "SUBSCRIBE sip:MAC111111111111@x Via: 10.0.0.1:1 Call-ID: zz",
+        {"no SIP/",
+         "SUBSCRIBE sip:MAC111111111111@x Via: 10.0.0.1:1 Call-ID: zz",
          {"MAC0a1b2c3d4e5f", "192.168.1.20", 5060, "4711-abc"}},
         {"notify keeps the MAC",
          "NOTIFY sip:MAC999999999999@10.0.0.9 SIP/2.0\r\nVia: SIP/2.0/UDP 10.0.0.9:5070\r\n"
@@ -54,19 +55,23 @@ TEST(SipPackAnalyserTest, LaterPacketsOverwriteOnlyWhatTheyCarry) {
         {"eleven characters before @",
          "SUBSCRIBE sip:MAC0a1b2c3d4e5@224.0.1.75 SIP/2.0\r\nCall-ID: c2\r\n",
          {"MAC0a1b2c3d4e5f", "10.0.0.9", 5070, "c2"}},
-        {"no space after Call-ID:", "REGISTER sip:x SIP/2.0\r\nCall-ID:abc\r\n",
+        {"no space after Call-ID:",
+         "REGISTER sip:x SIP/2.0\r\nCall-ID:abc\r\n",
          {"MAC0a1b2c3d4e5f", "10.0.0.9", 5070, "bc"}},
         // the next colon is the one of the From header: host and port come from there
         {"via without port takes the next colon",
-         "SUBSCRIBE sip:MACaabbccddeeff@224.0.1.75 SIP/2.0\r\nVia: SIP/2.0/UDP 10.0.0.7;branch=1\r\n"
+         "SUBSCRIBE sip:MACaabbccddeeff@224.0.1.75 SIP/2.0\r\nVia: SIP/2.0/UDP "
+         "10.0.0.7;branch=1\r\n"
          "From:<sip:MACaabbccddeeff@10.0.0.8:5062>\r\nCall-ID: c3\r\n",
          {"MACaabbccddeeff", "10.0.0.7;branch=1\r\nFrom", 0, "c3"}},
         {"via with no colon after it skips the Call-ID",
          "NOTIFY x SIP/2.0\r\nCall-ID: c4\r\nVia: SIP/2.0/UDP 10.0.0.7\r\n",
          {"MACaabbccddeeff", "10.0.0.7;branch=1\r\nFrom", 0, "c3"}},
-        {"empty Call-ID keeps the old one", "NOTIFY x SIP/2.0\r\nCall-ID: \r\n",
+        {"empty Call-ID keeps the old one",
+         "NOTIFY x SIP/2.0\r\nCall-ID: \r\n",
          {"MACaabbccddeeff", "10.0.0.7;branch=1\r\nFrom", 0, "c3"}},
-        {"port without digits", "NOTIFY x SIP/2.0\r\nVia: SIP/2.0/UDP 10.1.1.1:x\r\n",
+        {"port without digits",
+         "NOTIFY x SIP/2.0\r\nVia: SIP/2.0/UDP 10.1.1.1:x\r\n",
          {"MACaabbccddeeff", "10.1.1.1", 0, "c3"}},
     };
     SipPackAnalyser a;
@@ -78,10 +83,10 @@ TEST(SipPackAnalyserTest, LaterPacketsOverwriteOnlyWhatTheyCarry) {
 
 TEST(SipPackAnalyserTest, ShortAndOddPacketsAreSafe) {
     SipPackAnalyser a;
-    for (const QByteArray& p : {QByteArray("SIP/"), QByteArray("SUBSCRIBE sip:MAC SIP/"),
-                                QByteArray("SIP/ Via:"), QByteArray("SIP/ Via: :"),
-                                QByteArray("SIP/ Call-ID:"), QByteArray("SIP/Via::5060"),
-                                QByteArray(9000, 'S') + "SIP/", QByteArray("SIP/\0Via: a:1", 13)})
+    for (const QByteArray& p :
+         {QByteArray("SIP/"), QByteArray("SUBSCRIBE sip:MAC SIP/"), QByteArray("SIP/ Via:"),
+          QByteArray("SIP/ Via: :"), QByteArray("SIP/ Call-ID:"), QByteArray("SIP/Via::5060"),
+          QByteArray(9000, 'S') + "SIP/", QByteArray("SIP/\0Via: a:1", 13)})
         a.Parse(p);
     SUCCEED();
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 
 // Makes every file write beyond `bytes` fail (EFBIG) while alive, also for root, so that tests
 // can watch a writer fail half-way.
 class FileSizeLimit {
-public:
+  public:
     explicit FileSizeLimit(rlim_t bytes) {
         getrlimit(RLIMIT_FSIZE, &old_);
         oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
@@ -19,7 +19,7 @@ public:
         std::signal(SIGXFSZ, oldHandler_);
     }
 
-private:
-    rlimit old_ {};
+  private:
+    rlimit old_{};
     void (*oldHandler_)(int) = nullptr;
 };

@@ -10,7 +10,7 @@
 
 // A phone on loopback: receives datagrams on an ephemeral port and may answer them.
 class LoopbackPhone {
-public:
+  public:
     LoopbackPhone() {
         fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in a{};
@@ -32,13 +32,15 @@ public:
         char buf[9000];
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        const ssize_t n =
+            ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (!reply.isEmpty())
-            ::sendto(fd_, reply.constData(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+            ::sendto(fd_, reply.constData(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                     len);
         return n > 0 ? QByteArray(buf, n) : QByteArray();
     }
 
-private:
+  private:
     int fd_ = -1;
     int port_ = 0;
 };

@@ -9,7 +9,7 @@
 
 // Dialogs for tests: records every message and question, answers from a script.
 class RecordingDialogs : public Dialogs {
-public:
+  public:
     struct Shown {
         enum Kind { Message, Question, OpenFile, OpenFiles, SaveFile, ChooseFolder } kind;
         UiText text;

@@ -8,14 +8,14 @@
 
 // A temporary folder for one test, removed with it.
 class TempDir {
-public:
+  public:
     TempDir();
     QString path() const { return dir_.path(); }
     QString file(const QString& name) const { return dir_.path() + "/" + name; }
     // Writes a file (making its folders) and gives its path.
     QString write(const QString& name, const QByteArray& bytes) const;
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

@@ -125,13 +125,12 @@ void TForm1::FormCreate() {
     // The device grid writes its own header row and the "1" of row 1.
 
     // The model list: the folders under ./models (none without a working directory).
-    visualEditor = new VisualEditor({TemplateBar1->ModelsCombox, PhoneCfgTab->CfgOutlineTreeView,
-                                     PhoneCfgTab->ConfigScrollBox, PhoneCfgTab->visualDevImg,
-                                     PhoneCfgTab->reactFloatImage, PhoneCfgTab->selectedFloatImage,
-                                     TemplateBar1->loadTemplateButton,
-                                     TemplateBar1->saveTemplateButton,
-                                     TemplateBar1->saveAsTemplateButton},
-                                    &cfg_, dialogs_, workDir_, this);
+    visualEditor = new VisualEditor(
+        {TemplateBar1->ModelsCombox, PhoneCfgTab->CfgOutlineTreeView, PhoneCfgTab->ConfigScrollBox,
+         PhoneCfgTab->visualDevImg, PhoneCfgTab->reactFloatImage, PhoneCfgTab->selectedFloatImage,
+         TemplateBar1->loadTemplateButton, TemplateBar1->saveTemplateButton,
+         TemplateBar1->saveAsTemplateButton},
+        &cfg_, dialogs_, workDir_, this);
     if (workDirKnown_)
         visualEditor->FillModelList();
     else

@@ -1,80 +1,62 @@
 #include "batch/ui/CsvBatchPage.h"
 
+#include "app/ui/PageControls.h"
 #include "batch/BatchSettings.h"
 #include "batch/ui/CsvBatchController.h"
 
 #include "app/EscapedErrors.h"
 #include "app/SettingsStore.h"
 
-namespace {
-
-template <typename T>
-T* control(QWidget* parent, const char* name, const QRect& place) {
-    auto* w = new T(parent);
-    w->setObjectName(name);
-    w->setGeometry(place);
-    return w;
-}
-
-template <typename T>
-T* captioned(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
-    auto* w = new T(caption, parent);
-    w->setObjectName(name);
-    w->setGeometry(place);
-    return w;
-}
-
-}  // namespace
-
 CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName("CsvBatchTab");
 
-    CfgBatchTable = control<QTableWidget>(this, "CfgBatchTable", {0, 0, 860, 550});
+    CfgBatchTable = MakeControl<QTableWidget>(this, "CfgBatchTable", {0, 0, 860, 550});
     CsvBatchController::InitBatchTable(*CfgBatchTable);
 
     const int x = 870;
-    BatchModeGB = captioned<QGroupBox>(this, "BatchModeGB", "CSV Mode", {x, 0, 360, 52});
-    CsvModeRadioButton =
-        captioned<QRadioButton>(BatchModeGB, "CsvModeRadioButton", "Mac Mode", {12, 22, 150, 22});
+    BatchModeGB = MakeCaptioned<QGroupBox>(this, "BatchModeGB", "CSV Mode", {x, 0, 360, 52});
+    CsvModeRadioButton = MakeCaptioned<QRadioButton>(BatchModeGB, "CsvModeRadioButton", "Mac Mode",
+                                                     {12, 22, 150, 22});
     CsvModeRadioButton->setChecked(true);
-    PinModeRadioButton =
-        captioned<QRadioButton>(BatchModeGB, "PinModeRadioButton", "PIN Mode", {180, 22, 150, 22});
+    PinModeRadioButton = MakeCaptioned<QRadioButton>(BatchModeGB, "PinModeRadioButton", "PIN Mode",
+                                                     {180, 22, 150, 22});
 
     LoadCsvFileButton =
-        captioned<QPushButton>(this, "LoadCsvFileButton", "Load CSV File", {x, 62, 175, 30});
+        MakeCaptioned<QPushButton>(this, "LoadCsvFileButton", "Load CSV File", {x, 62, 175, 30});
     SaveCsvFileButton =
-        captioned<QPushButton>(this, "SaveCsvFileButton", "Save as", {x + 185, 62, 175, 30});
-    AddCsvEditRow = control<QLineEdit>(this, "AddCsvEditRow", {x, 102, 80, 26});
+        MakeCaptioned<QPushButton>(this, "SaveCsvFileButton", "Save as", {x + 185, 62, 175, 30});
+    AddCsvEditRow = MakeControl<QLineEdit>(this, "AddCsvEditRow", {x, 102, 80, 26});
     AddCsvEditRow->setText("1");
-    AddCsvRowButton = captioned<QPushButton>(this, "AddCsvRowButton", "Add", {x + 90, 100, 85, 30});
+    AddCsvRowButton =
+        MakeCaptioned<QPushButton>(this, "AddCsvRowButton", "Add", {x + 90, 100, 85, 30});
 
     BatchFormatGB =
-        captioned<QGroupBox>(this, "BatchFormatGB", "Output Format", {x, 142, 360, 128});
+        MakeCaptioned<QGroupBox>(this, "BatchFormatGB", "Output Format", {x, 142, 360, 128});
     BatchFileFormatBinRB =
-        captioned<QRadioButton>(BatchFormatGB, "BatchFileFormatBinRB", "BIN", {12, 26, 70, 22});
+        MakeCaptioned<QRadioButton>(BatchFormatGB, "BatchFileFormatBinRB", "BIN", {12, 26, 70, 22});
     BatchFileFormatBinRB->setChecked(true);
-    CfgToEncryptCB = control<QComboBox>(BatchFormatGB, "CfgToEncryptCB", {90, 24, 256, 25});
+    CfgToEncryptCB = MakeControl<QComboBox>(BatchFormatGB, "CfgToEncryptCB", {90, 24, 256, 25});
     BatchFileFormatXmlRB =
-        captioned<QRadioButton>(BatchFormatGB, "BatchFileFormatXmlRB", "XML", {12, 60, 70, 22});
+        MakeCaptioned<QRadioButton>(BatchFormatGB, "BatchFileFormatXmlRB", "XML", {12, 60, 70, 22});
     XmlCfgEncryptChkB =
-        captioned<QCheckBox>(BatchFormatGB, "XmlCfgEncryptChkB", "Encrypt", {90, 60, 256, 22});
+        MakeCaptioned<QCheckBox>(BatchFormatGB, "XmlCfgEncryptChkB", "Encrypt", {90, 60, 256, 22});
     XmlCfgEncryptKeyLabel =
-        captioned<QLabel>(BatchFormatGB, "XmlCfgEncryptKeyLabel", "Key:", {90, 94, 60, 22});
+        MakeCaptioned<QLabel>(BatchFormatGB, "XmlCfgEncryptKeyLabel", "Key:", {90, 94, 60, 22});
     XmlCfgEncryptKeyEdit =
-        control<QLineEdit>(BatchFormatGB, "XmlCfgEncryptKeyEdit", {150, 92, 196, 25});
+        MakeControl<QLineEdit>(BatchFormatGB, "XmlCfgEncryptKeyEdit", {150, 92, 196, 25});
     XmlCfgEncryptKeyEdit->setMaxLength(16);
 
-    AutofillServerPathChkbox = captioned<QCheckBox>(this, "AutofillServerPathChkbox",
-                                                    "Autofill Server Path", {x, 282, 360, 22});
-    CfgBatchButton = captioned<QPushButton>(this, "CfgBatchButton", "Batch", {x, 316, 175, 34});
-    CfgBatchToServerButton = captioned<QPushButton>(
+    AutofillServerPathChkbox = MakeCaptioned<QCheckBox>(this, "AutofillServerPathChkbox",
+                                                        "Autofill Server Path", {x, 282, 360, 22});
+    CfgBatchButton = MakeCaptioned<QPushButton>(this, "CfgBatchButton", "Batch", {x, 316, 175, 34});
+    CfgBatchToServerButton = MakeCaptioned<QPushButton>(
         this, "CfgBatchToServerButton", "Batch to Built-in Server", {x + 185, 316, 175, 34});
 
-    CsvBatchControls controls{CfgBatchTable,         CsvModeRadioButton,     PinModeRadioButton,
-                              BatchFileFormatBinRB,  BatchFileFormatXmlRB,   CfgToEncryptCB,
-                              XmlCfgEncryptChkB,     XmlCfgEncryptKeyEdit,   AutofillServerPathChkbox,
-                              AddCsvEditRow,         CfgBatchButton,         CfgBatchToServerButton,
-                              LoadCsvFileButton,     SaveCsvFileButton,      AddCsvRowButton};
+    CsvBatchControls controls{CfgBatchTable,        CsvModeRadioButton,   PinModeRadioButton,
+                              BatchFileFormatBinRB, BatchFileFormatXmlRB, CfgToEncryptCB,
+                              XmlCfgEncryptChkB,    XmlCfgEncryptKeyEdit, AutofillServerPathChkbox,
+                              AddCsvEditRow,        CfgBatchButton,       CfgBatchToServerButton,
+                              LoadCsvFileButton,    SaveCsvFileButton,    AddCsvRowButton};
     CsvBatchServices services;
     services.dialogs = ctx.dialogs;
     services.tpl = ctx.cfg;
@@ -97,8 +79,8 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
 
 void CsvBatchPage::CsvBatchTabShow() {
     const QString model = ctx_.Control<QComboBox>("ModelsCombox")
-                                     ? ctx_.Control<QComboBox>("ModelsCombox")->currentText()
-                                     : QString();
+                              ? ctx_.Control<QComboBox>("ModelsCombox")->currentText()
+                              : QString();
     batch_->CsvBatchTabShow(model);
     const BatchPageSettings stored = ReadBatchPageSettings(*ctx_.settings);
     CfgToEncryptCB->clear();

@@ -1,54 +1,36 @@
 #include "config/ui/ToolPage.h"
 
+#include "app/ui/PageControls.h"
 #include "config/ui/ToolEncryptController.h"
 
 #include <QHeaderView>
-
-namespace {
-
-template <typename T>
-T* control(QWidget* parent, const char* name, const QRect& place) {
-    auto* w = new T(parent);
-    w->setObjectName(name);
-    w->setGeometry(place);
-    return w;
-}
-
-template <typename T>
-T* captioned(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
-    auto* w = new T(caption, parent);
-    w->setObjectName(name);
-    w->setGeometry(place);
-    return w;
-}
-
-}  // namespace
 
 ToolPage::ToolPage(const AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName("ToolTab");
 
     ToolEncryptGB =
-        captioned<QGroupBox>(this, "ToolEncryptGB", "Encrypt Cfg Files", {10, 6, 1220, 544});
-    ToolOutputDirLabel = captioned<QLabel>(ToolEncryptGB, "ToolOutputDirLabel",
-                                           "Output Directory:", {16, 32, 140, 22});
-    ToolOutputDirEdit = control<QLineEdit>(ToolEncryptGB, "ToolOutputDirEdit", {160, 30, 520, 25});
+        MakeCaptioned<QGroupBox>(this, "ToolEncryptGB", "Encrypt Cfg Files", {10, 6, 1220, 544});
+    ToolOutputDirLabel = MakeCaptioned<QLabel>(ToolEncryptGB, "ToolOutputDirLabel",
+                                               "Output Directory:", {16, 32, 140, 22});
+    ToolOutputDirEdit =
+        MakeControl<QLineEdit>(ToolEncryptGB, "ToolOutputDirEdit", {160, 30, 520, 25});
     ToolOutputDirBtn =
-        captioned<QPushButton>(ToolEncryptGB, "ToolOutputDirBtn", "...", {686, 29, 36, 27});
-    ToolXmlEncryptKeyLabel = captioned<QLabel>(ToolEncryptGB, "ToolXmlEncryptKeyLabel",
-                                               "XML Encrypt Key:", {16, 66, 140, 22});
+        MakeCaptioned<QPushButton>(ToolEncryptGB, "ToolOutputDirBtn", "...", {686, 29, 36, 27});
+    ToolXmlEncryptKeyLabel = MakeCaptioned<QLabel>(ToolEncryptGB, "ToolXmlEncryptKeyLabel",
+                                                   "XML Encrypt Key:", {16, 66, 140, 22});
     ToolXmlEncryptKeyEdit =
-        control<QLineEdit>(ToolEncryptGB, "ToolXmlEncryptKeyEdit", {160, 64, 200, 25});
+        MakeControl<QLineEdit>(ToolEncryptGB, "ToolXmlEncryptKeyEdit", {160, 64, 200, 25});
     ToolXmlEncryptKeyEdit->setMaxLength(16);
-    ToolEncryptOwChkB = captioned<QCheckBox>(ToolEncryptGB, "ToolEncryptOwChkB",
-                                             "Overwrite Existing Files", {380, 66, 300, 22});
-    ToolInputFileBtn = captioned<QPushButton>(ToolEncryptGB, "ToolInputFileBtn",
-                                              "Select Input File(s)", {16, 100, 180, 32});
+    ToolEncryptOwChkB = MakeCaptioned<QCheckBox>(ToolEncryptGB, "ToolEncryptOwChkB",
+                                                 "Overwrite Existing Files", {380, 66, 300, 22});
+    ToolInputFileBtn = MakeCaptioned<QPushButton>(ToolEncryptGB, "ToolInputFileBtn",
+                                                  "Select Input File(s)", {16, 100, 180, 32});
     ToolEncryptBtn =
-        captioned<QPushButton>(ToolEncryptGB, "ToolEncryptBtn", "Encrypt", {206, 100, 120, 32});
+        MakeCaptioned<QPushButton>(ToolEncryptGB, "ToolEncryptBtn", "Encrypt", {206, 100, 120, 32});
     ToolEncryptBtn->setEnabled(false);
 
     ToolEncryptFileListGrid =
-        control<QTableWidget>(ToolEncryptGB, "ToolEncryptFileListGrid", {16, 144, 1188, 384});
+        MakeControl<QTableWidget>(ToolEncryptGB, "ToolEncryptFileListGrid", {16, 144, 1188, 384});
     // The grid's header row is the table's own header; data rows start at the table's row 0.
     ToolEncryptFileListGrid->setColumnCount(3);
     ToolEncryptFileListGrid->verticalHeader()->hide();

@@ -5,31 +5,12 @@
 #include "app/InterfaceTable.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
+#include "app/ui/PageControls.h"
 #include "discovery/DiscoveryDriver.h"
 #include "discovery/ProvisionCommands.h"
 #include "discovery/ui/DevicesOnlineView.h"
 
 #include <QLineEdit>
-
-namespace {
-
-template <typename T>
-T* control(QWidget* parent, const char* name, const QRect& place) {
-    auto* w = new T(parent);
-    w->setObjectName(name);
-    w->setGeometry(place);
-    return w;
-}
-
-template <typename T>
-T* captioned(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
-    auto* w = new T(caption, parent);
-    w->setObjectName(name);
-    w->setGeometry(place);
-    return w;
-}
-
-}  // namespace
 
 DevicesOnlinePage::DevicesOnlinePage(const AppContext& ctx, QWidget* parent)
     : QWidget(parent), ctx_(ctx) {
@@ -39,17 +20,19 @@ DevicesOnlinePage::DevicesOnlinePage(const AppContext& ctx, QWidget* parent)
     IpAddressGrid->setGeometry(0, 0, 849, 553);
 
     const int x = 860;
-    SelfAddressLabel = captioned<QLabel>(this, "SelfAddressLabel", "Network:", {x, 8, 95, 22});
-    SelfAddressComboBox = control<QComboBox>(this, "SelfAddressComboBox", {x + 100, 6, 270, 25});
+    SelfAddressLabel = MakeCaptioned<QLabel>(this, "SelfAddressLabel", "Network:", {x, 8, 95, 22});
+    SelfAddressComboBox =
+        MakeControl<QComboBox>(this, "SelfAddressComboBox", {x + 100, 6, 270, 25});
 
-    MacFilterGB = captioned<QGroupBox>(this, "MacFilterGB", "MAC Filter", {x, 40, 370, 92});
-    MacFilterPredefinedRb = captioned<QRadioButton>(MacFilterGB, "MacFilterPredefinedRb",
-                                                    "Predefined", {12, 26, 100, 22});
+    MacFilterGB = MakeCaptioned<QGroupBox>(this, "MacFilterGB", "MAC Filter", {x, 40, 370, 92});
+    MacFilterPredefinedRb = MakeCaptioned<QRadioButton>(MacFilterGB, "MacFilterPredefinedRb",
+                                                        "Predefined", {12, 26, 100, 22});
     MacFilterPredefinedCb =
-        control<QComboBox>(MacFilterGB, "MacFilterPredefinedCb", {112, 24, 246, 25});
+        MakeControl<QComboBox>(MacFilterGB, "MacFilterPredefinedCb", {112, 24, 246, 25});
     MacFilterInputRb =
-        captioned<QRadioButton>(MacFilterGB, "MacFilterInputRb", "Input", {12, 60, 100, 22});
-    MacFilterInputEdit = control<QLineEdit>(MacFilterGB, "MacFilterInputEdit", {112, 58, 246, 25});
+        MakeCaptioned<QRadioButton>(MacFilterGB, "MacFilterInputRb", "Input", {12, 60, 100, 22});
+    MacFilterInputEdit =
+        MakeControl<QLineEdit>(MacFilterGB, "MacFilterInputEdit", {112, 58, 246, 25});
     MacFilterInputEdit->setToolTip("Format: aa-bb-cc-");
     MacFilterInputEdit->setPlaceholderText("aa-bb-cc-");
     connect(MacFilterInputEdit, &QLineEdit::textEdited, this, Guarded([this](const QString& text) {
@@ -62,14 +45,14 @@ DevicesOnlinePage::DevicesOnlinePage(const AppContext& ctx, QWidget* parent)
             }));
 
     ProvisionModeGB =
-        captioned<QGroupBox>(this, "ProvisionModeGB", "Provision Mode", {x, 142, 370, 56});
-    ProvisionModeMacRb = captioned<QRadioButton>(ProvisionModeGB, "ProvisionModeMacRb", "MAC Mode",
-                                                 {12, 26, 150, 22});
-    ProvisionModePinRb = captioned<QRadioButton>(ProvisionModeGB, "ProvisionModePinRb", "PIN Mode",
-                                                 {180, 26, 150, 22});
+        MakeCaptioned<QGroupBox>(this, "ProvisionModeGB", "Provision Mode", {x, 142, 370, 56});
+    ProvisionModeMacRb = MakeCaptioned<QRadioButton>(ProvisionModeGB, "ProvisionModeMacRb",
+                                                     "MAC Mode", {12, 26, 150, 22});
+    ProvisionModePinRb = MakeCaptioned<QRadioButton>(ProvisionModeGB, "ProvisionModePinRb",
+                                                     "PIN Mode", {180, 26, 150, 22});
 
-    DDButton = captioned<QPushButton>(this, "DDButton", "Discover Devices", {x, 212, 370, 36});
-    DiscoverProgressLabel = captioned<QLabel>(
+    DDButton = MakeCaptioned<QPushButton>(this, "DDButton", "Discover Devices", {x, 212, 370, 36});
+    DiscoverProgressLabel = MakeCaptioned<QLabel>(
         this, "DiscoverProgressLabel", "Discover Progress: Nothing to do.", {x, 256, 370, 44});
     DiscoverProgressLabel->setWordWrap(true);
     DiscoverProgressLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -162,8 +145,9 @@ void DevicesOnlinePage::DDButtonClick() {
         request.filter.mode = MacFilterChoice::Mode::Predefined;
     else if (MacFilterInputRb->isChecked())
         request.filter.mode = MacFilterChoice::Mode::Input;
-    request.filter.predefinedEntry =
-        MacFilterPredefinedCb->currentIndex() >= 0 ? MacFilterPredefinedCb->currentText() : QString();
+    request.filter.predefinedEntry = MacFilterPredefinedCb->currentIndex() >= 0
+                                         ? MacFilterPredefinedCb->currentText()
+                                         : QString();
     request.filter.input = MacFilterInputEdit->text();
     driver_->DDButtonClick(request);
 }

@@ -1,12 +1,13 @@
 #include "servers/ui/ServerPage.h"
 
+#include "app/Dialogs.h"
 #include "app/EscapedErrors.h"
 #include "app/InterfaceTable.h"
-#include "app/Numbers.h"
-#include "app/Dialogs.h"
 #include "app/MyLog.h"
 #include "app/Notices.h"
+#include "app/Numbers.h"
 #include "app/SettingsStore.h"
+#include "app/ui/PageControls.h"
 #include "servers/HttpServerPort.h"
 #include "servers/MyHttpServer.h"
 #include "servers/MyIPMCastClient.h"
@@ -14,30 +15,14 @@
 
 #include <QElapsedTimer>
 
-#include <cerrno>
 #include <QEventLoop>
 #include <QTimer>
+#include <cerrno>
 
 namespace {
 
-template <typename T>
-T* control(QWidget* parent, const char* name, const QRect& place) {
-    auto* w = new T(parent);
-    w->setObjectName(name);
-    w->setGeometry(place);
-    return w;
-}
-
-template <typename T>
-T* captioned(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
-    auto* w = new T(caption, parent);
-    w->setObjectName(name);
-    w->setGeometry(place);
-    return w;
-}
-
 QLineEdit* edit(QWidget* parent, const char* name, const QString& text, const QRect& place) {
-    auto* e = control<QLineEdit>(parent, name, place);
+    auto* e = MakeControl<QLineEdit>(parent, name, place);
     e->setText(text);
     return e;
 }
@@ -47,51 +32,53 @@ QLineEdit* edit(QWidget* parent, const char* name, const QString& text, const QR
 ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName("ServerTab");
 
-    HttpServerGB = captioned<QGroupBox>(this, "HttpServerGB", "HTTP Server", {10, 10, 610, 170});
-    HttpServerBuiltinRb = captioned<QRadioButton>(HttpServerGB, "HttpServerBuiltinRb",
-                                                  "Built-in Server", {16, 30, 160, 22});
+    HttpServerGB =
+        MakeCaptioned<QGroupBox>(this, "HttpServerGB", "HTTP Server", {10, 10, 610, 170});
+    HttpServerBuiltinRb = MakeCaptioned<QRadioButton>(HttpServerGB, "HttpServerBuiltinRb",
+                                                      "Built-in Server", {16, 30, 160, 22});
     HttpServerBuiltinRb->setChecked(true);
-    MyHttpServerPortLabel = captioned<QLabel>(HttpServerGB, "MyHttpServerPortLabel",
-                                              "Port (1025-65525)", {190, 30, 140, 22});
+    MyHttpServerPortLabel = MakeCaptioned<QLabel>(HttpServerGB, "MyHttpServerPortLabel",
+                                                  "Port (1025-65525)", {190, 30, 140, 22});
     MyHttpServerPort = edit(HttpServerGB, "MyHttpServerPort", "6000", {340, 28, 90, 25});
     MyHttpServerPort->setMaxLength(5);
-    InterfaceForServerLabel = captioned<QLabel>(HttpServerGB, "InterfaceForServerLabel",
-                                                "Server IP:", {190, 64, 140, 22});
+    InterfaceForServerLabel = MakeCaptioned<QLabel>(HttpServerGB, "InterfaceForServerLabel",
+                                                    "Server IP:", {190, 64, 140, 22});
     InterfaceForServerCB =
-        control<QComboBox>(HttpServerGB, "InterfaceForServerCB", {340, 62, 150, 25});
+        MakeControl<QComboBox>(HttpServerGB, "InterfaceForServerCB", {340, 62, 150, 25});
     InterfaceForServerCB->setEditable(true);
-    HttpServerControlButton =
-        captioned<QPushButton>(HttpServerGB, "HttpServerControlButton", "Start", {500, 28, 96, 59});
-    HttpServerExRb = captioned<QRadioButton>(HttpServerGB, "HttpServerExRb", "External Server",
-                                             {16, 120, 160, 22});
-    ExHttpServerLabel = captioned<QLabel>(HttpServerGB, "ExHttpServerLabel",
-                                          "Cfg Server Path:", {190, 120, 140, 22});
+    HttpServerControlButton = MakeCaptioned<QPushButton>(HttpServerGB, "HttpServerControlButton",
+                                                         "Start", {500, 28, 96, 59});
+    HttpServerExRb = MakeCaptioned<QRadioButton>(HttpServerGB, "HttpServerExRb", "External Server",
+                                                 {16, 120, 160, 22});
+    ExHttpServerLabel = MakeCaptioned<QLabel>(HttpServerGB, "ExHttpServerLabel",
+                                              "Cfg Server Path:", {190, 120, 140, 22});
     ExHttpServerEdiit = edit(HttpServerGB, "ExHttpServerEdiit", QString(), {340, 118, 256, 25});
 
-    PnpServerGB = captioned<QGroupBox>(this, "PnpServerGB", "PNP Server", {10, 190, 610, 130});
-    MyPnpServerIpLabel =
-        captioned<QLabel>(PnpServerGB, "MyPnpServerIpLabel", "Multicast IP:", {16, 30, 110, 22});
+    PnpServerGB = MakeCaptioned<QGroupBox>(this, "PnpServerGB", "PNP Server", {10, 190, 610, 130});
+    MyPnpServerIpLabel = MakeCaptioned<QLabel>(PnpServerGB, "MyPnpServerIpLabel",
+                                               "Multicast IP:", {16, 30, 110, 22});
     MyPnpServerIpEdiit = edit(PnpServerGB, "MyPnpServerIpEdiit", "224.0.1.75", {130, 28, 150, 25});
     MyPnpServerPortLabel =
-        captioned<QLabel>(PnpServerGB, "MyPnpServerPortLabel", "Port:", {292, 30, 40, 22});
+        MakeCaptioned<QLabel>(PnpServerGB, "MyPnpServerPortLabel", "Port:", {292, 30, 40, 22});
     MyPnpServerPortEdit = edit(PnpServerGB, "MyPnpServerPortEdit", "5060", {340, 28, 90, 25});
     PnpModeMacRb =
-        captioned<QRadioButton>(PnpServerGB, "PnpModeMacRb", "MAC Mode", {16, 80, 150, 22});
+        MakeCaptioned<QRadioButton>(PnpServerGB, "PnpModeMacRb", "MAC Mode", {16, 80, 150, 22});
     PnpModeMacRb->setChecked(true);
     PnpModePinRb =
-        captioned<QRadioButton>(PnpServerGB, "PnpModePinRb", "PIN Mode", {190, 80, 150, 22});
-    MyPnpServerControlBtn =
-        captioned<QPushButton>(PnpServerGB, "MyPnpServerControlBtn", "Start", {500, 28, 96, 59});
+        MakeCaptioned<QRadioButton>(PnpServerGB, "PnpModePinRb", "PIN Mode", {190, 80, 150, 22});
+    MyPnpServerControlBtn = MakeCaptioned<QPushButton>(PnpServerGB, "MyPnpServerControlBtn",
+                                                       "Start", {500, 28, 96, 59});
 
-    SettingsGB = captioned<QGroupBox>(this, "SettingsGB", "Settings", {630, 10, 600, 130});
-    LangOptLabel = captioned<QLabel>(SettingsGB, "LangOptLabel", "Language:", {16, 30, 150, 22});
-    LangOptCB = control<QComboBox>(SettingsGB, "LangOptCB", {170, 28, 220, 25});
+    SettingsGB = MakeCaptioned<QGroupBox>(this, "SettingsGB", "Settings", {630, 10, 600, 130});
+    LangOptLabel =
+        MakeCaptioned<QLabel>(SettingsGB, "LangOptLabel", "Language:", {16, 30, 150, 22});
+    LangOptCB = MakeControl<QComboBox>(SettingsGB, "LangOptCB", {170, 28, 220, 25});
     LangOptCB->setEditable(true);
     LangConfirmButton =
-        captioned<QPushButton>(SettingsGB, "LangConfirmButton", "Change", {400, 27, 96, 27});
-    ReservedLogFileAmountLabel = captioned<QLabel>(SettingsGB, "ReservedLogFileAmountLabel",
-                                                   "Log files kept:", {16, 72, 150, 22});
-    LogSettingCB = control<QComboBox>(SettingsGB, "LogSettingCB", {170, 70, 100, 25});
+        MakeCaptioned<QPushButton>(SettingsGB, "LangConfirmButton", "Change", {400, 27, 96, 27});
+    ReservedLogFileAmountLabel = MakeCaptioned<QLabel>(SettingsGB, "ReservedLogFileAmountLabel",
+                                                       "Log files kept:", {16, 72, 150, 22});
+    LogSettingCB = MakeControl<QComboBox>(SettingsGB, "LogSettingCB", {170, 70, 100, 25});
     LogSettingCB->setEditable(true);
 
     connect(HttpServerControlButton, &QPushButton::clicked, this,
@@ -242,8 +229,8 @@ void ServerPage::HttpServerControlButtonClick() {
     httpServer_->Stop();
     wait(serverWaitMs);
     HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
-    for (QWidget* w : std::initializer_list<QWidget*>{MyHttpServerPort, HttpServerBuiltinRb,
-                                                      HttpServerExRb})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{MyHttpServerPort, HttpServerBuiltinRb, HttpServerExRb})
         w->setEnabled(true);
     if (MyPnpServerIpEdiit->isEnabled())
         InterfaceForServerCB->setEnabled(true);
@@ -252,9 +239,9 @@ void ServerPage::HttpServerControlButtonClick() {
 }
 
 void ServerPage::enableAfterPnp() {
-    for (QWidget* w : std::initializer_list<QWidget*>{MyPnpServerIpEdiit, MyPnpServerPortEdit,
-                                                      PnpModeMacRb, PnpModePinRb,
-                                                      HttpServerControlButton})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb,
+                                         PnpModePinRb, HttpServerControlButton})
         w->setEnabled(true);
     if (HttpServerExRb->isChecked()) {
         HttpServerExRb->setEnabled(true);
@@ -271,7 +258,8 @@ void ServerPage::MyPnpServerControlBtnClick() {
         refusal = "LPnpError1";
     else if (refusal.isEmpty() && HttpServerBuiltinRb->isChecked() && !httpServer_->IsActive())
         refusal = "LPnpError1";
-    else if (refusal.isEmpty() && HttpServerExRb->isChecked() && ExHttpServerEdiit->text().isEmpty())
+    else if (refusal.isEmpty() && HttpServerExRb->isChecked() &&
+             ExHttpServerEdiit->text().isEmpty())
         refusal = "LPnpError3";
     if (!refusal.isEmpty()) {
         ctx_.dialogs->messageKey(refusal);

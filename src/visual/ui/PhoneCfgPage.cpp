@@ -1,6 +1,5 @@
 #include "visual/ui/PhoneCfgPage.h"
 
-
 namespace {
 
 QLabel* imageControl(const char* name, QWidget* parent) {

@@ -1,6 +1,5 @@
 #include "visual/ui/TemplateBar.h"
 
-
 namespace {
 
 QFont arialPixels(int pixels, bool bold = false) {
