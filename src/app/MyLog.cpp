@@ -56,6 +56,8 @@ QByteArray MyLog::LineStamp() {
 }
 
 void MyLog::Write(const QByteArray& message) {
+    if (observer_)
+        observer_(message);
     QByteArray line = LineStamp();
     line.reserve(line.size() + message.size() + 3);
     line += ' ';

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <mutex>
 
 // The program's log: one file per run in <working directory>/log, one line per event.
@@ -17,13 +18,19 @@ class MyLog {
     void SetDirectory(const QString& directory);
     // 0 when a new log file is open, -1 on any failure (the log then stays closed).
     int Open();
-    // Appends "<date> <time> <message>\r\n"; does nothing while no file is open.
+    // Appends "<date> <time> <message>\r\n"; does nothing while no file is open. The line
+    // observer, when set, gets every message (open file or not) on the writing thread.
     void Write(const QByteArray& message);
     void Write(const QString& message) { Write(message.toUtf8()); }
     void Write(const char* message) { Write(QByteArray(message)); }
     void Close();
     // Removes the oldest log files so that at most keep remain; nothing when keep <= 0.
     void TidyUp(int keep);
+
+    // Set before any thread writes (orvo-cli prints the lines with it).
+    void SetLineObserver(std::function<void(const QByteArray& message)> observer) {
+        observer_ = std::move(observer);
+    }
 
     bool IsOpen() const;
     QString Directory() const { return directory_; }
@@ -36,5 +43,6 @@ class MyLog {
     QString directory_;
     QString fileName_;
     int fd_ = -1;
+    std::function<void(const QByteArray& message)> observer_;
     mutable std::mutex mutex_;
 };

@@ -1,8 +1,13 @@
 #include "cli/Cli.h"
 
+#include "app/MyLog.h"
+
 #include <QFile>
 
+#include <pthread.h>
 #include <cstdio>
+#include <ctime>
+#include <mutex>
 
 std::map<QString, CliCommand>& CliCommands() {
     static std::map<QString, CliCommand> commands;
@@ -28,6 +33,36 @@ void CliPrint(const QByteArray& line) {
 
 void CliPrint(const QString& line) {
     CliPrint(line.toUtf8());
+}
+
+void CliPrintLogLine(const QByteArray& message) {
+    static std::mutex mutex;
+    const QByteArray line = MyLog::LineStamp() + ' ' + message + '\n';
+    std::lock_guard<std::mutex> lock(mutex);
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+CliStopSignals::CliStopSignals() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+}
+
+void CliStopSignals::Wait() {
+    int signal = 0;
+    while (!arrived_)
+        arrived_ = sigwait(&signals_, &signal) == 0;
+}
+
+bool CliStopSignals::Arrived() {
+    const timespec now{0, 0};
+    if (!arrived_)
+        arrived_ = sigtimedwait(&signals_, nullptr, &now) > 0;
+    return arrived_;
 }
 
 CliArgs::CliArgs(const QStringList& args, const QStringList& flags) {

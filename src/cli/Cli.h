@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <csignal>
 #include <functional>
 #include <map>
 
@@ -21,6 +22,25 @@ struct CliRegistration {
 int CliFail(const QString& subject, const QString& problem);
 void CliPrint(const QByteArray& line);
 void CliPrint(const QString& line);
+// A log line on stdout as the log file holds it ("<date> <time> <message>"), flushed at once;
+// from any thread, one whole line at a time.
+void CliPrintLogLine(const QByteArray& message);
+
+// SIGINT and SIGTERM end a foreground command. Make this before the command starts any thread:
+// threads inherit the blocked signals, so only Wait and Arrived receive them (an ignored
+// signal would never arrive, as in a background job, so both are set to their default first).
+class CliStopSignals {
+  public:
+    CliStopSignals();
+    // Blocks until one of them arrives.
+    void Wait();
+    // True once one has arrived; never blocks.
+    bool Arrived();
+
+  private:
+    sigset_t signals_;
+    bool arrived_ = false;
+};
 
 // A small option reader: "--name value" options, "--flag" switches and the rest positional.
 class CliArgs {

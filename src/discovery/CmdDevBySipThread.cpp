@@ -4,9 +4,18 @@
 #include "app/ThreadName.h"
 #include "app/UdpExchange.h"
 
+#include <atomic>
 #include <cstdio>
 #include <system_error>
 #include <thread>
+
+namespace {
+std::atomic<int> running{0};
+}  // namespace
+
+int CmdDevBySipThread::Running() {
+    return running.load();
+}
 
 CmdDevBySipThread::CmdDevBySipThread(DeviceCommandKind kind, int32_t row, int32_t port,
                                      const QByteArray& address, std::shared_ptr<NoticeGate> notices)
@@ -23,10 +32,16 @@ void CmdDevBySipThread::SetIdentity(const QByteArray& identity) {
 
 void CmdDevBySipThread::Start() {
     std::unique_ptr<CmdDevBySipThread> self(this);
+    ++running;
     try {
-        std::thread([self = std::move(self)] { self->run(); }).detach();
+        std::thread([self = std::move(self)]() mutable {
+            self->run();
+            self.reset();
+            --running;
+        }).detach();
     } catch (const std::system_error&) {
         // No thread: the command is dropped as a failed send would be.
+        --running;
     }
 }
 

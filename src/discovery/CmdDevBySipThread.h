@@ -35,6 +35,10 @@ class CmdDevBySipThread {
     QByteArray Message() const { return ComposeDeviceCommand(fields_); }
     void Start();
 
+    // Commands started whose thread has not ended yet (a program about to end waits for 0, so
+    // that every datagram has gone out).
+    static int Running();
+
   private:
     void run();
 

@@ -1,5 +1,8 @@
 #include "servers/SipPackAnalyser.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace {
 
 bool endsValue(char c) {
@@ -28,9 +31,11 @@ void SipPackAnalyser::Parse(const QByteArray& p) {
         while (start > 0 && p[start - 1] != ' ' && p[start - 1] != ':')
             --start;
         host_ = p.mid(start, colon - start);
-        uint32_t port = 0;
+        // A number too large for the port field stays the largest one (no port): wrapped
+        // around, it could name some other real port.
+        int64_t port = 0;
         for (qsizetype i = colon + 1; i < n && p[i] >= '0' && p[i] <= '9'; ++i)
-            port = port * 10u + static_cast<uint32_t>(p[i] - '0');
+            port = std::min<int64_t>(port * 10 + (p[i] - '0'), INT32_MAX);
         port_ = static_cast<int32_t>(port);
     }
 

@@ -4,6 +4,7 @@
 #include "discovery/IpMacListManageThread.h"
 #include "discovery/ui/DevicesOnlineView.h"
 #include "discovery/ui/IpAddressGrid.h"
+#include "lab/LabManifest.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
@@ -20,16 +21,6 @@
 #include <map>
 
 namespace {
-
-struct LabHost {
-    QString kind;  // phone, other, silent
-    QString address;
-    QString mac;
-    QString userAgent;
-    // What the grid shows for it: the User-Agent split at its last space.
-    QString Model() const { return kind == "silent" ? "unknow" : userAgent.section(' ', 0, -2); }
-    QString Version() const { return kind == "silent" ? "unknow" : userAgent.section(' ', -1); }
-};
 
 struct Row {
     QString online, vendor, model, mac, version;
@@ -64,15 +55,9 @@ class Lab : public ::testing::Test {
   protected:
     void SetUp() override {
         iface = qEnvironmentVariable("ORVO_LAB_IFACE");
-        QFile manifest(qEnvironmentVariable("ORVO_LAB_MANIFEST"));
-        if (iface.isEmpty() || !manifest.open(QIODevice::ReadOnly))
+        hosts = ReadLabManifest(qEnvironmentVariable("ORVO_LAB_MANIFEST"));
+        if (iface.isEmpty() || hosts.empty())
             GTEST_SKIP() << "not inside the phone lab (run it through tests/lab/lab.sh)";
-        for (const QByteArray& line : manifest.readAll().split('\n')) {
-            const QList<QByteArray> f = line.split('\t');
-            if (f.size() == 4)
-                hosts.push_back({f[0], f[1], f[2], QString::fromUtf8(f[3])});
-        }
-        ASSERT_FALSE(hosts.empty());
     }
     std::vector<LabHost> Hosts(const QString& kind) const {
         std::vector<LabHost> out;

@@ -13,7 +13,12 @@
 #   ORVO_LAB_IFACE     the workstation's address (x.y.z.1 of the /24)
 #   ORVO_LAB_MANIFEST  a file with one line per host: kind<TAB>address<TAB>MAC<TAB>User-Agent
 #   ORVO_LAB_RUN       the run id that every namespace name carries
-# and the lab's exit code is COMMAND's. The lab is always torn down. Without root, or when
+#   ORVO_LAB_WORK      the lab's scratch folder: phones (the simulator's phones file, lines
+#                      namespace<TAB>user-agent<TAB>MAC<TAB>address), fetched/ (the configuration
+#                      each phone fetched after a ua-profile NOTIFY, by plain MAC), requests
+#                      (every datagram the phones received)
+# and the lab's exit code is COMMAND's. Multicast (224.0.0.0/4) goes out on every host's eth0,
+# and the bridge floods it to every port, so a SUBSCRIBE to a group reaches the workstation. The lab is always torn down. Without root, or when
 # namespaces cannot be made, it exits 77 (skipped) with the reason on stderr.
 #
 # Options: --phones N (20)  --others N (3)  --silent N (2)  --prefix 0a:1b:2c  --net 10.a.b
@@ -101,6 +106,8 @@ ip -batch "$work/netns"
 # The bridge's side: one veth per namespace, its other end (eth0) placed in that namespace.
 {
     echo "link set lo up"
+    # No IGMP snooping: without a querier on the lab, group traffic reaches every port.
+    echo "link set br0 type bridge mcast_snooping 0"
     echo "link set br0 up"
     echo "link add v${rid}w type veth peer name eth0 netns $ws"
     echo "link set v${rid}w master br0 up"
@@ -113,8 +120,8 @@ ip -batch "$work/netns"
 ip -n "$lab" -batch "$work/bridge"
 
 configure() {  # $1 namespace, $2 address
-    printf 'link set lo up\naddr add %s/24 dev eth0\nlink set eth0 up\n' "$2" |
-        ip -n "$1" -batch -
+    printf 'link set lo up\naddr add %s/24 dev eth0\nlink set eth0 up\n%s\n' "$2" \
+        "route add 224.0.0.0/4 dev eth0" | ip -n "$1" -batch -
 }
 configure "$ws" "$net.1"
 : >"$work/phones"
@@ -122,13 +129,14 @@ i=0
 while IFS=$'\t' read -r kind _ _ ua; do
     read -r ns address mac <<<"${hosts[i]}"
     configure "$ns" "$address"
-    [[ "$kind" == silent ]] || printf '%s\t%s\n' "$ns" "$ua" >>"$work/phones"
+    [[ "$kind" == silent ]] || printf '%s\t%s\t%s\t%s\n' "$ns" "$ua" "$mac" "$address" >>"$work/phones"
     i=$((i + 1))
 done <"$manifest"
 
 # One simulator process plays every phone, each socket in its phone's namespace.
 if [[ -s "$work/phones" ]]; then
-    "$py" "$sim" --phones "$work/phones" --ready "$work/ready" --log "$work/requests" &
+    "$py" "$sim" --phones "$work/phones" --ready "$work/ready" --log "$work/requests" \
+        --fetched "$work/fetched" &
     pids+=($!)
 else
     : >"$work/ready"

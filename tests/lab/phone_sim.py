@@ -7,7 +7,19 @@ there. Each event has its handler in Phone.handlers; an event without one is log
 unanswered. Work that a phone does from its own network (fetching a file, joining a multicast
 group) goes into a thread that enters the phone's namespace first (in_namespace).
 
-  phone_sim.py --phones FILE   lines "namespace<TAB>user-agent" (namespace "-": this one)
+A "ua-profile" NOTIFY makes the phone fetch its configuration over HTTP from the URL of the
+body: URL + "/cfg" + its MAC (twelve lower-case digits), or, when the body ends in
+"$input.cfg", the folder before it + "/" + its PIN + ".cfg" (the PIN is the plain MAC unless
+the phones file gives one). With --fetched DIR the bytes are kept as DIR/<plain MAC> (written
+whole, then renamed) and every fetch leaves a line in DIR/fetches.log.
+
+With --subscribe GROUP:PORT every phone announces itself at start: it sends a SUBSCRIBE
+carrying "MAC" + its MAC from its own socket to the group (--subscribe-count times, spread over
+--subscribe-window seconds). --timings FILE gets one line per answered SUBSCRIBE: Call-ID, then
+the milliseconds from the SUBSCRIBE to the NOTIFY that carried its Call-ID.
+
+  phone_sim.py --phones FILE   lines "namespace<TAB>user-agent[<TAB>MAC<TAB>address[<TAB>PIN]]"
+                               (namespace "-": this one)
   phone_sim.py --user-agent UA one phone in this namespace
 """
 import argparse
@@ -17,6 +29,10 @@ import selectors
 import signal
 import socket
 import sys
+import threading
+import time
+import urllib.error
+import urllib.request
 
 CLONE_NEWNET = 0x40000000
 _libc = ctypes.CDLL(None, use_errno=True)
@@ -60,15 +76,44 @@ def header(message, name):
     return None
 
 
+def body_of(data):
+    """The bytes after the header block, cut to Content-Length when it is given."""
+    head, sep, body = data.partition(b"\r\n\r\n")
+    if not sep:
+        return b""
+    length = header(head.decode("utf-8", "replace") + "\r\n", "Content-Length")
+    if length is not None and length.isdigit():
+        body = body[: int(length)]
+    return body
+
+
+def profile_url(body, mac, pin):
+    """Where a phone fetches its configuration, given the URL of a ua-profile NOTIFY."""
+    url = body.decode("utf-8", "replace").strip()
+    if url.endswith("$input.cfg"):
+        return url[: -len("$input.cfg")].rstrip("/") + "/" + pin + ".cfg"
+    return url.rstrip("/") + "/cfg" + mac
+
+
 class Phone:
-    def __init__(self, namespace, user_agent, port, log=None):
+    def __init__(self, namespace, user_agent, port, log=None, mac="", address="", pin="",
+                 fetched=None, timings=None):
         self.namespace = namespace
         self.user_agent = user_agent
         self.log = log
+        self.mac = mac.replace("-", "").replace(":", "").lower()
+        self.address = address
+        self.pin = pin or self.mac
+        self.port = port
+        self.fetched = fetched
+        self.timings = timings
+        self.sent = {}  # Call-ID of each SUBSCRIBE sent: its time
         with in_namespace(namespace):
             self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 20)
             self.sock.bind(("0.0.0.0", port))
-        self.handlers = {"check-online": self.answer_check_online}
+        self.handlers = {"check-online": self.answer_check_online,
+                         "ua-profile": self.fetch_profile}
 
     def answer(self, request, sender, status="200 OK"):
         lines = ["SIP/2.0 " + status]
@@ -79,8 +124,57 @@ class Phone:
         lines += ["User-Agent: " + self.user_agent, "Content-Length: 0", "", ""]
         self.sock.sendto("\r\n".join(lines).encode(), sender)
 
-    def answer_check_online(self, request, sender):
+    def answer_check_online(self, request, sender, data):
         self.answer(request, sender)
+
+    def fetch_profile(self, request, sender, data):
+        self.answer(request, sender)
+        call_id = header(request, "Call-ID")
+        started = self.sent.pop(call_id, None) if call_id else None
+        if started is not None and self.timings:
+            with open(self.timings, "a") as f:
+                f.write("%s\t%.3f\n" % (call_id, (time.monotonic() - started) * 1000))
+        if self.fetched is None:
+            return
+        url = profile_url(body_of(data), self.mac, self.pin)
+        threading.Thread(target=self.fetch, args=(url,), daemon=True).start()
+
+    def fetch(self, url):
+        """GET url from the phone's own network; the bytes go to fetched/<MAC>."""
+        status, content = 0, b""
+        with in_namespace(self.namespace):
+            try:
+                with urllib.request.urlopen(url, timeout=10) as reply:
+                    status, content = reply.status, reply.read()
+            except urllib.error.HTTPError as e:
+                status = e.code
+            except OSError as e:
+                status = -1
+        if status == 200:
+            part = os.path.join(self.fetched, ".%s.%d" % (self.mac, threading.get_ident()))
+            with open(part, "wb") as f:
+                f.write(content)
+            os.replace(part, os.path.join(self.fetched, self.mac))
+        with open(os.path.join(self.fetched, "fetches.log"), "a") as f:
+            f.write("%s\t%s\t%d\t%d\n" % (self.mac, url, status, len(content)))
+
+    def subscribe(self, group, number):
+        """One SUBSCRIBE to the plug-and-play group, answered to this phone's socket."""
+        call_id = "%s-%d-%d@%s" % (self.mac, number, os.getpid(), self.address)
+        uri = "sip:MAC%s@%s" % (self.mac, group[0])
+        lines = ["SUBSCRIBE %s SIP/2.0" % uri,
+                 "Via: SIP/2.0/UDP %s:%d;branch=z9hG4bK%s%d" % (self.address, self.port,
+                                                               self.mac, number),
+                 "From: <%s>;tag=%d" % (uri, number),
+                 "To: <%s>" % uri,
+                 "Call-ID: " + call_id,
+                 "CSeq: %d SUBSCRIBE" % (number + 1),
+                 "Event: ua-profile",
+                 "Expires: 0",
+                 "User-Agent: " + self.user_agent,
+                 "Content-Length: 0", "", ""]
+        self.sent[call_id] = time.monotonic()
+        self.sock.sendto("\r\n".join(lines).encode(), group)
 
     def handle(self):
         data, sender = self.sock.recvfrom(65536)
@@ -91,7 +185,7 @@ class Phone:
         event = (header(request, "Event") or "").split(";")[0].strip()
         handler = self.handlers.get(event)
         if request.startswith("NOTIFY ") and handler:
-            handler(request, sender)
+            handler(request, sender, data)
 
 
 def main():
@@ -102,26 +196,61 @@ def main():
     parser.add_argument("--port", type=int, default=60000)
     parser.add_argument("--ready", help="file made once every phone has bound its port")
     parser.add_argument("--log", help="file that gets every datagram received")
+    parser.add_argument("--fetched", help="folder that keeps the configuration each phone got")
+    parser.add_argument("--subscribe", metavar="GROUP:PORT",
+                        help="every phone announces itself to this group at start")
+    parser.add_argument("--subscribe-count", type=int, default=1)
+    parser.add_argument("--subscribe-window", type=float, default=0.0, metavar="SECONDS")
+    parser.add_argument("--timings", help="file of Call-ID and SUBSCRIBE-to-NOTIFY milliseconds")
+    parser.add_argument("--duration", type=float, default=0.0,
+                        help="seconds to run after the last SUBSCRIBE (0: until stopped)")
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 
     specs = []
     if args.phones:
         with open(args.phones) as f:
-            specs = [line.rstrip("\n").split("\t", 1) for line in f if line.strip()]
+            specs = [line.rstrip("\n").split("\t") for line in f if line.strip()]
     if args.user_agent:
         specs.append(["-", args.user_agent])
     if not specs:
         parser.error("no phone given")
+    if args.fetched:
+        os.makedirs(args.fetched, exist_ok=True)
+    if args.subscribe and any(len(spec) < 4 for spec in specs):
+        parser.error("--subscribe needs the MAC and address of every phone")
 
     selector = selectors.DefaultSelector()
-    for namespace, user_agent in specs:
-        phone = Phone(namespace, user_agent, args.port, args.log)
+    phones = []
+    for spec in specs:
+        namespace, user_agent = spec[0], spec[1]
+        mac, address, pin = (spec[2:] + ["", "", ""])[:3]
+        phone = Phone(namespace, user_agent, args.port, args.log, mac, address, pin,
+                      args.fetched, args.timings)
         selector.register(phone.sock, selectors.EVENT_READ, phone)
+        phones.append(phone)
     if args.ready:
         open(args.ready, "w").close()
+
+    # SUBSCRIBEs, in rounds over the phones, evenly spread over the window.
+    plan = []
+    if args.subscribe:
+        host, _, port = args.subscribe.rpartition(":")
+        group = (host, int(port))
+        total = args.subscribe_count * len(phones)
+        step = args.subscribe_window / total if total else 0.0
+        plan = [(i * step, phones[i % len(phones)], i // len(phones)) for i in range(total)]
+    start = time.monotonic()
+    end = None if not args.duration else (plan[-1][0] if plan else 0.0) + args.duration
     while True:
-        for key, _ in selector.select():
+        now = time.monotonic() - start
+        while plan and plan[0][0] <= now:
+            _, phone, number = plan.pop(0)
+            phone.subscribe(group, number)
+        if end is not None and now >= end:
+            return
+        wait = plan[0][0] - now if plan else (None if end is None else end - now)
+        for key, _ in selector.select(wait):
             key.data.handle()
 
 

@@ -1,6 +1,7 @@
 #include "servers/SipPackAnalyser.h"
 
 #include "support/QtPrinters.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,22 @@ TEST(SipPackAnalyserTest, LaterPacketsOverwriteOnlyWhatTheyCarry) {
         a.Parse(s.packet);
         expectFields(a, s.after, s.what);
     }
+}
+
+// Wrapped around, 4294972356 would be 5060: a real port the phone never named.
+TEST(SipPackAnalyserTest, APortBeyondTheRangeNamesNoPort) {
+    const QByteArray found =
+        ReadFileBytes(SourcePath("tests/fuzz/regressions/sip_pack_analyser/via-port-overflow"));
+    ASSERT_TRUE(found.contains("Via: :1111111111"));
+    for (const QByteArray& packet :
+         {QByteArray("NOTIFY x SIP/2.0\r\nVia: SIP/2.0/UDP 10.0.0.1:4294972356\r\n"), found}) {
+        SipPackAnalyser a;
+        a.Parse(packet);
+        EXPECT_EQ(a.Port(), INT32_MAX) << packet.constData();
+    }
+    SipPackAnalyser a;
+    a.Parse("NOTIFY x SIP/2.0\r\nVia: SIP/2.0/UDP 10.0.0.1:65535;x\r\n");
+    EXPECT_EQ(a.Port(), 65535);
 }
 
 TEST(SipPackAnalyserTest, ShortAndOddPacketsAreSafe) {

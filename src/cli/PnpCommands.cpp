@@ -1,0 +1,133 @@
+// orvo-cli pnp: the plug-and-play server in the foreground until SIGINT or SIGTERM.
+// orvo-cli provision: the ua-profile NOTIFYs of the grid's Provision to phones given by hand.
+#include "cli/Cli.h"
+
+#include "app/MyLog.h"
+#include "app/Notices.h"
+#include "discovery/CmdDevBySipThread.h"
+#include "discovery/ProvisionCommands.h"
+#include "servers/HttpServerPort.h"
+#include "servers/MyIPMCastClient.h"
+#include "servers/PnpResponder.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <cstring>
+
+namespace {
+
+bool isIpv4(const QString& text) {
+    in_addr address{};
+    return inet_pton(AF_INET, text.toLatin1().constData(), &address) == 1;
+}
+
+// The commands are detached threads: before the process ends, each must have sent its datagram.
+void waitForCommands(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    WaitHandlingNotices([&] { return CmdDevBySipThread::Running() == 0 || clock.elapsed() > ms; },
+                        2);
+}
+
+int pnp(const QStringList& rawArgs) {
+    const CliArgs args(rawArgs, {"pin"});
+    if (!args.ok())
+        return CliFail("pnp", args.error());
+    if (!args.positional().isEmpty())
+        return CliFail("pnp", "unexpected argument " + args.positional().first());
+    const QString iface = args.value("iface");
+    const QString url = args.value("url").trimmed();
+    if (iface.isEmpty() || url.isEmpty())
+        return CliFail("pnp", "expects --iface ADDR and --url URL");
+    const QString group = args.value("group", "224.0.1.75").trimmed();
+    if (!isIpv4(iface))
+        return CliFail("pnp", "--iface " + iface + " is not a dotted IPv4 address");
+    if (!isIpv4(group))
+        return CliFail("pnp", "--group " + group + " is not a dotted IPv4 address");
+    const HttpServerPortCheck port = CheckPnpServerPort(args.value("port", "5060"));
+    if (!port.ok())
+        return CliFail("pnp", port.errorKey + ": --port must be a number from 1025 to 65525");
+
+    CliStopSignals stop;
+    NoticeTransport transport;
+    MyLog log;
+    log.SetLineObserver(CliPrintLogLine);
+    PnpResponder responder;
+    PnpAnswerOptions options;
+    options.macMode = !args.has("pin");
+    options.pinMode = args.has("pin");
+    options.builtInServer = false;  // the URL is handed out as given
+    options.externalUrl = url.toUtf8();
+    transport.SetHandler(PnpPacketNotice, [&](int, const void* record) {
+        const QByteArray line =
+            responder.Answer(static_cast<const PnpPacket*>(record)->text, options);
+        if (!line.isEmpty())
+            log.Write(line);
+    });
+
+    MyIPMCastClient listener(port.port, group.toLatin1(), iface.toLatin1(), &transport);
+    listener.Start();
+    QElapsedTimer clock;
+    clock.start();
+    WaitHandlingNotices(
+        [&] { return listener.IsRunning() || listener.HasEnded() || clock.elapsed() > 10000; });
+    if (!listener.IsRunning()) {
+        const int error = listener.LastError();
+        return CliFail("pnp", "cannot listen to " + group + " port " + port.text + " on " + iface +
+                                  (error ? QString(": ") + std::strerror(error) : QString()));
+    }
+    log.Write("PNP Server started! Listen to: " + group + " Port: " + port.text);
+    WaitHandlingNotices([&] { return stop.Arrived() || listener.HasEnded(); }, 20);
+    listener.Stop();
+    listener.Terminate();
+    waitForCommands(2000);
+    log.Write("PNP Server Stopped!");
+    return 0;
+}
+
+int provision(const QStringList& rawArgs) {
+    const CliArgs args(rawArgs, {"pin"});
+    if (!args.ok())
+        return CliFail("provision", args.error());
+    const QString url = args.value("url").trimmed();
+    if (url.isEmpty() || args.positional().isEmpty())
+        return CliFail("provision", "expects --url URL and one ADDR=MAC or more");
+    bool numeric = false;
+    const int phonePort = args.value("phone-port", "60000").toInt(&numeric);
+    if (!numeric || phonePort < 1 || phonePort > 65535)
+        return CliFail("provision", "--phone-port must be a number from 1 to 65535");
+
+    static const QRegularExpression mac("^[0-9A-Fa-f]{2}([-:][0-9A-Fa-f]{2}){5}$");
+    std::vector<SelectedDevice> phones;
+    for (const QString& phone : args.positional()) {
+        const QString address = phone.section('=', 0, 0);
+        const QString macText = phone.section('=', 1);
+        if (!isIpv4(address) || !mac.match(macText).hasMatch())
+            return CliFail("provision",
+                           phone + " is not ADDR=MAC (dotted IPv4, six pairs joined by - or :)");
+        phones.push_back(
+            {static_cast<int>(phones.size()) + 1, address.toLatin1(), macText.toLatin1()});
+    }
+
+    MyLog log;
+    log.SetLineObserver(CliPrintLogLine);
+    ProvisionOptions options;
+    options.mode = args.has("pin") ? ProvisionOptions::Mode::Pin : ProvisionOptions::Mode::Mac;
+    options.builtInServer = false;
+    options.externalUrl = url.toUtf8();
+    options.phonePort = phonePort;
+    const QString error = ProvisionDevices(phones, options, &log);
+    waitForCommands(5000);
+    return error.isEmpty() ? 0 : CliFail("provision", error);
+}
+
+const CliRegistration pnpCommand("pnp",
+                                 {"pnp --iface ADDR --url URL [--group G] [--port P] [--pin]",
+                                  pnp});
+const CliRegistration provisionCommand("provision",
+                                       {"provision --url URL [--pin] [--phone-port N] ADDR=MAC...",
+                                        provision});
+
+}  // namespace

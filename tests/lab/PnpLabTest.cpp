@@ -1,0 +1,343 @@
+// Plug-and-play and provisioning on the phone lab: run inside its workstation namespace by
+// lab.sh. Phones announce themselves to the group, get a NOTIFY with the configuration URL and
+// fetch their own file from the built-in HTTP server.
+#include "app/Notices.h"
+#include "app/ui/ShellFixture.h"
+#include "batch/ui/CsvBatchPage.h"
+#include "discovery/DiscoveryDriver.h"
+#include "discovery/ui/DevicesOnlinePage.h"
+#include "lab/LabManifest.h"
+#include "servers/ui/ServerPage.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <functional>
+#include <map>
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    WaitHandlingNotices([&] { return done() || clock.elapsed() > ms; }, 10);
+    return done();
+}
+
+QString LabWork() {
+    return qEnvironmentVariable("ORVO_LAB_WORK");
+}
+
+// The phone namespaces by plain MAC, from the lab's phones file.
+std::map<QString, QString> PhoneNamespaces() {
+    std::map<QString, QString> out;
+    for (const QByteArray& line : ReadFileBytes(LabWork() + "/phones").split('\n')) {
+        const QList<QByteArray> f = line.split('\t');
+        if (f.size() >= 4)
+            out[QString(f[2]).remove(':')] = QString(f[0]);
+    }
+    return out;
+}
+
+// A second simulator on the lab's phones: each phone binds phonePort in its namespace, sends
+// one SUBSCRIBE to the group at start and keeps what the NOTIFY's URL gave it in fetched.
+class AnnouncingPhones {
+  public:
+    AnnouncingPhones(const QString& fetched, int phonePort, const QString& group) {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(
+            "/usr/bin/python3",
+            {SourcePath("tests/lab/phone_sim.py"), "--phones", LabWork() + "/phones", "--port",
+             QString::number(phonePort), "--subscribe", group, "--fetched", fetched});
+        process_.waitForStarted();
+    }
+    ~AnnouncingPhones() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+        process_.waitForFinished(2000);
+    }
+
+  private:
+    QProcess process_;
+};
+
+// An orvo-cli command running in the background; its output is read when it has ended.
+class CliProcess {
+  public:
+    explicit CliProcess(const QStringList& args) {
+        process_.start(BuiltProgram("orvo-cli"), args);
+        process_.waitForStarted();
+    }
+    ~CliProcess() { Stop(); }
+    // The first line that matches, waiting up to ms for it.
+    QString WaitForLine(const QRegularExpression& pattern, int ms = 15000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            out_ += process_.readAllStandardOutput();
+            for (const QByteArray& line : out_.split('\n'))
+                if (pattern.match(QString::fromUtf8(line)).hasMatch())
+                    return QString::fromUtf8(line);
+            if (!process_.waitForReadyRead(200) && process_.state() == QProcess::NotRunning)
+                break;
+        }
+        return {};
+    }
+    // SIGTERM; gives the exit code (-1 when it had to be killed).
+    int Stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+        process_.terminate();
+        if (!process_.waitForFinished(10000)) {
+            process_.kill();
+            process_.waitForFinished(2000);
+            return -1;
+        }
+        out_ += process_.readAllStandardOutput();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    QByteArray Output() const { return out_; }
+
+  private:
+    QProcess process_;
+    QByteArray out_;
+};
+
+class PnpLab : public ShellFixture {
+  protected:
+    void SetUp() override {
+        iface = qEnvironmentVariable("ORVO_LAB_IFACE");
+        for (const LabHost& h : ReadLabManifest(qEnvironmentVariable("ORVO_LAB_MANIFEST")))
+            if (h.kind != "silent")
+                phones.push_back(h);
+        if (iface.isEmpty() || phones.empty() || LabWork().isEmpty())
+            GTEST_SKIP() << "not inside the phone lab (run it through tests/lab/lab.sh)";
+    }
+    // A CSV of every phone: its identifier (MAC or PIN, here both the plain MAC) and a password.
+    QString WriteCsv(const char* key) {
+        QByteArray csv = QByteArray(key) + ",{$admin_pass}\r\n";
+        for (const LabHost& h : phones)
+            csv += h.PlainMac().toLatin1() + ",pw-" + h.PlainMac().toLatin1() + "\r\n";
+        return dir.write(QString("phones-%1.csv").arg(key), csv);
+    }
+    // Every phone of the list has fetched the file the batch wrote for it into folder.
+    bool AllFetched(const std::vector<LabHost>& list, const QString& fetched, const QString& folder,
+                    const std::function<QString(const LabHost&)>& name) {
+        for (const LabHost& h : list) {
+            const QByteArray got = ReadFileBytes(fetched + "/" + h.PlainMac());
+            if (got.isEmpty() || got != ReadFileBytes(folder + "/" + name(h)))
+                return false;
+        }
+        return true;
+    }
+    static void ForgetFetched(const std::vector<LabHost>& list) {
+        for (const LabHost& h : list)
+            QFile::remove(LabWork() + "/fetched/" + h.PlainMac());
+    }
+
+    QString iface;
+    std::vector<LabHost> phones;
+};
+
+QString MacFile(const LabHost& h) {
+    return "cfg" + h.PlainMac();
+}
+QString PinFile(const LabHost& h) {
+    return h.PlainMac() + ".cfg";
+}
+
+TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
+    const QString root = dir.file("htdocs");
+    const QString cfg = root + "/cfg";
+    QDir().mkpath(cfg);
+    const QString tpl =
+        dir.write("template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
+    for (const char* mode : {"mac", "pin"}) {
+        QByteArray err;
+        ASSERT_EQ(
+            RunProgram(BuiltProgram("orvo-cli"),
+                       {"batch", "--template", tpl, "--csv", WriteCsv(QByteArray(mode).toUpper()),
+                        "--mode", mode, "--format", "bin", "--out", cfg},
+                       nullptr, &err),
+            0)
+            << err.toStdString();
+    }
+    ASSERT_TRUE(ReadFileBytes(cfg + "/" + PinFile(phones[0])).contains("P410=pw-"));
+
+    CliProcess serve({"serve", "--root", root, "--port", "0", "--bind", iface});
+    const QString started = serve.WaitForLine(QRegularExpression("HTTP Server started! Port: "));
+    ASSERT_FALSE(started.isEmpty());
+    const QString url = "http://" + iface + ":" + started.section("Port: ", 1) + "/cfg";
+
+    // PIN mode: each phone fetches its PIN (here its plain MAC) + ".cfg".
+    CliProcess pnp({"pnp", "--iface", iface, "--url", url, "--group", "224.0.1.75", "--port",
+                    "5062", "--pin"});
+    ASSERT_FALSE(pnp.WaitForLine(QRegularExpression("PNP Server started! Listen to: 224.0.1.75 "
+                                                    "Port: 5062$"))
+                     .isEmpty());
+    TempDir fetched;
+    {
+        AnnouncingPhones announcing(fetched.path(), 5070, "224.0.1.75:5062");
+        EXPECT_TRUE(
+            WaitUntil([&] { return AllFetched(phones, fetched.path(), cfg, PinFile); }, 30000));
+    }
+    EXPECT_EQ(pnp.Stop(), 0);
+    const QByteArray pnpOut = pnp.Output();
+    for (const LabHost& h : phones)
+        EXPECT_TRUE(
+            pnpOut.contains(("PNP: PIN MODE, EXTERNAL HTTP SERVER. To: " + h.address +
+                             ":5070 Mac: MAC" + h.PlainMac() + " with content = " + url + "\n")
+                                .toUtf8()))
+            << h.address.toStdString();
+    EXPECT_TRUE(pnpOut.endsWith(" PNP Server Stopped!\n")) << pnpOut.toStdString();
+
+    // Provision by hand, MAC mode: only the phones named fetch, by the lab's own simulator.
+    const std::vector<LabHost> two = {phones[1], phones[2]};
+    ForgetFetched(phones);
+    QByteArray out, err;
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"provision", "--url", url, two[0].address + "=" + two[0].mac,
+                          two[1].address + "=" + QString(two[1].mac).replace('-', ':')},
+                         &out, &err),
+              0)
+        << err.toStdString();
+    for (const LabHost& h : two)
+        EXPECT_TRUE(out.contains(("Manual Prov: MAC MODE, EXTERNAL HTTP SERVER. " + h.address +
+                                  " MAC" + h.PlainMac() + ", content = " + url + "\n")
+                                     .toUtf8()));
+    EXPECT_TRUE(
+        WaitUntil([&] { return AllFetched(two, LabWork() + "/fetched", cfg, MacFile); }, 15000));
+    EXPECT_FALSE(QFile::exists(LabWork() + "/fetched/" + phones[0].PlainMac()));
+
+    EXPECT_EQ(serve.Stop(), 0);
+    for (const LabHost& h : phones)
+        EXPECT_TRUE(serve.Output().contains(("BUILT-IN HTTP SERVER responses to " + h.address +
+                                             " with File " + cfg + "/" + PinFile(h))
+                                                .toUtf8()))
+            << h.address.toStdString();
+}
+
+// The window: a batch to the built-in server, both servers started on the servers page, every
+// phone announcing itself; then Provision and Refresh from the device grid.
+TEST_F(PnpLab, TheWindowProvisionsAnnouncingAndSelectedPhones) {
+    SupplyTree("server");
+    SupplyLanguages();
+    TForm1& w = Start();
+    w.show();
+    ServerPage& servers = *w.ServerTab;
+    servers.serverWaitMs = 20;
+    servers.pnpLookMs = 50;
+
+    // Batch to the built-in server, plain bin files in MAC mode.
+    w.PageControl1->setCurrentWidget(w.ServerTab);
+    ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
+    w.PageControl1->setCurrentWidget(w.CsvBatchTab);
+    CsvBatchPage& batch = *w.CsvBatchTab;
+    batch.CsvModeRadioButton->setChecked(true);
+    batch.BatchFileFormatBinRB->setChecked(true);
+    batch.CfgToEncryptCB->setCurrentIndex(0);
+    dialogs.paths = {WriteCsv("MAC")};
+    batch.LoadCsvFileButton->click();
+    batch.CfgBatchToServerButton->click();
+    ASSERT_TRUE(dialogs.messages().isEmpty()) << dialogs.messages().join(", ").toStdString();
+    const QString cfg = dir.path() + "/server/htdocs/cfg";
+    for (const LabHost& h : phones)
+        ASSERT_TRUE(
+            ReadFileBytes(cfg + "/" + MacFile(h)).contains("P410=pw-" + h.PlainMac().toUtf8()))
+            << h.address.toStdString();
+
+    // Both servers.
+    w.PageControl1->setCurrentWidget(w.ServerTab);
+    servers.MyHttpServerPort->setText("6000");
+    servers.HttpServerControlButton->click();
+    ASSERT_TRUE(servers.HttpServerActive());
+    servers.MyPnpServerPortEdit->setText("5060");
+    servers.PnpModeMacRb->setChecked(true);
+    servers.MyPnpServerControlBtn->click();
+    ASSERT_TRUE(servers.PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
+    const QString url = "http://" + iface + ":6000/cfg";
+
+    TempDir fetched;
+    {
+        AnnouncingPhones announcing(fetched.path(), 5060, "224.0.1.75:5060");
+        EXPECT_TRUE(
+            WaitUntil([&] { return AllFetched(phones, fetched.path(), cfg, MacFile); }, 30000));
+    }
+    QStringList log = LogMessages();
+    for (const LabHost& h : phones) {
+        SCOPED_TRACE(h.address.toStdString());
+        EXPECT_TRUE(log.contains("PNP: MAC MODE, BUILT-IN HTTP SERVER. To: " + h.address +
+                                 ":5060 Mac: MAC" + h.PlainMac() + " with content = " + url));
+        EXPECT_TRUE(log.contains("BUILT-IN HTTP SERVER responses to " + h.address + " with File " +
+                                 cfg + "/" + MacFile(h)));
+    }
+
+    // Discovery fills the grid with the phones of the Orvo prefix.
+    w.PageControl1->setCurrentWidget(w.DevicesOnlineTab);
+    DevicesOnlinePage& devices = *w.DevicesOnlineTab;
+    const int network = devices.SelfAddressComboBox->findText(iface);
+    ASSERT_GE(network, 0);
+    devices.SelfAddressComboBox->setCurrentIndex(network);
+    devices.MacFilterInputRb->setChecked(true);
+    devices.MacFilterInputEdit->setText("0a-1b-2c-");
+    devices.ProvisionModeMacRb->setChecked(true);
+    dialogs.clear();
+    devices.DDButtonClick();
+    DiscoveryDriver& driver = devices.Driver();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return driver.SweepFinished() && driver.AnsweredCount() >= driver.FoundCount(); },
+        60000));
+    devices.DDStopTimer->setInterval(1);
+    ASSERT_TRUE(WaitUntil([&] { return driver.DiscoveryState() == DiscoveryIdle; }, 10000));
+    EXPECT_EQ(dialogs.messages(), QStringList{"LDDMsgDDFinished"});
+    IpAddressGrid& grid = *devices.IpAddressGrid;
+    ASSERT_GE(grid.RowCount(), 4);
+
+    // Provision the rows 1 and 3: those two phones fetch their files, no other does.
+    std::map<QString, LabHost> byMac;
+    for (const LabHost& h : phones)
+        byMac[h.mac] = h;
+    const std::vector<LabHost> chosen = {byMac[grid.Cell(1, 5)], byMac[grid.Cell(3, 5)]};
+    const LabHost other = byMac[grid.Cell(2, 5)];
+    ASSERT_FALSE(chosen[0].address.isEmpty() || chosen[1].address.isEmpty());
+    ForgetFetched(phones);
+    grid.RowSelection().Clear();
+    grid.RowSelection().Add(1);
+    grid.RowSelection().Add(3);
+    devices.ProvisionPopupBtnClick();
+    EXPECT_TRUE(dialogs.messages() == QStringList{"LDDMsgDDFinished"});
+    EXPECT_TRUE(
+        WaitUntil([&] { return AllFetched(chosen, LabWork() + "/fetched", cfg, MacFile); }, 15000));
+    EXPECT_FALSE(QFile::exists(LabWork() + "/fetched/" + other.PlainMac()));
+    log = LogMessages();
+    for (const LabHost& h : chosen)
+        EXPECT_TRUE(log.contains("Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: " + h.address +
+                                 " MAC" + h.PlainMac() + ", content = " + url))
+            << h.address.toStdString();
+
+    // Refresh: a stopped phone turns OFF, and ON again once it answers.
+    const QString ns = PhoneNamespaces()[chosen[0].PlainMac()];
+    ASSERT_FALSE(ns.isEmpty());
+    grid.RowSelection().Clear();
+    grid.RowSelection().Add(1);
+    ASSERT_EQ(grid.Cell(1, 1), "1");
+    ASSERT_EQ(RunProgram("ip", {"-n", ns, "link", "set", "eth0", "down"}), 0);
+    devices.RefreshPopupBtnClick();
+    EXPECT_TRUE(WaitUntil([&] { return grid.Cell(1, 1) == "0"; }, 15000));
+    ASSERT_EQ(RunProgram("ip", {"-n", ns, "link", "set", "eth0", "up"}), 0);
+    // Taking the link down dropped its routes; the group's route comes back by hand.
+    RunProgram("ip", {"-n", ns, "route", "replace", "224.0.0.0/4", "dev", "eth0"});
+    devices.RefreshPopupBtnClick();
+    EXPECT_TRUE(WaitUntil([&] { return grid.Cell(1, 1) == "1"; }, 15000));
+    EXPECT_EQ(grid.Cell(1, 6), chosen[0].Version());
+
+    // Stopping the plug-and-play server leaves the interface list to the running HTTP server.
+    servers.MyPnpServerControlBtn->click();
+    EXPECT_FALSE(servers.PnpServerRunning());
+    EXPECT_FALSE(servers.InterfaceForServerCB->isEnabled());
+    EXPECT_TRUE(servers.HttpServerActive());
+    EXPECT_TRUE(LogMessages().contains("PNP Server Stopped!"));
+}
+
+}  // namespace

@@ -1,0 +1,436 @@
+// The servers page in the offscreen window: the built-in HTTP server's and the plug-and-play
+// server's buttons, their checks, captions, statuses and log lines, and the answers to the
+// plug-and-play group. The plug-and-play listener joins a group of its own on loopback only.
+#include "app/Notices.h"
+#include "app/ui/ShellFixture.h"
+#include "discovery/DeviceCommand.h"
+#include "servers/ui/ServerPage.h"
+#include "support/LoopbackPhone.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <functional>
+#include <map>
+
+namespace {
+
+// Each caption and status is the text of its key, so the tests read which key is shown.
+const char* const kKeys[] = {
+    "HttpServerControlButton", "HttpServerStatusLabel",  "LHttpServerBtnStarting",
+    "LHttpServerBtnStop",      "LHttpServerBtnStopping", "LHttpServerRunning",
+    "MyPnpServerControlBtn",   "PnpServerStatusLabel",   "LPnpServerBtnStarting",
+    "LPnpServerBtnStop",       "LPnpServerBtnStopping",  "LPnpServerRunning",
+};
+
+const QColor kGreen(0, 128, 0);
+const QColor kMaroon(128, 0, 0);
+
+// A port nobody uses right now (the system picks it, then it is released).
+int FreePort(int type) {
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A group of this test's own, so that tests running at the same time never meet.
+QString OwnGroup() {
+    QRandomGenerator* r = QRandomGenerator::global();
+    return QString("239.%1.%2.%3")
+        .arg(r->bounded(1, 255))
+        .arg(r->bounded(256))
+        .arg(r->bounded(1, 255));
+}
+
+// Sends one datagram to the group out of the loopback interface.
+void SendToGroup(const QString& group, int port, const QByteArray& datagram) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    in_addr loopback{};
+    loopback.s_addr = htonl(INADDR_LOOPBACK);
+    ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, group.toLatin1().constData(), &to.sin_addr);
+    ::sendto(fd, datagram.constData(), static_cast<size_t>(datagram.size()), 0,
+             reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ::close(fd);
+}
+
+QByteArray Subscribe(int phonePort, const char* mac = "MAC0a1b2c3d4e5f") {
+    return QByteArray("SUBSCRIBE sip:") + mac +
+           "@224.0.1.75 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(phonePort) +
+           ";branch=z9hG4bK77\r\nCall-ID: 4711-abc\r\n"
+           "CSeq: 1 SUBSCRIBE\r\nEvent: ua-profile\r\n\r\n";
+}
+
+class ServerPageTest : public ShellFixture {
+  protected:
+    void SetUp() override {
+        QByteArray language;
+        for (const char* key : kKeys)
+            language += QByteArray(key) + "=" + key + "\r\n";
+        dir.write("ini/lang/English", language);
+        w = &Start();
+        w->PageControl1->setCurrentWidget(w->ServerTab);
+        page = w->ServerTab;
+        page->serverWaitMs = 150;
+        page->pnpLookMs = 30;
+        // The listener joins on the first entry: loopback, never one of the machine's networks.
+        page->InterfaceForServerCB->clear();
+        page->InterfaceForServerCB->addItem("127.0.0.1");
+        page->MyPnpServerIpEdiit->setText(group);
+        page->MyPnpServerPortEdit->setText(QString::number(pnpPort));
+        dialogs.clear();
+    }
+    void TearDown() override {
+        if (page && page->PnpServerRunning())
+            page->MyPnpServerControlBtn->click();
+        if (page && page->HttpServerActive())
+            page->HttpServerControlButton->click();
+    }
+
+    // The button's caption and the controls' states halfway through the button's wait.
+    struct Midway {
+        QString caption;
+        std::map<QString, bool> enabled;
+    };
+    Midway ClickAndLookMidway(QPushButton* button) {
+        Midway seen;
+        QTimer::singleShot(page->serverWaitMs / 2, [&] {
+            seen.caption = button->text();
+            for (QWidget* c : Controls())
+                seen.enabled[c->objectName()] = c->isEnabled();
+        });
+        button->click();
+        return seen;
+    }
+    std::vector<QWidget*> Controls() const {
+        return {page->InterfaceForServerCB,
+                page->MyHttpServerPort,
+                page->HttpServerBuiltinRb,
+                page->HttpServerExRb,
+                page->HttpServerControlButton,
+                page->MyPnpServerIpEdiit,
+                page->MyPnpServerPortEdit,
+                page->PnpModeMacRb,
+                page->PnpModePinRb};
+    }
+    std::map<QString, bool> Enabled() const {
+        std::map<QString, bool> out;
+        for (QWidget* c : Controls())
+            out[c->objectName()] = c->isEnabled();
+        return out;
+    }
+    // Every control enabled but the named ones.
+    std::map<QString, bool> AllEnabledBut(const QStringList& disabled) const {
+        std::map<QString, bool> out;
+        for (QWidget* c : Controls())
+            out[c->objectName()] = !disabled.contains(c->objectName());
+        return out;
+    }
+    static QColor Colour(const QLabel* label) {
+        return label->palette().color(QPalette::WindowText);
+    }
+    void StartHttp() {
+        page->MyHttpServerPort->setText(QString::number(FreePort(SOCK_STREAM)));
+        page->HttpServerControlButton->click();
+        ASSERT_TRUE(page->HttpServerActive());
+    }
+    // The external server chosen, so that the plug-and-play start needs no HTTP server.
+    void ChooseExternal(const QString& url = "http://127.0.0.1:1/cfg") {
+        page->HttpServerExRb->setChecked(true);
+        page->ExHttpServerEdiit->setText(url);
+    }
+
+    TForm1* w = nullptr;
+    ServerPage* page = nullptr;
+    const QString group = OwnGroup();
+    const int pnpPort = FreePort(SOCK_DGRAM);
+};
+
+TEST_F(ServerPageTest, HttpPortTextsAreCheckedBeforeAnythingStarts) {
+    const struct {
+        QString text;
+        QString key;
+    } cases[] = {{"1024", "LHttpPortError2"}, {"65526", "LHttpPortError2"},
+                 {"", "LHttpPortError2"},     {"  ", "LHttpPortError2"},
+                 {"60a0", "LHttpPortError1"}, {"-6000", "LHttpPortError1"},
+                 {"0x10", "LHttpPortError1"}};
+    for (const auto& c : cases) {
+        dialogs.clear();
+        page->HttpServerExRb->setChecked(true);
+        page->MyHttpServerPort->setText(c.text);
+        page->HttpServerControlButton->click();
+        EXPECT_EQ(dialogs.messages(), QStringList{c.key}) << c.text.toStdString();
+        EXPECT_FALSE(page->HttpServerActive());
+        // The press always chooses the built-in server, refused or not.
+        EXPECT_TRUE(page->HttpServerBuiltinRb->isChecked());
+        EXPECT_EQ(page->HttpServerControlButton->text(), "HttpServerControlButton");
+    }
+}
+
+TEST_F(ServerPageTest, HttpStartAndStopShowTheirCaptionsStatusesAndLogLines) {
+    const QString port = QString::number(FreePort(SOCK_STREAM));
+    page->MyHttpServerPort->setText(port);
+    page->HttpServerExRb->setChecked(true);
+    Midway starting = ClickAndLookMidway(page->HttpServerControlButton);
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+    EXPECT_EQ(starting.caption, "LHttpServerBtnStarting");
+    EXPECT_EQ(starting.enabled, AllEnabledBut({"InterfaceForServerCB", "MyHttpServerPort",
+                                               "HttpServerBuiltinRb", "HttpServerExRb"}));
+    ASSERT_TRUE(page->HttpServerActive());
+    EXPECT_TRUE(page->HttpServerBuiltinRb->isChecked());
+    EXPECT_EQ(page->HttpServerControlButton->text(), "LHttpServerBtnStop");
+    EXPECT_EQ(w->HttpServerStatusLabel->text(), "LHttpServerRunning");
+    EXPECT_EQ(Colour(w->HttpServerStatusLabel), kGreen);
+    EXPECT_EQ(LogMessages().last(), "Built-in HTTP Server started! Port: " + port);
+
+    Midway stopping = ClickAndLookMidway(page->HttpServerControlButton);
+    EXPECT_EQ(stopping.caption, "LHttpServerBtnStopping");
+    EXPECT_FALSE(page->HttpServerActive());
+    EXPECT_EQ(page->HttpServerControlButton->text(), "HttpServerControlButton");
+    EXPECT_EQ(Enabled(), AllEnabledBut({}));
+    EXPECT_EQ(w->HttpServerStatusLabel->text(), "HttpServerStatusLabel");
+    EXPECT_EQ(Colour(w->HttpServerStatusLabel), kMaroon);
+    EXPECT_EQ(LogMessages().last(), "Built-in HTTP Server stopped!");
+}
+
+TEST_F(ServerPageTest, ABoundPortGivesTheApplicationMessageAndTheStartCaption) {
+    // A listener on every address holds the port.
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
+    page->MyHttpServerPort->setText(QString::number(ntohs(a.sin_port)));
+
+    page->HttpServerControlButton->click();
+    ::close(holder);
+    EXPECT_EQ(dialogs.messages(), QStringList{"LAppError1"});
+    EXPECT_FALSE(page->HttpServerActive());
+    EXPECT_EQ(page->HttpServerControlButton->text(), "Start");
+    // The controls disabled for the start stay so, and the status keeps its text.
+    EXPECT_EQ(Enabled(), AllEnabledBut({"InterfaceForServerCB", "MyHttpServerPort",
+                                        "HttpServerBuiltinRb", "HttpServerExRb"}));
+    EXPECT_EQ(w->HttpServerStatusLabel->text(), "HttpServerStatusLabel");
+    EXPECT_FALSE(LogMessages().last().startsWith("Built-in HTTP Server started!"));
+}
+
+TEST_F(ServerPageTest, PnpRefusalsComeInTheirOrder) {
+    struct Case {
+        const char* what;
+        std::function<void()> set;
+        QString key;
+    } cases[] = {
+        {"letters in the port", [&] { page->MyPnpServerPortEdit->setText("50a0"); },
+         "LPnpPortError1"},
+        {"port 80", [&] { page->MyPnpServerPortEdit->setText("80"); }, "LPnpPortError2"},
+        {"port 65526", [&] { page->MyPnpServerPortEdit->setText("65526"); }, "LPnpPortError2"},
+        {"empty port", [&] { page->MyPnpServerPortEdit->setText(""); }, "LPnpPortError2"},
+        {"the port before the interface",
+         [&] {
+             page->MyPnpServerPortEdit->setText("5a");
+             page->InterfaceForServerCB->clear();
+         },
+         "LPnpPortError1"},
+        {"no interface", [&] { page->InterfaceForServerCB->clear(); }, "LPnpError1"},
+        {"an empty first interface", [&] { page->InterfaceForServerCB->setItemText(0, ""); },
+         "LPnpError1"},
+        {"built-in server stopped", [&] { page->HttpServerBuiltinRb->setChecked(true); },
+         "LPnpError1"},
+        {"external server without a path", [&] { page->ExHttpServerEdiit->clear(); }, "LPnpError3"},
+    };
+    for (const Case& c : cases) {
+        // Everything else as a start would take it.
+        page->MyPnpServerPortEdit->setText(QString::number(pnpPort));
+        page->InterfaceForServerCB->clear();
+        page->InterfaceForServerCB->addItem("127.0.0.1");
+        ChooseExternal();
+        dialogs.clear();
+        c.set();
+        page->MyPnpServerControlBtn->click();
+        EXPECT_EQ(dialogs.messages(), QStringList{c.key}) << c.what;
+        EXPECT_FALSE(page->PnpServerRunning()) << c.what;
+        EXPECT_EQ(Enabled(), AllEnabledBut({})) << c.what;
+        EXPECT_EQ(page->MyPnpServerControlBtn->text(), "MyPnpServerControlBtn") << c.what;
+    }
+}
+
+TEST_F(ServerPageTest, PnpStartAnswersTheGroupAndStopGivesTheControlsBack) {
+    ChooseExternal(" http://10.9.8.7:6000/cfg ");
+    page->MyPnpServerControlBtn->click();
+    ASSERT_TRUE(page->PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+    EXPECT_EQ(page->MyPnpServerControlBtn->text(), "LPnpServerBtnStop");
+    const std::map<QString, bool> running = AllEnabledBut(
+        {"InterfaceForServerCB", "MyPnpServerIpEdiit", "MyPnpServerPortEdit", "PnpModeMacRb",
+         "PnpModePinRb", "HttpServerBuiltinRb", "HttpServerExRb", "HttpServerControlButton"});
+    EXPECT_EQ(Enabled(), running);
+    EXPECT_EQ(w->PnpServerStatusLabel->text(), "LPnpServerRunning");
+    EXPECT_EQ(Colour(w->PnpServerStatusLabel), kGreen);
+    EXPECT_EQ(LogMessages().last(),
+              "PNP Server started! Listen to: " + group + " Port: " + QString::number(pnpPort));
+
+    // A SUBSCRIBE to the group is answered at its Via with the kind-3 NOTIFY.
+    LoopbackPhone phone;
+    SendToGroup(group, pnpPort, Subscribe(phone.port()));
+    QByteArray notify;
+    QElapsedTimer clock;
+    clock.start();
+    WaitHandlingNotices([&] {
+        notify = phone.receive({}, 0);
+        return !notify.isEmpty() || clock.elapsed() > 5000;
+    });
+    DeviceCommandFields f;
+    f.kind = DeviceCommandKind::PnpAnswerMac;
+    f.user = "MAC0a1b2c3d4e5f";
+    f.address = "127.0.0.1";
+    f.port = phone.port();
+    f.callId = "4711-abc";
+    f.body = "http://10.9.8.7:6000/cfg";
+    EXPECT_EQ(notify, ComposeDeviceCommand(f));
+    EXPECT_EQ(LogMessages().last(), "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: 127.0.0.1:" +
+                                        QString::number(phone.port()) +
+                                        " Mac: MAC0a1b2c3d4e5f with content = "
+                                        "http://10.9.8.7:6000/cfg");
+
+    Midway stopping = ClickAndLookMidway(page->MyPnpServerControlBtn);
+    EXPECT_EQ(stopping.caption, "LPnpServerBtnStopping");
+    EXPECT_FALSE(page->PnpServerRunning());
+    EXPECT_EQ(page->MyPnpServerControlBtn->text(), "MyPnpServerControlBtn");
+    // The external server chosen: its radio buttons come back too.
+    EXPECT_EQ(Enabled(), AllEnabledBut({}));
+    EXPECT_EQ(w->PnpServerStatusLabel->text(), "PnpServerStatusLabel");
+    EXPECT_EQ(Colour(w->PnpServerStatusLabel), kMaroon);
+    EXPECT_EQ(LogMessages().last(), "PNP Server Stopped!");
+    // Stopped, the group is not answered any more.
+    SendToGroup(group, pnpPort, Subscribe(phone.port()));
+    clock.restart();
+    WaitHandlingNotices([&] { return clock.elapsed() > 300; });
+    EXPECT_TRUE(phone.receive({}, 100).isEmpty());
+}
+
+TEST_F(ServerPageTest, PnpStartShowsStartingWithTheControlsDisabled) {
+    ChooseExternal();
+    page->pnpLookMs = 200;  // the first look comes after the probe below
+    QString caption;
+    std::map<QString, bool> enabled;
+    QTimer::singleShot(50, [&] {
+        caption = page->MyPnpServerControlBtn->text();
+        enabled = Enabled();
+    });
+    page->MyPnpServerControlBtn->click();
+    ASSERT_TRUE(page->PnpServerRunning());
+    EXPECT_EQ(caption, "LPnpServerBtnStarting");
+    EXPECT_EQ(enabled,
+              AllEnabledBut({"InterfaceForServerCB", "MyPnpServerIpEdiit", "MyPnpServerPortEdit",
+                             "PnpModeMacRb", "PnpModePinRb", "HttpServerBuiltinRb",
+                             "HttpServerExRb", "HttpServerControlButton"}));
+}
+
+TEST_F(ServerPageTest, PinModeWithTheBuiltInServerAndItsStopKeepsTheInterfaceListDisabled) {
+    StartHttp();
+    const QString httpPort = page->MyHttpServerPort->text();
+    page->InterfaceForServerCB->setEditText("192.168.1.2");  // the shown text makes the URL
+    page->PnpModePinRb->setChecked(true);
+    page->MyPnpServerControlBtn->click();
+    ASSERT_TRUE(page->PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
+
+    LoopbackPhone phone;
+    SendToGroup(group, pnpPort, Subscribe(phone.port(), "MACaabbccddeeff"));
+    QByteArray notify;
+    QElapsedTimer clock;
+    clock.start();
+    WaitHandlingNotices([&] {
+        notify = phone.receive({}, 0);
+        return !notify.isEmpty() || clock.elapsed() > 5000;
+    });
+    const QByteArray url = "http://192.168.1.2:" + httpPort.toLatin1() + "/cfg";
+    EXPECT_TRUE(notify.startsWith("NOTIFY sip:MACaabbccddeeff@127.0.0.1:" +
+                                  QByteArray::number(phone.port()) + " SIP/2.0 \r\n"));
+    EXPECT_TRUE(notify.endsWith("Content-Length: " + QByteArray::number(url.size() + 10) +
+                                " \r\n\r\n" + url + "$input.cfg"));
+    EXPECT_EQ(
+        LogMessages().last(),
+        "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: 127.0.0.1:" + QString::number(phone.port()) +
+            " Mac: MACaabbccddeeff with content = " + QString::fromLatin1(url));
+
+    page->MyPnpServerControlBtn->click();
+    EXPECT_FALSE(page->PnpServerRunning());
+    EXPECT_TRUE(page->HttpServerActive());
+    // The built-in server keeps the interface list and its radio buttons.
+    EXPECT_EQ(Enabled(), AllEnabledBut({"InterfaceForServerCB", "MyHttpServerPort",
+                                        "HttpServerBuiltinRb", "HttpServerExRb"}));
+    // Stopping the HTTP server afterwards gives the interface list back.
+    page->HttpServerControlButton->click();
+    EXPECT_EQ(Enabled(), AllEnabledBut({}));
+}
+
+TEST_F(ServerPageTest, ASetUpFailureEndsTheStartEarlyWithItsMessage) {
+    ChooseExternal();
+    page->pnpLookMs = 1000;  // ten looks would take ten seconds
+    page->MyPnpServerIpEdiit->setText("not-a-group");
+    QElapsedTimer clock;
+    clock.start();
+    page->MyPnpServerControlBtn->click();
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(dialogs.messages(), QStringList{"LPnpError5"});
+    EXPECT_FALSE(page->PnpServerRunning());
+    EXPECT_EQ(page->MyPnpServerControlBtn->text(), "MyPnpServerControlBtn");
+    EXPECT_EQ(Enabled(), AllEnabledBut({}));
+    EXPECT_EQ(w->PnpServerStatusLabel->text(), "PnpServerStatusLabel");
+}
+
+// Run by the case below in a network namespace of its own where ports under 30000 need a
+// privilege, as a user without it: the bind is refused with EACCES.
+TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
+    const QString port = qEnvironmentVariable("ORVO_TEST_PRIVILEGED_PNP_PORT");
+    if (port.isEmpty())
+        GTEST_SKIP() << "run by AnAccessDeniedBindIsReported";
+    ChooseExternal();
+    page->MyPnpServerPortEdit->setText(port);
+    page->MyPnpServerControlBtn->click();
+    EXPECT_EQ(dialogs.messages(), QStringList{"LPnpError4"});
+    EXPECT_FALSE(page->PnpServerRunning());
+    EXPECT_EQ(Enabled(), AllEnabledBut({}));
+}
+
+TEST(ServerPageAccess, AnAccessDeniedBindIsReported) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a network namespace";
+    const QString script =
+        "ip link set lo up && echo 30000 > /proc/sys/net/ipv4/ip_unprivileged_port_start && "
+        "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \"$0\" "
+        "--gtest_filter=ServerPageTest.AccessDeniedGivesItsOwnMessage";
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ORVO_TEST_PRIVILEGED_PNP_PORT", "20000");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start("unshare",
+                {"--net", "--", "sh", "-c", script, QCoreApplication::applicationFilePath()});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QByteArray out = child.readAll();
+    if (out.contains("unshare failed"))
+        GTEST_SKIP() << out.toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+}
+
+}  // namespace
