@@ -5,16 +5,14 @@
 #include "app/ui/ShellFixture.h"
 #include "discovery/DeviceCommand.h"
 #include "servers/ui/ServerPage.h"
+#include "support/LoopbackMulticast.h"
 #include "support/LoopbackPhone.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <functional>
@@ -32,50 +30,6 @@ const char* const kKeys[] = {
 
 const QColor kGreen(0, 128, 0);
 const QColor kMaroon(128, 0, 0);
-
-// A port nobody uses right now (the system picks it, then it is released).
-int FreePort(int type) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// A group of this test's own, so that tests running at the same time never meet.
-QString OwnGroup() {
-    QRandomGenerator* r = QRandomGenerator::global();
-    return QString("239.%1.%2.%3")
-        .arg(r->bounded(1, 255))
-        .arg(r->bounded(256))
-        .arg(r->bounded(1, 255));
-}
-
-// Sends one datagram to the group out of the loopback interface.
-void SendToGroup(const QString& group, int port, const QByteArray& datagram) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    in_addr loopback{};
-    loopback.s_addr = htonl(INADDR_LOOPBACK);
-    ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, group.toLatin1().constData(), &to.sin_addr);
-    ::sendto(fd, datagram.constData(), static_cast<size_t>(datagram.size()), 0,
-             reinterpret_cast<sockaddr*>(&to), sizeof to);
-    ::close(fd);
-}
-
-QByteArray Subscribe(int phonePort, const char* mac = "MAC0a1b2c3d4e5f") {
-    return QByteArray("SUBSCRIBE sip:") + mac +
-           "@224.0.1.75 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(phonePort) +
-           ";branch=z9hG4bK77\r\nCall-ID: 4711-abc\r\n"
-           "CSeq: 1 SUBSCRIBE\r\nEvent: ua-profile\r\n\r\n";
-}
 
 class ServerPageTest : public ShellFixture {
   protected:
@@ -146,7 +100,7 @@ class ServerPageTest : public ShellFixture {
         return label->palette().color(QPalette::WindowText);
     }
     void StartHttp() {
-        page->MyHttpServerPort->setText(QString::number(FreePort(SOCK_STREAM)));
+        page->MyHttpServerPort->setText(QString::number(FreeLoopbackPort(SOCK_STREAM)));
         page->HttpServerControlButton->click();
         ASSERT_TRUE(page->HttpServerActive());
     }
@@ -158,8 +112,8 @@ class ServerPageTest : public ShellFixture {
 
     TForm1* w = nullptr;
     ServerPage* page = nullptr;
-    const QString group = OwnGroup();
-    const int pnpPort = FreePort(SOCK_DGRAM);
+    const QString group = OwnMulticastGroup();
+    const int pnpPort = FreeLoopbackPort(SOCK_DGRAM);
 };
 
 TEST_F(ServerPageTest, HttpPortTextsAreCheckedBeforeAnythingStarts) {
@@ -184,7 +138,7 @@ TEST_F(ServerPageTest, HttpPortTextsAreCheckedBeforeAnythingStarts) {
 }
 
 TEST_F(ServerPageTest, HttpStartAndStopShowTheirCaptionsStatusesAndLogLines) {
-    const QString port = QString::number(FreePort(SOCK_STREAM));
+    const QString port = QString::number(FreeLoopbackPort(SOCK_STREAM));
     page->MyHttpServerPort->setText(port);
     page->HttpServerExRb->setChecked(true);
     Midway starting = ClickAndLookMidway(page->HttpServerControlButton);
@@ -289,7 +243,7 @@ TEST_F(ServerPageTest, PnpStartAnswersTheGroupAndStopGivesTheControlsBack) {
 
     // A SUBSCRIBE to the group is answered at its Via with the kind-3 NOTIFY.
     LoopbackPhone phone;
-    SendToGroup(group, pnpPort, Subscribe(phone.port()));
+    SendToLoopbackGroup(group, pnpPort, LoopbackSubscribe(phone.port()));
     QByteArray notify;
     QElapsedTimer clock;
     clock.start();
@@ -320,7 +274,7 @@ TEST_F(ServerPageTest, PnpStartAnswersTheGroupAndStopGivesTheControlsBack) {
     EXPECT_EQ(Colour(w->PnpServerStatusLabel), kMaroon);
     EXPECT_EQ(LogMessages().last(), "PNP Server Stopped!");
     // Stopped, the group is not answered any more.
-    SendToGroup(group, pnpPort, Subscribe(phone.port()));
+    SendToLoopbackGroup(group, pnpPort, LoopbackSubscribe(phone.port()));
     clock.restart();
     WaitHandlingNotices([&] { return clock.elapsed() > 300; });
     EXPECT_TRUE(phone.receive({}, 100).isEmpty());
@@ -353,7 +307,7 @@ TEST_F(ServerPageTest, PinModeWithTheBuiltInServerAndItsStopKeepsTheInterfaceLis
     ASSERT_TRUE(page->PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
 
     LoopbackPhone phone;
-    SendToGroup(group, pnpPort, Subscribe(phone.port(), "MACaabbccddeeff"));
+    SendToLoopbackGroup(group, pnpPort, LoopbackSubscribe(phone.port(), "MACaabbccddeeff"));
     QByteArray notify;
     QElapsedTimer clock;
     clock.start();
