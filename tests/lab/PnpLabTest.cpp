@@ -310,10 +310,17 @@ TEST_F(PnpLab, TheWindowProvisionsAnnouncingAndSelectedPhones) {
     EXPECT_TRUE(
         WaitUntil([&] { return AllFetched(chosen, LabWork() + "/fetched", cfg, MacFile); }, 15000));
     EXPECT_FALSE(QFile::exists(LabWork() + "/fetched/" + other.PlainMac()));
+    // Upgrade does exactly what Provision does.
+    ForgetFetched(phones);
+    devices.UpgradePopupBtnClick();
+    EXPECT_TRUE(
+        WaitUntil([&] { return AllFetched(chosen, LabWork() + "/fetched", cfg, MacFile); }, 15000));
+    EXPECT_FALSE(QFile::exists(LabWork() + "/fetched/" + other.PlainMac()));
     log = LogMessages();
     for (const LabHost& h : chosen)
-        EXPECT_TRUE(log.contains("Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: " + h.address +
-                                 " MAC" + h.PlainMac() + ", content = " + url))
+        EXPECT_EQ(log.count("Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: " + h.address +
+                            " MAC" + h.PlainMac() + ", content = " + url),
+                  2)
             << h.address.toStdString();
 
     // Refresh: a stopped phone turns OFF, and ON again once it answers.
