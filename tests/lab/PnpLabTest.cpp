@@ -7,11 +7,15 @@
 #include "discovery/DiscoveryDriver.h"
 #include "discovery/ui/DevicesOnlinePage.h"
 #include "lab/LabManifest.h"
+#include "servers/MyIPMCastClient.h"
 #include "servers/ui/ServerPage.h"
+#include "support/LoopbackMulticast.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+
+#include <poll.h>
 #include <functional>
 #include <map>
 
@@ -145,6 +149,52 @@ QString MacFile(const LabHost& h) {
 }
 QString PinFile(const LabHost& h) {
     return h.PlainMac() + ".cfg";
+}
+
+// The listener joins the group on the lab interface: a phone's datagram to the group comes in,
+// one that reaches this computer's group through another interface (loopback, where another
+// socket joined it) does not.
+TEST_F(PnpLab, TheListenerHearsItsGroupThroughItsInterfaceOnly) {
+    const QString group = "224.0.1.75";
+    const int port = 5064;
+    NoticeTransport transport;
+    QList<QByteArray> heard;
+    transport.SetHandler(PnpPacketNotice, [&](int, const void* record) {
+        heard << static_cast<const PnpPacket*>(record)->text;
+    });
+    MyIPMCastClient listener(port, group.toLatin1(), iface.toLatin1(), &transport);
+    listener.Start();
+    ASSERT_TRUE(WaitUntil([&] { return listener.IsRunning(); }, 5000));
+
+    // Another socket makes the group's loopback datagrams welcome on this computer.
+    const int other = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int on = 1;
+    ::setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ip_mreq membership{};
+    inet_pton(AF_INET, "224.0.1.75", &membership.imr_multiaddr);
+    membership.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::setsockopt(other, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership),
+              0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr = membership.imr_multiaddr;
+    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    SendToLoopbackGroup(group, port, "SIP/2.0 through loopback");
+    char buffer[64] = {};
+    pollfd p{other, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    EXPECT_EQ(::recv(other, buffer, sizeof buffer - 1, 0), 24);  // the computer took it in
+    ::close(other);
+
+    const QString ns = PhoneNamespaces().begin()->second;
+    ASSERT_EQ(RunProgram("ip", {"netns", "exec", ns, "/usr/bin/python3", "-c",
+                                "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM)"
+                                ".sendto(b'SIP/2.0 from a phone', ('224.0.1.75', 5064))"}),
+              0);
+    EXPECT_TRUE(WaitUntil([&] { return !heard.isEmpty(); }, 5000));
+    WaitUntil([] { return false; }, 300);
+    EXPECT_EQ(heard, QList<QByteArray>{"SIP/2.0 from a phone"});
 }
 
 TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
