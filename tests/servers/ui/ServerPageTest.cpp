@@ -351,8 +351,8 @@ TEST_F(ServerPageTest, ASetUpFailureEndsTheStartEarlyWithItsMessage) {
     EXPECT_EQ(w->PnpServerStatusLabel->text(), "PnpServerStatusLabel");
 }
 
-// In a network namespace of its own where ports under 30000 need a privilege, run as a user
-// without it (the test starts itself there), the bind is refused with EACCES.
+// In a network namespace of its own where ports under 30000 need a privilege, run without it
+// (the test starts itself there), the bind is refused with EACCES.
 TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
     const QString port = qEnvironmentVariable("ORVO_TEST_PRIVILEGED_PNP_PORT");
     if (!port.isEmpty()) {
@@ -366,9 +366,10 @@ TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
     }
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to make a network namespace";
+    // Exit 77: the namespace could not be set up (no namespaces, a read-only /proc/sys).
     const QString script =
-        "ip link set lo up && echo 30000 > /proc/sys/net/ipv4/ip_unprivileged_port_start && "
-        "exec setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all \"$0\" "
+        "{ ip link set lo up && echo 30000 > /proc/sys/net/ipv4/ip_unprivileged_port_start; } "
+        "|| exit 77; exec setpriv --bounding-set -net_bind_service \"$0\" "
         "--gtest_filter=ServerPageTest.AccessDeniedGivesItsOwnMessage";
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -379,8 +380,8 @@ TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
                 {"--net", "--", "sh", "-c", script, QCoreApplication::applicationFilePath()});
     ASSERT_TRUE(child.waitForFinished(60000));
     const QByteArray out = child.readAll();
-    if (out.contains("unshare failed"))
-        GTEST_SKIP() << out.toStdString();
+    if (out.contains("unshare failed") || child.exitCode() == 77)
+        GTEST_SKIP() << "no network namespace for the test: " << out.toStdString();
     EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
     EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
 }
