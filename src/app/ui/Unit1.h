@@ -45,6 +45,7 @@ class TForm1 : public QWidget {
     SettingsStore& Settings() { return settings_; }
     Localization& Language() { return localization_; }
     MyLog& Log() { return log_; }
+    CfgTemplate& Template() { return cfg_; }
     NoticeTransport& Notices() { return notices_; }
     CfgTemplate& Cfg() { return cfg_; }
     Dialogs& DialogsInUse() { return *dialogs_; }
