@@ -207,24 +207,24 @@ def main():
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 
-    specs = []
+    entries = []
     if args.phones:
         with open(args.phones) as f:
-            specs = [line.rstrip("\n").split("\t") for line in f if line.strip()]
+            entries = [line.rstrip("\n").split("\t") for line in f if line.strip()]
     if args.user_agent:
-        specs.append(["-", args.user_agent])
-    if not specs:
+        entries.append(["-", args.user_agent])
+    if not entries:
         parser.error("no phone given")
     if args.fetched:
         os.makedirs(args.fetched, exist_ok=True)
-    if args.subscribe and any(len(spec) < 4 for spec in specs):
+    if args.subscribe and any(len(entry) < 4 for entry in entries):
         parser.error("--subscribe needs the MAC and address of every phone")
 
     selector = selectors.DefaultSelector()
     phones = []
-    for spec in specs:
-        namespace, user_agent = spec[0], spec[1]
-        mac, address, pin = (spec[2:] + ["", "", ""])[:3]
+    for entry in entries:
+        namespace, user_agent = entry[0], entry[1]
+        mac, address, pin = (entry[2:] + ["", "", ""])[:3]
         phone = Phone(namespace, user_agent, args.port, args.log, mac, address, pin,
                       args.fetched, args.timings)
         selector.register(phone.sock, selectors.EVENT_READ, phone)
