@@ -67,13 +67,15 @@ TEST(BatchToServer, CurlFetchesEveryFileByteForByteAsTheBatchWroteIt) {
             expected.Set(400, row.url);
             const QByteArray bytes =
                 form.format == BatchFormat::Bin
-                    ? (form.scrambled ? ScrambleBinText(BuildBinText(expected)) : BuildBinText(expected))
+                    ? (form.scrambled ? ScrambleBinText(BuildBinText(expected))
+                                      : BuildBinText(expected))
                     : (form.encrypted ? EncryptedXmlBytes(PrintXmlConfig(expected), "")
                                       : PrintXmlConfig(expected));
             const QString name = QString("cfg") + row.mac + form.suffix;
             EXPECT_EQ(ReadFileBytes(cfgFolder + "/" + name), bytes) << name.toStdString();
             QByteArray fetched;
-            ASSERT_EQ(RunProgram("curl", {"-sS", "--fail", base + name}, &fetched), 0) << name.toStdString();
+            ASSERT_EQ(RunProgram("curl", {"-sS", "--fail", base + name}, &fetched), 0)
+                << name.toStdString();
             EXPECT_EQ(fetched, bytes) << name.toStdString();
         }
     }
