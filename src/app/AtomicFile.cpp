@@ -5,19 +5,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 
 namespace {
-
-mode_t defaultFileMode() {
-    static const mode_t mode = [] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return static_cast<mode_t>(0666 & ~mask);
-    }();
-    return mode;
-}
 
 bool writeAll(int fd, const char* data, qsizetype size) {
     while (size > 0) {
@@ -45,16 +36,22 @@ bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) 
     if (base.isEmpty())
         return false;
 
-    QByteArray temp = dir + "." + base + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    // A replaced file keeps its permissions; a new one gets the usual 0666 less the umask.
+    struct stat old {};
+    const bool replacing = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    static std::atomic<unsigned> counter{0};
+    int fd = -1;
+    QByteArray temp;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = dir + "." + base + ".tmp-" + QByteArray::number(::getpid()) + "-" +
+               QByteArray::number(counter++);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd < 0)
         return false;
-
-    struct stat old {};
-    const mode_t mode = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode)
-                            ? (old.st_mode & 07777)
-                            : defaultFileMode();
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, data, size);
+    bool ok = (!replacing || ::fchmod(fd, old.st_mode & 07777) == 0) && writeAll(fd, data, size);
     ok = (::close(fd) == 0) && ok;
     if (ok)
         ok = ::rename(temp.constData(), target.constData()) == 0;
