@@ -19,40 +19,31 @@ std::vector<int> DeviceTable::Numbers() const {
     return out;
 }
 
-bool DeviceTable::SetOnline(int number, uint8_t online) {
+template <typename Value>
+bool DeviceTable::SetValue(int number, Value Tag_DevInfo::*field, DeviceValueIndex<Value>& index,
+                           const Value& value) {
     const auto it = devices_.find(number);
     if (it == devices_.end())
         return false;
-    it->second.online = online;
-    onlineIndex_.Set(number, online);
+    it->second.*field = value;
+    index.Set(number, value);
     return true;
+}
+
+bool DeviceTable::SetOnline(int number, uint8_t online) {
+    return SetValue(number, &Tag_DevInfo::online, onlineIndex_, online);
 }
 
 bool DeviceTable::SetVendor(int number, const QString& vendor) {
-    const auto it = devices_.find(number);
-    if (it == devices_.end())
-        return false;
-    it->second.vendor = vendor;
-    vendorIndex_.Set(number, vendor);
-    return true;
+    return SetValue(number, &Tag_DevInfo::vendor, vendorIndex_, vendor);
 }
 
 bool DeviceTable::SetModel(int number, const QString& model) {
-    const auto it = devices_.find(number);
-    if (it == devices_.end())
-        return false;
-    it->second.model = model;
-    modelIndex_.Set(number, model);
-    return true;
+    return SetValue(number, &Tag_DevInfo::model, modelIndex_, model);
 }
 
 bool DeviceTable::SetVersion(int number, const QString& version) {
-    const auto it = devices_.find(number);
-    if (it == devices_.end())
-        return false;
-    it->second.version = version;
-    versionIndex_.Set(number, version);
-    return true;
+    return SetValue(number, &Tag_DevInfo::version, versionIndex_, version);
 }
 
 void DeviceTable::Clear() {

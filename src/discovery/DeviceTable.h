@@ -91,6 +91,10 @@ class DeviceTable {
     void Clear();
 
   private:
+    template <typename Value>
+    bool SetValue(int number, Value Tag_DevInfo::*field, DeviceValueIndex<Value>& index,
+                  const Value& value);
+
     std::map<int, Tag_DevInfo> devices_;
     DeviceValueIndex<QString> macIndex_;
     DeviceValueIndex<uint8_t> onlineIndex_;

@@ -32,7 +32,7 @@ class Grid : public ::testing::Test {
         grid.SetDeviceTable(&devices);
         grid.show();
         grid.PrepareFirstShow();
-        QTest::qWaitForWindowExposed(&grid);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&grid));
     }
     void Add(const Tag_DevInfo& d) {
         const int n = devices.Count() + 1;
