@@ -1,8 +1,10 @@
-// orvo-cli serve: the built-in HTTP server in the foreground until SIGINT or SIGTERM.
+// orvo-cli serve: the built-in HTTP server, TFTP server or both in the foreground until SIGINT
+// or SIGTERM.
 #include "cli/Cli.h"
 
 #include "app/SocketError.h"
 #include "servers/MyHttpServer.h"
+#include "servers/MyTftpServer.h"
 
 #include <QFileInfo>
 
@@ -20,6 +22,16 @@ void raiseDescriptorLimit() {
     }
 }
 
+// The value of a port option: 0 (any free port) to 65535; false when it is something else.
+bool readPort(const QString& text, quint16* port) {
+    bool numeric = false;
+    const uint value = text.toUInt(&numeric);
+    if (!numeric || value > 65535)
+        return false;
+    *port = static_cast<quint16>(value);
+    return true;
+}
+
 int serve(const QStringList& rawArgs) {
     const CliArgs args(rawArgs, {});
     if (!args.ok())
@@ -27,35 +39,57 @@ int serve(const QStringList& rawArgs) {
     if (!args.positional().isEmpty())
         return CliFail("serve", "unexpected argument " + args.positional()[0]);
     const QString root = args.value("root");
-    if (root.isEmpty() || !args.has("port"))
-        return CliFail("serve", "expects --root DIR and --port N");
+    const bool http = args.has("port");
+    const bool tftp = args.has("tftp-port");
+    if (root.isEmpty() || (!http && !tftp))
+        return CliFail("serve", "expects --root DIR and --port N, --tftp-port N or both");
     if (!QFileInfo(root).isDir())
         return CliFail(root, "is not a folder");
-    bool numeric = false;
-    const uint port = args.value("port").toUInt(&numeric);
-    if (!numeric || port > 65535)
+    quint16 httpPort = 0, tftpPort = 0;
+    if (http && !readPort(args.value("port"), &httpPort))
         return CliFail("serve", "--port must be a number from 0 (any free port) to 65535");
+    if (tftp && !readPort(args.value("tftp-port"), &tftpPort))
+        return CliFail("serve", "--tftp-port must be a number from 0 (any free port) to 65535");
 
     CliStopSignals stop;
     raiseDescriptorLimit();
 
-    MyHttpServer server(QFileInfo(root).absoluteFilePath());
-    server.SetLineObserver(CliPrintLogLine);
+    const QString documentRoot = QFileInfo(root).absoluteFilePath();
+    MyHttpServer httpServer(documentRoot);
+    MyTftpServer tftpServer(documentRoot);
+    httpServer.SetLineObserver(CliPrintLogLine);
+    tftpServer.SetLineObserver(CliPrintLogLine);
     try {
-        server.Start(static_cast<quint16>(port), args.value("bind"));
+        if (http)
+            httpServer.Start(httpPort, args.value("bind"));
+        if (tftp)
+            tftpServer.Start(tftpPort, args.value("bind"));
     } catch (const SocketError& e) {
         return CliFail("serve", e.what());
     } catch (const std::invalid_argument& e) {
         return CliFail("serve", e.what());
     }
-    CliPrintLogLine("Built-in HTTP Server started! Port: " + QByteArray::number(server.Port()));
+    if (http)
+        CliPrintLogLine("Built-in HTTP Server started! Port: " +
+                        QByteArray::number(httpServer.Port()));
+    if (tftp)
+        CliPrintLogLine("Built-in TFTP Server started! Port: " +
+                        QByteArray::number(tftpServer.Port()));
 
     stop.Wait();
-    server.Stop();
-    CliPrintLogLine("Built-in HTTP Server stopped!");
+    if (http) {
+        httpServer.Stop();
+        CliPrintLogLine("Built-in HTTP Server stopped!");
+    }
+    if (tftp) {
+        tftpServer.Stop();
+        CliPrintLogLine("Built-in TFTP Server stopped!");
+    }
     return 0;
 }
 
-const CliRegistration serveCommand("serve", {"serve --root DIR --port N [--bind ADDR]", serve});
+const CliRegistration serveCommand("serve",
+                                   {"serve --root DIR [--port N] [--tftp-port N] [--bind ADDR]",
+                                    serve});
 
 }  // namespace

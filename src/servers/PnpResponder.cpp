@@ -20,15 +20,15 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
     command->SetUser(analyser_.Mac());
     command->SetCallId(analyser_.CallId());
     const QByteArray url =
-        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
+        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl, o.protocol);
     command->SetBody(url);
     const QByteArray destination =
         analyser_.Host() + ":" + QByteArray::number(analyser_.Port()) + " Mac: " + analyser_.Mac();
-    const char* prefix = o.macMode
-                             ? (o.builtInServer ? "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: "
-                                                : "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: ")
-                             : (o.builtInServer ? "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: "
-                                                : "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: ");
+    const QByteArray prefix = QByteArray("PNP: ") + (o.macMode ? "MAC MODE, " : "PIN MODE, ") +
+                              (!o.builtInServer                     ? "EXTERNAL HTTP"
+                               : o.protocol == ServerProtocol::Tftp ? "BUILT-IN TFTP"
+                                                                    : "BUILT-IN HTTP") +
+                              " SERVER. To: ";
     command->Start();
     return prefix + destination + " with content = " + url;
 }
