@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -219,7 +220,6 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     // Reads block start into packet_ after its header; false on a read failure (errno set).
     bool produce(const BlockStart& start, size_t* size, BlockStart* next);
     void waitForPacket();
-    void onReadable();
     void onPacket(const uint8_t* data, size_t size, const Address& from);
     void onAck(uint16_t block);
     void armTimer();
@@ -250,6 +250,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     std::vector<BlockStart> starts_;  // starts_[i]: where block base_ + i begins
     std::vector<size_t> sizes_;       // sizes_[i]: data bytes of block base_ + i
     std::vector<uint8_t> packet_;
+    std::array<uint8_t, 1024> input_;
+    udp::endpoint sender_;
     ServedRequest report_;
     bool finished_ = false;
 };
@@ -381,29 +383,24 @@ bool Transfer::produce(const BlockStart& start, size_t* size, BlockStart* next) 
     return true;
 }
 
+// Receiving (rather than waiting to read) lets the event loop try the socket first, with no
+// change to its registration per packet.
 void Transfer::waitForPacket() {
-    socket_.async_wait(udp::socket::wait_read,
-                       [self = shared_from_this()](const boost::system::error_code& ec) {
-                           if (!ec && !self->finished_)
-                               self->onReadable();
-                       });
-}
-
-void Transfer::onReadable() {
-    uint8_t buffer[1024];
-    while (!finished_) {
-        Address from;
-        from.length = sizeof from.storage;
-        const ssize_t n = ::recvfrom(socket_.native_handle(), buffer, sizeof buffer, MSG_DONTWAIT,
-                                     from.get(), &from.length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;  // EAGAIN: nothing more now
-        onPacket(buffer, static_cast<size_t>(n), from);
-    }
-    if (!finished_)
-        waitForPacket();
+    socket_.async_receive_from(
+        asio::buffer(input_), sender_,
+        [self = shared_from_this()](const boost::system::error_code& ec, size_t size) {
+            if (ec == asio::error::operation_aborted || self->finished_)
+                return;
+            if (!ec) {
+                Address from;
+                from.length = static_cast<socklen_t>(self->sender_.size());
+                std::memcpy(&from.storage, self->sender_.data(), from.length);
+                self->onPacket(self->input_.data(), size, from);
+            }
+            // A failed receive (an ICMP error of an earlier send) leaves the transfer waiting.
+            if (!self->finished_)
+                self->waitForPacket();
+        });
 }
 
 void Transfer::onPacket(const uint8_t* data, size_t size, const Address& from) {
