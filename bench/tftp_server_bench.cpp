@@ -5,7 +5,10 @@
 //   tftp_server_bench [--rounds N] [--clients C] [--files N]
 // Needs curl and tftpd-hpa (scripts/install-deps bench) and root: tftpd-hpa runs as a child of
 // this program on 127.0.0.1 with its own arguments (in the foreground, confined to the folder,
-// as user nobody), never as a service, and is stopped at the end.
+// as user nobody), never as a service, and is stopped after each measurement. Each measurement
+// starts its server afresh under `perf stat` (linux-perf), which counts the CPU time of the
+// server and of every process it forks (tftpd-hpa answers each request in a child that /proc
+// does not add to its own times); without perf only files per second are given.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -78,56 +81,79 @@ bool answers(quint16 port, const QByteArray& path) {
     return ok;
 }
 
-// A server as a child process, stopped when this object goes and when this program dies.
+bool havePerf() {
+    static const bool have = QProcess::execute("perf", {"stat", "-e", "task-clock", "-o",
+                                                        "/dev/null", "--", "true"}) == 0;
+    return have;
+}
+
+// A server as a child process (under perf stat when there is perf), stopped when this object
+// goes and when this program dies.
 class Child {
   public:
     ~Child() { stop(); }
-    bool start(const QString& program, const QStringList& args, const QString& output) {
-        process_.setProgram(program);
-        process_.setArguments(args);
-        process_.setStandardOutputFile(output);
+    bool start(const QString& program, const QStringList& args, const QString& output,
+               const QString& cpuFile) {
+        cpuFile_ = havePerf() ? cpuFile : QString();
+        QFile::remove(cpuFile);
+        if (cpuFile_.isEmpty()) {
+            process_.setProgram(program);
+            process_.setArguments(args);
+        } else {
+            process_.setProgram("perf");
+            process_.setArguments(
+                QStringList{"stat", "-x,", "-e", "task-clock", "-o", cpuFile_, "--", program} +
+                args);
+        }
+        process_.setStandardOutputFile(output, QIODevice::Append);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process_.start();
         return process_.waitForStarted(5000);
     }
+    // Stops the server; under perf, perf then writes what it counted and ends too.
     void stop() {
         if (process_.state() == QProcess::NotRunning)
             return;
-        ::kill(pid_t(process_.processId()), SIGTERM);
+        ::kill(pid_t(serverPid()), SIGTERM);
         if (!process_.waitForFinished(10000)) {
             process_.kill();
             process_.waitForFinished(5000);
         }
     }
-    qint64 pid() const { return process_.processId(); }
+    // CPU milliseconds of the server and its descendants once stopped; -1 when not counted.
+    double cpuMs() const {
+        QFile f(cpuFile_);
+        if (cpuFile_.isEmpty() || !f.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (line.contains("task-clock"))
+                return line.split(',').value(0).toDouble();
+        return -1;
+    }
 
   private:
-    QProcess process_;
-};
+    // The server itself: perf's child when it runs under perf.
+    qint64 serverPid() const {
+        const qint64 pid = process_.processId();
+        if (cpuFile_.isEmpty())
+            return pid;
+        QFile children(QString("/proc/%1/task/%1/children").arg(pid));
+        if (!children.open(QIODevice::ReadOnly))
+            return pid;
+        const qint64 child = children.readAll().trimmed().split(' ').value(0).toLongLong();
+        return child > 0 ? child : pid;
+    }
 
-// CPU seconds (user + system) of a process, with those of its children it has waited for
-// (tftpd-hpa answers each request in a child of its own).
-double cpuSeconds(qint64 pid) {
-    QFile f(QString("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = f.readAll();
-    // Fields after the command name: utime 14, stime 15, cutime 16, cstime 17.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 15)
-        return 0;
-    double ticks = 0;
-    for (int i = 11; i <= 14; ++i)
-        ticks += fields[i].toDouble();
-    return ticks / double(sysconf(_SC_CLK_TCK));
-}
+    QProcess process_;
+    QString cpuFile_;
+};
 
 struct Result {
     double seconds = 0;
     int intact = 0;
-    int failed = 0;  // curl reported a failure or the bytes differ
-    double cpuMsPerFile = 0;
+    int failed = 0;            // curl reported a failure or the bytes differ
+    double cpuMsPerFile = -1;  // -1: not counted
 
     double filesPerSecond() const { return seconds > 0 ? intact / seconds : 0; }
 };
@@ -135,7 +161,7 @@ struct Result {
 // Every file once, spread over the clients; each client is one curl process fetching its
 // files one after another.
 Result fetchAll(quint16 port, int blockSize, const QString& root, const QStringList& names,
-                const QString& out, int clients, qint64 serverPid) {
+                const QString& out, int clients) {
     QDir(out).removeRecursively();
     QDir().mkpath(out);
     std::vector<QStringList> lists(static_cast<size_t>(clients));
@@ -144,7 +170,6 @@ Result fetchAll(quint16 port, int blockSize, const QString& root, const QStringL
         args << QString("tftp://127.0.0.1:%1/cfg/%2").arg(port).arg(names[i]) << "-o"
              << out + "/" + names[i];
     }
-    const double cpuBefore = cpuSeconds(serverPid);
     QElapsedTimer clock;
     clock.start();
     std::vector<std::unique_ptr<QProcess>> curls;
@@ -160,7 +185,6 @@ Result fetchAll(quint16 port, int blockSize, const QString& root, const QStringL
         curl->waitForFinished(120000);
     Result r;
     r.seconds = clock.nsecsElapsed() / 1e9;
-    const double cpu = cpuSeconds(serverPid) - cpuBefore;
     for (const QString& name : names) {
         QFile original(root + "/cfg/" + name), copy(out + "/" + name);
         if (original.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly) &&
@@ -169,8 +193,6 @@ Result fetchAll(quint16 port, int blockSize, const QString& root, const QStringL
         else
             ++r.failed;
     }
-    if (r.intact > 0)
-        r.cpuMsPerFile = cpu * 1000 / r.intact;
     return r;
 }
 
@@ -181,8 +203,11 @@ double loadAverage() {
 }
 
 void print(const char* who, const Result& r) {
-    std::printf("  %-9s %8.0f files/s  %6.2f s  %5d intact  %4d failed  server CPU %5.2f ms/file\n",
-                who, r.filesPerSecond(), r.seconds, r.intact, r.failed, r.cpuMsPerFile);
+    std::printf("  %-9s %8.0f files/s  %6.2f s  %5d intact  %4d failed", who, r.filesPerSecond(),
+                r.seconds, r.intact, r.failed);
+    if (r.cpuMsPerFile >= 0)
+        std::printf("  server CPU %5.2f ms/file", r.cpuMsPerFile);
+    std::printf("\n");
 }
 
 }  // namespace
@@ -223,32 +248,41 @@ int main(int argc, char** argv) {
     }
     const QByteArray probe = "cfg/" + names[0].toUtf8();
 
-    Child ours, theirs;
-    const quint16 ourPort = freePort();
-    const quint16 theirPort = freePort();
     const QString program = QCoreApplication::applicationDirPath() + "/orvo-cli";
-    if (!ours.start(program,
-                    {"serve", "--root", root, "--tftp-port", QString::number(ourPort), "--bind",
-                     "127.0.0.1"},
-                    dir.path() + "/orvo-cli.log") ||
-        !theirs.start("/usr/sbin/in.tftpd",
-                      {"--foreground", "--address", QString("127.0.0.1:%1").arg(theirPort),
-                       "--secure", "--user", "nobody", root},
-                      QProcess::nullDevice()) ||
-        !answers(ourPort, probe) || !answers(theirPort, probe)) {
-        std::fprintf(stderr, "a server does not answer\n");
-        return 1;
-    }
+    const QString log = dir.path() + "/orvo-cli.log";
+    // One measurement: the server started afresh, every file fetched, the server stopped.
+    const auto measure = [&](bool builtIn, int blockSize) {
+        Child server;
+        const quint16 port = freePort();
+        const bool started =
+            builtIn ? server.start(program,
+                                   {"serve", "--root", root, "--tftp-port", QString::number(port),
+                                    "--bind", "127.0.0.1"},
+                                   log, dir.path() + "/cpu")
+                    : server.start("/usr/sbin/in.tftpd",
+                                   {"--foreground", "--address", QString("127.0.0.1:%1").arg(port),
+                                    "--secure", "--user", "nobody", root},
+                                   QProcess::nullDevice(), dir.path() + "/cpu");
+        Result r;
+        if (!started || !answers(port, probe)) {
+            std::fprintf(stderr, "%s does not answer\n", builtIn ? "orvo-cli serve" : "tftpd-hpa");
+            r.failed = int(names.size());
+            return r;
+        }
+        r = fetchAll(port, blockSize, root, names,
+                     dir.path() + (builtIn ? "/out-built-in" : "/out-tftpd-hpa"), options.clients);
+        server.stop();
+        const double cpu = server.cpuMs();
+        if (cpu >= 0 && r.intact > 0)
+            r.cpuMsPerFile = cpu / r.intact;
+        return r;
+    };
 
     std::printf(
         "%d files of 20,480 bytes, %d curl clients fetching them once between them; "
-        "load %.2f\n",
-        options.files, options.clients, loadAverage());
-    const auto measure = [&](bool builtIn, int blockSize) {
-        return fetchAll(builtIn ? ourPort : theirPort, blockSize, root, names,
-                        dir.path() + (builtIn ? "/out-built-in" : "/out-tftpd-hpa"),
-                        options.clients, builtIn ? ours.pid() : theirs.pid());
-    };
+        "load %.2f%s\n",
+        options.files, options.clients, loadAverage(),
+        havePerf() ? "" : "; no perf: server CPU not counted");
     int failures = 0;
     for (const int blockSize : {512, 1468}) {
         std::printf("blksize %d\n", blockSize);
@@ -268,11 +302,14 @@ int main(int argc, char** argv) {
             print("built-in", a);
             print("tftpd-hpa", b);
             failures += a.failed + b.failed;
-            if (b.filesPerSecond() > 0 && a.cpuMsPerFile > 0) {
+            if (b.filesPerSecond() > 0) {
                 ratios.push_back(a.filesPerSecond() / b.filesPerSecond());
-                cpuRatios.push_back(b.cpuMsPerFile / a.cpuMsPerFile);
-                std::printf("  ratio     %.2f files/s, %.2f CPU per file (tftpd-hpa / built-in)\n",
-                            ratios.back(), cpuRatios.back());
+                std::printf("  ratio     %.2f files/s", ratios.back());
+                if (a.cpuMsPerFile > 0 && b.cpuMsPerFile > 0) {
+                    cpuRatios.push_back(b.cpuMsPerFile / a.cpuMsPerFile);
+                    std::printf(", %.2f CPU per file (tftpd-hpa / built-in)", cpuRatios.back());
+                }
+                std::printf("\n");
             }
             std::fflush(stdout);
         }
@@ -286,9 +323,9 @@ int main(int argc, char** argv) {
         summary("files/s built-in / tftpd-hpa", ratios);
         summary("CPU per file tftpd-hpa / built-in", cpuRatios);
     }
-    QFile log(dir.path() + "/orvo-cli.log");
-    log.open(QIODevice::ReadOnly);
+    QFile lines(log);
+    lines.open(QIODevice::ReadOnly);
     std::printf("log lines printed by the built-in server: %lld; files not intact: %d\n",
-                static_cast<long long>(log.readAll().count('\n')), failures);
+                static_cast<long long>(lines.readAll().count('\n')), failures);
     return failures == 0 ? 0 : 2;
 }
