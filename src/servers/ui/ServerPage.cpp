@@ -29,6 +29,13 @@ QLineEdit* edit(QWidget* parent, const char* name, const QString& text, const QR
     return e;
 }
 
+// A server's state in green while it runs, in maroon while it is stopped.
+void showState(QLabel* label, bool running) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, running ? QColor(0, 128, 0) : QColor(128, 0, 0));
+    label->setPalette(palette);
+}
+
 }  // namespace
 
 ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
@@ -82,6 +89,7 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
     MyTftpServerPort->setMaxLength(5);
     TftpServerStateLabel =
         MakeCaptioned<QLabel>(TftpServerGB, "TftpServerStateLabel", "Stop", {170, 64, 220, 22});
+    showState(TftpServerStateLabel, false);
     TftpServerControlButton = MakeCaptioned<QPushButton>(TftpServerGB, "TftpServerControlButton",
                                                          "Start", {490, 28, 96, 59});
 
@@ -235,18 +243,14 @@ void ServerPage::setStatus(const char* labelName, const QString& text, bool runn
     if (!label)
         return;
     label->setText(text);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, running ? QColor(0, 128, 0) : QColor(128, 0, 0));
-    label->setPalette(palette);
+    showState(label, running);
 }
 
 void ServerPage::setTftpStatus(bool running) {
     const QString text = ctx_.Translate(running ? "LTftpServerRunning" : "TftpServerStatusLabel");
     setStatus("TftpServerStatusLabel", text, running);
     TftpServerStateLabel->setText(text);
-    QPalette palette = TftpServerStateLabel->palette();
-    palette.setColor(QPalette::WindowText, running ? QColor(0, 128, 0) : QColor(128, 0, 0));
-    TftpServerStateLabel->setPalette(palette);
+    showState(TftpServerStateLabel, running);
 }
 
 void ServerPage::TftpServerControlButtonClick() {

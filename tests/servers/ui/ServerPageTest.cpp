@@ -378,6 +378,7 @@ TEST_F(ServerPageTest, TftpStartServesTheDocumentRootAndStopEndsIt) {
         EXPECT_EQ(dialogs.messages(), QStringList{c.key}) << c.text.toStdString();
         EXPECT_FALSE(page->TftpServerActive());
     }
+    EXPECT_EQ(Colour(page->TftpServerStateLabel), kMaroon);
     dialogs.clear();
     dir.write("server/htdocs/cfg/cfg0a1b2c3d4e5f", "Flag=5678&CheckSum=0&end");
     const QString port = StartTftp();
