@@ -32,16 +32,13 @@ bool readPort(const QString& text, quint16* port) {
     return true;
 }
 
-int serve(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {});
-    if (!args.ok())
-        return CliFail("serve", args.error());
-    if (!args.positional().isEmpty())
-        return CliFail("serve", "unexpected argument " + args.positional()[0]);
+int serve(const CliArgs& args) {
     const QString root = args.value("root");
     const bool http = args.has("port");
     const bool tftp = args.has("tftp-port");
-    if (root.isEmpty() || (!http && !tftp))
+    if (!http && !tftp)
+        return CliUsageError("serve", "missing option '--port' or '--tftp-port'");
+    if (root.isEmpty())
         return CliFail("serve", "expects --root DIR and --port N, --tftp-port N or both");
     if (!QFileInfo(root).isDir())
         return CliFail(root, "is not a folder");
@@ -88,8 +85,14 @@ int serve(const QStringList& rawArgs) {
     return 0;
 }
 
-const CliRegistration serveCommand("serve",
-                                   {"serve --root DIR [--port N] [--tftp-port N] [--bind ADDR]",
-                                    serve});
+const CliRegistration serveCommand(
+    "serve", {"Run the built-in HTTP server, TFTP server or both over one folder in the "
+              "foreground until SIGINT or SIGTERM, printing their log lines.",
+              {{"root", "DIR", "the folder served", true},
+               {"port", "N", "the HTTP port; 0 picks a free one"},
+               {"tftp-port", "N", "the TFTP port; 0 picks a free one"},
+               {"bind", "ADDR", "listen on this local address only"}},
+              {},
+              serve});
 
 }  // namespace
