@@ -61,6 +61,8 @@ class TftpServer : public ::testing::Test {
         ASSERT_TRUE(server_.IsActive());
         ASSERT_NE(server_.Port(), 0);
     }
+    // Transfers cut off by the stop report to reports_: stopped while it still exists.
+    void TearDown() override { server_.Stop(); }
 
     QString root() const { return base_.file("htdocs"); }
     QString put(const QString& name, const QByteArray& bytes) {
