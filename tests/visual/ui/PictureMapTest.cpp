@@ -104,7 +104,7 @@ TEST_F(PictureMap, RealPointerEventsReachTheHandlers) {
     ASSERT_TRUE(ui.reactFloatImage->isVisible());
     QTest::mousePress(ui.reactFloatImage, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_TRUE(ui.selectedFloatImage->isVisible());
-    // The release comes to whichever control is under the pointer now.
+    // A release handed to the control now under the pointer ends the press as well.
     QTest::mouseRelease(ui.selectedFloatImage, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(editor->SelectedNode(), 2);
     EXPECT_NE(editor->Panel()->Content(), nullptr);
