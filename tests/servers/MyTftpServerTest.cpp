@@ -17,6 +17,7 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <chrono>
@@ -543,6 +544,30 @@ TEST_F(TftpServer, APrivilegedPortIsAccessDenied) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another kind, 2: bound, 3: could not drop root";
+}
+
+// A file the server may not read is an access violation, not a missing file. The server runs in
+// a child process that is not root (root reads every file), and the file grants no one reading.
+TEST_F(TftpServer, AFileTheServerMayNotReadIsAnAccessViolation) {
+    put("cfg/private", "secret");
+    ::chmod(QFile::encodeName(root() + "/cfg/private").constData(), 0);
+    for (const QString& folder : {base_.path(), root(), root() + "/cfg"})
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                               setresuid(65534, 65534, 65534) != 0))
+            _exit(3);
+        MyTftpServer server(root());
+        server.Start(0, "127.0.0.1");
+        const TftpDownload d = DownloadByHand(server.Port(), "cfg/private");
+        _exit(d.errorCode == 2 && d.errorText == "Access violation" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another answer, 3: could not drop root";
 }
 
 // Listening on every address, each transfer answers from the address its request was sent to.
