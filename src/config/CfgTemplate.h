@@ -21,7 +21,7 @@ class CfgTemplate {
     std::set<PNumber>& ChangedParams() { return changed_; }
     TemplateKind Kind() const { return kind_; }
     QString CurrentTemplatePath() const { return currentPath_; }
-    void SetCurrentTemplatePath(const QString& path) { currentPath_ = path.left(1023); }
+    void SetCurrentTemplatePath(const QString& path) { currentPath_ = path; }
 
     // Hooks the visual editor fills: copy the controls' values into the set; empty its item
     // tables (every load does); the enabled state of its Save button.

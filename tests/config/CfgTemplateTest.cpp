@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 
 namespace {
@@ -162,6 +164,66 @@ TEST_F(Template, AFailedWriteShowsLCfgError3AndKeepsSaveEnabledAndTheOldFile) {
     EXPECT_FALSE(tpl.WriteEncryptedXml(dir.file("no/such/dir.xml"), ""));
     EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
     EXPECT_FALSE(saveEnabled);  // this writer disables Save in both cases
+}
+
+// Every file below a folder.
+QStringList filesBelow(const QString& dir) {
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+TEST_F(Template, LongPathsAreKeptWholeAndNothingIsWrittenElsewhere) {
+    QString deep = dir.path();
+    while (deep.size() < 1000)
+        deep += "/" + QString(100, 'd');
+    ASSERT_TRUE(QDir().mkpath(deep));
+    // Paths longer than 1023 characters; tooLong is longer than the system takes.
+    const QString longBin = deep + "/" + QString(200, 'b') + ".bin";
+    const QString longXml = deep + "/" + QString(200, 'x') + ".xml";
+    const QString saveAs = deep + "/" + QString(200, 's') + ".bin";
+    QString tooLong = deep + "/" + QString(200, 't');
+    while (tooLong.size() <= 4096)
+        tooLong += "/" + QString(200, 'u');
+
+    // Load and Save.
+    dir.write(longBin.mid(dir.path().size() + 1), "Flag=5678&CheckSum=0&P1=a&end");
+    ASSERT_TRUE(tpl.LoadTemplate(longBin));
+    EXPECT_EQ(tpl.CurrentTemplatePath(), longBin);
+    tpl.Parameters().Set(1, "edited");
+    tpl.SaveTemplate();
+    EXPECT_EQ(ReadFileBytes(longBin), "Flag=5678&CheckSum=0&P1=edited&end");
+
+    ASSERT_TRUE(WriteXmlFile(longXml, MakeParams({{1, "a"}, {2, "b"}})));
+    ASSERT_TRUE(tpl.LoadTemplate(longXml));
+    tpl.Parameters().Set(2, "B");
+    tpl.ChangedParams().insert(2);
+    tpl.SaveTemplate();
+    ParameterSet back;
+    ASSERT_EQ(ReadXmlFile(longXml, back), XmlReadStatus::Ok);
+    EXPECT_EQ(back, MakeParams({{1, "a"}, {2, "B"}}));
+
+    // Save as, then Save to the same file.
+    ASSERT_TRUE(tpl.LoadTemplate(longBin));
+    tpl.SaveTemplateAs(saveAs);
+    EXPECT_EQ(tpl.CurrentTemplatePath(), saveAs);
+    tpl.Parameters().Set(1, "again");
+    tpl.SaveTemplate();
+    EXPECT_EQ(ReadFileBytes(saveAs), "Flag=5678&CheckSum=0&P1=again&end");
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+    EXPECT_EQ(filesBelow(dir.path()), (QStringList{longBin, saveAs, longXml}));
+
+    // A path the system cannot take: refused on load and on every save.
+    EXPECT_FALSE(tpl.LoadTemplate(tooLong));
+    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError1"});
+    dialogs.clear();
+    tpl.SaveTemplateAs(tooLong);
+    tpl.SaveTemplate();
+    EXPECT_EQ(dialogs.messages(), (QStringList{"LCfgError3", "LCfgError3"}));
+    EXPECT_EQ(filesBelow(dir.path()), (QStringList{longBin, saveAs, longXml}));
 }
 
 }  // namespace
