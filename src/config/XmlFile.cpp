@@ -138,10 +138,16 @@ XmlUpdateStatus UpdateXmlFile(const QString& path, ParameterSet& params,
     if (!config)
         return XmlUpdateStatus::Refused;
 
+    // The backup beside the file while it is saved. A name the folder cannot take gets none:
+    // the atomic replacement keeps the file as it was on failure all the same.
     const QString backup = path + "~";
-    QFile::remove(backup);
-    if (!QFile::copy(path, backup))
-        return XmlUpdateStatus::Refused;
+    const bool backupFits = QFile::encodeName(QFileInfo(backup).fileName()).size() <=
+                            FileNameLimit(QFileInfo(path).path());
+    if (backupFits) {
+        QFile::remove(backup);
+        if (!QFile::copy(path, backup))
+            return XmlUpdateStatus::Refused;
+    }
 
     for (XMLElement* e = config->FirstChildElement(); e && !changed.empty();
          e = e->NextSiblingElement()) {
@@ -158,6 +164,7 @@ XmlUpdateStatus UpdateXmlFile(const QString& path, ParameterSet& params,
 
     // The new text replaces the file atomically, so a failed save leaves it as it was.
     const bool saved = WriteFileAtomically(path, printDocument(doc));
-    QFile::remove(backup);
+    if (backupFits)
+        QFile::remove(backup);
     return saved ? XmlUpdateStatus::Updated : XmlUpdateStatus::SaveFailed;
 }

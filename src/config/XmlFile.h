@@ -41,7 +41,8 @@ enum class XmlUpdateStatus {
 
 // Rewrites the elements of the parameters in changed inside an existing file: the first
 // element of each changed P-number gets its value, the others are appended to "config" in
-// ascending order. A backup path + "~" exists while the file is saved. changed is emptied
-// after a save attempt (kept when Refused, untouched when Created).
+// ascending order. A backup path + "~" exists while the file is saved (unless that name is
+// too long for the folder). changed is emptied after a save attempt (kept when Refused,
+// untouched when Created).
 XmlUpdateStatus UpdateXmlFile(const QString& path, ParameterSet& params,
                               std::set<PNumber>& changed);

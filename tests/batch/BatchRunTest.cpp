@@ -197,6 +197,29 @@ TEST_F(Run, NamesFilesByTheTrimmedLowerCaseIdentifier) {
     EXPECT_EQ(BatchFileName(BatchMode::Pin, BatchFormat::Bin, "12345"), "12345.cfg");
 }
 
+TEST_F(Run, WritesFilesWhoseNamesAreAsLongAsTheFolderTakes) {
+    // A PIN of 251 characters gives names of 255 bytes in PIN mode.
+    job.mode = BatchMode::Pin;
+    const QByteArray pin(251, '7');
+    const BatchTable t = table("PIN,{$admin_pass}\r\n" + pin + ",a\r\n", BatchMode::Pin);
+    for (const BatchFormat format : {BatchFormat::Bin, BatchFormat::Xml}) {
+        for (const bool protectedFile : {false, true}) {
+            job.format = format;
+            job.scrambled = protectedFile;
+            job.xmlEncrypted = protectedFile;
+            const QString name = pin + (format == BatchFormat::Xml ? ".xml" : ".cfg");
+            for (int round = 0; round < 2; ++round) {  // new, then replacing
+                const BatchOutcome o = run(t);
+                EXPECT_EQ(o.written, QStringList{out + "/" + name});
+                EXPECT_TRUE(o.failed.isEmpty());
+            }
+            EXPECT_EQ(filesIn(out), QStringList{name});
+            QFile::remove(out + "/" + name);
+        }
+    }
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
 TEST_F(Run, AnIdentifierWithASlashWritesNothingOutsideTheFolder) {
     job.mode = BatchMode::Pin;
     const BatchOutcome o =

@@ -1,4 +1,5 @@
 #include "config/BinFile.h"
+#include "config/BulkEncrypt.h"
 #include "config/CfgCrypto.h"
 #include "config/XmlFile.h"
 
@@ -9,6 +10,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <functional>
 
 namespace {
 
@@ -217,6 +220,48 @@ TEST_F(XmlUpdate, AFailedSaveKeepsTheFileAndEmptiesChanges) {
     EXPECT_TRUE(changed.empty());
     EXPECT_EQ(ReadFileBytes(path), text);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.xml"});
+}
+
+// Names of 255 bytes, the most the usual file systems take, for every writer.
+TEST(Writers, TakeTheLongestNameTheFolderTakes) {
+    TempDir dir;
+    const ParameterSet set = MakeParams({{2, "admin"}, {271, "1"}});
+    const QString name = QString(251, 'n');
+    const QString path = dir.file(name + ".xml");
+    const struct {
+        const char* writer;
+        std::function<bool()> write;
+    } writers[] = {
+        {"bin", [&] { return WriteBinFile(path, set, false); }},
+        {"bin scrambled", [&] { return WriteBinFile(path, set, true); }},
+        {"xml", [&] { return WriteXmlFile(path, set); }},
+        {"xml encrypted", [&] { return WriteEncryptedXmlFile(path, set, "abc"); }},
+        {"xml update",  // creates the file, then updates it
+         [&] {
+             const bool existed = QFileInfo::exists(path);
+             ParameterSet s = set;
+             s.Set(2, "root");
+             std::set<PNumber> changed = {2};
+             return UpdateXmlFile(path, s, changed) ==
+                        (existed ? XmlUpdateStatus::Updated : XmlUpdateStatus::Created) &&
+                    ReadFileBytes(path).contains("<P2>root</P2>");
+         }},
+        {"bulk encryption",
+         [&] {
+             const QString input = dir.write("in/" + name + ".xml", PrintXmlConfig(set));
+             return EncryptCfgFile(input, dir.path(), kDefaultXmlKey, true) ==
+                    CfgEncryptOutcome::Encrypted;
+         }},
+    };
+    for (const auto& w : writers) {
+        QFile::remove(path);
+        // Once as a new file, once replacing it.
+        for (int round = 0; round < 2; ++round)
+            EXPECT_TRUE(w.write()) << w.writer << " round " << round;
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{name + ".xml"})
+            << w.writer;
+    }
 }
 
 }  // namespace
