@@ -95,6 +95,30 @@ TEST_F(Template, ALoadIsLoggedWithItsPath) {
         ReadFileBytes(log.FileName()).endsWith(" Load cfg template:" + path.toUtf8() + "\r\n"));
 }
 
+TEST_F(Template, XmlWritesLogWhatTheValuesLost) {
+    MyLog log;
+    log.SetDirectory(dir.path());
+    ASSERT_EQ(log.Open(), 0);
+    CfgTemplate logged(&dialogs, &log);
+    const QString xml = dir.file("t.xml");
+    ASSERT_TRUE(WriteXmlFile(xml, MakeParams({{1, "a"}, {2, "b"}})));
+    ASSERT_TRUE(logged.LoadTemplate(xml));
+    logged.Parameters().Set(1, "a\x01\x1b");
+    logged.Parameters().Set(2, "b\r");  // kept: no line
+    logged.ChangedParams() = {1, 2};
+    logged.SaveTemplate();
+    logged.SaveTemplateAs(dir.file("as.xml"));
+    logged.Parameters().Set(1, "clean");
+    logged.SaveTemplateAs(dir.file("clean.xml"));
+    log.Close();
+    const QByteArray lost = ": characters XML cannot hold left out: P1 U+0001 U+001B";
+    const QByteArray text = ReadFileBytes(log.FileName());
+    EXPECT_TRUE(text.contains(" CFG XML: " + xml.toUtf8() + lost + "\r\n")) << text.constData();
+    EXPECT_TRUE(text.contains(" CFG XML: " + dir.file("as.xml").toUtf8() + lost + "\r\n"));
+    EXPECT_EQ(text.count("CFG XML: "), 2);
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
 TEST_F(Template, SaveWritesByKindAfterCommittingTheEditor) {
     const QString bin = dir.write("a.bin", "Flag=5678&CheckSum=0&P1=a&end");
     ASSERT_TRUE(tpl.LoadTemplate(bin));
