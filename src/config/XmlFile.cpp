@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 using tinyxml2::XMLAttribute;
 using tinyxml2::XMLDocument;
@@ -62,9 +63,20 @@ void noteOnce(QStringList* noted, const QString& what) {
         noted->append(what);
 }
 
+// True when every byte is printable ASCII or one of the given control characters: such text
+// goes out as it is.
+bool isPlainAscii(const char* data, qsizetype n, const char* controls) {
+    return std::all_of(data, data + n, [controls](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return (c >= 0x20 && c < 0x80) || (c != 0 && std::strchr(controls, ch));
+    });
+}
+
 // The bytes that are characters of XML 1.0; each one left out is noted once in dropped, a
 // character as "U+0001", a byte that is not UTF-8 as "0xFC".
 QByteArray keepXmlChars(const char* data, qsizetype n, QStringList* dropped) {
+    if (isPlainAscii(data, n, "\t\n\r"))
+        return QByteArray(data, n);
     QByteArray kept;
     kept.reserve(n);
     const auto* s = reinterpret_cast<const unsigned char*>(data);
@@ -142,7 +154,8 @@ class XmlFilePrinter : public tinyxml2::XMLPrinter {
     // Element texts and attribute values reach the buffer here, between the entities the
     // base printer writes itself.
     void Write(const char* data, size_t size) override {
-        if (mode_ == Mode::Markup) {
+        if (mode_ == Mode::Markup ||
+            isPlainAscii(data, static_cast<qsizetype>(size), mode_ == Mode::Text ? "\t\n" : "")) {
             XMLPrinter::Write(data, size);
             return;
         }
@@ -197,6 +210,10 @@ bool parameterNumber(const XMLElement& element, PNumber* p) {
 // Sets an element's text to a value, leaving out (and noting) what XML cannot hold, a NUL
 // byte included.
 void setValue(XMLElement& e, const QByteArray& value, XmlLosses* losses) {
+    if (isPlainAscii(value.constData(), value.size(), "\t\n\r")) {
+        e.SetText(value.constData());
+        return;
+    }
     QStringList dropped;
     e.SetText(keepXmlChars(value.constData(), value.size(), &dropped).constData());
     noteLoss(losses, e.Name(), dropped);
