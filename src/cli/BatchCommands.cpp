@@ -1,5 +1,6 @@
 // orvo-cli batch: the batch run of the Cfg Batch page without the window.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
@@ -110,6 +111,8 @@ int batch(const QStringList& rawArgs) {
     if (!refusal.isEmpty())
         return CliFail(csvPath, worded(UiText::key(refusal)));
 
+    CliRecord record(args);
+    job.record = record.get();
     const BatchOutcome outcome = RunBatch(table, tpl, job, dialogs, nullptr);
     for (const QString& path : outcome.written)
         CliPrint(path);
@@ -122,7 +125,7 @@ int batch(const QStringList& rawArgs) {
 
 const CliRegistration batchCommand(
     "batch", {"batch --template FILE --csv FILE --mode mac|pin --format bin|xml [--scramble] "
-              "[--xml-key KEY] [--autofill ADDR:PORT --settings INI] --out DIR",
+              "[--xml-key KEY] [--autofill ADDR:PORT --settings INI] --out DIR [--record FILE]",
               batch});
 
 }  // namespace

@@ -1,6 +1,7 @@
 // orvo-cli discover: a discovery run of the Devices Online page without the window, its rows
 // printed when the run has finished.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/Dialogs.h"
 #include "app/Notices.h"
@@ -87,6 +88,8 @@ int discover(const QStringList& rawArgs) {
     ConsoleView view([&] { driverRef->DDStopTimerTimer(); });
     DiscoveryDriver driver(transport, dialogs, nullptr, view);
     driverRef = &driver;
+    CliRecord record(args);
+    driver.SetRecord(record.get());
 
     const QStringList networks = driver.ReadNetworks();
     const int index = static_cast<int>(networks.indexOf(iface));
@@ -133,7 +136,7 @@ int discover(const QStringList& rawArgs) {
 }
 
 const CliRegistration discoverCommand("discover",
-                                      {"discover --iface ADDR [--filter PREFIX] [--yes]",
+                                      {"discover --iface ADDR [--filter PREFIX] [--yes] [--record FILE]",
                                        discover});
 
 }  // namespace

@@ -1,6 +1,7 @@
 // orvo-cli pnp: the plug-and-play server in the foreground until SIGINT or SIGTERM.
 // orvo-cli provision: the ua-profile NOTIFYs of the grid's Provision to phones given by hand.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/MyLog.h"
 #include "app/Notices.h"
@@ -51,10 +52,12 @@ int pnp(const QStringList& rawArgs) {
         return CliFail("pnp", port.errorKey + ": --port must be a number from 1025 to 65525");
 
     CliStopSignals stop;
+    CliRecord record(args);
     NoticeTransport transport;
     MyLog log;
     log.SetLineObserver(CliPrintLogLine);
     PnpResponder responder;
+    responder.SetRecord(record.get());
     PnpAnswerOptions options;
     options.macMode = !args.has("pin");
     options.pinMode = args.has("pin");
@@ -113,7 +116,9 @@ int provision(const QStringList& rawArgs) {
 
     MyLog log;
     log.SetLineObserver(CliPrintLogLine);
+    CliRecord record(args);
     ProvisionOptions options;
+    options.record = record.get();
     options.mode = args.has("pin") ? ProvisionOptions::Mode::Pin : ProvisionOptions::Mode::Mac;
     options.builtInServer = false;
     options.externalUrl = url.toUtf8();
@@ -124,10 +129,10 @@ int provision(const QStringList& rawArgs) {
 }
 
 const CliRegistration pnpCommand("pnp",
-                                 {"pnp --iface ADDR --url URL [--group G] [--port P] [--pin]",
+                                 {"pnp --iface ADDR --url URL [--group G] [--port P] [--pin] [--record FILE]",
                                   pnp});
 const CliRegistration provisionCommand("provision",
-                                       {"provision --url URL [--pin] [--phone-port N] ADDR=MAC...",
+                                       {"provision --url URL [--pin] [--phone-port N] [--record FILE] ADDR=MAC...",
                                         provision});
 
 }  // namespace

@@ -1,5 +1,6 @@
 // orvo-cli serve: the built-in HTTP server in the foreground until SIGINT or SIGTERM.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/SocketError.h"
 #include "servers/MyHttpServer.h"
@@ -39,8 +40,11 @@ int serve(const QStringList& rawArgs) {
     CliStopSignals stop;
     raiseDescriptorLimit();
 
+    CliRecord record(args);
     MyHttpServer server(QFileInfo(root).absoluteFilePath());
     server.SetLineObserver(CliPrintLogLine);
+    if (record.get())
+        server.SetFetchObserver(record.get()->Observer());
     try {
         server.Start(static_cast<quint16>(port), args.value("bind"));
     } catch (const SocketError& e) {
@@ -56,6 +60,6 @@ int serve(const QStringList& rawArgs) {
     return 0;
 }
 
-const CliRegistration serveCommand("serve", {"serve --root DIR --port N [--bind ADDR]", serve});
+const CliRegistration serveCommand("serve", {"serve --root DIR --port N [--bind ADDR] [--record FILE]", serve});
 
 }  // namespace

@@ -146,8 +146,8 @@ bool prune(SqliteDb& db, int keepDays) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         return false;
     const qint64 keepFrom = rc == SQLITE_ROW ? first.Int(0) : -1;
-    SqliteStatement remove(db, keepFrom < 0 ? "DELETE FROM events"
-                                            : "DELETE FROM events WHERE id < ?1");
+    SqliteStatement remove(
+        db, keepFrom < 0 ? "DELETE FROM events" : "DELETE FROM events WHERE id < ?1");
     if (!remove.ok())
         return false;
     if (keepFrom >= 0)
@@ -188,7 +188,7 @@ const char* RecordKindName(RecordEvent::Kind kind) {
 QByteArray RecordTime(std::time_t time) {
     std::tm t{};
     localtime_r(&time, &t);
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.tm_year + 1900,
                   t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return QByteArray(text);
@@ -224,7 +224,9 @@ bool ProvisioningRecord::Open(const QString& path, int keepDays) {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = false;
         queue_.clear();
-        added_ = written_ = 0;
+        // The pruning counts as the first thing to be written: Flush waits for it.
+        added_ = 1;
+        written_ = 0;
         clearPending_ = false;
     }
     on_ = true;

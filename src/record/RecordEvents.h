@@ -34,16 +34,16 @@ struct RecordEvent {
         Refreshed,  // an online check's answer (or its absence)
     };
     Kind kind = Kind::Fetch;
-    std::time_t time = 0;  // 0: when it is added
-    QByteArray phone;      // MAC (12 lower-case hexadecimal digits) or PIN; empty when none
-    QByteArray address;    // the phone's or client's address
-    QByteArray path;       // Batch: file below the output folder; Fetch: below the document root
-    int status = 0;        // Fetch
-    qint64 bytes = 0;      // Fetch
-    QByteArray protocol;   // Fetch
-    QByteArray userAgent;  // Fetch
-    QByteArray url;        // Pnp, Provision, Upgrade: the URL sent
-    QByteArray format;     // Batch: "bin" or "xml"
+    std::time_t time = 0;   // 0: when it is added
+    QByteArray phone;       // MAC (12 lower-case hexadecimal digits) or PIN; empty when none
+    QByteArray address;     // the phone's or client's address
+    QByteArray path;        // Batch: file below the output folder; Fetch: below the document root
+    int status = 0;         // Fetch
+    qint64 bytes = 0;       // Fetch
+    QByteArray protocol;    // Fetch
+    QByteArray userAgent;   // Fetch
+    QByteArray url;         // Pnp, Provision, Upgrade: the URL sent
+    QByteArray format;      // Batch: "bin" or "xml"
     QByteArray protection;  // Batch: "plain", "scrambled" or "encrypted"
     QByteArray model;       // Discovery
     QByteArray version;     // Discovery, Refreshed

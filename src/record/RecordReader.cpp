@@ -201,8 +201,8 @@ std::vector<RecordedEvent> RecordReader::AllEvents() {
     if (!db_)
         return events;
     SqliteStatement q(
-        *db_, QByteArray(QByteArray("SELECT ") + kEventColumns + " FROM events ORDER BY id")
-                  .constData());
+        *db_,
+        QByteArray(QByteArray("SELECT ") + kEventColumns + " FROM events ORDER BY id").constData());
     while (q.ok() && q.Step() == SQLITE_ROW)
         events.push_back(eventOf(q));
     return events;

@@ -106,13 +106,12 @@ bool PrepareRecordSchema(SqliteDb& db, QString* reason) {
         return fail(db, reason);
     // An empty file gets the whole schema. A later version adds here the steps that take an
     // older record from its version to the next, one after the other.
-    const bool ok = db.Exec(kSchemaV1) &&
-                    db.Exec(QByteArray("PRAGMA application_id = " +
-                                       QByteArray::number(kRecordApplicationId) +
-                                       "; PRAGMA user_version = " +
-                                       QByteArray::number(kRecordSchemaVersion))
-                                .constData()) &&
-                    db.Exec("COMMIT");
+    const bool ok =
+        db.Exec(kSchemaV1) &&
+        db.Exec(QByteArray("PRAGMA application_id = " + QByteArray::number(kRecordApplicationId) +
+                           "; PRAGMA user_version = " + QByteArray::number(kRecordSchemaVersion))
+                    .constData()) &&
+        db.Exec("COMMIT");
     if (!ok) {
         const QString error = db.Error();
         db.Exec("ROLLBACK");

@@ -61,8 +61,8 @@ class Record : public ::testing::Test {
             failures << path + ": " + reason;
         });
     }
-    QString file = dir.file("db/provisioning.sqlite");
     TempDir dir;
+    QString file = dir.file("db/provisioning.sqlite");
     ProvisioningRecord record;
     QStringList failures;
 };
@@ -86,23 +86,24 @@ TEST_F(Record, MakesItsFolderAndAFileInWalModeThatSqlite3Reads) {
     EXPECT_EQ(Sqlite3Value(file, "PRAGMA journal_mode"), "wal");
     EXPECT_EQ(Sqlite3Value(file, "PRAGMA user_version"), "1");
     EXPECT_EQ(Sqlite3Value(file, "PRAGMA integrity_check"), "ok");
-    EXPECT_EQ(Sqlite3Rows(file, "SELECT protocol, peer, path, status, bytes, user_agent, phone "
-                                "FROM fetches"),
+    EXPECT_EQ(Sqlite3Rows(file,
+                          "SELECT protocol, peer, path, status, bytes, user_agent, phone "
+                          "FROM fetches"),
               QStringList{"http|192.0.2.20|cfg/cfg0a1b2c3d4e5f|200|729|Orvo X100 2.0.4.4|"
                           "0a1b2c3d4e5f"});
     EXPECT_EQ(Sqlite3Rows(file, "SELECT path, phone, format, protection FROM batch_files"),
               QStringList{"cfg/cfg0a1b2c3d4e5f|0a1b2c3d4e5f|bin|plain"});
     EXPECT_EQ(Sqlite3Rows(file, "SELECT kind, address, phone, url FROM commands"),
               QStringList{"pnp|192.0.2.20|0a1b2c3d4e5f|http://192.0.2.1:6000/cfg"});
-    EXPECT_EQ(Sqlite3Rows(file, "SELECT kind, address, phone, model, version, online "
-                                "FROM sightings"),
+    EXPECT_EQ(Sqlite3Rows(file,
+                          "SELECT kind, address, phone, model, version, online "
+                          "FROM sightings"),
               QStringList{"discovery|192.0.2.20|0a1b2c3d4e5f|Orvo X100|2.0.4.4|1"});
 
     // The time is ISO 8601 local time with seconds, the time of the event.
     const QString time = Sqlite3Value(file, "SELECT time FROM fetches");
-    ASSERT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$")
-                    .match(time)
-                    .hasMatch())
+    ASSERT_TRUE(
+        QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$").match(time).hasMatch())
         << time.toStdString();
     const QDateTime when = QDateTime::fromString(time, Qt::ISODate);
     EXPECT_LE(std::abs(when.secsTo(QDateTime::currentDateTime())), 5);
@@ -181,7 +182,8 @@ TEST_F(Record, EachPhoneStandsWhereItsLatestStepsLeftIt) {
     QStringList expected;
     int n = 0;
     for (const auto& c : cases) {
-        const QByteArray phone = QByteArray::number(0x0a0000000000LL + ++n, 16).rightJustified(12, '0');
+        const QByteArray phone =
+            QByteArray::number(0x0a0000000000LL + ++n, 16).rightJustified(12, '0');
         for (const auto& step : c.steps)
             step(record, phone.constData());
         expected << phone + "|" + c.state;
@@ -225,7 +227,7 @@ TEST_F(Record, EventsOfManyThreadsAreAllCommitted) {
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([this, t] {
             for (int i = 0; i < 5000; ++i)
-                record.Add(Fetch(QByteArray("cfg/cfg0a1b2c3d4e") + QByteArray::number(t, 16),
+                record.Add(Fetch(QByteArray("cfg/cfg0a1b2c3d4e5") + QByteArray::number(t, 16),
                                  i % 2 ? 200 : 404));
         });
     for (auto& t : threads)
@@ -266,7 +268,8 @@ TEST_F(Record, ReopeningKeepsTheEventsAndPrunesThoseOlderThanTheDaysKept) {
         QStringList phones;
     };
     const Case cases[] = {
-        {0, {"0a0000000001", "0a0000000002", "0a0000000002", "0a0000000003"},
+        {0,
+         {"0a0000000001", "0a0000000002", "0a0000000002", "0a0000000003"},
          {"0a0000000001", "0a0000000002", "0a0000000003"}},
         {90, {"0a0000000002", "0a0000000003"}, {"0a0000000002", "0a0000000003"}},
         {5, {"0a0000000003"}, {"0a0000000003"}},

@@ -12,6 +12,7 @@
 #include "servers/MyHttpServer.h"
 #include "servers/MyIPMCastClient.h"
 #include "servers/PnpResponder.h"
+#include "record/ProvisioningRecord.h"
 
 #include <QElapsedTimer>
 
@@ -89,6 +90,8 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
             Guarded([this] { LangConfirmButtonClick(); }));
 
     httpServer_ = std::make_unique<MyHttpServer>(ctx.workDir + "/server/htdocs", ctx.log);
+    if (ctx.record)
+        httpServer_->SetFetchObserver(ctx.record->Observer());
     ctx.notices->SetHandler(PnpPacketNotice, [this](int, const void* record) {
         if (record)
             Guarded([this, record] { OnPnpPacket(*static_cast<const PnpPacket*>(record)); })();
@@ -310,8 +313,10 @@ void ServerPage::MyPnpServerControlBtnClick() {
 }
 
 void ServerPage::OnPnpPacket(const PnpPacket& packet) {
-    if (!pnpResponder_)
+    if (!pnpResponder_) {
         pnpResponder_ = std::make_unique<PnpResponder>();
+        pnpResponder_->SetRecord(ctx_.record);
+    }
     PnpAnswerOptions o;
     o.macMode = PnpModeMacRb->isChecked();
     o.pinMode = PnpModePinRb->isChecked();
