@@ -66,8 +66,8 @@ RecordEvent batchEvent(const BatchJob& job, const QString& id, const QString& na
     e.path = (job.destination == BatchDestination::BuiltInServer ? "cfg/" : "") + name.toUtf8();
     const bool xml = job.format == BatchFormat::Xml;
     e.format = xml ? "xml" : "bin";
-    e.protection = xml ? (job.xmlEncrypted ? "encrypted" : "plain")
-                       : (job.scrambled ? "scrambled" : "plain");
+    e.protection =
+        xml ? (job.xmlEncrypted ? "encrypted" : "plain") : (job.scrambled ? "scrambled" : "plain");
     return e;
 }
 

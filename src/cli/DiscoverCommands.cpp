@@ -135,8 +135,7 @@ int discover(const QStringList& rawArgs) {
     return 0;
 }
 
-const CliRegistration discoverCommand("discover",
-                                      {"discover --iface ADDR [--filter PREFIX] [--yes] [--record FILE]",
-                                       discover});
+const CliRegistration discoverCommand(
+    "discover", {"discover --iface ADDR [--filter PREFIX] [--yes] [--record FILE]", discover});
 
 }  // namespace

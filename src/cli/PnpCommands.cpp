@@ -128,11 +128,10 @@ int provision(const QStringList& rawArgs) {
     return error.isEmpty() ? 0 : CliFail("provision", error);
 }
 
-const CliRegistration pnpCommand("pnp",
-                                 {"pnp --iface ADDR --url URL [--group G] [--port P] [--pin] [--record FILE]",
-                                  pnp});
-const CliRegistration provisionCommand("provision",
-                                       {"provision --url URL [--pin] [--phone-port N] [--record FILE] ADDR=MAC...",
-                                        provision});
+const CliRegistration pnpCommand(
+    "pnp", {"pnp --iface ADDR --url URL [--group G] [--port P] [--pin] [--record FILE]", pnp});
+const CliRegistration provisionCommand(
+    "provision",
+    {"provision --url URL [--pin] [--phone-port N] [--record FILE] ADDR=MAC...", provision});
 
 }  // namespace

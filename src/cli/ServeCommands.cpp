@@ -60,6 +60,8 @@ int serve(const QStringList& rawArgs) {
     return 0;
 }
 
-const CliRegistration serveCommand("serve", {"serve --root DIR --port N [--bind ADDR] [--record FILE]", serve});
+const CliRegistration serveCommand("serve",
+                                   {"serve --root DIR --port N [--bind ADDR] [--record FILE]",
+                                    serve});
 
 }  // namespace

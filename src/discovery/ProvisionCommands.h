@@ -2,9 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
-#include "record/RecordEvents.h"
 #include <memory>
 #include <vector>
+#include "record/RecordEvents.h"
 
 class MyLog;
 class NoticeGate;

@@ -203,8 +203,8 @@ void DevicesOnlinePage::UpgradePopupBtnClick() {
 }
 
 void DevicesOnlinePage::RefreshPopupBtnClick() {
-    const QString error = RefreshDevices(selectedDevices(), driver_->Gate(),
-                                         DiscoveryDriver::kSipPort, ctx_.record);
+    const QString error =
+        RefreshDevices(selectedDevices(), driver_->Gate(), DiscoveryDriver::kSipPort, ctx_.record);
     if (!error.isEmpty())
         ctx_.dialogs->messageKey(error);
 }

@@ -8,11 +8,11 @@
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
 #include "app/ui/PageControls.h"
+#include "record/ProvisioningRecord.h"
 #include "servers/HttpServerPort.h"
 #include "servers/MyHttpServer.h"
 #include "servers/MyIPMCastClient.h"
 #include "servers/PnpResponder.h"
-#include "record/ProvisioningRecord.h"
 
 #include <QElapsedTimer>
 
