@@ -1,10 +1,11 @@
 #pragma once
 
+#include "record/RecordEvents.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
 #include <vector>
-#include "record/RecordEvents.h"
 
 class MyLog;
 class NoticeGate;

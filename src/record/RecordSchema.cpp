@@ -61,8 +61,8 @@ CREATE VIEW phone_status AS
                 AND e.kind IN ('pnp', 'provision', 'upgrade')) AS told_id,
             (SELECT max(id) FROM events e WHERE e.phone = p.phone AND e.kind = 'fetch')
                 AS fetch_id,
-            (SELECT max(id) FROM events e WHERE e.phone = p.phone AND e.kind = 'fetch'
-                AND e.status < 400) AS fetched_id,
+            (SELECT id FROM events e WHERE e.phone = p.phone AND e.kind = 'fetch'
+                AND e.status < 400 ORDER BY id DESC LIMIT 1) AS fetched_id,
             (SELECT max(id) FROM events e WHERE e.phone = p.phone
                 AND e.kind IN ('discovery', 'refreshed') AND e.model <> '') AS model_id,
             (SELECT max(id) FROM events e WHERE e.phone = p.phone

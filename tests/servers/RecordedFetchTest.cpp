@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
 #include <mutex>
 #include <vector>
 
