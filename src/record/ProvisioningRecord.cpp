@@ -6,32 +6,23 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSet>
 
 #include <sqlite3.h>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace {
 
 // The writer is woken early when this many events wait.
 constexpr size_t kWakeCount = 5000;
 
-bool addsPhone(RecordEvent::Kind kind) {
-    switch (kind) {
-        case RecordEvent::Kind::Batch:
-        case RecordEvent::Kind::Pnp:
-        case RecordEvent::Kind::Provision:
-        case RecordEvent::Kind::Upgrade:
-        case RecordEvent::Kind::Fetch:
-            return true;
-        default:
-            return false;
-    }
-}
+// The columns of the phones table that an event of a kind moves on.
+enum PhoneColumn { BatchId, ToldId, FetchId, FetchedId, ModelId, VersionId, kPhoneColumns };
 
-// The writer thread's statements and the phones it has listed.
+// The writer thread's statements, and the latest event ids of the phones a transaction touched.
 class Writer {
   public:
     explicit Writer(SqliteDb& db)
@@ -40,17 +31,23 @@ class Writer {
                   "INSERT INTO events (time, kind, phone, address, path, status, bytes, protocol, "
                   "user_agent, url, format, protection, model, version, online) "
                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)"),
-          addPhone_(db, "INSERT OR IGNORE INTO phones (phone) VALUES (?1)") {
-        SqliteStatement phones(db, "SELECT phone FROM phones");
-        while (phones.ok() && phones.Step() == SQLITE_ROW)
-            listed_.insert(phones.Text(0));
-    }
-    bool ok() const { return insert_.ok() && addPhone_.ok(); }
+          phone_(
+              db,
+              "INSERT INTO phones (phone, batch_id, told_id, fetch_id, fetched_id, model_id, "
+              "version_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (phone) DO UPDATE SET "
+              "batch_id = coalesce(excluded.batch_id, batch_id), "
+              "told_id = coalesce(excluded.told_id, told_id), "
+              "fetch_id = coalesce(excluded.fetch_id, fetch_id), "
+              "fetched_id = coalesce(excluded.fetched_id, fetched_id), "
+              "model_id = coalesce(excluded.model_id, model_id), "
+              "version_id = coalesce(excluded.version_id, version_id)") {}
+    bool ok() const { return insert_.ok() && phone_.ok(); }
 
-    // One transaction: the events before clearAt, the clearing, the rest.
+    // One transaction: the events before clearAt, the clearing, the rest; then each phone's
+    // row once.
     bool Write(const std::vector<RecordEvent>& events, bool clear, size_t clearAt) {
         if (!db_.Exec("BEGIN IMMEDIATE"))
-            return false;
+            return fail();
         bool ok = true;
         for (size_t i = 0; ok && i < events.size(); ++i) {
             if (clear && i == clearAt)
@@ -59,23 +56,32 @@ class Writer {
         }
         if (ok && clear && clearAt >= events.size())
             ok = clearAll();
+        for (auto it = touched_.begin(); ok && it != touched_.end(); ++it)
+            ok = updatePhone(it->first, it->second);
+        touched_.clear();
         if (ok && db_.Exec("COMMIT"))
             return true;
-        error_ = db_.Error();
+        fail();
         db_.Exec("ROLLBACK");
-        listed_.clear();  // may hold phones of the transaction undone
         return false;
     }
     // Why the last Write failed.
     QString Error() const { return error_; }
 
   private:
+    using Ids = std::array<qint64, kPhoneColumns>;
+
+    bool fail() {
+        error_ = db_.Error();
+        return false;
+    }
+
     bool insert(const RecordEvent& e) {
         using Kind = RecordEvent::Kind;
         insert_.Reset();
         insert_.Bind(1, timeText(e.time));
-        insert_.Bind(2, QByteArray::fromRawData(RecordKindName(e.kind),
-                                                qsizetype(std::strlen(RecordKindName(e.kind)))));
+        const char* kind = RecordKindName(e.kind);
+        insert_.Bind(2, QByteArray::fromRawData(kind, qsizetype(std::strlen(kind))));
         insert_.Bind(3, e.phone);
         insert_.Bind(4, e.address);
         if (e.kind == Kind::Batch || e.kind == Kind::Fetch)
@@ -92,25 +98,49 @@ class Writer {
             insert_.Bind(11, e.format);
             insert_.Bind(12, e.protection);
         }
-        if (e.kind == Kind::Discovery || e.kind == Kind::Refreshed) {
+        const bool sighting = e.kind == Kind::Discovery || e.kind == Kind::Refreshed;
+        if (sighting) {
             insert_.Bind(13, e.model);
             insert_.Bind(14, e.version);
             insert_.Bind(15, qint64(e.online));
         }
         if (!insert_.Run())
             return false;
-        if (e.phone.isEmpty() || !addsPhone(e.kind) || listed_.contains(e.phone))
+        if (e.phone.isEmpty())
             return true;
-        addPhone_.Reset();
-        addPhone_.Bind(1, e.phone);
-        if (!addPhone_.Run())
-            return false;
-        listed_.insert(e.phone);
+        const qint64 id = sqlite3_last_insert_rowid(db_.Handle());
+        const auto move = [&](PhoneColumn column) {
+            auto it = touched_.find(e.phone);
+            if (it == touched_.end())
+                it = touched_.emplace(e.phone, Ids{}).first;
+            it->second[column] = id;
+        };
+        if (e.kind == Kind::Batch)
+            move(BatchId);
+        else if (e.kind == Kind::Pnp || e.kind == Kind::Provision || e.kind == Kind::Upgrade)
+            move(ToldId);
+        else if (e.kind == Kind::Fetch)
+            move(FetchId);
+        if (e.kind == Kind::Fetch && e.status < 400)
+            move(FetchedId);
+        if (sighting && !e.model.isEmpty())
+            move(ModelId);
+        if (sighting && !e.version.isEmpty())
+            move(VersionId);
         return true;
     }
 
+    bool updatePhone(const QByteArray& phone, const Ids& ids) {
+        phone_.Reset();
+        phone_.Bind(1, phone);
+        for (int c = 0; c < kPhoneColumns; ++c)
+            if (ids[size_t(c)])
+                phone_.Bind(c + 2, ids[size_t(c)]);
+        return phone_.Run();
+    }
+
     bool clearAll() {
-        listed_.clear();
+        touched_.clear();
         return db_.Exec("DELETE FROM events; DELETE FROM phones;");
     }
 
@@ -125,40 +155,43 @@ class Writer {
 
     SqliteDb& db_;
     SqliteStatement insert_;
-    SqliteStatement addPhone_;
-    QSet<QByteArray> listed_;
+    SqliteStatement phone_;
+    std::map<QByteArray, Ids> touched_;
     QString error_;
     std::time_t lastTime_ = -1;
     QByteArray lastText_;
 };
 
-// Removes the events older than keepDays days and the phones left without events.
+// Removes the events older than keepDays days, and makes the phones table anew when it did.
 bool prune(SqliteDb& db, int keepDays) {
     if (keepDays <= 0)
         return true;
     const QByteArray cutoff = RecordTime(std::time(nullptr) - std::time_t(keepDays) * 86400);
+    if (!db.Exec("BEGIN IMMEDIATE"))
+        return false;
     // Events are in time order by id: the first one young enough ends the old ones.
-    SqliteStatement first(db, "SELECT id FROM events WHERE time >= ?1 ORDER BY id LIMIT 1");
-    if (!first.ok())
-        return false;
-    first.Bind(1, cutoff);
-    const int rc = first.Step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return false;
-    const qint64 keepFrom = rc == SQLITE_ROW ? first.Int(0) : -1;
-    SqliteStatement remove(
-        db, keepFrom < 0 ? "DELETE FROM events" : "DELETE FROM events WHERE id < ?1");
-    if (!remove.ok())
-        return false;
-    if (keepFrom >= 0)
-        remove.Bind(1, keepFrom);
-    if (!remove.Run())
-        return false;
-    if (sqlite3_changes(db.Handle()) == 0)
-        return true;
-    return db.Exec(
-        "DELETE FROM phones WHERE NOT EXISTS (SELECT 1 FROM events e WHERE e.phone = "
-        "phones.phone AND e.kind IN ('batch', 'pnp', 'provision', 'upgrade', 'fetch'))");
+    qint64 keepFrom = -1;
+    {
+        SqliteStatement first(db, "SELECT id FROM events WHERE time >= ?1 ORDER BY id LIMIT 1");
+        first.Bind(1, cutoff);
+        const int rc = first.ok() ? first.Step() : SQLITE_ERROR;
+        if (rc == SQLITE_ROW)
+            keepFrom = first.Int(0);
+        bool ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
+        if (ok) {
+            SqliteStatement remove(
+                db, keepFrom < 0 ? "DELETE FROM events" : "DELETE FROM events WHERE id < ?1");
+            if (keepFrom >= 0)
+                remove.Bind(1, keepFrom);
+            ok = remove.ok() && remove.Run();
+        }
+        ok = ok && (sqlite3_changes(db.Handle()) == 0 || RebuildRecordPhones(db));
+        if (!ok) {
+            db.Exec("ROLLBACK");  // keeps the failure's words in db.Error()
+            return false;
+        }
+    }
+    return db.Exec("COMMIT");
 }
 
 }  // namespace
@@ -318,7 +351,7 @@ void ProvisioningRecord::Add(const FetchEvent& fetch) {
     e.path = fetch.path;
     e.status = fetch.status;
     e.bytes = fetch.bytes;
-    e.protocol = fetch.protocol;
+    e.protocol = QByteArray::fromRawData(fetch.protocol, qsizetype(std::strlen(fetch.protocol)));
     e.userAgent = fetch.userAgent;
     Add(std::move(e));
 }

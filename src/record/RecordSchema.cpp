@@ -5,6 +5,7 @@
 namespace {
 
 // Version 1. Every event is one row of events; the views show each kind with its own columns.
+// events has no index but its ids: inserts stay appends however many phones download at once.
 const char kSchemaV1[] = R"sql(
 CREATE TABLE events (
     id INTEGER PRIMARY KEY,
@@ -24,8 +25,16 @@ CREATE TABLE events (
     version TEXT,
     online INTEGER
 );
-CREATE INDEX events_by_phone ON events (phone, kind, id);
-CREATE TABLE phones (phone TEXT PRIMARY KEY) WITHOUT ROWID;
+-- The latest event of each kind per phone, kept by the writer with every commit.
+CREATE TABLE phones (
+    phone TEXT PRIMARY KEY,
+    batch_id INTEGER,    -- the last batch file written
+    told_id INTEGER,     -- the last pnp, provision or upgrade
+    fetch_id INTEGER,    -- the last request for its file
+    fetched_id INTEGER,  -- the last request answered below 400
+    model_id INTEGER,    -- the last sighting with a model
+    version_id INTEGER   -- the last sighting with a version
+) WITHOUT ROWID;
 
 CREATE VIEW fetches AS
     SELECT time, protocol, address AS peer, path, status, bytes, user_agent, phone
@@ -53,27 +62,26 @@ CREATE VIEW phone_status AS
         f.time AS fetch_time, f.status AS fetch_status, f.bytes AS fetch_bytes,
         f.protocol AS fetch_protocol, f.user_agent AS fetch_user_agent, f.address AS fetch_peer,
         m.model AS model, v.version AS version
-    FROM (
-        SELECT p.phone,
-            (SELECT max(id) FROM events e WHERE e.phone = p.phone AND e.kind = 'batch')
-                AS batch_id,
-            (SELECT max(id) FROM events e WHERE e.phone = p.phone
-                AND e.kind IN ('pnp', 'provision', 'upgrade')) AS told_id,
-            (SELECT max(id) FROM events e WHERE e.phone = p.phone AND e.kind = 'fetch')
-                AS fetch_id,
-            (SELECT id FROM events e WHERE e.phone = p.phone AND e.kind = 'fetch'
-                AND e.status < 400 ORDER BY id DESC LIMIT 1) AS fetched_id,
-            (SELECT max(id) FROM events e WHERE e.phone = p.phone
-                AND e.kind IN ('discovery', 'refreshed') AND e.model <> '') AS model_id,
-            (SELECT max(id) FROM events e WHERE e.phone = p.phone
-                AND e.kind IN ('discovery', 'refreshed') AND e.version <> '') AS version_id
-        FROM phones p
-    ) k
+    FROM phones k
     LEFT JOIN events b ON b.id = k.batch_id
     LEFT JOIN events t ON t.id = k.told_id
     LEFT JOIN events f ON f.id = k.fetch_id
     LEFT JOIN events m ON m.id = k.model_id
-    LEFT JOIN events v ON v.id = k.version_id;
+    LEFT JOIN events v ON v.id = k.version_id
+    WHERE k.batch_id IS NOT NULL OR k.told_id IS NOT NULL OR k.fetch_id IS NOT NULL;
+)sql";
+
+const char kRebuildPhones[] = R"sql(
+DELETE FROM phones;
+INSERT INTO phones (phone, batch_id, told_id, fetch_id, fetched_id, model_id, version_id)
+    SELECT phone,
+        max(CASE WHEN kind = 'batch' THEN id END),
+        max(CASE WHEN kind IN ('pnp', 'provision', 'upgrade') THEN id END),
+        max(CASE WHEN kind = 'fetch' THEN id END),
+        max(CASE WHEN kind = 'fetch' AND status < 400 THEN id END),
+        max(CASE WHEN kind IN ('discovery', 'refreshed') AND model <> '' THEN id END),
+        max(CASE WHEN kind IN ('discovery', 'refreshed') AND version <> '' THEN id END)
+    FROM events WHERE phone <> '' GROUP BY phone;
 )sql";
 
 bool fail(SqliteDb& db, QString* reason) {
@@ -118,4 +126,8 @@ bool PrepareRecordSchema(SqliteDb& db, QString* reason) {
         *reason = error;
     }
     return ok;
+}
+
+bool RebuildRecordPhones(SqliteDb& db) {
+    return db.Exec(kRebuildPhones);
 }

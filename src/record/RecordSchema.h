@@ -15,3 +15,6 @@ inline constexpr int kRecordApplicationId = 0x4F52564F;
 // reason when the file is no database, another program's database or a newer record, or when
 // it cannot be written.
 bool PrepareRecordSchema(SqliteDb& db, QString* reason);
+
+// Makes the phones table anew from the events (after events were removed).
+bool RebuildRecordPhones(SqliteDb& db);
