@@ -16,7 +16,7 @@ class SqliteDb;
 
 // The provisioning record: every event of the road of a phone (batch file, plug-and-play answer
 // or command, download, discovery answer) in an SQLite file. Any thread adds events without
-// waiting: they are queued, and one writer thread inserts them in a transaction every 200 ms
+// waiting: they are queued, and one writer thread inserts them in a transaction every 400 ms
 // (or sooner when many are queued), so what is older than a second is on disk even if the
 // program is killed. When the file cannot be opened or written the record switches itself off
 // (events are dropped from then on) and tells its failure handler once.
@@ -27,7 +27,7 @@ class ProvisioningRecord {
 
     // Events waiting beyond this are dropped rather than held (the writer cannot keep up).
     static constexpr size_t kMaxQueued = 100000;
-    static constexpr int kCommitIntervalMs = 200;
+    static constexpr int kCommitIntervalMs = 400;
 
     ProvisioningRecord();
     // Commits what is queued and stops the writer.

@@ -73,8 +73,7 @@ SqliteStatement::~SqliteStatement() {
 }
 
 void SqliteStatement::Bind(int index, const QByteArray& text) {
-    sqlite3_bind_text(stmt_, index, text.constData(), static_cast<int>(text.size()),
-                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt_, index, text.constData(), static_cast<int>(text.size()), SQLITE_STATIC);
 }
 
 void SqliteStatement::Bind(int index, qint64 value) {

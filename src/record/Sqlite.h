@@ -45,7 +45,8 @@ class SqliteStatement {
     SqliteStatement& operator=(const SqliteStatement&) = delete;
 
     bool ok() const { return stmt_ != nullptr; }
-    // Parameters count from 1.
+    // Parameters count from 1. The text is not copied: it must stay until the statement has
+    // run (Step, Run) or is reset.
     void Bind(int index, const QByteArray& text);
     void Bind(int index, qint64 value);
     void BindNull(int index);

@@ -392,13 +392,15 @@ void Connection::answer(const http::request<http::string_body>& request) {
         return;
     }
     const bool headOnly = method == http::verb::head;
+    fetch_.peer = peerText();
+    const QByteArray& peer = fetch_.peer;
     const QByteArray file = shared_.rootBytes + QByteArray(path.data(), qsizetype(path.size()));
 
     int error = 0;
     off_t size = 0;
     const int fd = shared_.documentRoot.Open(path, &error, &size);
     if (fd < 0 && error == ENOENT) {
-        shared_.Log(kLogSubject + peerText() + " with 404. File " + file + " NOT exist!");
+        shared_.Log(kLogSubject + peer + " with 404. File " + file + " NOT exist!");
         fetch_.status = 404;
         static const std::string notFound = "404 Not Found\r\n";
         if (!headOnly)
@@ -408,14 +410,14 @@ void Connection::answer(const http::request<http::string_body>& request) {
     }
     if (fd < 0) {
         const std::string text = errorText(error);
-        shared_.Log(kLogSubject + peerText() + " with 500. File " + file + ": " +
+        shared_.Log(kLogSubject + peer + " with 500. File " + file + ": " +
                     QByteArray::fromStdString(text));
         failed(text);
         if (headOnly)
             body_.clear();
         return;
     }
-    shared_.Log(kLogSubject + peerText() + " with File " + file);
+    shared_.Log(kLogSubject + peer + " with File " + file);
     fetch_.status = 200;
     fileFd_ = fd;
     offset_ = 0;
@@ -524,7 +526,8 @@ void Connection::report() {
         return;
     if (fetch_.time == 0)
         fetch_.time = std::time(nullptr);
-    fetch_.peer = peerText();
+    if (fetch_.peer.isEmpty())
+        fetch_.peer = peerText();
     shared_.fetchObserver(fetch_);
     fetch_.status = 0;
 }
