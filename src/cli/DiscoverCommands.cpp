@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -70,12 +71,7 @@ QString Seconds(qint64 ms) {
     return QString::number(static_cast<double>(ms) / 1000.0, 'f', 2) + " s";
 }
 
-int discover(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {"yes"});
-    if (!args.ok())
-        return CliFail("discover", args.error());
-    if (!args.positional().isEmpty())
-        return CliFail("discover", "unexpected argument " + args.positional().first());
+int discover(const CliArgs& args) {
     const QString iface = args.value("iface");
     if (iface.isEmpty())
         return CliFail("discover", "--iface ADDR is needed (one of this computer's addresses)");
@@ -86,10 +82,9 @@ int discover(const QStringList& rawArgs) {
     ConsoleDialogs dialogs(args.has("yes"));
     DiscoveryDriver* driverRef = nullptr;
     ConsoleView view([&] { driverRef->DDStopTimerTimer(); });
+    std::optional<CliRecord> record;  // made once the arguments hold
     DiscoveryDriver driver(transport, dialogs, nullptr, view);
     driverRef = &driver;
-    CliRecord record(args);
-    driver.SetRecord(record.get());
 
     const QStringList networks = driver.ReadNetworks();
     const int index = static_cast<int>(networks.indexOf(iface));
@@ -103,6 +98,8 @@ int discover(const QStringList& rawArgs) {
                                        QString::number(range.Count()) +
                                        " addresses; add --yes to sweep them");
 
+    record.emplace(args);
+    driver.SetRecord(record->get());
     DiscoveryRequest request;
     request.networkIndex = index;
     request.networkText = iface;
@@ -136,6 +133,14 @@ int discover(const QStringList& rawArgs) {
 }
 
 const CliRegistration discoverCommand(
-    "discover", {"discover --iface ADDR [--filter PREFIX] [--yes] [--record FILE]", discover});
+    "discover",
+    {"Find the phones on the network of a local address, as the Devices Online page does; sends "
+     "packets: run it on a network of your own.",
+     {{"iface", "ADDR", "one of this computer's addresses (not 127.0.0.1)", true},
+      {"filter", "PREFIX", "the MAC filter, as typed on the page (0a-1b-2c-)"},
+      {"yes", {}, "sweep a network of more than 1000 addresses"},
+      {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
+     {},
+     discover});
 
 }  // namespace

@@ -16,15 +16,8 @@ CliRecord::CliRecord(const CliArgs& args) {
 
 namespace {
 
-int status(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {"pending", "failed", "unknown", "csv"});
-    if (!args.ok())
-        return CliFail("status", args.error());
-    if (!args.positional().isEmpty())
-        return CliFail("status", "unexpected argument " + args.positional().first());
+int status(const CliArgs& args) {
     const QString path = args.value("record");
-    if (path.isEmpty())
-        return CliFail("status", "expects --record FILE");
     if (args.has("pending") + args.has("failed") + args.has("unknown") > 1)
         return CliFail("status", "--pending, --failed and --unknown exclude each other");
     PhoneFilter filter = PhoneFilter::All;
@@ -55,8 +48,15 @@ int status(const QStringList& rawArgs) {
     return 0;
 }
 
-const CliRegistration statusCommand("status",
-                                    {"status --record FILE [--pending|--failed|--unknown] [--csv]",
-                                     status});
+const CliRegistration statusCommand(
+    "status", {"Print the per-phone table of a provisioning record: one tab-separated line per "
+               "phone, or CSV with a header line.",
+               {{"record", "FILE", "the provisioning record", true},
+                {"pending", {}, "only the phones not fetched yet (file ready, told)"},
+                {"failed", {}, "only the phones whose downloads failed"},
+                {"unknown", {}, "only the unknown phones"},
+                {"csv", {}, "CSV with a header line"}},
+               {},
+               status});
 
 }  // namespace
