@@ -138,7 +138,13 @@ void ProvisioningPage::Refresh(bool force) {
     phones_->SetRows(std::move(rows));
     if (!selected.isEmpty() && SelectedPhone() != selected)
         SelectPhone(selected);
-    refreshEvents();
+    // The event list costs a pass over the record: read again when the selected phone's row
+    // changed, else every few seconds (events that change no row, such as a Refresh sent).
+    const int row = phones_->RowOf(SelectedPhone());
+    const QStringList cells = row < 0 ? QStringList() : phones_->Rows()[size_t(row)].cells;
+    if (force || SelectedPhone() != eventsOf_ || cells != eventsRow_ ||
+        eventsRead_.hasExpired(kEventsRefreshMs))
+        refreshEvents();
 }
 
 void ProvisioningPage::SelectPhone(const QString& phone) {
@@ -175,6 +181,9 @@ void ProvisioningPage::refreshEvents() {
     }
     events_->SetRows(std::move(rows));
     eventsOf_ = phone;
+    eventsRead_.start();
+    const int row = phones_->RowOf(phone);
+    eventsRow_ = row < 0 ? QStringList() : phones_->Rows()[size_t(row)].cells;
 }
 
 void ProvisioningPage::RecordExportButtonClick() {

@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 #include "record/RecordReader.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -21,6 +22,7 @@ class ProvisioningPage : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kRefreshMs = 500;
+    static constexpr int kEventsRefreshMs = 5000;
 
     ProvisioningPage(const AppContext& ctx, QWidget* parent);
     ~ProvisioningPage() override;
@@ -65,5 +67,7 @@ class ProvisioningPage : public QWidget {
     RecordReader reader_;
     quint64 shownGeneration_ = ~0ull;
     PhoneFilter shownFilter_ = PhoneFilter::All;
-    QString eventsOf_;
+    QString eventsOf_;       // the phone whose events are shown
+    QStringList eventsRow_;  // its row when they were read
+    QElapsedTimer eventsRead_;
 };
