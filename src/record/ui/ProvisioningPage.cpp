@@ -142,7 +142,7 @@ void ProvisioningPage::Refresh(bool force) {
     // changed, else every few seconds (events that change no row, such as a Refresh sent).
     const int row = phones_->RowOf(SelectedPhone());
     const QStringList cells = row < 0 ? QStringList() : phones_->Rows()[size_t(row)].cells;
-    if (force || SelectedPhone() != eventsOf_ || cells != eventsRow_ ||
+    if (force || SelectedPhone() != eventsOf_ || cells != eventsRow_ || !eventsRead_.isValid() ||
         eventsRead_.hasExpired(kEventsRefreshMs))
         refreshEvents();
 }
