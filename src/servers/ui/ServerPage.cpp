@@ -18,6 +18,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -207,6 +208,19 @@ void ServerPage::wait(int ms) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+void ServerPage::waitUnless(int ms, const std::function<bool()>& over) {
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (clock.elapsed() >= ms || over())
+            loop.quit();
+    });
+    poll.start(std::min(ms, 10));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 void ServerPage::HttpServerControlButtonClick() {
     HttpServerBuiltinRb->setChecked(true);
     const HttpServerPortCheck check = CheckHttpServerPort(MyHttpServerPort->text());
@@ -294,9 +308,13 @@ void ServerPage::MyPnpServerControlBtnClick() {
              InterfaceForServerCB, MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb,
              PnpModePinRb, HttpServerBuiltinRb, HttpServerExRb, HttpServerControlButton})
         w->setEnabled(false);
-    // Up to ten looks a second apart; a listener whose set-up failed has ended already.
-    for (int look = 0; look < 10 && !pnpListener_->IsRunning() && !pnpListener_->HasEnded(); ++look)
-        wait(pnpLookMs);
+    // Up to ten looks a second apart, the first after a second; a listener whose set-up failed
+    // ends the wait at once.
+    for (int look = 0; look < 10 && !pnpListener_->HasEnded(); ++look) {
+        waitUnless(pnpLookMs, [this] { return pnpListener_->HasEnded(); });
+        if (pnpListener_->IsRunning())
+            break;
+    }
     if (!pnpListener_->IsRunning()) {
         pnpListener_->Stop();
         ctx_.dialogs->messageKey(pnpListener_->LastError() == EACCES ? "LPnpError4" : "LPnpError5");
