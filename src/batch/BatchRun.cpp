@@ -168,10 +168,16 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
             const bool named = !id.contains('/') && !id.contains(QChar(0));
             if (!named)
                 dialogs.messageKey("LCfgError3");
-            if (named && writeRow(tpl, dialogs, job, path, form.Bytes(params))) {
+            XmlLosses losses;
+            if (named && writeRow(tpl, dialogs, job, path, form.Bytes(params, &losses))) {
                 outcome.written << path;
                 if (job.record)
                     job.record->Add(batchEvent(job, id, name));
+                if (!losses.empty()) {
+                    if (log)
+                        log->Write(XmlLossLogLine(path, losses));
+                    outcome.losses.push_back({path, std::move(losses)});
+                }
             } else {
                 outcome.failed << path;
             }
