@@ -33,6 +33,8 @@ inline constexpr SettingKey TftpProtocol{"[TFTP SERVER]", "protocol", "0"};
 inline constexpr SettingKey PnoUpgradeMode{"[PNO]", "p_upgrade_mode", "0"};
 inline constexpr SettingKey PnoCfgServerPath{"[PNO]", "p_cfg_server_path", "0"};
 inline constexpr SettingKey PnoFwServerPath{"[PNO]", "p_fw_server_path", "0"};
+// Days the provisioning record keeps its events (0 keeps all), applied at start.
+inline constexpr SettingKey RecordKeepDays{"[RECORD]", "keep_days", "90"};
 
 inline constexpr SettingKey All[] = {
     Lang,
@@ -57,5 +59,6 @@ inline constexpr SettingKey All[] = {
     PnoUpgradeMode,
     PnoCfgServerPath,
     PnoFwServerPath,
+    RecordKeepDays,
 };
 }  // namespace Setting

@@ -1,6 +1,7 @@
 // orvo-cli serve: the built-in HTTP server, TFTP server or both in the foreground until SIGINT
 // or SIGTERM.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/SocketError.h"
 #include "servers/MyHttpServer.h"
@@ -51,11 +52,16 @@ int serve(const CliArgs& args) {
     CliStopSignals stop;
     raiseDescriptorLimit();
 
+    CliRecord record(args);
     const QString documentRoot = QFileInfo(root).absoluteFilePath();
     MyHttpServer httpServer(documentRoot);
     MyTftpServer tftpServer(documentRoot);
     httpServer.SetLineObserver(CliPrintLogLine);
     tftpServer.SetLineObserver(CliPrintLogLine);
+    if (record.get()) {
+        httpServer.SetFetchObserver(record.get()->Observer());
+        tftpServer.SetFetchObserver(record.get()->Observer());
+    }
     try {
         if (http)
             httpServer.Start(httpPort, args.value("bind"));
@@ -91,7 +97,8 @@ const CliRegistration serveCommand(
               {{"root", "DIR", "the folder served", true},
                {"port", "N", "the HTTP port; 0 picks a free one"},
                {"tftp-port", "N", "the TFTP port; 0 picks a free one"},
-               {"bind", "ADDR", "listen on this local address only"}},
+               {"bind", "ADDR", "listen on this local address only"},
+               {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
               {},
               serve});
 

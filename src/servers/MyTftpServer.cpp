@@ -20,6 +20,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -39,6 +40,27 @@ const char kLogSubject[] = "BUILT-IN TFTP SERVER responses to ";
 constexpr unsigned kMaxWindow = 64;
 // Requests taken from the socket before other work gets a turn.
 constexpr int kRequestBatch = 64;
+
+// What became of a request, as the HTTP status that means the same (for the fetch observer).
+constexpr int kDelivered = 200;
+constexpr int kEndedByClient = 499;  // the client sent an ERROR
+constexpr int kTimedOut = 408;       // the client stopped answering
+constexpr int kFailed = 500;         // a file or socket failed
+constexpr int kStopped = 503;        // the server stopped during the transfer
+
+// The status of a request answered with an ERROR of this code.
+int statusOf(uint16_t errorCode) {
+    switch (errorCode) {
+        case Tftp::FileNotFound:
+            return 404;
+        case Tftp::AccessViolation:
+            return 403;
+        case Tftp::IllegalOperation:
+            return 400;
+        default:
+            return kFailed;
+    }
+}
 
 // Client text in a log line: CR, LF, NUL and the other control bytes written as %0D, %0A,
 // %00, so that a file name cannot forge or break lines.
@@ -109,13 +131,13 @@ struct Address {
 // What every transfer of one run reads; lives from Start to Stop.
 struct Shared {
     Shared(const QString& root, MyLog* log, MyTftpServer::LineObserver lineObserver,
-           MyTftpServer::RequestObserver requestObserver, milliseconds timeout, int retries)
+           FetchObserver fetchObserver, milliseconds timeout, int retries)
         : rootPath(QFile::encodeName(root).toStdString()),
           documentRoot(rootPath),
           rootBytes(QFile::encodeName(root)),
           log(log),
           lineObserver(std::move(lineObserver)),
-          requestObserver(std::move(requestObserver)),
+          fetchObserver(std::move(fetchObserver)),
           timeout(timeout),
           retries(retries) {}
 
@@ -125,9 +147,13 @@ struct Shared {
         if (lineObserver)
             lineObserver(message);
     }
-    void Report(const ServedRequest& request) const {
-        if (requestObserver)
-            requestObserver(request);
+    // A finished request, with its status and the time it ended.
+    void Report(FetchEvent fetch, int status) const {
+        if (!fetchObserver)
+            return;
+        fetch.status = status;
+        fetch.time = std::time(nullptr);
+        fetchObserver(fetch);
     }
 
     // The first packet of a transfer for this client socket and file name has not been
@@ -146,7 +172,7 @@ struct Shared {
     QByteArray rootBytes;
     MyLog* log;
     MyTftpServer::LineObserver lineObserver;
-    MyTftpServer::RequestObserver requestObserver;
+    FetchObserver fetchObserver;
     milliseconds timeout;
     int retries;
     std::atomic<int> transfers{0};
@@ -205,7 +231,7 @@ struct TransferSetup {
     uint64_t transferSize = 0;  // the bytes sent in the transfer's mode, when tsize was asked
     std::string oack;           // empty: no options taken, DATA 1 comes first
     std::string firstPacketKey;
-    ServedRequest report;
+    FetchEvent report;
 };
 
 // One read request being answered, on one worker's event loop only.
@@ -227,7 +253,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     void onTimer();
     void sendTo(const std::string& packet, const Address& to);
     void firstPacketAnswered();
-    void finish(ServedRequest::Outcome outcome, int errorCode);
+    void finish(int status);
 
     Shared& shared_;
     udp::socket socket_;
@@ -252,7 +278,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     std::vector<uint8_t> packet_;
     std::array<uint8_t, 1024> input_;
     udp::endpoint sender_;
-    ServedRequest report_;
+    FetchEvent report_;
     bool finished_ = false;
 };
 
@@ -285,10 +311,8 @@ Transfer::Transfer(Worker& worker, TransferSetup setup)
 
 Transfer::~Transfer() {
     if (!finished_) {
-        // Cut off by Stop.
         finished_ = true;
-        report_.outcome = ServedRequest::Outcome::Stopped;
-        shared_.Report(report_);
+        shared_.Report(report_, kStopped);
     }
     firstPacketAnswered();
     if (fileFd_ >= 0)
@@ -298,7 +322,7 @@ Transfer::~Transfer() {
 
 void Transfer::Start() {
     if (!socket_.is_open()) {
-        finish(ServedRequest::Outcome::Failed, Tftp::NotDefined);
+        finish(kFailed);
         return;
     }
     if (awaitingOackAck_) {
@@ -321,7 +345,7 @@ void Transfer::sendWindow() {
         if (!produce(starts_[i], &size, &starts_[i + 1])) {
             const int error = errno;
             sendTo(Tftp::ComposeError(Tftp::NotDefined, errorText(error)), peer_);
-            finish(ServedRequest::Outcome::Failed, Tftp::NotDefined);
+            finish(kFailed);
             return;
         }
         sizes_[i] = size;
@@ -419,11 +443,11 @@ void Transfer::onPacket(const uint8_t* data, size_t size, const Address& from) {
     if (opcode == Tftp::Ack) {
         onAck(value);
     } else if (opcode == Tftp::Error) {
-        finish(ServedRequest::Outcome::Failed, value);
+        finish(kEndedByClient);
     } else {
         sendTo(Tftp::ComposeError(Tftp::IllegalOperation, Tftp::ErrorText(Tftp::IllegalOperation)),
                peer_);
-        finish(ServedRequest::Outcome::Failed, Tftp::IllegalOperation);
+        finish(statusOf(Tftp::IllegalOperation));
     }
 }
 
@@ -446,7 +470,7 @@ void Transfer::onAck(uint16_t block) {
         report_.bytes += sizes_[i];
     base_ += acked;
     if (last_ && base_ > last_) {
-        finish(ServedRequest::Outcome::Delivered, -1);
+        finish(kDelivered);
         return;
     }
     std::copy(starts_.begin() + acked, starts_.begin() + sent_ + 1, starts_.begin());
@@ -479,7 +503,7 @@ void Transfer::onTimer() {
         return;
     }
     if (retriesLeft_-- <= 0) {
-        finish(ServedRequest::Outcome::TimedOut, -1);
+        finish(kTimedOut);
         return;
     }
     if (awaitingOackAck_) {
@@ -502,7 +526,7 @@ void Transfer::firstPacketAnswered() {
     }
 }
 
-void Transfer::finish(ServedRequest::Outcome outcome, int errorCode) {
+void Transfer::finish(int status) {
     if (finished_)
         return;
     finished_ = true;
@@ -513,9 +537,7 @@ void Transfer::finish(ServedRequest::Outcome outcome, int errorCode) {
         ::close(fileFd_);
     fileFd_ = -1;
     firstPacketAnswered();
-    report_.outcome = outcome;
-    report_.errorCode = errorCode;
-    shared_.Report(report_);
+    shared_.Report(report_, status);
 }
 
 // The well-known port: reads requests, refuses what it must, and hands each read request to a
@@ -664,13 +686,11 @@ void Listener::refuse(const Address& peer, const std::string& path, uint16_t cod
                             QByteArray::number(code) + ". File " + file;
     shared_.Log(code == Tftp::FileNotFound ? head + " NOT exist!"
                                            : head + ": " + escapedClientText(text));
-    ServedRequest report;
+    FetchEvent report;
     report.protocol = "tftp";
     report.peer = peer.HostText();
     report.path = QByteArray::fromStdString(path);
-    report.outcome = ServedRequest::Outcome::Refused;
-    report.errorCode = code;
-    shared_.Report(report);
+    shared_.Report(report, statusOf(code));
     // Logged and reported before the client hears of it.
     const std::string packet = Tftp::ComposeError(code, text);
     ::sendto(socket_.native_handle(), packet.data(), packet.size(), MSG_DONTWAIT, peer.get(),
@@ -780,7 +800,7 @@ struct MyTftpServer::Impl {
     QString documentRoot;
     MyLog* log = nullptr;
     LineObserver lineObserver;
-    RequestObserver requestObserver;
+    FetchObserver fetchObserver;
     milliseconds timeout{1000};
     int retries = 5;
     int threadCount = defaultThreadCount();
@@ -817,8 +837,8 @@ void MyTftpServer::SetLineObserver(LineObserver observer) {
     impl_->lineObserver = std::move(observer);
 }
 
-void MyTftpServer::SetRequestObserver(RequestObserver observer) {
-    impl_->requestObserver = std::move(observer);
+void MyTftpServer::SetFetchObserver(FetchObserver observer) {
+    impl_->fetchObserver = std::move(observer);
 }
 
 void MyTftpServer::SetRetransmission(milliseconds timeout, int retries) {
@@ -840,9 +860,8 @@ void MyTftpServer::Start(quint16 port, const QString& bindAddress) {
         if (ec)
             throw std::invalid_argument("not an IP address: " + bindAddress.toStdString());
     }
-    impl_->shared =
-        std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->lineObserver,
-                                 impl_->requestObserver, impl_->timeout, impl_->retries);
+    impl_->shared = std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->lineObserver,
+                                             impl_->fetchObserver, impl_->timeout, impl_->retries);
     for (int i = 0; i < impl_->threadCount; ++i)
         impl_->workers.push_back(std::make_unique<Worker>(*impl_->shared));
     impl_->listener = std::make_unique<Listener>(*impl_->shared, impl_->workers);

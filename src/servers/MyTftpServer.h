@@ -1,6 +1,6 @@
 #pragma once
 
-#include "servers/ServedRequest.h"
+#include "record/RecordEvents.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,9 +22,6 @@ class MyTftpServer {
   public:
     // Receives every request's log message (as given to the log) on a server thread.
     using LineObserver = std::function<void(const QByteArray& message)>;
-    // Receives every request once it has ended, on a server thread (or the thread calling Stop
-    // for transfers that Stop cuts off).
-    using RequestObserver = std::function<void(const ServedRequest& request)>;
 
     explicit MyTftpServer(const QString& documentRoot = {}, MyLog* log = nullptr);
     ~MyTftpServer();  // stops the server
@@ -36,7 +33,14 @@ class MyTftpServer {
     QString DocumentRoot() const;
     void SetLog(MyLog* log);
     void SetLineObserver(LineObserver observer);
-    void SetRequestObserver(RequestObserver observer);
+    // Receives every request once it has ended (protocol "tftp", the bytes the client
+    // acknowledged), on a server thread, or on the thread calling Stop for transfers it cuts
+    // off. The status is the HTTP one that means the same: 200 the whole file delivered, 404
+    // ERROR 1 (file not found), 403 ERROR 2 (access violation), 400 ERROR 4 (an illegal request
+    // or packet), 500 ERROR 0 (a file or socket that failed), 499 the client ended the transfer
+    // with an ERROR, 408 the client stopped answering, 503 the server stopped first. It must
+    // not wait for anything.
+    void SetFetchObserver(FetchObserver observer);
     // The wait for an answer before sending again when the client asked for no timeout (1 s
     // unless set), and how often a packet is sent again before the transfer is given up (5).
     void SetRetransmission(std::chrono::milliseconds timeout, int retries);

@@ -9,6 +9,7 @@
 #include "app/SettingsStore.h"
 #include "app/SocketError.h"
 #include "app/ui/PageControls.h"
+#include "record/ProvisioningRecord.h"
 #include "servers/HttpServerPort.h"
 #include "servers/MyHttpServer.h"
 #include "servers/MyIPMCastClient.h"
@@ -19,6 +20,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -116,6 +118,10 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
 
     httpServer_ = std::make_unique<MyHttpServer>(ctx.workDir + "/server/htdocs", ctx.log);
     tftpServer_ = std::make_unique<MyTftpServer>(ctx.workDir + "/server/htdocs", ctx.log);
+    if (ctx.record) {
+        httpServer_->SetFetchObserver(ctx.record->Observer());
+        tftpServer_->SetFetchObserver(ctx.record->Observer());
+    }
     ctx.notices->SetHandler(PnpPacketNotice, [this](int, const void* record) {
         if (record)
             Guarded([this, record] { OnPnpPacket(*static_cast<const PnpPacket*>(record)); })();
@@ -288,6 +294,19 @@ void ServerPage::wait(int ms) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+void ServerPage::waitUnless(int ms, const std::function<bool()>& over) {
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (clock.elapsed() >= ms || over())
+            loop.quit();
+    });
+    poll.start(std::min(ms, 10));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 void ServerPage::HttpServerControlButtonClick() {
     HttpServerBuiltinRb->setChecked(true);
     const HttpServerPortCheck check = CheckHttpServerPort(MyHttpServerPort->text());
@@ -379,9 +398,13 @@ void ServerPage::MyPnpServerControlBtnClick() {
     // The TFTP server stays while plug-and-play hands out its URL.
     if (BuiltinProtocol() == ServerProtocol::Tftp)
         TftpServerControlButton->setEnabled(false);
-    // Up to ten looks a second apart; a listener whose set-up failed has ended already.
-    for (int look = 0; look < 10 && !pnpListener_->IsRunning() && !pnpListener_->HasEnded(); ++look)
-        wait(pnpLookMs);
+    // Up to ten looks a second apart, the first after a second; a listener whose set-up failed
+    // ends the wait at once.
+    for (int look = 0; look < 10 && !pnpListener_->HasEnded(); ++look) {
+        waitUnless(pnpLookMs, [this] { return pnpListener_->HasEnded(); });
+        if (pnpListener_->IsRunning())
+            break;
+    }
     if (!pnpListener_->IsRunning()) {
         pnpListener_->Stop();
         ctx_.dialogs->messageKey(pnpListener_->LastError() == EACCES ? "LPnpError4" : "LPnpError5");
@@ -398,8 +421,10 @@ void ServerPage::MyPnpServerControlBtnClick() {
 }
 
 void ServerPage::OnPnpPacket(const PnpPacket& packet) {
-    if (!pnpResponder_)
+    if (!pnpResponder_) {
         pnpResponder_ = std::make_unique<PnpResponder>();
+        pnpResponder_->SetRecord(ctx_.record);
+    }
     PnpAnswerOptions o;
     o.macMode = PnpModeMacRb->isChecked();
     o.pinMode = PnpModePinRb->isChecked();

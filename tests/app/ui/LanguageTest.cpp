@@ -35,6 +35,15 @@ const char* const kMessageKeys[] = {
     "LLangError2Part2", "LLogSettingHint", "LDDProError5", "LPnpError6", "LTftpPortError1",
     "LTftpPortError2", "LTftpServerBtnStop", "LTftpServerRunning", "LTftpError1", "LTftpError2",
     "LBuiltinProtocolHint",
+    // The Provisioning page and the record.
+    "LRecordOff", "LRecordError1", "LRecordClearQ", "LRecStateFileReady", "LRecStateTold",
+    "LRecStateFetched", "LRecStateFailed", "LRecStateUnknown", "LRecColPhone", "LRecColState",
+    "LRecColFileTime", "LRecColFile", "LRecColToldTime", "LRecColToldBy", "LRecColToldAddress",
+    "LRecColFetchTime", "LRecColStatus", "LRecColBytes", "LRecColProtocol", "LRecColUserAgent",
+    "LRecColPeer", "LRecColModel", "LRecColVersion", "LRecColTime", "LRecColEvent",
+    "LRecColAddress", "LRecColPathUrl", "LRecColOnline", "LRecKindBatch", "LRecKindPnp",
+    "LRecKindProvision", "LRecKindUpgrade", "LRecKindRefresh", "LRecKindFetch", "LRecKindDiscovery",
+    "LRecKindRefreshed",
     // Component names looked up at run time for idle captions.
     "DDButton", "DiscoverProgressLabel", "HttpServerControlButton", "HttpServerStatusLabel",
     "MyPnpServerControlBtn", "PnpServerStatusLabel", "TftpServerControlButton",

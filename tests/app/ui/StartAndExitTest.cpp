@@ -51,8 +51,9 @@ TEST_F(StartTest, WindowHasItsTitleSizeBarAndPages) {
     }
     EXPECT_LT(right, 752);
     EXPECT_EQ(w.TftpServerLabel->text(), "TFTP Server:");
-    const QStringList pages = {"PhoneCfgTab", "CsvBatchTab", "DevicesOnlineTab", "ServerTab",
-                               "ToolTab"};
+    // The five pages in their places, then the Provisioning page.
+    const QStringList pages = {"PhoneCfgTab", "CsvBatchTab", "DevicesOnlineTab",
+                               "ServerTab",   "ToolTab",     "ProvisioningTab"};
     ASSERT_EQ(w.PageControl1->count(), pages.size());
     for (int i = 0; i < pages.size(); ++i)
         EXPECT_EQ(w.PageControl1->widget(i)->objectName(), pages[i]);
