@@ -15,6 +15,7 @@
 #include "support/Sqlite3Cli.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -357,20 +358,33 @@ TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
     servers.MyPnpServerControlBtn->click();
     servers.TftpServerControlButton->click();
     EXPECT_FALSE(servers.TftpServerActive());
+    // The window's record has every phone's TFTP download, whole, from its own address.
+    ASSERT_TRUE(w.Record().Flush());
+    for (const LabHost& h : phones)
+        EXPECT_EQ(
+            Sqlite3Value(
+                w.Record().Path(),
+                "SELECT count(*) FROM fetches WHERE protocol = 'tftp' AND phone = '" +
+                    h.PlainMac() + "' AND status = 200 AND peer = '" + h.address +
+                    "' AND bytes = " + QString::number(QFileInfo(cfg + "/" + MacFile(h)).size())),
+            "1")
+            << h.address.toStdString();
 
-    // orvo-cli: serve by TFTP only, plug-and-play in PIN mode.
+    // orvo-cli: serve by TFTP only, plug-and-play in PIN mode, both recording.
+    const QString record = dir.file("record.sqlite");
     ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
                          {"batch", "--template", tpl, "--csv", WriteCsv("PIN"), "--mode", "pin",
-                          "--format", "bin", "--out", cfg},
+                          "--format", "bin", "--out", cfg, "--record", record},
                          nullptr, &err),
               0)
         << err.toStdString();
-    CliProcess serve({"serve", "--root", root, "--tftp-port", "0", "--bind", iface});
+    CliProcess serve(
+        {"serve", "--root", root, "--tftp-port", "0", "--bind", iface, "--record", record});
     const QString started = serve.WaitForLine(QRegularExpression("TFTP Server started! Port: "));
     ASSERT_FALSE(started.isEmpty());
     const QString cliUrl = "tftp://" + iface + ":" + started.section("Port: ", 1) + "/cfg";
     CliProcess pnp({"pnp", "--iface", iface, "--url", cliUrl, "--group", "224.0.1.75", "--port",
-                    "5062", "--pin"});
+                    "5062", "--pin", "--record", record});
     ASSERT_FALSE(pnp.WaitForLine(QRegularExpression("PNP Server started!")).isEmpty());
     TempDir fetchedByPin;
     {
@@ -386,6 +400,16 @@ TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
                                                 .toUtf8()))
             << h.address.toStdString();
     EXPECT_TRUE(serve.Output().endsWith(" Built-in TFTP Server stopped!\n"));
+    const std::map<QString, QString> states = StatusStates(record);
+    for (const LabHost& h : phones) {
+        SCOPED_TRACE(h.address.toStdString());
+        EXPECT_EQ(states.count(h.PlainMac()) ? states.at(h.PlainMac()) : QString(), "fetched");
+        EXPECT_EQ(Sqlite3Value(record,
+                               "SELECT count(*) FROM fetches WHERE protocol = 'tftp' AND "
+                               "status = 200 AND phone = '" +
+                                   h.PlainMac() + "' AND peer = '" + h.address + "'"),
+                  "1");
+    }
 }
 
 // The window: a batch to the built-in server, both servers started on the servers page, every
