@@ -1,0 +1,118 @@
+#pragma once
+// Helpers shared by the libFuzzer targets.
+
+#include "app/Dialogs.h"
+#include "config/ParameterSet.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace fuzz {
+
+// A broken promise ends the run like a crash, naming what was broken.
+inline void check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "fuzz check failed: %s\n", what);
+        std::abort();
+    }
+}
+#define FUZZ_CHECK(condition) ::fuzz::check((condition), #condition)
+
+inline QByteArray bytes(const uint8_t* data, size_t size) {
+    return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+}
+
+// One folder per process for the files a target writes, removed at exit; in memory when the
+// system has a tmpfs at /dev/shm.
+inline QString scratchDir() {
+    static QTemporaryDir dir([] {
+        const QString shm = "/dev/shm";
+        return QFileInfo(shm).isWritable() ? shm + "/orvo-fuzz-XXXXXX"
+                                           : QDir::tempPath() + "/orvo-fuzz-XXXXXX";
+    }());
+    return dir.path();
+}
+
+inline bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(content) == content.size();
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline QByteArray takeBytes(FuzzedDataProvider& in, size_t maxLength) {
+    const std::string s = in.ConsumeRandomLengthString(maxLength);
+    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// A parameter set of up to maxCount entries with non-negative P-numbers (negative ones are
+// written "P-5", which no reader takes as a P-number) and values accepted by keep.
+template <typename Keep>
+ParameterSet takeParameters(FuzzedDataProvider& in, int maxCount, Keep keep) {
+    ParameterSet params;
+    const int count = in.ConsumeIntegralInRange(0, maxCount);
+    for (int i = 0; i < count && in.remaining_bytes() > 0; ++i) {
+        const PNumber p = in.ConsumeBool() ? in.ConsumeIntegralInRange<PNumber>(0, 400)
+                                           : in.ConsumeIntegralInRange<PNumber>(0, INT32_MAX);
+        const QByteArray value = takeBytes(in, 64);
+        if (keep(value))
+            params.InsertFirst(p, value);
+    }
+    return params;
+}
+
+// Dialogs that only remember the messages shown, keys as themselves.
+class QuietDialogs : public Dialogs {
+  public:
+    void message(const UiText& text, const UiText& = {}) override { shown << text.raw(); }
+    bool question(const UiText&, const UiText&, Buttons) override { return false; }
+    QString openFile(const QString&) override { return {}; }
+    QStringList openFiles(const QString&) override { return {}; }
+    QString saveFile(const QString&, const QString&) override { return {}; }
+    QString chooseFolder(const UiText&) override { return {}; }
+
+    QStringList shown;
+};
+
+}  // namespace fuzz
+
+namespace fuzz {
+
+// Whether the XML writers can store the value so that it reads back: valid UTF-8 of characters
+// that XML 1.0 allows. Carriage returns are left out as well until the writers write them as
+// "&#13;" (a raw one reads back as a line feed); NUL and the other control characters are not
+// XML characters at all.
+inline bool xmlCanHold(const QByteArray& value) {
+    const QString text = QString::fromUtf8(value);
+    if (text.toUtf8() != value)
+        return false;
+    for (const uint c : text.toUcs4()) {
+        const bool allowed = c == 0x9 || c == 0xA || (c >= 0x20 && c <= 0xD7FF) ||
+                             (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
+inline bool xmlCanHoldAll(const ParameterSet& params) {
+    for (const auto& entry : params)
+        if (!xmlCanHold(entry.second))
+            return false;
+    return true;
+}
+
+}  // namespace fuzz
