@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,19 @@ inline void check(bool condition, const char* what) {
     }
 }
 #define FUZZ_CHECK(condition) ::fuzz::check((condition), #condition)
+
+// Two sets that must be equal; when they are not, both are printed before the run ends.
+inline void checkSameSets(const ParameterSet& a, const ParameterSet& b, const char* what) {
+    if (a == b)
+        return;
+    for (const ParameterSet* set : {&a, &b}) {
+        std::fprintf(stderr, "set:\n");
+        for (const auto& [p, value] : *set)
+            std::fprintf(stderr, "  P%d=%s\n", p, value.toPercentEncoding().constData());
+    }
+    check(false, what);
+}
+#define FUZZ_CHECK_SAME_SETS(a, b) ::fuzz::checkSameSets((a), (b), #a " == " #b)
 
 inline QByteArray bytes(const uint8_t* data, size_t size) {
     return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
@@ -94,10 +108,13 @@ namespace fuzz {
 // Whether the XML writers can store the value so that it reads back: valid UTF-8 of characters
 // that XML 1.0 allows. Carriage returns are left out as well until the writers write them as
 // "&#13;" (a raw one reads back as a line feed); NUL and the other control characters are not
-// XML characters at all.
+// XML characters at all. So are values of blanks only: the XML library drops a text of
+// nothing but white space before a tag when it reads, so they read back empty.
 inline bool xmlCanHold(const QByteArray& value) {
     const QString text = QString::fromUtf8(value);
     if (text.toUtf8() != value)
+        return false;
+    if (!value.isEmpty() && value.trimmed().isEmpty())
         return false;
     for (const uint c : text.toUcs4()) {
         const bool allowed = c == 0x9 || c == 0xA || (c >= 0x20 && c <= 0xD7FF) ||
@@ -106,6 +123,14 @@ inline bool xmlCanHold(const QByteArray& value) {
             return false;
     }
     return true;
+}
+
+// Whether a strict XML 1.0 parser accepts the text as a document.
+inline bool xmlWellFormed(const QByteArray& text) {
+    QXmlStreamReader xml(text);
+    while (!xml.atEnd())
+        xml.readNext();
+    return !xml.hasError();
 }
 
 inline bool xmlCanHoldAll(const ParameterSet& params) {
