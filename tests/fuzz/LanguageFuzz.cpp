@@ -6,6 +6,8 @@
 #include "app/TextLines.h"
 
 #include <QDir>
+#include <algorithm>
+#include <vector>
 
 using namespace fuzz;
 
@@ -52,31 +54,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Every name of a line finds the value of the first line of that name, in any ASCII letter
     // case; the earlier language is gone.
-    int looked = 0;
-    for (size_t i = 0; i < lines.size() && looked < 200; ++i) {
-        const qsizetype eq = lines[i].indexOf('=');
+    struct Line {
+        QString name, lower, value;
+    };
+    std::vector<Line> named;
+    for (const QByteArray& line : lines) {
+        const qsizetype eq = line.indexOf('=');
         if (eq < 0)
             continue;
-        ++looked;
-        const QString name = QString::fromUtf8(lines[i].left(eq));
+        const QString name = QString::fromUtf8(line.left(eq));
+        named.push_back({name, name.toLower(), QString::fromUtf8(line.mid(eq + 1))});
+    }
+    for (size_t i = 0; i < named.size() && i < 200; ++i) {
+        const QString& name = named[i].name;
         const std::optional<QString> value = table.Lookup(name);
         FUZZ_CHECK(value.has_value());
         FUZZ_CHECK(table.Lookup(flipAsciiCase(name)) == value);
         FUZZ_CHECK(table.Translate(name) == *value);
         size_t first = 0;
-        for (; first <= i; ++first) {
-            const qsizetype e = lines[first].indexOf('=');
-            if (e >= 0 && QString::fromUtf8(lines[first].left(e)).toLower() == name.toLower())
-                break;
-        }
-        FUZZ_CHECK(first <= i);
-        FUZZ_CHECK(QString::fromUtf8(lines[first].mid(lines[first].indexOf('=') + 1)) == *value);
+        while (named[first].lower != named[i].lower)
+            ++first;
+        FUZZ_CHECK(named[first].value == *value);
     }
-    bool hasOldKey = false;
-    for (const QByteArray& line : lines)
-        hasOldKey = hasOldKey ||
-                    (line.contains('=') &&
-                     QString::fromUtf8(line.left(line.indexOf('='))).toLower() == "lcfgerror1");
+    const bool hasOldKey = std::any_of(named.begin(), named.end(),
+                                       [](const Line& l) { return l.lower == "lcfgerror1"; });
     if (!hasOldKey)
         FUZZ_CHECK(!table.Lookup("LCfgError1").has_value() &&
                    table.Translate("LCfgError1").isEmpty());
