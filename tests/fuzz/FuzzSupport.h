@@ -12,6 +12,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -105,21 +106,36 @@ class QuietDialogs : public Dialogs {
 
 namespace fuzz {
 
-// Whether the XML writers can store the value so that it reads back: valid UTF-8 of characters
-// that XML 1.0 allows. Carriage returns are left out as well until the writers write them as
-// "&#13;" (a raw one reads back as a line feed); NUL and the other control characters are not
-// XML characters at all. So are values of blanks only: the XML library drops a text of
-// nothing but white space before a tag when it reads, so they read back empty.
-inline bool xmlCanHold(const QByteArray& value) {
+// Whether the value is valid UTF-8 of characters that XML 1.0 allows: what the XML writers store
+// so that it reads back as it is (they leave out every other character and byte).
+inline bool xmlCharacters(const QByteArray& value) {
     const QString text = QString::fromUtf8(value);
     if (text.toUtf8() != value)
         return false;
-    if (!value.isEmpty() && value.trimmed().isEmpty())
-        return false;
     for (const uint c : text.toUcs4()) {
-        const bool allowed = c == 0x9 || c == 0xA || (c >= 0x20 && c <= 0xD7FF) ||
+        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
                              (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
         if (!allowed)
+            return false;
+    }
+    return true;
+}
+
+// A text of nothing but blanks, tabs and line feeds: the XML library drops such a text before a
+// tag as it reads (the writers begin it with a character reference, which it keeps).
+inline bool onlyBlanks(const QByteArray& value) {
+    return !value.isEmpty() && std::all_of(value.begin(), value.end(), [](char c) {
+        return c == ' ' || c == '\t' || c == '\n';
+    });
+}
+
+// Whether part is what is left of whole when some of its bytes are left out.
+inline bool leftOf(const QByteArray& part, const QByteArray& whole) {
+    qsizetype at = 0;
+    for (const char c : part) {
+        while (at < whole.size() && whole[at] != c)
+            ++at;
+        if (at++ == whole.size())
             return false;
     }
     return true;
@@ -133,9 +149,9 @@ inline bool xmlWellFormed(const QByteArray& text) {
     return !xml.hasError();
 }
 
-inline bool xmlCanHoldAll(const ParameterSet& params) {
+inline bool allXmlCharacters(const ParameterSet& params) {
     for (const auto& entry : params)
-        if (!xmlCanHold(entry.second))
+        if (!xmlCharacters(entry.second))
             return false;
     return true;
 }

@@ -43,12 +43,9 @@ Values valuesOf(const SettingsStore& store, const std::vector<Key>& keys) {
     return values;
 }
 
-// A value as the store gets it from a page: text without line breaks (a line break would end
-// the key line; values that hold one are not stored as they stand yet).
+// A value as a page hands it over: any text.
 QString takeValue(FuzzedDataProvider& in) {
-    QByteArray value = takeBytes(in, 32);
-    value.replace('\r', "").replace('\n', "");
-    return QString::fromUtf8(value);
+    return QString::fromUtf8(takeBytes(in, 32));
 }
 
 }  // namespace
@@ -96,11 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const QString value = takeValue(in);
         const bool written = store.Write(k.first, k.second, value);
         FUZZ_CHECK(written == values[k].has_value());
-        // Sections are one section whatever their letter case.
+        // Sections are one section whatever their letter case; a value is stored on its key's
+        // line, without line breaks.
         for (auto& [other, v] : values)
             if (written && other.second == k.second &&
                 other.first.toUtf8().toLower() == k.first.toUtf8().toLower())
-                v = value;
+                v = QString(value).remove('\r').remove('\n');
         FUZZ_CHECK(valuesOf(store, keys) == values);
     }
 
