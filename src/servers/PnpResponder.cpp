@@ -1,6 +1,8 @@
 #include "servers/PnpResponder.h"
 
 #include "discovery/CmdDevBySipThread.h"
+#include "record/PhoneKey.h"
+#include "record/ProvisioningRecord.h"
 
 #include <cstdio>
 
@@ -44,5 +46,13 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
     command->SetCallId(f.callId);
     command->SetBody(f.body);
     command->Start();
+    if (record_) {
+        RecordEvent e;
+        e.kind = RecordEvent::Kind::Pnp;
+        e.phone = PhoneOfMac(f.user);
+        e.address = f.address;
+        e.url = DeviceCommandBody(f.kind, f.body);
+        record_->Add(std::move(e));
+    }
     return reply->logLine;
 }
