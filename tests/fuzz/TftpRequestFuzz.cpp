@@ -1,42 +1,33 @@
 // libFuzzer target: the TFTP server's reading of a request datagram, the options it takes from
 // it, the path it makes of the file name and the netascii form of the name's bytes.
+#include "FuzzSupport.h"
 #include "servers/TftpPacket.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string>
-
-namespace {
-
-void check(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Tftp::Request request;
     if (!Tftp::ParseRequest(data, size, &request))
         return 0;
-    check(request.opcode == Tftp::Rrq || request.opcode == Tftp::Wrq);
-    check(!request.mode.empty() && request.filename.find('\0') == std::string::npos);
+    FUZZ_CHECK(request.opcode == Tftp::Rrq || request.opcode == Tftp::Wrq);
+    FUZZ_CHECK(!request.mode.empty() && request.filename.find('\0') == std::string::npos);
 
     // The options answered stay within their ranges, and the OACK reads back as they are.
     const Tftp::Negotiation n = Tftp::Negotiate(request.options);
-    check(n.blockSize >= Tftp::kMinBlockSize && n.blockSize <= Tftp::kMaxBlockSize);
-    check(n.windowSize >= 1 && n.windowSize <= 64);
-    check(n.timeoutSeconds <= Tftp::kMaxTimeoutSeconds);
+    FUZZ_CHECK(n.blockSize >= Tftp::kMinBlockSize && n.blockSize <= Tftp::kMaxBlockSize);
+    FUZZ_CHECK(n.windowSize >= 1 && n.windowSize <= 64);
+    FUZZ_CHECK(n.timeoutSeconds <= Tftp::kMaxTimeoutSeconds);
     const std::string oack = Tftp::ComposeOack(n, 12345);
-    check(oack.size() >= 2 && oack[1] == Tftp::Oack);
+    FUZZ_CHECK(oack.size() >= 2 && oack[1] == Tftp::Oack);
 
     // The path below the root has no leading separator and no backslash.
     const std::string path = Tftp::RequestPathBelowRoot(request.filename);
-    check(path.empty() || path[0] != '/');
-    check(path.find('\\') == std::string::npos);
-    check(Tftp::PathLeavesRoot(path) ==
-          (path == ".." || path.rfind("../", 0) == 0 || path.find("/../") != std::string::npos ||
-           (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0)));
+    FUZZ_CHECK(path.empty() || path[0] != '/');
+    FUZZ_CHECK(path.find('\\') == std::string::npos);
+    FUZZ_CHECK(Tftp::PathLeavesRoot(path) ==
+               (path == ".." || path.rfind("../", 0) == 0 ||
+                path.find("/../") != std::string::npos ||
+                (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0)));
 
     // Netascii in blocks of 7 gives the whole text's bytes, as long as NetasciiLength says.
     const std::string& text = request.filename;
@@ -52,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (n7 < sizeof block)
             break;
     }
-    check(at == text.size() && out.size() == Tftp::NetasciiLength(text.data(), text.size()));
+    FUZZ_CHECK(at == text.size() && out.size() == Tftp::NetasciiLength(text.data(), text.size()));
     return 0;
 }
