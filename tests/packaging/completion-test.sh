@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# completion-test.sh BINDIR COMPLETION: the bash completion of orvo-cli, with BINDIR's orvo-cli
+# on PATH, asked as bash asks it when TAB is pressed after each line of the table below.
+set -uo pipefail
+export PATH="$(cd "$1" && pwd):$PATH"
+# shellcheck source=/dev/null
+source "$2"
+compopt() { :; } # only valid while bash itself completes; the file names are what is checked
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/folder" && touch "$work/file.cfg"
+passed=0 failed=0
+
+# expect "WORDS ON THE LINE" "EXPECTED REPLY": the last word is the one completed ('' for an
+# empty word); the reply is sorted and joined by blanks.
+expect() {
+    local words
+    read -r -a words <<<"$1"
+    [[ $1 == *' ' ]] && words+=("")
+    COMP_WORDS=("${words[@]}")
+    COMP_CWORD=$((${#words[@]} - 1))
+    COMPREPLY=()
+    complete -p orvo-cli >/dev/null && _orvo_cli orvo-cli "${words[-1]}" "${words[-2]}"
+    local reply
+    reply=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')
+    if [[ $reply == "$2" ]]; then
+        passed=$((passed + 1))
+    else
+        echo "completion-test: FAIL: '$1' gives '$reply', expected '$2'" >&2
+        failed=$((failed + 1))
+    fi
+}
+
+commands=$(orvo-cli --list-options | xargs)
+expect "orvo-cli " "$(printf '%s\n' help $commands | sort | xargs)"
+expect "orvo-cli ba" "batch"
+expect "orvo-cli --v" "--version"
+expect "orvo-cli help se" "serve"
+expect "orvo-cli help serve " ""
+expect "orvo-cli batch --fo" "--format"
+expect "orvo-cli batch --format " "bin xml"
+expect "orvo-cli batch --mode p" "pin"
+expect "orvo-cli convert --to xml-" "xml-encrypted"
+expect "orvo-cli batch --scramble --s" "--settings"
+expect "orvo-cli serve --root $work/" "$work/folder"
+expect "orvo-cli batch --template $work/f" "$work/file.cfg $work/folder"
+expect "orvo-cli show $work/fi" "$work/file.cfg"
+expect "orvo-cli convert --key " ""
+expect "orvo-cli serve --" "--bind --help --port --root"
+expect "orvo-cli nosuch --" ""
+
+echo "completion-test: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]
