@@ -9,7 +9,8 @@ compopt() { :; } # only valid while bash itself completes; the file names are wh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/folder" && touch "$work/file.cfg"
-passed=0 failed=0
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 # expect "WORDS ON THE LINE" "EXPECTED REPLY": the last word is the one completed ('' for an
 # empty word); the reply is sorted and joined by blanks.
@@ -23,12 +24,7 @@ expect() {
     complete -p orvo-cli >/dev/null && _orvo_cli orvo-cli "${words[-1]}" "${words[-2]}"
     local reply
     reply=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')
-    if [[ $reply == "$2" ]]; then
-        passed=$((passed + 1))
-    else
-        echo "completion-test: FAIL: '$1' gives '$reply', expected '$2'" >&2
-        failed=$((failed + 1))
-    fi
+    check "'$1' gives '$reply', expected '$2'" test "$reply" == "$2"
 }
 
 commands=$(orvo-cli --list-options | xargs)
@@ -49,5 +45,4 @@ expect "orvo-cli convert --key " ""
 expect "orvo-cli serve --" "--bind --help --port --root"
 expect "orvo-cli nosuch --" ""
 
-echo "completion-test: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+checks_done

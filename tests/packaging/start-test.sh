@@ -9,16 +9,8 @@ shipped=$bindir/../share/orvo-provision-tool
 work=$(mktemp -d)
 chmod 755 "$work"
 trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-
-check() { # WHAT COMMAND...: one result
-    if "${@:2}"; then
-        passed=$((passed + 1))
-    else
-        echo "start-test: FAIL: $1" >&2
-        failed=$((failed + 1))
-    fi
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 # make_user NAME UID: a home folder $work/NAME owned by UID.
 make_user() {
@@ -50,7 +42,7 @@ run_window() {
     kill -TERM "$pid" 2>/dev/null
     wait "$pid"
     local status=$?
-    [[ $status -eq 0 ]] || sed 's/^/start-test: output: /' "$work/output" >&2
+    [[ $status -eq 0 ]] || sed 's/^/start-test.sh: output: /' "$work/output" >&2
     return $status
 }
 
@@ -101,5 +93,4 @@ check "a relative XDG_DATA_HOME is not used" test ! -e "$work/a/relative"
 check "a removed supplied file is supplied again" laid_out "$runtime_a"
 check "the user's own file stays" grep -q mine "$runtime_a/mine.txt"
 
-echo "start-test: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+checks_done
