@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the packaging tests: check WHAT COMMAND... counts one result and names a failure;
 # checks_done prints "NAME: N passed, N failed" and gives the status.
 passed=0 failed=0

@@ -2,7 +2,8 @@
 # completion-test.sh BINDIR COMPLETION: the bash completion of orvo-cli, with BINDIR's orvo-cli
 # on PATH, asked as bash asks it when TAB is pressed after each line of the table below.
 set -uo pipefail
-export PATH="$(cd "$1" && pwd):$PATH"
+PATH="$(cd "$1" && pwd):$PATH"
+export PATH
 # shellcheck source=/dev/null
 source "$2"
 compopt() { :; } # only valid while bash itself completes; the file names are what is checked
@@ -27,8 +28,9 @@ expect() {
     check "'$1' gives '$reply', expected '$2'" test "$reply" == "$2"
 }
 
-commands=$(orvo-cli --list-options | xargs)
-expect "orvo-cli " "$(printf '%s\n' help $commands | sort | xargs)"
+commands=$(orvo-cli --list-options)
+# shellcheck disable=SC2086 # one word per command
+expect "orvo-cli " "$(printf '%s\n' help $commands | sort | paste -sd ' ')"
 expect "orvo-cli ba" "batch"
 expect "orvo-cli --v" "--version"
 expect "orvo-cli help se" "serve"

@@ -48,7 +48,9 @@ run_window() {
 
 # Every supplied file is in the runtime folder as supplied; the user's files may be added.
 laid_out() {
-    [[ -z $(diff -r -q "$shipped" "$1" | grep -v "^Only in $1") ]]
+    local missing
+    missing=$(diff -r -q "$shipped" "$1" | grep -v "^Only in $1")
+    [[ -z $missing ]] || { echo "$missing" >&2; return 1; }
 }
 logged() { # RUNTIME LINE
     grep -qs -- "$2" "$1"/log/log-*.log
