@@ -14,7 +14,6 @@ sudo=()
 export DEBIAN_FRONTEND=noninteractive
 
 scripts/package || exit 1
-scripts/install-deps package || exit 1
 debs=(build-package/orvo-provision-tool_*.deb)
 [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || { echo "package-check: not one package in build-package/" >&2; exit 1; }
 deb=$PWD/${debs[0]}
