@@ -149,10 +149,17 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
             const bool named = !id.contains('/') && !id.contains(QChar(0));
             if (!named)
                 dialogs.messageKey("LCfgError3");
-            if (named && writeRow(tpl, dialogs, job, path, form.Bytes(params)))
+            XmlLosses losses;
+            if (named && writeRow(tpl, dialogs, job, path, form.Bytes(params, &losses))) {
                 outcome.written << path;
-            else
+                if (!losses.empty()) {
+                    if (log)
+                        log->Write(XmlLossLogLine(path, losses));
+                    outcome.losses.push_back({path, std::move(losses)});
+                }
+            } else {
                 outcome.failed << path;
+            }
         }
         if (progress && sinceProgress.elapsed() >= progressIntervalMs) {
             progress(r, rowCount);
