@@ -29,6 +29,7 @@ expect() {
 }
 
 commands=$(orvo-cli --list-options)
+options() { orvo-cli --list-options "$1" | cut -d ' ' -f 1 | sort; }
 # shellcheck disable=SC2086 # one word per command
 expect "orvo-cli " "$(printf '%s\n' help $commands | sort | paste -sd ' ')"
 expect "orvo-cli ba" "batch"
@@ -39,12 +40,12 @@ expect "orvo-cli batch --fo" "--format"
 expect "orvo-cli batch --format " "bin xml"
 expect "orvo-cli batch --mode p" "pin"
 expect "orvo-cli convert --to xml-" "xml-encrypted"
-expect "orvo-cli batch --scramble --s" "--settings"
+expect "orvo-cli batch --scramble --s" "$(options batch | grep -e '^--s' | grep -v -e --scramble | paste -sd ' ')"
 expect "orvo-cli serve --root $work/" "$work/folder"
 expect "orvo-cli batch --template $work/f" "$work/file.cfg $work/folder"
 expect "orvo-cli show $work/fi" "$work/file.cfg"
 expect "orvo-cli convert --key " ""
-expect "orvo-cli serve --" "--bind --help --port --root"
+expect "orvo-cli serve --" "$(options serve | paste -sd ' ')"
 expect "orvo-cli nosuch --" ""
 
 checks_done
