@@ -77,7 +77,8 @@ QByteArray BatchFileForm::text(const ParameterSet& params) const {
         size += values.back().size();
     }
     QByteArray out;
-    out.reserve(size);
+    // Room for an encrypted file's zero bytes, which are added in place.
+    out.reserve(size + (encrypted_ ? 17 : 0));
     for (size_t i = 0; i < values.size(); ++i) {
         out += parts_[i];
         out += values[i];
@@ -87,10 +88,10 @@ QByteArray BatchFileForm::text(const ParameterSet& params) const {
 }
 
 QByteArray BatchFileForm::Bytes(const ParameterSet& params) const {
-    const QByteArray t = text(params);
+    QByteArray t = text(params);
     if (scrambled_)
         return ScrambleBinText(t);
     if (encrypted_)
-        return EncryptedXmlBytes(t, key_);
+        return EncryptedXmlBytes(std::move(t), key_);
     return t;
 }
