@@ -115,34 +115,48 @@ struct __attribute__((packed)) ArpPacket {
     uint32_t targetIp;
 };
 
-// One packet socket for the whole sweep: the workers send their requests on it and one
-// receiver hands every reply to the channel.
-class RawArpChannel : public ArpChannel {
+// A channel whose answers come in on one descriptor, read on a thread of its own.
+class WatchedChannel : public ArpChannel {
   public:
-    static std::shared_ptr<RawArpChannel> Open(uint32_t source) {
+    using ArpChannel::ArpChannel;
+
+  protected:
+    // Reads what comes in on fd until Unwatch, which the subclass's destructor calls first.
+    void Watch(int fd) {
+        receiver_ = std::make_unique<FdWatcher>(fd, [this] { Receive(); });
+    }
+    void Unwatch() { receiver_.reset(); }
+    virtual void Receive() = 0;
+
+  private:
+    std::unique_ptr<FdWatcher> receiver_;
+};
+
+// The resolver whose sweeps open a Channel (constructed from the link and the source address,
+// ready when Start gives true).
+template <class Channel>
+class ResolverOf : public ArpResolver {
+  public:
+    explicit ResolverOf(const QString& name) : name_(name) {}
+    QString Name() const override { return name_; }
+    std::shared_ptr<ArpChannel> Open(uint32_t source) override {
         Link link;
         if (!FindLink(source, &link))
             return nullptr;
-        auto channel = std::shared_ptr<RawArpChannel>(new RawArpChannel(link, source));
-        if (!channel->Bind())
-            return nullptr;
-        channel->receiver_ =
-            std::make_unique<FdWatcher>(channel->fd_.get(), [c = channel.get()] { c->Receive(); });
-        return channel;
-    }
-
-    ~RawArpChannel() override { receiver_.reset(); }
-
-    void Send(uint32_t target, int) override {
-        ArpPacket request = request_;
-        request.targetIp = htonl(target);
-        sendto(fd_.get(), &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to_),
-               sizeof to_);
+        auto channel = std::make_shared<Channel>(link, source);
+        return channel->Start() ? channel : nullptr;
     }
 
   private:
+    const QString name_;
+};
+
+// One packet socket for the whole sweep: the workers send their requests on it and one
+// receiver hands every reply to the channel.
+class RawArpChannel : public WatchedChannel {
+  public:
     RawArpChannel(const Link& link, uint32_t source)
-        : ArpChannel(kRawArpTiming),
+        : WatchedChannel(kRawArpTiming),
           source_(source),
           fd_(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP))) {
         to_.sll_family = AF_PACKET;
@@ -158,8 +172,9 @@ class RawArpChannel : public ArpChannel {
         std::memcpy(request_.senderMac, link.mac.data(), 6);
         request_.senderIp = htonl(source);
     }
+    ~RawArpChannel() override { Unwatch(); }
 
-    bool Bind() {
+    bool Start() {
         if (!fd_.ok())
             return false;
         sockaddr_ll local = to_;
@@ -171,10 +186,19 @@ class RawArpChannel : public ArpChannel {
         setsockopt(fd_.get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
         const int buffer = 1 << 20;
         setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        Watch(fd_.get());
         return true;
     }
 
-    void Receive() {
+    void Send(uint32_t target, int) override {
+        ArpPacket request = request_;
+        request.targetIp = htonl(target);
+        sendto(fd_.get(), &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to_),
+               sizeof to_);
+    }
+
+  private:
+    void Receive() override {
         for (;;) {
             ArpPacket reply{};
             sockaddr_ll from{};
@@ -201,15 +225,6 @@ class RawArpChannel : public ArpChannel {
     Fd fd_;
     sockaddr_ll to_{};
     ArpPacket request_{};
-    std::unique_ptr<FdWatcher> receiver_;  // last: stops before the rest goes
-};
-
-class RawArpResolver : public ArpResolver {
-  public:
-    QString Name() const override { return "raw"; }
-    std::shared_ptr<ArpChannel> Open(uint32_t source) override {
-        return RawArpChannel::Open(source);
-    }
 };
 
 bool Usable(int state) {
@@ -225,21 +240,22 @@ bool Usable(int state) {
 // by default) beyond which the kernel starts none. So at most half that many resolutions run
 // at once, and each datagram leaves from a socket of its own (queued datagrams count against
 // their socket's send buffer).
-class KernelArpChannel : public ArpChannel {
+class KernelArpChannel : public WatchedChannel {
   public:
-    static std::shared_ptr<KernelArpChannel> Open(uint32_t source) {
-        Link link;
-        if (!FindLink(source, &link))
-            return nullptr;
-        auto channel = std::shared_ptr<KernelArpChannel>(new KernelArpChannel(link, source));
-        if (!channel->Subscribe())
-            return nullptr;
-        channel->receiver_ =
-            std::make_unique<FdWatcher>(channel->nl_.get(), [c = channel.get()] { c->Receive(); });
-        return channel;
-    }
+    KernelArpChannel(const Link& link, uint32_t source)
+        : WatchedChannel(kKernelArpTiming),
+          ifindex_(link.index),
+          source_(source),
+          maxRunning_(MaxResolutions()),
+          nl_(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE)) {}
+    ~KernelArpChannel() override { Unwatch(); }
 
-    ~KernelArpChannel() override { receiver_.reset(); }
+    bool Start() {
+        if (!Subscribe())
+            return false;
+        Watch(nl_.get());
+        return true;
+    }
 
     void Send(uint32_t target, int) override {
         Mac mac;
@@ -266,13 +282,6 @@ class KernelArpChannel : public ArpChannel {
     using Clock = std::chrono::steady_clock;
     // How long a resolution is counted at most (the kernel's lasts about three seconds).
     static constexpr auto kResolutionTime = std::chrono::milliseconds(3500);
-
-    KernelArpChannel(const Link& link, uint32_t source)
-        : ArpChannel(kKernelArpTiming),
-          ifindex_(link.index),
-          source_(source),
-          maxRunning_(MaxResolutions()),
-          nl_(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE)) {}
 
     static size_t MaxResolutions() {
         long limit = 1024;
@@ -342,7 +351,7 @@ class KernelArpChannel : public ArpChannel {
                       sizeof kernel) >= 0;
     }
 
-    void Receive() {
+    void Receive() override {
         for (;;) {
             if (Read() >= 0)
                 continue;
@@ -432,25 +441,16 @@ class KernelArpChannel : public ArpChannel {
     std::unordered_map<uint32_t, Mac> known_;
     std::unordered_map<uint32_t, Clock::time_point> running_;  // resolutions started, by target
     std::condition_variable resolved_;
-    std::unique_ptr<FdWatcher> receiver_;  // last: stops before the rest goes
-};
-
-class KernelArpResolver : public ArpResolver {
-  public:
-    QString Name() const override { return "kernel"; }
-    std::shared_ptr<ArpChannel> Open(uint32_t source) override {
-        return KernelArpChannel::Open(source);
-    }
 };
 
 }  // namespace
 
 std::shared_ptr<ArpResolver> MakeRawArpResolver() {
-    return std::make_shared<RawArpResolver>();
+    return std::make_shared<ResolverOf<RawArpChannel>>("raw");
 }
 
 std::shared_ptr<ArpResolver> MakeKernelArpResolver() {
-    return std::make_shared<KernelArpResolver>();
+    return std::make_shared<ResolverOf<KernelArpChannel>>("kernel");
 }
 
 std::shared_ptr<ArpResolver> MakeSystemArpResolver() {
