@@ -72,7 +72,7 @@ bash tests/lab/lab.sh --phones 40 --others 5 --silent 5 -- \
     env CLI="$cli" ROUNDS="$rounds24" KERNEL=1 LABEL="discovery sweep of a /24, 50 live hosts" \
     bash -c "$inner"
 bash tests/lab/lab.sh --prefix-length 22 --phones 3 --others 0 --silent 0 --late 1 --lossy 1 -- \
-    env CLI="$cli" ROUNDS="$rounds22" KERNEL=0 \
+    env CLI="$cli" ROUNDS="$rounds22" KERNEL=1 \
     LABEL="discovery sweep of a /22, 3 live hosts (one 150 ms late, one on a 10% lossy link)" \
     bash -c "$inner"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
