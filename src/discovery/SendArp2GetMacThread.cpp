@@ -48,8 +48,7 @@ void SendArp2GetMacThread::Run() {
         ++owner_->nextAddress;
     }
     if (!stop_.load())
-        asker_.Finish(
-            [this](uint32_t address, const ArpChannel::Mac& mac) { Report(address, mac); });
+        asker_.Finish(report_);
     Leave();
 }
 
@@ -72,8 +71,7 @@ void SendArp2GetMacThread::Leave() {
 }
 
 void SendArp2GetMacThread::Probe() {
-    asker_.Ask(currentAddress_,
-               [this](uint32_t address, const ArpChannel::Mac& mac) { Report(address, mac); });
+    asker_.Ask(currentAddress_, report_);
 }
 
 void SendArp2GetMacThread::Report(uint32_t address, const ArpChannel::Mac& mac) {

@@ -68,6 +68,9 @@ class SendArp2GetMacThread : public std::enable_shared_from_this<SendArp2GetMacT
     uint32_t lastAddress_ = 0;
     uint32_t ownAddress_ = 0;
     ArpAsker asker_;
+    const ArpAsker::Found report_ = [this](uint32_t address, const ArpChannel::Mac& mac) {
+        Report(address, mac);
+    };
     QString filter_;
     std::atomic<bool> stop_{false};
 };
