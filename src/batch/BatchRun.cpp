@@ -70,8 +70,9 @@ struct RowFile {
 };
 
 // The rows' files formed on a second thread (values, text, scrambling or encryption) while this
-// thread writes the ones before them, handed over in row order a few dozen at a time. Without a
-// second thread each row is formed when it is asked for.
+// thread writes the ones before them, handed over in row order a few dozen at a time. The
+// forming runs up to a few megabytes ahead, so that the writing seldom waits for it even when
+// other work holds the cores. Without a second thread each row is formed when it is asked for.
 class RowsAhead {
   public:
     using Make = std::function<RowFile(int row)>;
@@ -106,6 +107,8 @@ class RowsAhead {
                 std::rethrow_exception(error_);
             current_ = std::move(ready_.front());
             ready_.pop_front();
+            for (const RowFile& file : current_)
+                readyBytes_ -= file.bytes.size();
             taken_ = 0;
             changed_.notify_all();
         }
@@ -114,21 +117,26 @@ class RowsAhead {
 
   private:
     static constexpr size_t kChunkRows = 32;
-    static constexpr size_t kChunksAhead = 4;
+    static constexpr qsizetype kBytesAhead = 8 << 20;
 
     void Produce() {
         try {
             std::vector<RowFile> chunk;
+            qsizetype chunkBytes = 0;
             for (int r = 1; r <= rowCount_; ++r) {
                 chunk.push_back(make_(r));
+                chunkBytes += chunk.back().bytes.size();
                 if (chunk.size() < kChunkRows && r < rowCount_)
                     continue;
                 std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [this] { return stop_ || ready_.size() < kChunksAhead; });
+                changed_.wait(
+                    lock, [this] { return stop_ || ready_.empty() || readyBytes_ < kBytesAhead; });
                 if (stop_)
                     return;
                 ready_.push_back(std::move(chunk));
+                readyBytes_ += chunkBytes;
                 chunk.clear();
+                chunkBytes = 0;
                 changed_.notify_all();
             }
         } catch (...) {
@@ -146,6 +154,7 @@ class RowsAhead {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::vector<RowFile>> ready_;
+    qsizetype readyBytes_ = 0;  // the bytes of the rows in ready_
     std::exception_ptr error_;
     bool stop_ = false;
     std::thread thread_;  // last: starts when the rest is there
