@@ -1,5 +1,7 @@
 #include "discovery/ArpResolver.h"
 
+#include "discovery/ArpPacket.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/if_ether.h>
@@ -102,19 +104,6 @@ bool FindLink(uint32_t source, Link* link) {
     return found;
 }
 
-// An ARP packet for IPv4 over Ethernet, as it stands on the wire after the Ethernet header.
-struct __attribute__((packed)) ArpPacket {
-    uint16_t hardwareType;
-    uint16_t protocolType;
-    uint8_t hardwareLength;
-    uint8_t protocolLength;
-    uint16_t operation;
-    uint8_t senderMac[6];
-    uint32_t senderIp;
-    uint8_t targetMac[6];
-    uint32_t targetIp;
-};
-
 // A channel whose answers come in on one descriptor, read on a thread of its own.
 class WatchedChannel : public ArpChannel {
   public:
@@ -158,19 +147,13 @@ class RawArpChannel : public WatchedChannel {
     RawArpChannel(const Link& link, uint32_t source)
         : WatchedChannel(kRawArpTiming),
           source_(source),
+          ownMac_(link.mac),
           fd_(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP))) {
         to_.sll_family = AF_PACKET;
         to_.sll_protocol = htons(ETH_P_ARP);
         to_.sll_ifindex = link.index;
         to_.sll_halen = 6;
         std::memset(to_.sll_addr, 0xff, 6);
-        request_.hardwareType = htons(ARPHRD_ETHER);
-        request_.protocolType = htons(ETH_P_IP);
-        request_.hardwareLength = 6;
-        request_.protocolLength = 4;
-        request_.operation = htons(ARPOP_REQUEST);
-        std::memcpy(request_.senderMac, link.mac.data(), 6);
-        request_.senderIp = htonl(source);
     }
     ~RawArpChannel() override { Unwatch(); }
 
@@ -191,8 +174,7 @@ class RawArpChannel : public WatchedChannel {
     }
 
     void Send(uint32_t target, int) override {
-        ArpPacket request = request_;
-        request.targetIp = htonl(target);
+        const ArpPacket request = ArpRequest(ownMac_, source_, target);
         sendto(fd_.get(), &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to_),
                sizeof to_);
     }
@@ -200,31 +182,27 @@ class RawArpChannel : public WatchedChannel {
   private:
     void Receive() override {
         for (;;) {
-            ArpPacket reply{};
+            char packet[64];
             sockaddr_ll from{};
             socklen_t fromLength = sizeof from;
-            const ssize_t n = recvfrom(fd_.get(), &reply, sizeof reply, 0,
+            const ssize_t n = recvfrom(fd_.get(), packet, sizeof packet, 0,
                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
                 return;
-            if (n < static_cast<ssize_t>(sizeof reply) || from.sll_pkttype == PACKET_OUTGOING)
-                continue;
-            if (reply.operation == htons(ARPOP_REPLY) && reply.protocolType == htons(ETH_P_IP) &&
-                reply.hardwareLength == 6 && reply.protocolLength == 4 &&
-                reply.targetIp == htonl(source_)) {
-                Mac mac;
-                std::memcpy(mac.data(), reply.senderMac, 6);
-                Answer(ntohl(reply.senderIp), mac);
-            }
+            uint32_t sender = 0;
+            Mac mac;
+            if (from.sll_pkttype != PACKET_OUTGOING &&
+                ReadArpReply(packet, static_cast<size_t>(n), source_, &sender, &mac))
+                Answer(sender, mac);
         }
     }
 
     const uint32_t source_;
+    const Mac ownMac_;
     Fd fd_;
     sockaddr_ll to_{};
-    ArpPacket request_{};
 };
 
 bool Usable(int state) {

@@ -23,13 +23,14 @@ flags=(-std=c++17 -g -O1 -fPIC -fno-omit-frame-pointer -fsanitize=fuzzer,address
 
 declare -A sources=(
     [sip_pack_analyser]="tests/fuzz/SipPackAnalyserFuzz.cpp src/servers/SipPackAnalyser.cpp"
+    [arp_reply]="tests/fuzz/ArpReplyFuzz.cpp src/discovery/ArpPacket.cpp"
     [user_agent]="tests/fuzz/UserAgentFuzz.cpp src/discovery/DeviceCommand.cpp
                   src/discovery/QueryDevInfoBySipThread.cpp src/app/Notices.cpp
                   $out/moc_Notices.cpp src/app/UdpExchange.cpp src/app/ThreadName.cpp"
 )
 
 status=0
-for target in sip_pack_analyser user_agent; do
+for target in sip_pack_analyser user_agent arp_reply; do
     echo "fuzz: building $target"
     # shellcheck disable=SC2086
     nice "$cxx" "${flags[@]}" ${sources[$target]} $qt -o "$out/$target"
