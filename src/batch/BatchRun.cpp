@@ -67,6 +67,7 @@ struct RowFile {
     Kind kind = Kind::None;
     QString path;
     QByteArray bytes;
+    XmlLosses losses;  // what the XML could not hold
 };
 
 // The rows' files formed on a second thread (values, text, scrambling or encryption) while this
@@ -261,19 +262,26 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
             return file;
         }
         file.kind = RowFile::Kind::Bytes;
-        file.bytes = form.Bytes(rowParams);
+        file.bytes = form.Bytes(rowParams, &file.losses);
         return file;
     });
     QElapsedTimer sinceProgress;
     sinceProgress.start();
     for (int r = 1; r <= rowCount; ++r) {
-        const RowFile file = rows.Next();
+        RowFile file = rows.Next();
         if (file.kind == RowFile::Kind::Refused)
             dialogs.messageKey("LCfgError3");
-        if (file.kind == RowFile::Kind::Bytes && writeRow(tpl, dialogs, job, file.path, file.bytes))
+        if (file.kind == RowFile::Kind::Bytes &&
+            writeRow(tpl, dialogs, job, file.path, file.bytes)) {
             outcome.written << file.path;
-        else if (file.kind != RowFile::Kind::None)
+            if (!file.losses.empty()) {
+                if (log)
+                    log->Write(XmlLossLogLine(file.path, file.losses));
+                outcome.losses.push_back({file.path, std::move(file.losses)});
+            }
+        } else if (file.kind != RowFile::Kind::None) {
             outcome.failed << file.path;
+        }
         if (progress && sinceProgress.elapsed() >= progressIntervalMs) {
             progress(r, rowCount);
             sinceProgress.restart();

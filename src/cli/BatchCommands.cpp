@@ -104,6 +104,8 @@ int batch(const CliArgs& args) {
     const BatchOutcome outcome = RunBatch(table, tpl, job, dialogs, nullptr);
     for (const QString& path : outcome.written)
         CliPrint(path);
+    for (const auto& [path, losses] : outcome.losses)
+        CliWarn(path, XmlLossText(losses));
     for (const QString& path : outcome.failed)
         CliFail(path, "cannot be written");
     if (outcome.status != BatchOutcome::Status::Ran)

@@ -5,6 +5,10 @@
 #include "config/BinFile.h"
 #include "config/XmlFile.h"
 
+QString XmlLossLogLine(const QString& path, const XmlLosses& losses) {
+    return "CFG XML: " + path + ": " + XmlLossText(losses);
+}
+
 void CfgTemplate::clearForLoad() {
     changed_.clear();
     if (clearEditorTables)
@@ -18,52 +22,52 @@ void CfgTemplate::loaded(const QString& path, TemplateKind kind) {
         log_->Write("Load cfg template:" + path);
 }
 
-bool CfgTemplate::LoadTemplate(const QString& path) {
+CfgTemplate::LoadResult CfgTemplate::LoadTemplateFile(const QString& path) {
     switch (DetectConfigFileKind(path)) {
         case ConfigFileKind::Bin:
-            return LoadBinTemplate(path);
+            return LoadBinFile(path, {});
         case ConfigFileKind::Xml:
-            return LoadXmlTemplate(path);
+            return LoadXmlFile(path);
         default:
             dialogs_->messageKey("LCfgError1");
-            return false;
+            return LoadResult::Unchanged;
     }
 }
 
-bool CfgTemplate::LoadBinTemplate(const QString& path, const QString& nameShown) {
+CfgTemplate::LoadResult CfgTemplate::LoadBinFile(const QString& path, const QString& nameShown) {
     const BinReadStatus status = ReadBinFile(path, params_);
     if (status == BinReadStatus::OpenFailed) {
         dialogs_->messageKey("LCfgError1");
-        return false;
+        return LoadResult::Unchanged;
     }
     clearForLoad();
     switch (status) {
         case BinReadStatus::NotBin:
             dialogs_->message(
                 UiText::key("LCfgError2").addLiteral(nameShown.isEmpty() ? path : nameShown));
-            return false;
+            return LoadResult::Emptied;
         case BinReadStatus::NoPairs:
             dialogs_->messageText("Handle process error!");
-            return false;
+            return LoadResult::Emptied;
         default:
             loaded(path, TemplateKind::Bin);
-            return true;
+            return LoadResult::Loaded;
     }
 }
 
-bool CfgTemplate::LoadXmlTemplate(const QString& path) {
+CfgTemplate::LoadResult CfgTemplate::LoadXmlFile(const QString& path) {
     const XmlReadStatus status = ReadXmlFile(path, params_);
     if (status == XmlReadStatus::Unparsable) {
         dialogs_->messageKey("LCfgError1");
-        return false;
+        return LoadResult::Unchanged;
     }
     clearForLoad();
     if (status == XmlReadStatus::NoConfig) {
         dialogs_->messageKey("LCfgError1");
-        return false;
+        return LoadResult::Emptied;
     }
     loaded(path, TemplateKind::Xml);
-    return true;
+    return LoadResult::Loaded;
 }
 
 void CfgTemplate::commit() {
@@ -83,12 +87,24 @@ bool CfgTemplate::WriteBin(const QString& path, bool scrambled) {
     return written(WriteBinFile(path, params_, scrambled));
 }
 
+void CfgTemplate::logLosses(const QString& path, const XmlLosses& losses) {
+    if (log_ && !losses.empty())
+        log_->Write(XmlLossLogLine(path, losses));
+}
+
 bool CfgTemplate::WriteXml(const QString& path) {
-    return written(WriteXmlFile(path, params_));
+    XmlLosses losses;
+    const bool ok = WriteXmlFile(path, params_, &losses);
+    if (ok)
+        logLosses(path, losses);
+    return written(ok);
 }
 
 bool CfgTemplate::WriteEncryptedXml(const QString& path, const QByteArray& keyText) {
-    const bool ok = WriteEncryptedXmlFile(path, params_, keyText);
+    XmlLosses losses;
+    const bool ok = WriteEncryptedXmlFile(path, params_, keyText, &losses);
+    if (ok)
+        logLosses(path, losses);
     if (!ok)
         dialogs_->messageKey("LCfgError3");
     // The Save button is disabled after this writer whatever its outcome.
@@ -102,9 +118,11 @@ void CfgTemplate::SaveTemplate() {
     if (kind_ == TemplateKind::Bin) {
         WriteBin(currentPath_, false);
     } else if (kind_ == TemplateKind::Xml) {
-        switch (UpdateXmlFile(currentPath_, params_, changed_)) {
+        XmlLosses losses;
+        switch (UpdateXmlFile(currentPath_, params_, changed_, &losses)) {
             case XmlUpdateStatus::Created:
             case XmlUpdateStatus::Updated:
+                logLosses(currentPath_, losses);
                 written(true);
                 break;
             case XmlUpdateStatus::NoChanges:
