@@ -7,6 +7,8 @@
 #include "app/SettingsStore.h"
 #include "batch/BatchFileForm.h"
 #include "config/CfgTemplate.h"
+#include "record/PhoneKey.h"
+#include "record/ProvisioningRecord.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -60,11 +62,29 @@ bool writeRow(CfgTemplate& tpl, Dialogs& dialogs, const BatchJob& job, const QSt
     return ok;
 }
 
+// The record's event for a row's file: its name below the output folder (below the document
+// root for the built-in server), the row's MAC or PIN, the form of the file.
+RecordEvent batchEvent(const BatchJob& job, const QString& id, const QString& name) {
+    RecordEvent e;
+    e.kind = RecordEvent::Kind::Batch;
+    const QByteArray identifier = id.toUtf8();
+    const QByteArray mac = job.mode == BatchMode::Mac ? PhoneOfMac(identifier) : QByteArray();
+    e.phone = mac.isEmpty() ? identifier : mac;
+    e.path = (job.destination == BatchDestination::BuiltInServer ? "cfg/" : "") + name.toUtf8();
+    const bool xml = job.format == BatchFormat::Xml;
+    e.format = xml ? "xml" : "bin";
+    e.protection =
+        xml ? (job.xmlEncrypted ? "encrypted" : "plain") : (job.scrambled ? "scrambled" : "plain");
+    return e;
+}
+
 // What a row writes: nothing (no identifier), nothing but its message (an identifier that is
 // no file name), or its bytes to its path.
 struct RowFile {
     enum class Kind { None, Refused, Bytes };
     Kind kind = Kind::None;
+    QString id;    // the row's identifier
+    QString name;  // the file's name in the folder
     QString path;
     QByteArray bytes;
     XmlLosses losses;  // what the XML could not hold
@@ -252,12 +272,13 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
         RowFile file;
         for (const Column& col : columns)
             rowParams.Set(col.p, table.Cell(r, col.column).toUtf8());
-        const QString id = table.Cell(r, 1).trimmed().toLower();
-        if (id.isEmpty())
+        file.id = table.Cell(r, 1).trimmed().toLower();
+        if (file.id.isEmpty())
             return file;
-        file.path = job.folder + "/" + BatchFileName(job.mode, job.format, id);
+        file.name = BatchFileName(job.mode, job.format, file.id);
+        file.path = job.folder + "/" + file.name;
         // An identifier is a file name: a "/" would lead out of the folder.
-        if (id.contains('/') || id.contains(QChar(0))) {
+        if (file.id.contains('/') || file.id.contains(QChar(0))) {
             file.kind = RowFile::Kind::Refused;
             return file;
         }
@@ -274,6 +295,8 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
         if (file.kind == RowFile::Kind::Bytes &&
             writeRow(tpl, dialogs, job, file.path, file.bytes)) {
             outcome.written << file.path;
+            if (job.record)
+                job.record->Add(batchEvent(job, file.id, file.name));
             if (!file.losses.empty()) {
                 if (log)
                     log->Write(XmlLossLogLine(file.path, file.losses));

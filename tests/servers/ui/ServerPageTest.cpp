@@ -285,15 +285,13 @@ TEST_F(ServerPageTest, PnpStartShowsStartingWithTheControlsDisabled) {
     page->pnpLookMs = 200;  // the first look comes after the probe below
     QString caption;
     std::map<QString, bool> enabled;
-    // Looks while the click waits for the listener. The timer goes with this scope: a click
-    // that did not wait must not leave it to fire into the test's locals later.
-    QTimer probe;
-    probe.setSingleShot(true);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
+    // The probe reads this test's locals: it must not fire once the test has left (a listener
+    // that runs before the first look ends the start without a wait).
+    QObject probe;
+    QTimer::singleShot(50, &probe, [&] {
         caption = page->MyPnpServerControlBtn->text();
         enabled = Enabled();
     });
-    probe.start(50);
     page->MyPnpServerControlBtn->click();
     ASSERT_TRUE(page->PnpServerRunning());
     EXPECT_EQ(caption, "LPnpServerBtnStarting");
