@@ -3,6 +3,7 @@
 #include "discovery/DeviceCommand.h"
 #include "support/LoopbackPhone.h"
 #include "support/QtPrinters.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,32 @@ TEST(PnpResponderTest, ADatagramLackingFieldsReusesTheEarlierOnesAndNoModeSendsN
     o.macMode = o.pinMode = false;
     EXPECT_EQ(responder.Answer(subscribe(phone.port()), o), "");
     EXPECT_TRUE(phone.receive({}, 200).isEmpty());
+}
+
+// A datagram's MAC must not add a line to the NOTIFY: the request line keeps the MAC of the
+// last SUBSCRIBE that had a sound one.
+TEST(PnpResponderTest, DatagramTextNeverAddsALineToTheAnswer) {
+    const QByteArray found =
+        ReadFileBytes(SourcePath("tests/fuzz/regressions/pnp_answer/mac-with-carriage-return"));
+    ASSERT_TRUE(found.contains("sip:MAC0a1b2c3d4eo\r@"));
+    LoopbackPhone phone;
+    PnpResponder responder;
+    PnpAnswerOptions o;
+    o.interfaceText = "10.0.0.1";
+    o.portText = "6000";
+    responder.Answer(subscribe(phone.port()), o);
+    ASSERT_TRUE(phone.receive().startsWith("NOTIFY sip:MAC0a1b2c3d4e5f@"));
+    const QByteArray port = QByteArray::number(phone.port());
+    for (const QByteArray& datagram :
+         {subscribe(phone.port(), "MAC0a1b\r\nEvil:1"),
+          found.left(found.indexOf('\0')).replace("127.0.0.1:5060", "127.0.0.1:" + port)}) {
+        responder.Answer(datagram, o);
+        const QByteArray notify = phone.receive();
+        EXPECT_TRUE(
+            notify.startsWith("NOTIFY sip:MAC0a1b2c3d4e5f@127.0.0.1:" + port + " SIP/2.0 \r\n"))
+            << notify.constData();
+        EXPECT_EQ(notify.count("\r\n"), 12) << notify.constData();
+    }
 }
 
 }  // namespace
