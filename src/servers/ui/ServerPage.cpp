@@ -291,9 +291,12 @@ void ServerPage::MyPnpServerControlBtnClick() {
              InterfaceForServerCB, MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb,
              PnpModePinRb, HttpServerBuiltinRb, HttpServerExRb, HttpServerControlButton})
         w->setEnabled(false);
-    // Up to ten looks a second apart; a listener whose set-up failed has ended already.
-    for (int look = 0; look < 10 && !pnpListener_->IsRunning() && !pnpListener_->HasEnded(); ++look)
+    // Up to ten looks a second apart, each after its wait: "Starting" is shown even for a
+    // listener that is up at once. A listener whose set-up failed has ended already.
+    int waits = 0;
+    do
         wait(pnpLookMs);
+    while (++waits < 10 && !pnpListener_->IsRunning() && !pnpListener_->HasEnded());
     if (!pnpListener_->IsRunning()) {
         pnpListener_->Stop();
         ctx_.dialogs->messageKey(pnpListener_->LastError() == EACCES ? "LPnpError4" : "LPnpError5");
