@@ -14,6 +14,7 @@
 class CfgTemplate;
 class Dialogs;
 class MyLog;
+class ProvisioningRecord;
 class SettingsStore;
 
 enum class BatchFormat { Bin, Xml };
@@ -35,6 +36,8 @@ struct BatchJob {
     const SettingsStore* pno = nullptr;  // holds the [PNO] keys
     QString folder;
     BatchDestination destination = BatchDestination::Folder;
+    // Where each file written is recorded (none: not recorded).
+    ProvisioningRecord* record = nullptr;
 };
 
 struct BatchOutcome {

@@ -204,6 +204,7 @@ void CsvBatchController::run(const QString& folder, BatchDestination destination
     }
     job.folder = folder;
     job.destination = destination;
+    job.record = s_.record;
     const BatchTable table = ReadBatchTable(*c_.CfgBatchTable);
 
     c_.CfgBatchButton->setEnabled(false);

@@ -310,7 +310,8 @@ TEST_F(ServerPageTest, PnpStartShowsStartingWithTheControlsDisabled) {
     page->HttpServerControlButton->installEventFilter(&hold);
     QString caption;
     std::map<QString, bool> enabled;
-    QObject probe;  // the probe goes with the test should the press not wait
+    // The probe reads this test's locals: it must not fire once the test has left.
+    QObject probe;
     QTimer::singleShot(50, &probe, [&] {
         caption = page->MyPnpServerControlBtn->text();
         enabled = Enabled();
