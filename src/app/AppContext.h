@@ -30,6 +30,8 @@ struct AppContext {
     QObject* window = nullptr;
     // Whether the built-in HTTP server is running (false until a server is attached).
     std::function<bool()> httpServerActive = [] { return false; };
+    // Whether the built-in TFTP server is running.
+    std::function<bool()> tftpServerActive = [] { return false; };
 
     QString Translate(const QString& key) const { return localization->Translate(key); }
     template <typename T>

@@ -115,6 +115,16 @@ bool SettingsStore::Write(const QString& section, const QString& key, const QStr
     return true;
 }
 
+void SettingsStore::AddSectionIfMissing(std::initializer_list<SettingKey> keys) {
+    if (!hasList_ || keys.size() == 0 || sectionLine(keys.begin()->section) >= 0)
+        return;
+    if (!lines_.empty() && !lines_.back().isEmpty())
+        lines_.emplace_back();
+    lines_.emplace_back(keys.begin()->section);
+    for (const SettingKey& k : keys)
+        lines_.push_back(QByteArray(k.key) + '=' + k.defaultValue);
+}
+
 QByteArray SettingsStore::Text() const {
     QByteArray out;
     for (const QByteArray& line : lines_) {

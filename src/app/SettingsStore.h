@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -45,6 +46,10 @@ class SettingsStore {
     bool Write(const SettingKey& setting, const QString& value) {
         return Write(setting.section, setting.key, value);
     }
+    // A section that settings files written by earlier versions lack: when the list has no
+    // such section, it is appended with these keys at their defaults (all of one section), so
+    // that their writes are kept. Nothing when there is no list or the section exists.
+    void AddSectionIfMissing(std::initializer_list<SettingKey> keys);
 
     // Writes the list to <workDir>/ini/setting.ini, each line followed by CR LF, replacing the
     // old file atomically. Nothing (and true) when there is no list.

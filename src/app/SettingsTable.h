@@ -26,6 +26,10 @@ inline constexpr SettingKey HttpExPath{"[HTTP SERVER]", "ex_path", ""};
 inline constexpr SettingKey PnpMode{"[PNP SERVER]", "mode", "0"};
 inline constexpr SettingKey PnpGroup{"[PNP SERVER]", "group", "224.0.1.75"};
 inline constexpr SettingKey PnpPort{"[PNP SERVER]", "port", "5060"};
+// The built-in TFTP server's port, and the protocol of the built-in server handed to phones
+// (0 HTTP, 1 TFTP).
+inline constexpr SettingKey TftpPort{"[TFTP SERVER]", "port", "69"};
+inline constexpr SettingKey TftpProtocol{"[TFTP SERVER]", "protocol", "0"};
 inline constexpr SettingKey PnoUpgradeMode{"[PNO]", "p_upgrade_mode", "0"};
 inline constexpr SettingKey PnoCfgServerPath{"[PNO]", "p_cfg_server_path", "0"};
 inline constexpr SettingKey PnoFwServerPath{"[PNO]", "p_fw_server_path", "0"};
@@ -50,6 +54,8 @@ inline constexpr SettingKey All[] = {
     PnpMode,
     PnpGroup,
     PnpPort,
+    TftpPort,
+    TftpProtocol,
     PnoUpgradeMode,
     PnoCfgServerPath,
     PnoFwServerPath,

@@ -162,6 +162,10 @@ int runCommand(const QString& name, const QStringList& args) {
 
 }  // namespace
 
+int CliUsageError(const QString& name, const QString& problem) {
+    return usageError(name, problem);
+}
+
 QString CliUsageLine(const QString& name, const CliCommand& command) {
     QStringList words{kProgram, name};
     for (const CliOption& option : command.options)

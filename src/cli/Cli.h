@@ -41,6 +41,9 @@ int CliMain(const QStringList& args);
 // "orvo-cli NAME --opt VALUE [--opt VALUE] ... POSITIONAL".
 QString CliUsageLine(const QString& name, const CliCommand& command);
 
+// A usage error that a command finds itself, written as the parser writes its own ("orvo-cli
+// NAME: PROBLEM; see 'orvo-cli NAME --help'"); returns the exit code 2.
+int CliUsageError(const QString& name, const QString& problem);
 // "orvo-cli: <subject>: <problem>" on stderr; returns the exit code 1.
 int CliFail(const QString& subject, const QString& problem);
 // The same line for something the command told and went on after.

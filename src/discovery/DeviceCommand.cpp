@@ -19,9 +19,12 @@ QByteArray DeviceCommandBody(DeviceCommandKind kind, const QByteArray& url) {
 }
 
 QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
-                           const QByteArray& portText, const QByteArray& externalUrl) {
-    return builtInServer ? "http://" + interfaceText + ":" + portText.trimmed() + "/cfg"
-                         : externalUrl.trimmed();
+                           const QByteArray& portText, const QByteArray& externalUrl,
+                           ServerProtocol protocol) {
+    if (!builtInServer)
+        return externalUrl.trimmed();
+    const char* scheme = protocol == ServerProtocol::Tftp ? "tftp://" : "http://";
+    return scheme + interfaceText + ":" + portText.trimmed() + "/cfg";
 }
 
 QByteArray ComposeDeviceCommand(const DeviceCommandFields& f) {

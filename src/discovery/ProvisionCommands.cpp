@@ -15,12 +15,15 @@ QString selectionError(const std::vector<SelectedDevice>& selection) {
     return {};
 }
 
-const char* logPrefix(bool mac, bool builtIn) {
+const char* logPrefix(bool mac, bool builtIn, ServerProtocol protocol) {
+    const bool tftp = protocol == ServerProtocol::Tftp;
     if (mac)
-        return builtIn ? "Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: "
-                       : "Manual Prov: MAC MODE, EXTERNAL HTTP SERVER. ";
-    return builtIn ? "Manual Prov: PIN MODE, BUILT-IN HTTP SERVER. "
-                   : "Manual Prov: PIN MODE, EXTERNAL HTTP SERVER. ";
+        return !builtIn ? "Manual Prov: MAC MODE, EXTERNAL HTTP SERVER. "
+               : tftp   ? "Manual Prov: MAC MODE, BUILT-IN TFTP SERVER. IP: "
+                        : "Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: ";
+    return !builtIn ? "Manual Prov: PIN MODE, EXTERNAL HTTP SERVER. "
+           : tftp   ? "Manual Prov: PIN MODE, BUILT-IN TFTP SERVER. "
+                    : "Manual Prov: PIN MODE, BUILT-IN HTTP SERVER. ";
 }
 
 void record(ProvisioningRecord* record, RecordEvent::Kind kind, const SelectedDevice& device,
@@ -43,7 +46,7 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
     if (!error.isEmpty())
         return error;
     if (o.builtInServer && !o.builtInServerActive && o.storedHttpMode == "0")
-        return "LDDProError3";
+        return o.protocol == ServerProtocol::Tftp ? "LDDProError5" : "LDDProError3";
     if (!o.builtInServer && o.externalUrl.isEmpty())
         return "LDDProError4";
     if (o.mode == ProvisionOptions::Mode::None)
@@ -52,7 +55,7 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
     const DeviceCommandKind kind =
         mac ? DeviceCommandKind::ProvisionMac : DeviceCommandKind::ProvisionPin;
     const QByteArray url =
-        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
+        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl, o.protocol);
     for (size_t i = 0; i < selection.size(); ++i) {
         const SelectedDevice& device = selection[i];
         auto* command =
@@ -62,7 +65,7 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
         command->SetUser(user);
         command->SetBody(url);
         if (log)
-            log->Write(logPrefix(mac, o.builtInServer) + device.address + " " + user +
+            log->Write(logPrefix(mac, o.builtInServer, o.protocol) + device.address + " " + user +
                        ", content = " + url);
         command->Start();
         record(o.record, o.recordKind, device, DeviceCommandBody(kind, url));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/DeviceCommand.h"
 #include "record/RecordEvents.h"
 
 #include <QByteArray>
@@ -20,12 +21,13 @@ struct SelectedDevice {
 
 struct ProvisionOptions {
     enum class Mode { None, Mac, Pin } mode = Mode::Mac;  // ProvisionModeMacRb / ProvisionModePinRb
-    bool builtInServer = true;  // HttpServerBuiltinRb (else HttpServerExRb)
-    bool builtInServerActive = false;
-    QString storedHttpMode;    // [HTTP SERVER] mode as stored in the settings
-    QByteArray interfaceText;  // InterfaceForServerCB's text
-    QByteArray portText;       // MyHttpServerPort's text
-    QByteArray externalUrl;    // ExHttpServerEdiit's text
+    bool builtInServer = true;                       // HttpServerBuiltinRb (else HttpServerExRb)
+    ServerProtocol protocol = ServerProtocol::Http;  // BuiltinProtocolCB
+    bool builtInServerActive = false;                // the built-in server of that protocol runs
+    QString storedHttpMode;                          // [HTTP SERVER] mode as stored in the settings
+    QByteArray interfaceText;                        // InterfaceForServerCB's text
+    QByteArray portText;     // MyHttpServerPort's text (MyTftpServerPort's for TFTP)
+    QByteArray externalUrl;  // ExHttpServerEdiit's text
     int phonePort = 60000;
     // Where each NOTIFY sent is recorded (none: not recorded), and as what.
     ProvisioningRecord* record = nullptr;
@@ -34,7 +36,8 @@ struct ProvisionOptions {
 
 // Provision (and Upgrade, which does the same): tells every selected phone by a ua-profile
 // NOTIFY where its configuration is, logging one line per phone. Gives the message key of the
-// first failed check ("LDDProError1" to "LDDProError4"), or an empty text.
+// first failed check ("LDDProError1" to "LDDProError4"; "LDDProError5" when the built-in TFTP
+// server is chosen and not running), or an empty text.
 QString ProvisionDevices(const std::vector<SelectedDevice>& selection,
                          const ProvisionOptions& options, MyLog* log);
 

@@ -5,7 +5,7 @@
 namespace {
 
 HttpServerPortCheck checkPort(const QString& portText, const char* notDigits,
-                              const char* outOfRange) {
+                              const char* outOfRange, int lowest = 1025, int highest = 65525) {
     HttpServerPortCheck check;
     check.text = portText.trimmed();
     for (const QChar c : check.text) {
@@ -16,7 +16,7 @@ HttpServerPortCheck checkPort(const QString& portText, const char* notDigits,
     }
     // An empty text reads as 0; long digit runs are clamped and so stay out of range.
     const int value = ReadLeadingInt(check.text);
-    if (value <= 1024 || value > 65525) {
+    if (value < lowest || value > highest) {
         check.errorKey = outOfRange;
         return check;
     }
@@ -32,4 +32,8 @@ HttpServerPortCheck CheckHttpServerPort(const QString& portText) {
 
 HttpServerPortCheck CheckPnpServerPort(const QString& portText) {
     return checkPort(portText, "LPnpPortError1", "LPnpPortError2");
+}
+
+HttpServerPortCheck CheckTftpServerPort(const QString& portText) {
+    return checkPort(portText, "LTftpPortError1", "LTftpPortError2", 1, 65535);
 }

@@ -15,3 +15,5 @@ struct HttpServerPortCheck {
 HttpServerPortCheck CheckHttpServerPort(const QString& portText);
 // The same rule for the plug-and-play port: "LPnpPortError1" or "LPnpPortError2".
 HttpServerPortCheck CheckPnpServerPort(const QString& portText);
+// The TFTP server's port: digits only ("LTftpPortError1"), 1 to 65535 ("LTftpPortError2").
+HttpServerPortCheck CheckTftpServerPort(const QString& portText);

@@ -21,14 +21,15 @@ std::optional<PnpResponder::Reply> PnpResponder::Compose(const QByteArray& datag
     f.address = analyser_.Host();
     f.user = analyser_.Mac();
     f.callId = analyser_.CallId();
-    f.body = ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
+    f.body =
+        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl, o.protocol);
     const QByteArray destination =
         analyser_.Host() + ":" + QByteArray::number(analyser_.Port()) + " Mac: " + analyser_.Mac();
-    const char* prefix = o.macMode
-                             ? (o.builtInServer ? "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: "
-                                                : "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: ")
-                             : (o.builtInServer ? "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: "
-                                                : "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: ");
+    const QByteArray prefix = QByteArray("PNP: ") + (o.macMode ? "MAC MODE, " : "PIN MODE, ") +
+                              (!o.builtInServer                     ? "EXTERNAL HTTP"
+                               : o.protocol == ServerProtocol::Tftp ? "BUILT-IN TFTP"
+                                                                    : "BUILT-IN HTTP") +
+                              " SERVER. To: ";
     reply.logLine = prefix + destination + " with content = " + f.body;
     return reply;
 }

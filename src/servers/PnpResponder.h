@@ -14,9 +14,10 @@ struct PnpAnswerOptions {
     bool macMode = true;   // PnpModeMacRb
     bool pinMode = false;  // PnpModePinRb
     bool builtInServer = true;
-    QByteArray interfaceText;  // the shown text of the server interface list
-    QByteArray portText;       // the built-in server's port text
-    QByteArray externalUrl;    // the external server's URL text
+    ServerProtocol protocol = ServerProtocol::Http;  // of the built-in server
+    QByteArray interfaceText;                        // the shown text of the server interface list
+    QByteArray portText;     // the built-in server's port text (of that protocol's server)
+    QByteArray externalUrl;  // the external server's URL text
 };
 
 // Answers every datagram of the plug-and-play group with a ua-profile NOTIFY to its sender's

@@ -105,7 +105,7 @@ TEST(CliCommandLine, UsageErrorsExitTwoWithOneLineAndDoNoWork) {
         {{"serve", "--root", dir.file("missing"), "--port", "0", "--recrod", "x"},
          "orvo-cli serve: unknown option 'recrod'; see 'orvo-cli serve --help'\n"},
         {{"serve", "--root", out},
-         "orvo-cli serve: missing option '--port'; see 'orvo-cli serve --help'\n"},
+         "orvo-cli serve: missing option '--port' or '--tftp-port'; see 'orvo-cli serve --help'\n"},
         {{"convert", "--to"},
          "orvo-cli convert: missing value after '--to'; see 'orvo-cli convert --help'\n"},
         {{"convert", "--to", "xml", tpl},

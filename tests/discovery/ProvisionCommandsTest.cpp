@@ -35,6 +35,8 @@ TEST(Provision, ChecksInOrderAndSendsNothingOnRefusal) {
     external.externalUrl.clear();
     ProvisionOptions none = builtIn(phone.port());
     none.mode = ProvisionOptions::Mode::None;
+    ProvisionOptions tftpStopped = stopped;
+    tftpStopped.protocol = ServerProtocol::Tftp;
     const struct {
         const char* what;
         std::vector<SelectedDevice> selection;
@@ -45,6 +47,7 @@ TEST(Provision, ChecksInOrderAndSendsNothingOnRefusal) {
         {"no selection", {}, builtIn(phone.port()), "LDDProError1", false},
         {"no address", noAddress, builtIn(phone.port()), "LDDProError2", false},
         {"server stopped", one, stopped, "LDDProError3", false},
+        {"TFTP server stopped", one, tftpStopped, "LDDProError5", false},
         {"server stopped, stored mode 1", one, stoppedButExternalMode, "", true},
         {"external without URL", one, external, "LDDProError4", false},
         {"no mode", one, none, "", false},
@@ -69,6 +72,7 @@ TEST(Provision, SendsOneNotifyPerSelectedRowAndLogsIt) {
         DeviceCommandKind kind;
         QByteArray url;
         QByteArray prefix;
+        ServerProtocol protocol = ServerProtocol::Http;
     } cases[] = {
         {ProvisionOptions::Mode::Mac, true, DeviceCommandKind::ProvisionMac,
          "http://127.0.0.1:6000/cfg", "Manual Prov: MAC MODE, BUILT-IN HTTP SERVER. IP: "},
@@ -78,12 +82,19 @@ TEST(Provision, SendsOneNotifyPerSelectedRowAndLogsIt) {
          "http://ext.example/cfg", "Manual Prov: MAC MODE, EXTERNAL HTTP SERVER. "},
         {ProvisionOptions::Mode::Pin, false, DeviceCommandKind::ProvisionPin,
          "http://ext.example/cfg", "Manual Prov: PIN MODE, EXTERNAL HTTP SERVER. "},
+        {ProvisionOptions::Mode::Mac, true, DeviceCommandKind::ProvisionMac,
+         "tftp://127.0.0.1:6000/cfg",
+         "Manual Prov: MAC MODE, BUILT-IN TFTP SERVER. IP: ", ServerProtocol::Tftp},
+        {ProvisionOptions::Mode::Pin, true, DeviceCommandKind::ProvisionPin,
+         "tftp://127.0.0.1:6000/cfg", "Manual Prov: PIN MODE, BUILT-IN TFTP SERVER. ",
+         ServerProtocol::Tftp},
     };
     QByteArray expectedLog;
     for (const auto& c : cases) {
         ProvisionOptions o = builtIn(phone.port());
         o.mode = c.mode;
         o.builtInServer = c.builtInServer;
+        o.protocol = c.protocol;
         ASSERT_EQ(ProvisionDevices(rows, o, &log), "");
         QList<QByteArray> got = {phone.receive(), phone.receive()};
         for (const char* user : {"MAC0a1b2c3d4e5f", "MACaabbccddeeff"}) {

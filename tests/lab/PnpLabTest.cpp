@@ -1,6 +1,6 @@
 // Plug-and-play and provisioning on the phone lab: run inside its workstation namespace by
 // lab.sh. Phones announce themselves to the group, get a NOTIFY with the configuration URL and
-// fetch their own file from the built-in HTTP server.
+// fetch their own file from the built-in HTTP server, or by TFTP from the built-in TFTP server.
 #include "app/Notices.h"
 #include "app/ui/ShellFixture.h"
 #include "batch/ui/CsvBatchPage.h"
@@ -15,6 +15,7 @@
 #include "support/Sqlite3Cli.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -303,6 +304,113 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
                   "1");
     }
     EXPECT_EQ(Sqlite3Value(record, "SELECT count(*) FROM commands WHERE kind = 'provision'"), "2");
+}
+
+// TFTP as the built-in server's protocol: the page's TFTP server on port 69 and plug-and-play
+// hand every announcing phone a tftp:// URL, and each phone reads its own file by TFTP; then
+// the same with orvo-cli serve --tftp-port and orvo-cli pnp.
+TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
+    SupplyTree("server");
+    SupplyLanguages();
+    TForm1& w = Start();
+    w.show();
+    ServerPage& servers = *w.ServerTab;
+    servers.serverWaitMs = 20;
+    servers.pnpLookMs = 50;
+    w.PageControl1->setCurrentWidget(w.ServerTab);
+    ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
+    const QString root = dir.path() + "/server/htdocs";
+    const QString cfg = root + "/cfg";
+    const QString tpl =
+        dir.write("template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
+    QByteArray err;
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"batch", "--template", tpl, "--csv", WriteCsv("MAC"), "--mode", "mac",
+                          "--format", "bin", "--out", cfg},
+                         nullptr, &err),
+              0)
+        << err.toStdString();
+
+    servers.BuiltinProtocolCB->setCurrentIndex(servers.BuiltinProtocolCB->findText("TFTP"));
+    servers.MyTftpServerPort->setText("69");
+    servers.TftpServerControlButton->click();
+    ASSERT_TRUE(servers.TftpServerActive()) << dialogs.messages().join(", ").toStdString();
+    servers.MyPnpServerPortEdit->setText("5060");
+    servers.PnpModeMacRb->setChecked(true);
+    servers.MyPnpServerControlBtn->click();
+    ASSERT_TRUE(servers.PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
+    EXPECT_FALSE(servers.HttpServerActive());
+    const QString url = "tftp://" + iface + ":69/cfg";
+    TempDir fetched;
+    {
+        AnnouncingPhones announcing(fetched.path(), 5060, "224.0.1.75:5060");
+        EXPECT_TRUE(
+            WaitUntil([&] { return AllFetched(phones, fetched.path(), cfg, MacFile); }, 30000));
+    }
+    const QStringList log = LogMessages();
+    for (const LabHost& h : phones) {
+        SCOPED_TRACE(h.address.toStdString());
+        EXPECT_TRUE(log.contains("PNP: MAC MODE, BUILT-IN TFTP SERVER. To: " + h.address +
+                                 ":5060 Mac: MAC" + h.PlainMac() + " with content = " + url));
+        EXPECT_TRUE(log.contains("BUILT-IN TFTP SERVER responses to " + h.address + " with File " +
+                                 cfg + "/" + MacFile(h)));
+    }
+    servers.MyPnpServerControlBtn->click();
+    servers.TftpServerControlButton->click();
+    EXPECT_FALSE(servers.TftpServerActive());
+    // The window's record has every phone's TFTP download, whole, from its own address (a
+    // client that asked twice under load may add a refused second transfer).
+    ASSERT_TRUE(w.Record().Flush());
+    for (const LabHost& h : phones)
+        EXPECT_NE(
+            Sqlite3Value(
+                w.Record().Path(),
+                "SELECT count(*) FROM fetches WHERE protocol = 'tftp' AND phone = '" +
+                    h.PlainMac() + "' AND status = 200 AND peer = '" + h.address +
+                    "' AND bytes = " + QString::number(QFileInfo(cfg + "/" + MacFile(h)).size())),
+            "0")
+            << h.address.toStdString();
+
+    // orvo-cli: serve by TFTP only, plug-and-play in PIN mode, both recording.
+    const QString record = dir.file("record.sqlite");
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"batch", "--template", tpl, "--csv", WriteCsv("PIN"), "--mode", "pin",
+                          "--format", "bin", "--out", cfg, "--record", record},
+                         nullptr, &err),
+              0)
+        << err.toStdString();
+    CliProcess serve(
+        {"serve", "--root", root, "--tftp-port", "0", "--bind", iface, "--record", record});
+    const QString started = serve.WaitForLine(QRegularExpression("TFTP Server started! Port: "));
+    ASSERT_FALSE(started.isEmpty());
+    const QString cliUrl = "tftp://" + iface + ":" + started.section("Port: ", 1) + "/cfg";
+    CliProcess pnp({"pnp", "--iface", iface, "--url", cliUrl, "--group", "224.0.1.75", "--port",
+                    "5062", "--pin", "--record", record});
+    ASSERT_FALSE(pnp.WaitForLine(QRegularExpression("PNP Server started!")).isEmpty());
+    TempDir fetchedByPin;
+    {
+        AnnouncingPhones announcing(fetchedByPin.path(), 5070, "224.0.1.75:5062");
+        EXPECT_TRUE(WaitUntil([&] { return AllFetched(phones, fetchedByPin.path(), cfg, PinFile); },
+                              30000));
+    }
+    EXPECT_EQ(pnp.Stop(), 0);
+    EXPECT_EQ(serve.Stop(), 0);
+    for (const LabHost& h : phones)
+        EXPECT_TRUE(serve.Output().contains(("BUILT-IN TFTP SERVER responses to " + h.address +
+                                             " with File " + cfg + "/" + PinFile(h))
+                                                .toUtf8()))
+            << h.address.toStdString();
+    EXPECT_TRUE(serve.Output().endsWith(" Built-in TFTP Server stopped!\n"));
+    const std::map<QString, QString> states = StatusStates(record);
+    for (const LabHost& h : phones) {
+        SCOPED_TRACE(h.address.toStdString());
+        EXPECT_EQ(states.count(h.PlainMac()) ? states.at(h.PlainMac()) : QString(), "fetched");
+        EXPECT_NE(Sqlite3Value(record,
+                               "SELECT count(*) FROM fetches WHERE protocol = 'tftp' AND "
+                               "status = 200 AND phone = '" +
+                                   h.PlainMac() + "' AND peer = '" + h.address + "'"),
+                  "0");
+    }
 }
 
 // The window: a batch to the built-in server, both servers started on the servers page, every

@@ -7,11 +7,13 @@ there. Each event has its handler in Phone.handlers; an event without one is log
 unanswered. Work that a phone does from its own network (fetching a file, joining a multicast
 group) goes into a thread that enters the phone's namespace first (in_namespace).
 
-A "ua-profile" NOTIFY makes the phone fetch its configuration over HTTP from the URL of the
-body: URL + "/cfg" + its MAC (twelve lower-case digits), or, when the body ends in
-"$input.cfg", the folder before it + "/" + its PIN + ".cfg" (the PIN is the plain MAC unless
-the phones file gives one). With --fetched DIR the bytes are kept as DIR/<plain MAC> (written
-whole, then renamed) and every fetch leaves a line in DIR/fetches.log.
+A "ua-profile" NOTIFY makes the phone fetch its configuration from the URL of the body, over
+HTTP or, for a tftp:// URL, over TFTP (octet mode, lock-step): URL + "/cfg" + its MAC (twelve
+lower-case digits), or, when the body ends in "$input.cfg", the folder before it + "/" + its
+PIN + ".cfg" (the PIN is the plain MAC unless the phones file gives one). With --fetched DIR the
+bytes are kept as DIR/<plain MAC> (written whole, then renamed) and every fetch leaves a line
+in DIR/fetches.log: MAC, URL, status (HTTP's, or for TFTP 200 when the whole file came and the
+server's error code otherwise; -1 when nothing came) and the length.
 
 With --subscribe GROUP:PORT every phone announces itself at start: it sends a SUBSCRIBE
 carrying "MAC" + its MAC from its own socket to the group (--subscribe-count times, spread over
@@ -31,7 +33,9 @@ import socket
 import sys
 import threading
 import time
+import struct
 import urllib.error
+import urllib.parse
 import urllib.request
 
 CLONE_NEWNET = 0x40000000
@@ -87,6 +91,51 @@ def body_of(data):
     return body
 
 
+def tftp_get(url, timeout=5.0, tries=5):
+    """Reads a file by TFTP (RFC 1350, octet, 512-byte blocks): (status, bytes) as fetch keeps
+    them. Every DATA is acknowledged from the same socket; packets from another port than the
+    transfer's are told so (ERROR 5); a block not answered in time asks again (the last ACK, or
+    the request)."""
+    parts = urllib.parse.urlsplit(url)
+    server = (parts.hostname, parts.port or 69)
+    request = struct.pack("!H", 1) + parts.path.encode() + b"\0octet\0"
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.settimeout(timeout)
+    content, block, peer, last = b"", 1, None, request
+    try:
+        sock.sendto(request, server)
+        missed = 0
+        while True:
+            try:
+                packet, sender = sock.recvfrom(65536)
+            except socket.timeout:
+                missed += 1
+                if missed >= tries:
+                    return -1, content
+                sock.sendto(last, peer or server)
+                continue
+            if peer is None:
+                peer = sender
+            if sender != peer:
+                sock.sendto(struct.pack("!HH", 5, 5) + b"Unknown transfer ID\0", sender)
+                continue
+            opcode, number = struct.unpack("!HH", packet[:4])
+            if opcode == 5:
+                return number, content
+            if opcode != 3:
+                continue
+            missed = 0
+            if number == block % 65536:
+                content += packet[4:]
+                block += 1
+            last = struct.pack("!HH", 4, number)
+            sock.sendto(last, peer)
+            if number == (block - 1) % 65536 and len(packet) - 4 < 512:
+                return 200, content
+    finally:
+        sock.close()
+
+
 def profile_url(body, mac, pin):
     """Where a phone fetches its configuration, given the URL of a ua-profile NOTIFY."""
     url = body.decode("utf-8", "replace").strip()
@@ -140,13 +189,17 @@ class Phone:
         threading.Thread(target=self.fetch, args=(url,), daemon=True).start()
 
     def fetch(self, url):
-        """GET url from the phone's own network; the bytes go to fetched/<MAC>."""
+        """GET url (or read it by TFTP) from the phone's own network; the bytes go to
+        fetched/<MAC>."""
         status, content = 0, b""
         with in_namespace(self.namespace):
             try:
-                fetch = urllib.request.Request(url, headers={"User-Agent": self.user_agent})
-                with urllib.request.urlopen(fetch, timeout=10) as reply:
-                    status, content = reply.status, reply.read()
+                if url.startswith("tftp://"):
+                    status, content = tftp_get(url)
+                else:
+                    fetch = urllib.request.Request(url, headers={"User-Agent": self.user_agent})
+                    with urllib.request.urlopen(fetch, timeout=10) as reply:
+                        status, content = reply.status, reply.read()
             except urllib.error.HTTPError as e:
                 status = e.code
             except OSError as e:

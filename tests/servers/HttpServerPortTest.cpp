@@ -45,4 +45,28 @@ TEST(HttpServerPort, ThePlugAndPlayPortHasItsOwnKeys) {
         EXPECT_EQ(CheckPnpServerPort(text).errorKey, "LPnpPortError2") << text;
 }
 
+TEST(HttpServerPort, TheTftpPortTakesEveryPortFromOne) {
+    const struct {
+        const char* text;
+        const char* errorKey;
+        int port;
+    } cases[] = {
+        {"69", "", 69},
+        {" 1 ", "", 1},
+        {"65535", "", 65535},
+        {"6969", "", 6969},
+        {"0", "LTftpPortError2", 0},
+        {"", "LTftpPortError2", 0},
+        {"65536", "LTftpPortError2", 0},
+        {"6a9", "LTftpPortError1", 0},
+        {"-69", "LTftpPortError1", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const HttpServerPortCheck check = CheckTftpServerPort(c.text);
+        EXPECT_EQ(check.errorKey, c.errorKey);
+        EXPECT_EQ(check.port, c.port);
+    }
+}
+
 }  // namespace

@@ -23,6 +23,7 @@ TEST(PnpResponderTest, AnswersTheSenderWithTheModesNotifyAndLogLine) {
         bool mac, builtIn;
         DeviceCommandKind kind;
         QByteArray url, log;
+        ServerProtocol protocol = ServerProtocol::Http;
     } cases[] = {
         {true, true, DeviceCommandKind::PnpAnswerMac, "http://192.168.1.2:6000/cfg",
          "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: 127.0.0.1:" + port +
@@ -36,6 +37,19 @@ TEST(PnpResponderTest, AnswersTheSenderWithTheModesNotifyAndLogLine) {
         {false, false, DeviceCommandKind::PnpAnswerPin, "http://ext/cfg",
          "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: 127.0.0.1:" + port +
              " Mac: MAC0a1b2c3d4e5f with content = http://ext/cfg"},
+        // The built-in TFTP server: its URL with the TFTP port; the external one is unchanged.
+        {true, true, DeviceCommandKind::PnpAnswerMac, "tftp://192.168.1.2:69/cfg",
+         "PNP: MAC MODE, BUILT-IN TFTP SERVER. To: 127.0.0.1:" + port +
+             " Mac: MAC0a1b2c3d4e5f with content = tftp://192.168.1.2:69/cfg",
+         ServerProtocol::Tftp},
+        {false, true, DeviceCommandKind::PnpAnswerPin, "tftp://192.168.1.2:69/cfg",
+         "PNP: PIN MODE, BUILT-IN TFTP SERVER. To: 127.0.0.1:" + port +
+             " Mac: MAC0a1b2c3d4e5f with content = tftp://192.168.1.2:69/cfg",
+         ServerProtocol::Tftp},
+        {true, false, DeviceCommandKind::PnpAnswerMac, "http://ext/cfg",
+         "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: 127.0.0.1:" + port +
+             " Mac: MAC0a1b2c3d4e5f with content = http://ext/cfg",
+         ServerProtocol::Tftp},
     };
     for (const auto& c : cases) {
         PnpResponder responder;
@@ -43,8 +57,9 @@ TEST(PnpResponderTest, AnswersTheSenderWithTheModesNotifyAndLogLine) {
         o.macMode = c.mac;
         o.pinMode = !c.mac;
         o.builtInServer = c.builtIn;
+        o.protocol = c.protocol;
         o.interfaceText = "192.168.1.2";
-        o.portText = " 6000 ";
+        o.portText = c.protocol == ServerProtocol::Tftp ? " 69 " : " 6000 ";
         o.externalUrl = " http://ext/cfg ";
         EXPECT_EQ(responder.Answer(subscribe(phone.port()), o), c.log);
         DeviceCommandFields f;

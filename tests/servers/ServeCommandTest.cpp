@@ -98,6 +98,61 @@ TEST_F(ServeCommand, ServesAndPrintsEachLogLineUntilSignalled) {
     }
 }
 
+// --tftp-port alone runs the TFTP server, with both ports both servers run; each prints its
+// lines.
+TEST_F(ServeCommand, ServesByTftpAloneOrBesideHttp) {
+    dir_.write("cfg/cfg02e5d2aabbcc", "Flag=5678&CheckSum=0&end");
+    const QString root = dir_.path();
+    for (const bool withHttp : {false, true}) {
+        SCOPED_TRACE(withHttp);
+        QStringList args = {"serve", "--root", root, "--tftp-port", "0", "--bind", "127.0.0.1"};
+        if (withHttp)
+            args << "--port"
+                 << "0";
+        output_.clear();
+        process_.start(BuiltProgram("orvo-cli"), args);
+        ASSERT_TRUE(process_.waitForStarted(10000));
+        while (!output_.contains("TFTP Server started! Port: ") && process_.waitForReadyRead(10000))
+            output_ += process_.readAllStandardOutput();
+        const auto tftp = QRegularExpression("Built-in TFTP Server started! Port: (\\d+)\n")
+                              .match(QString::fromUtf8(output_));
+        ASSERT_TRUE(tftp.hasMatch()) << output_.toStdString();
+        const QString tftpPort = tftp.captured(1);
+        QByteArray got;
+        EXPECT_EQ(RunProgram("curl",
+                             {"-s", "tftp://127.0.0.1:" + tftpPort + "/cfg/cfg02e5d2aabbcc"}, &got),
+                  0);
+        EXPECT_EQ(got, "Flag=5678&CheckSum=0&end");
+        EXPECT_NE(RunProgram("curl", {"-s", "tftp://127.0.0.1:" + tftpPort + "/cfg/none"}), 0);
+        if (withHttp) {
+            const auto http = QRegularExpression("Built-in HTTP Server started! Port: (\\d+)\n")
+                                  .match(QString::fromUtf8(output_));
+            ASSERT_TRUE(http.hasMatch()) << output_.toStdString();
+            port_ = http.captured(1).toUShort();
+            EXPECT_EQ(Curl(url("/cfg/cfg02e5d2aabbcc")).body, "Flag=5678&CheckSum=0&end");
+        }
+        const QByteArray out = stop(SIGTERM);
+        EXPECT_EQ(process_.exitCode(), 0);
+        QStringList expected = {
+            "Built-in TFTP Server started! Port: " + tftpPort,
+            "BUILT-IN TFTP SERVER responses to 127.0.0.1 with File " + root +
+                "/cfg/cfg02e5d2aabbcc",
+            "BUILT-IN TFTP SERVER responses to 127.0.0.1 with error 1. File " + root +
+                "/cfg/none NOT exist!",
+        };
+        if (withHttp)
+            expected << "BUILT-IN HTTP SERVER responses to 127.0.0.1 with File " + root +
+                            "/cfg/cfg02e5d2aabbcc"
+                     << "Built-in HTTP Server stopped!";
+        expected << "Built-in TFTP Server stopped!";
+        QStringList messages;
+        for (const QString& line : QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts))
+            if (!line.contains("HTTP Server started!"))
+                messages << line.mid(20);
+        EXPECT_EQ(messages, expected) << out.toStdString();
+    }
+}
+
 TEST_F(ServeCommand, RefusesBadArgumentsAndBusyPorts) {
     start();
     if (HasFatalFailure())
@@ -112,6 +167,9 @@ TEST_F(ServeCommand, RefusesBadArgumentsAndBusyPorts) {
         {{"--root", dir_.path(), "--port", "65536"}, "--port must be"},
         {{"--root", dir_.path(), "--port", "http"}, "--port must be"},
         {{"--root", "", "--port", "0"}, "expects --root DIR and --port N"},
+        {{"--root", dir_.path(), "--tftp-port", "65536"}, "--tftp-port must be"},
+        {{"--root", dir_.path(), "--tftp-port", "x", "--port", "0"}, "--tftp-port must be"},
+        {{"--root", dir_.path(), "--tftp-port", "0", "--bind", "nowhere"}, "not an IP address"},
         {{"--root", dir_.path(), "--port", "0", "--bind", "nowhere"}, "not an IP address"},
     };
     for (const auto& c : cases) {

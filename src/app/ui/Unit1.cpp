@@ -53,6 +53,7 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
     workDirKnown_ = !workDir_.isEmpty();
     ctx_.workDir = workDir_;
     ctx_.httpServerActive = [this] { return ServerTab->HttpServerActive(); };
+    ctx_.tftpServerActive = [this] { return ServerTab->TftpServerActive(); };
     buildWindow();
     SetEscapedExceptionHandler([this](std::exception_ptr e) { ApplicationEvents1Exception(e); });
     FormCreate();
@@ -95,8 +96,11 @@ void TForm1::buildWindow() {
     HttpServerStatusLabel = label("HttpServerStatusLabel", "Stop", 94, 150);
     PnpServerLabel = label("PnpServerLabel", "PNP Server:", 250, 84);
     PnpServerStatusLabel = label("PnpServerStatusLabel", "Stop", 336, 150);
+    TftpServerLabel = label("TftpServerLabel", "TFTP Server:", 492, 84);
+    TftpServerStatusLabel = label("TftpServerStatusLabel", "Stop", 578, 150);
     SetLabelColor(HttpServerStatusLabel, StoppedColor());
     SetLabelColor(PnpServerStatusLabel, StoppedColor());
+    SetLabelColor(TftpServerStatusLabel, StoppedColor());
 
     TemplateBar1 = new TemplateBar(ctx_, Panel5);
     TemplateBar1->setGeometry(TemplateBar::Left, 0, 1241 - TemplateBar::Left, 30);

@@ -58,6 +58,8 @@ class TForm1 : public QWidget {
     QLabel* HttpServerStatusLabel;
     QLabel* PnpServerLabel;
     QLabel* PnpServerStatusLabel;
+    QLabel* TftpServerLabel;
+    QLabel* TftpServerStatusLabel;
     TemplateBar* TemplateBar1;
     QTabWidget* PageControl1;
     PhoneCfgPage* PhoneCfgTab;

@@ -185,10 +185,14 @@ void DevicesOnlinePage::provision(RecordEvent::Kind recordKind) {
     // The server choice and URL parts are those of the servers page.
     const auto* builtIn = ctx_.Control<QRadioButton>("HttpServerBuiltinRb");
     const auto* interfaces = ctx_.Control<QComboBox>("InterfaceForServerCB");
-    const auto* port = ctx_.Control<QLineEdit>("MyHttpServerPort");
+    const auto* protocol = ctx_.Control<QComboBox>("BuiltinProtocolCB");
     const auto* external = ctx_.Control<QLineEdit>("ExHttpServerEdiit");
     o.builtInServer = builtIn && builtIn->isChecked();
-    o.builtInServerActive = ctx_.httpServerActive();
+    o.protocol =
+        protocol && protocol->currentIndex() == 1 ? ServerProtocol::Tftp : ServerProtocol::Http;
+    const bool tftp = o.protocol == ServerProtocol::Tftp;
+    const auto* port = ctx_.Control<QLineEdit>(tftp ? "MyTftpServerPort" : "MyHttpServerPort");
+    o.builtInServerActive = tftp ? ctx_.tftpServerActive() : ctx_.httpServerActive();
     o.storedHttpMode = ctx_.settings->Read(Setting::HttpMode.section, Setting::HttpMode.key);
     o.interfaceText = interfaces ? interfaces->currentText().toUtf8() : QByteArray();
     o.portText = port ? port->text().toUtf8() : QByteArray();

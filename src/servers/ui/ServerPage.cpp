@@ -7,11 +7,13 @@
 #include "app/Notices.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
+#include "app/SocketError.h"
 #include "app/ui/PageControls.h"
 #include "record/ProvisioningRecord.h"
 #include "servers/HttpServerPort.h"
 #include "servers/MyHttpServer.h"
 #include "servers/MyIPMCastClient.h"
+#include "servers/MyTftpServer.h"
 #include "servers/PnpResponder.h"
 
 #include <QElapsedTimer>
@@ -27,6 +29,13 @@ QLineEdit* edit(QWidget* parent, const char* name, const QString& text, const QR
     auto* e = MakeControl<QLineEdit>(parent, name, place);
     e->setText(text);
     return e;
+}
+
+// A server's state in green while it runs, in maroon while it is stopped.
+void showState(QLabel* label, bool running) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, running ? QColor(0, 128, 0) : QColor(128, 0, 0));
+    label->setPalette(palette);
 }
 
 }  // namespace
@@ -55,6 +64,9 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
     ExHttpServerLabel = MakeCaptioned<QLabel>(HttpServerGB, "ExHttpServerLabel",
                                               "Cfg Server Path:", {190, 120, 140, 22});
     ExHttpServerEdiit = edit(HttpServerGB, "ExHttpServerEdiit", QString(), {340, 118, 256, 25});
+    BuiltinProtocolCB =
+        MakeControl<QComboBox>(HttpServerGB, "BuiltinProtocolCB", {36, 62, 130, 25});
+    BuiltinProtocolCB->addItems({"HTTP", "TFTP"});
 
     PnpServerGB = MakeCaptioned<QGroupBox>(this, "PnpServerGB", "PNP Server", {10, 190, 610, 130});
     MyPnpServerIpLabel = MakeCaptioned<QLabel>(PnpServerGB, "MyPnpServerIpLabel",
@@ -70,6 +82,18 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
         MakeCaptioned<QRadioButton>(PnpServerGB, "PnpModePinRb", "PIN Mode", {190, 80, 150, 22});
     MyPnpServerControlBtn = MakeCaptioned<QPushButton>(PnpServerGB, "MyPnpServerControlBtn",
                                                        "Start", {500, 28, 96, 59});
+
+    TftpServerGB =
+        MakeCaptioned<QGroupBox>(this, "TftpServerGB", "TFTP Server", {630, 150, 600, 100});
+    MyTftpServerPortLabel = MakeCaptioned<QLabel>(TftpServerGB, "MyTftpServerPortLabel",
+                                                  "Port (1-65535)", {16, 30, 150, 22});
+    MyTftpServerPort = edit(TftpServerGB, "MyTftpServerPort", "69", {170, 28, 90, 25});
+    MyTftpServerPort->setMaxLength(5);
+    TftpServerStateLabel =
+        MakeCaptioned<QLabel>(TftpServerGB, "TftpServerStateLabel", "Stop", {170, 64, 220, 22});
+    showState(TftpServerStateLabel, false);
+    TftpServerControlButton = MakeCaptioned<QPushButton>(TftpServerGB, "TftpServerControlButton",
+                                                         "Start", {490, 28, 96, 59});
 
     SettingsGB = MakeCaptioned<QGroupBox>(this, "SettingsGB", "Settings", {630, 10, 600, 130});
     LangOptLabel =
@@ -89,10 +113,15 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
             Guarded([this] { MyPnpServerControlBtnClick(); }));
     connect(LangConfirmButton, &QPushButton::clicked, this,
             Guarded([this] { LangConfirmButtonClick(); }));
+    connect(TftpServerControlButton, &QPushButton::clicked, this,
+            Guarded([this] { TftpServerControlButtonClick(); }));
 
     httpServer_ = std::make_unique<MyHttpServer>(ctx.workDir + "/server/htdocs", ctx.log);
-    if (ctx.record)
+    tftpServer_ = std::make_unique<MyTftpServer>(ctx.workDir + "/server/htdocs", ctx.log);
+    if (ctx.record) {
         httpServer_->SetFetchObserver(ctx.record->Observer());
+        tftpServer_->SetFetchObserver(ctx.record->Observer());
+    }
     ctx.notices->SetHandler(PnpPacketNotice, [this](int, const void* record) {
         if (record)
             Guarded([this, record] { OnPnpPacket(*static_cast<const PnpPacket*>(record)); })();
@@ -121,6 +150,7 @@ void ServerPage::ServerTabShow() {
     fillLanguageList();
     readSettings();
     ReservedLogFileAmountLabel->setToolTip(ctx_.Translate("LLogSettingHint"));
+    BuiltinProtocolCB->setToolTip(ctx_.Translate("LBuiltinProtocolHint"));
 }
 
 void ServerPage::fillInterfaceList() {
@@ -165,6 +195,12 @@ void ServerPage::readSettings() {
         else if (key == Setting::PnpPort.key)
             MyPnpServerPortEdit->setText(value);
     }
+    for (const auto& [key, value] : s.SectionEntries(Setting::TftpPort.section)) {
+        if (key == Setting::TftpPort.key)
+            MyTftpServerPort->setText(value);
+        else if (key == Setting::TftpProtocol.key)
+            BuiltinProtocolCB->setCurrentIndex(ReadLeadingInt(value) != 0 ? 1 : 0);
+    }
 }
 
 void ServerPage::ServerTabExit() {
@@ -175,6 +211,9 @@ void ServerPage::ServerTabExit() {
     s.Write(Setting::PnpMode, PnpModePinRb->isChecked() ? "1" : "0");
     s.Write(Setting::PnpGroup, MyPnpServerIpEdiit->text());
     s.Write(Setting::PnpPort, MyPnpServerPortEdit->text());
+    s.AddSectionIfMissing({Setting::TftpPort, Setting::TftpProtocol});
+    s.Write(Setting::TftpPort, MyTftpServerPort->text());
+    s.Write(Setting::TftpProtocol, BuiltinProtocolCB->currentIndex() == 1 ? "1" : "0");
     s.Write(Setting::LogTotalCount, LogSettingCB->currentText());
 }
 
@@ -182,10 +221,23 @@ ServerPage::~ServerPage() {
     ctx_.notices->RemoveHandler(PnpPacketNotice);
     pnpListener_.reset();
     httpServer_.reset();
+    tftpServer_.reset();
 }
 
 bool ServerPage::HttpServerActive() const {
     return httpServer_->IsActive();
+}
+
+bool ServerPage::TftpServerActive() const {
+    return tftpServer_->IsActive();
+}
+
+ServerProtocol ServerPage::BuiltinProtocol() const {
+    return BuiltinProtocolCB->currentIndex() == 1 ? ServerProtocol::Tftp : ServerProtocol::Http;
+}
+
+bool ServerPage::BuiltinServerActive() const {
+    return BuiltinProtocol() == ServerProtocol::Tftp ? TftpServerActive() : HttpServerActive();
 }
 
 bool ServerPage::PnpServerRunning() const {
@@ -197,9 +249,43 @@ void ServerPage::setStatus(const char* labelName, const QString& text, bool runn
     if (!label)
         return;
     label->setText(text);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, running ? QColor(0, 128, 0) : QColor(128, 0, 0));
-    label->setPalette(palette);
+    showState(label, running);
+}
+
+void ServerPage::setTftpStatus(bool running) {
+    const QString text = ctx_.Translate(running ? "LTftpServerRunning" : "TftpServerStatusLabel");
+    setStatus("TftpServerStatusLabel", text, running);
+    TftpServerStateLabel->setText(text);
+    showState(TftpServerStateLabel, running);
+}
+
+void ServerPage::TftpServerControlButtonClick() {
+    if (tftpServer_->IsActive()) {
+        tftpServer_->Stop();
+        TftpServerControlButton->setText(ctx_.Translate("TftpServerControlButton"));
+        MyTftpServerPort->setEnabled(true);
+        setTftpStatus(false);
+        ctx_.log->Write("Built-in TFTP Server stopped!");
+        return;
+    }
+    const HttpServerPortCheck check = CheckTftpServerPort(MyTftpServerPort->text());
+    if (!check.ok()) {
+        ctx_.dialogs->messageKey(check.errorKey);
+        return;
+    }
+    tftpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
+    try {
+        tftpServer_->Start(static_cast<quint16>(check.port));
+    } catch (const SocketError& e) {
+        // Ports up to 1024 need a privilege; a port in use has its own message.
+        ctx_.dialogs->messageKey(e.kind() == SocketError::Kind::AccessDenied ? "LTftpError1"
+                                                                             : "LTftpError2");
+        return;
+    }
+    MyTftpServerPort->setEnabled(false);
+    TftpServerControlButton->setText(ctx_.Translate("LTftpServerBtnStop"));
+    setTftpStatus(true);
+    ctx_.log->Write("Built-in TFTP Server started! Port: " + check.text);
 }
 
 void ServerPage::wait(int ms) {
@@ -256,9 +342,9 @@ void ServerPage::HttpServerControlButtonClick() {
 }
 
 void ServerPage::enableAfterPnp() {
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb,
-                                         PnpModePinRb, HttpServerControlButton})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb, PnpModePinRb,
+             HttpServerControlButton, BuiltinProtocolCB, TftpServerControlButton})
         w->setEnabled(true);
     if (HttpServerExRb->isChecked()) {
         HttpServerExRb->setEnabled(true);
@@ -273,8 +359,8 @@ void ServerPage::MyPnpServerControlBtnClick() {
     QString refusal = check.errorKey;
     if (refusal.isEmpty() && listenInterface.isEmpty())
         refusal = "LPnpError1";
-    else if (refusal.isEmpty() && HttpServerBuiltinRb->isChecked() && !httpServer_->IsActive())
-        refusal = "LPnpError1";
+    else if (refusal.isEmpty() && HttpServerBuiltinRb->isChecked() && !BuiltinServerActive())
+        refusal = BuiltinProtocol() == ServerProtocol::Tftp ? "LPnpError6" : "LPnpError1";
     else if (refusal.isEmpty() && HttpServerExRb->isChecked() &&
              ExHttpServerEdiit->text().isEmpty())
         refusal = "LPnpError3";
@@ -306,8 +392,12 @@ void ServerPage::MyPnpServerControlBtnClick() {
     MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStarting"));
     for (QWidget* w : std::initializer_list<QWidget*>{
              InterfaceForServerCB, MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb,
-             PnpModePinRb, HttpServerBuiltinRb, HttpServerExRb, HttpServerControlButton})
+             PnpModePinRb, HttpServerBuiltinRb, HttpServerExRb, HttpServerControlButton,
+             BuiltinProtocolCB})
         w->setEnabled(false);
+    // The TFTP server stays while plug-and-play hands out its URL.
+    if (BuiltinProtocol() == ServerProtocol::Tftp)
+        TftpServerControlButton->setEnabled(false);
     // Up to ten looks a second apart, the first after a second; a listener whose set-up failed
     // ends the wait at once.
     for (int look = 0; look < 10 && !pnpListener_->HasEnded(); ++look) {
@@ -339,8 +429,11 @@ void ServerPage::OnPnpPacket(const PnpPacket& packet) {
     o.macMode = PnpModeMacRb->isChecked();
     o.pinMode = PnpModePinRb->isChecked();
     o.builtInServer = HttpServerBuiltinRb->isChecked();
+    o.protocol = BuiltinProtocol();
     o.interfaceText = InterfaceForServerCB->currentText().toLatin1();
-    o.portText = MyHttpServerPort->text().toLatin1();
+    o.portText = (o.protocol == ServerProtocol::Tftp ? MyTftpServerPort : MyHttpServerPort)
+                     ->text()
+                     .toLatin1();
     o.externalUrl = ExHttpServerEdiit->text().toUtf8();
     const QByteArray line = pnpResponder_->Answer(packet.text, o);
     if (!line.isEmpty())
@@ -351,4 +444,5 @@ void ServerPage::LangConfirmButtonClick() {
     if (!ctx_.localization->ChangeLanguage(LangOptCB->currentText(), ctx_.settings))
         return;
     ReservedLogFileAmountLabel->setToolTip(ctx_.Translate("LLogSettingHint"));
+    BuiltinProtocolCB->setToolTip(ctx_.Translate("LBuiltinProtocolHint"));
 }

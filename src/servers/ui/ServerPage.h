@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppContext.h"
+#include "discovery/DeviceCommand.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -14,11 +15,12 @@
 
 class MyHttpServer;
 class MyIPMCastClient;
+class MyTftpServer;
 class PnpResponder;
 struct PnpPacket;
 
-// The servers page: the built-in HTTP server, the plug-and-play server, and the settings group
-// with the language and the number of log files kept.
+// The servers page: the built-in HTTP server, the plug-and-play server, the built-in TFTP
+// server, and the settings group with the language and the number of log files kept.
 class ServerPage : public QWidget {
     Q_OBJECT
   public:
@@ -36,6 +38,8 @@ class ServerPage : public QWidget {
     QRadioButton* HttpServerExRb;
     QLabel* ExHttpServerLabel;
     QLineEdit* ExHttpServerEdiit;
+    // "HTTP" or "TFTP": the built-in server whose URL plug-and-play and Provision hand out.
+    QComboBox* BuiltinProtocolCB;
 
     QGroupBox* PnpServerGB;
     QLabel* MyPnpServerIpLabel;
@@ -45,6 +49,12 @@ class ServerPage : public QWidget {
     QRadioButton* PnpModeMacRb;
     QRadioButton* PnpModePinRb;
     QPushButton* MyPnpServerControlBtn;
+
+    QGroupBox* TftpServerGB;
+    QLabel* MyTftpServerPortLabel;
+    QLineEdit* MyTftpServerPort;
+    QPushButton* TftpServerControlButton;
+    QLabel* TftpServerStateLabel;
 
     QGroupBox* SettingsGB;
     QLabel* LangOptLabel;
@@ -57,20 +67,29 @@ class ServerPage : public QWidget {
     void FillLogSetting(int count);
 
     // Page shown; the first time it fills the interface and language lists and reads
-    // [HTTP SERVER] and [PNP SERVER].
+    // [HTTP SERVER], [PNP SERVER] and [TFTP SERVER].
     void ServerTabShow();
-    // Page left: [HTTP SERVER], [PNP SERVER] and [LOG SETTING] into the settings.
+    // Page left: [HTTP SERVER], [PNP SERVER], [TFTP SERVER] and [LOG SETTING] into the
+    // settings.
     void ServerTabExit();
 
     void HttpServerControlButtonClick();
+    // Starts or stops the built-in TFTP server on its port; a refused start shows why.
+    void TftpServerControlButtonClick();
     void MyPnpServerControlBtnClick();
     void LangConfirmButtonClick();
     // The answer to one datagram of the plug-and-play group.
     void OnPnpPacket(const PnpPacket& packet);
 
     bool HttpServerActive() const;
+    bool TftpServerActive() const;
     bool PnpServerRunning() const;
     MyHttpServer& HttpServer() { return *httpServer_; }
+    MyTftpServer& TftpServer() { return *tftpServer_; }
+    // The protocol chosen in BuiltinProtocolCB.
+    ServerProtocol BuiltinProtocol() const;
+    // Whether the built-in server of that protocol runs.
+    bool BuiltinServerActive() const;
 
     // How long the server buttons wait after starting or stopping (2000 ms; tests shorten it),
     // and between the looks at a starting plug-and-play listener (1000 ms).
@@ -83,6 +102,7 @@ class ServerPage : public QWidget {
     void readSettings();
     // The status labels of the window's top bar.
     void setStatus(const char* labelName, const QString& text, bool running);
+    void setTftpStatus(bool running);
     // Waits, painting the window but taking no user input; the second ends early once over().
     void wait(int ms);
     void waitUnless(int ms, const std::function<bool()>& over);
@@ -92,6 +112,7 @@ class ServerPage : public QWidget {
     const AppContext& ctx_;
     bool shown_ = false;
     std::unique_ptr<MyHttpServer> httpServer_;
+    std::unique_ptr<MyTftpServer> tftpServer_;
     std::unique_ptr<MyIPMCastClient> pnpListener_;
     std::unique_ptr<PnpResponder> pnpResponder_;
 };

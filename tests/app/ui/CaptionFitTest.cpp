@@ -26,6 +26,9 @@ const std::map<QString, QStringList> kRunTimeCaptions = {
     {"MyPnpServerControlBtn",
      {"LPnpServerBtnStarting", "LPnpServerBtnStopping", "LPnpServerBtnStop"}},
     {"PnpServerStatusLabel", {"LPnpServerRunning"}},
+    {"TftpServerControlButton", {"LTftpServerBtnStop"}},
+    {"TftpServerStatusLabel", {"LTftpServerRunning"}},
+    {"TftpServerStateLabel", {"LTftpServerRunning"}},
 };
 
 int textWidth(const QWidget* w, const QString& text) {

@@ -32,7 +32,9 @@ const char* const kMessageKeys[] = {
     "LToolES_Wait", "LToolES_OK", "LToolES_Skipped", "LToolES_LoadErr", "LToolES_EFailed",
     "LToolES_SaveFailed", "LToolES_InvalidFormat", "LToolES_XmlDefaultEncrypt", "LAppError1",
     "LAppError2", "LAppError3", "LLangError1Part1", "LLangError1Part2", "LLangError2Part1",
-    "LLangError2Part2", "LLogSettingHint",
+    "LLangError2Part2", "LLogSettingHint", "LDDProError5", "LPnpError6", "LTftpPortError1",
+    "LTftpPortError2", "LTftpServerBtnStop", "LTftpServerRunning", "LTftpError1", "LTftpError2",
+    "LBuiltinProtocolHint",
     // The Provisioning page and the record.
     "LRecordOff", "LRecordError1", "LRecordClearQ", "LRecStateFileReady", "LRecStateTold",
     "LRecStateFetched", "LRecStateFailed", "LRecStateUnknown", "LRecColPhone", "LRecColState",
@@ -44,7 +46,8 @@ const char* const kMessageKeys[] = {
     "LRecKindRefreshed",
     // Component names looked up at run time for idle captions.
     "DDButton", "DiscoverProgressLabel", "HttpServerControlButton", "HttpServerStatusLabel",
-    "MyPnpServerControlBtn", "PnpServerStatusLabel"};
+    "MyPnpServerControlBtn", "PnpServerStatusLabel", "TftpServerControlButton",
+    "TftpServerStatusLabel"};
 
 // The caption of every named object of the window that has one.
 std::map<QString, QString> Captions(QWidget* window) {

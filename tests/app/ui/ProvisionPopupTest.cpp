@@ -2,6 +2,7 @@
 // in order. Nothing is sent in these cases (and the addresses are loopback ones).
 #include "ShellFixture.h"
 #include "discovery/ui/DevicesOnlinePage.h"
+#include "servers/MyHttpServer.h"
 #include "servers/ui/ServerPage.h"
 
 #include <functional>
@@ -47,6 +48,15 @@ TEST_F(ProvisionPopupTest, ChecksComeInOrderAndTheFirstFailureIsShown) {
              servers.HttpServerBuiltinRb->setChecked(true);
          },
          "LDDProError3", ""},
+        {"the built-in TFTP server chosen but stopped (the HTTP server does not count)",
+         [&] {
+             grid.ShowNewDevice(1, device("127.0.0.1"));
+             grid.RowSelection().Add(1);
+             servers.HttpServerBuiltinRb->setChecked(true);
+             servers.BuiltinProtocolCB->setCurrentIndex(1);
+             servers.HttpServer().Start(0, "127.0.0.1");
+         },
+         "LDDProError5", ""},
         {"the external server chosen without a path",
          [&] {
              grid.ShowNewDevice(1, device("127.0.0.1"));
@@ -59,6 +69,8 @@ TEST_F(ProvisionPopupTest, ChecksComeInOrderAndTheFirstFailureIsShown) {
     for (const Case& c : cases) {
         grid.ResetRows();
         grid.RowSelection().Clear();
+        servers.BuiltinProtocolCB->setCurrentIndex(0);
+        servers.HttpServer().Stop();
         c.set();
         for (const auto& click : {std::function<void()>([&] { page.ProvisionPopupBtnClick(); }),
                                   std::function<void()>([&] { page.UpgradePopupBtnClick(); })}) {

@@ -36,10 +36,21 @@ TEST_F(StartTest, WindowHasItsTitleSizeBarAndPages) {
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(w.Panel5->geometry(), QRect(0, 0, 1240, 30));
     EXPECT_EQ(w.PageControl1->geometry(), QRect(0, 32, 1250, 588));
-    for (QLabel* status : {w.HttpServerStatusLabel, w.PnpServerStatusLabel}) {
+    for (QLabel* status :
+         {w.HttpServerStatusLabel, w.PnpServerStatusLabel, w.TftpServerStatusLabel}) {
         EXPECT_EQ(status->text(), "Stop");
         EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor(128, 0, 0));
     }
+    // The server states side by side, left of the template buttons.
+    int right = 0;
+    for (QLabel* label : {w.HttpServerLabel, w.HttpServerStatusLabel, w.PnpServerLabel,
+                          w.PnpServerStatusLabel, w.TftpServerLabel, w.TftpServerStatusLabel}) {
+        EXPECT_EQ(label->parentWidget(), w.Panel5);
+        EXPECT_GT(label->x(), right) << label->objectName().toStdString();
+        right = label->geometry().right();
+    }
+    EXPECT_LT(right, 752);
+    EXPECT_EQ(w.TftpServerLabel->text(), "TFTP Server:");
     // The five pages in their places, then the Provisioning page.
     const QStringList pages = {"PhoneCfgTab", "CsvBatchTab", "DevicesOnlineTab",
                                "ServerTab",   "ToolTab",     "ProvisioningTab"};
@@ -208,6 +219,7 @@ TEST_F(StartTest, PagesReadTheirSettingsAtTheirFirstShowing) {
     text.replace("[BATCH]\ncfg_encrypt=0\nmode=0\nformat=0\nxml_encrpyt=0",
                  "[BATCH]\ncfg_encrypt=1\nmode=1\nformat=1\nxml_encrpyt=1");
     text.replace("xml_encrypt_key=", "xml_encrypt_key=00112233");
+    text.replace("[TFTP SERVER]\nport=69\nprotocol=0", "[TFTP SERVER]\nport=6969\nprotocol=1");
     dir.write("ini/setting.ini", text);
     TForm1& w = Start();
     w.show();
@@ -217,6 +229,8 @@ TEST_F(StartTest, PagesReadTheirSettingsAtTheirFirstShowing) {
     EXPECT_EQ(w.ServerTab->MyPnpServerPortEdit->text(), "5062");
     EXPECT_EQ(w.ServerTab->MyPnpServerIpEdiit->text(), "224.0.1.75");
     EXPECT_TRUE(w.ServerTab->PnpModeMacRb->isChecked());
+    EXPECT_EQ(w.ServerTab->MyTftpServerPort->text(), "6969");
+    EXPECT_EQ(w.ServerTab->BuiltinProtocolCB->currentText(), "TFTP");
 
     w.PageControl1->setCurrentWidget(w.DevicesOnlineTab);
     EXPECT_EQ(Items(w.DevicesOnlineTab->MacFilterPredefinedCb),
@@ -263,6 +277,8 @@ TEST_F(StartTest, ClosingTakesTheActivePagesSettings) {
         w.ServerTab->MyPnpServerIpEdiit->setText("224.0.1.76");
         w.ServerTab->MyPnpServerPortEdit->setText("5070");
         w.ServerTab->LogSettingCB->setEditText("4");
+        w.ServerTab->MyTftpServerPort->setText("1069");
+        w.ServerTab->BuiltinProtocolCB->setCurrentIndex(1);
     };
     const QStringList batchLines = {
         "[BATCH]\r\ncfg_encrypt=1\r\nmode=1\r\nformat=1\r\nxml_encrpyt=1\r\nxml_encrypt_key=0a0b"};
@@ -274,7 +290,8 @@ TEST_F(StartTest, ClosingTakesTheActivePagesSettings) {
                                      "[PNP SERVER]\r\nmode=1",
                                      "group=224.0.1.76",
                                      "port=5070",
-                                     "total_count=4"};
+                                     "total_count=4",
+                                     "[TFTP SERVER]\r\nport=1069\r\nprotocol=1"};
     const Case cases[] = {
         {"Cfg Batch", [](TForm1& w) { return w.CsvBatchTab; }, editAll, batchLines,
          deviceLines + serverLines},
@@ -324,6 +341,29 @@ TEST_F(StartTest, LeavingAPageStoresItsValuesInTheSettingsList) {
     w.PageControl1->setCurrentWidget(w.PhoneCfgTab);
     EXPECT_EQ(w.Settings().Read("[HTTP SERVER]", "built_in_port"), "9000");
     EXPECT_FALSE(QFileInfo::exists(SettingsFile()));  // only the exit writes the file
+}
+
+// A settings file written before the TFTP server existed gains its section, so that its
+// values are kept; the other lines stay as they were.
+TEST_F(StartTest, ASettingsFileWithoutTheTftpSectionGainsIt) {
+    SupplyLanguages();
+    const QByteArray old = DefaultSettings("[TFTP SERVER]\nport=69\nprotocol=0\n\n", "");
+    ASSERT_FALSE(old.contains("TFTP"));
+    dir.write("ini/setting.ini", old);
+    TForm1& w = Start();
+    w.show();
+    w.PageControl1->setCurrentWidget(w.ServerTab);
+    EXPECT_EQ(w.ServerTab->MyTftpServerPort->text(), "69");
+    EXPECT_EQ(w.ServerTab->BuiltinProtocolCB->currentText(), "HTTP");
+    w.ServerTab->MyTftpServerPort->setText("1069");
+    w.PageControl1->setCurrentWidget(w.PhoneCfgTab);
+    Stop();
+    const QByteArray written = ReadFileBytes(SettingsFile());
+    EXPECT_TRUE(written.endsWith("\r\n[TFTP SERVER]\r\nport=1069\r\nprotocol=0\r\n"))
+        << written.toStdString();
+    QByteArray before = old;
+    before.replace("\n", "\r\n");
+    EXPECT_TRUE(written.startsWith(before)) << written.toStdString();
 }
 
 TEST_F(StartTest, VanishedWorkingDirectoryRunsWithoutLogOrSettings) {

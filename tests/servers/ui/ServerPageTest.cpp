@@ -1,6 +1,7 @@
-// The servers page in the offscreen window: the built-in HTTP server's and the plug-and-play
-// server's buttons, their checks, captions, statuses and log lines, and the answers to the
-// plug-and-play group. The plug-and-play listener joins a group of its own on loopback only.
+// The servers page in the offscreen window: the built-in HTTP server's, the TFTP server's and
+// the plug-and-play server's buttons, their checks, captions, statuses and log lines, and the
+// answers to the plug-and-play group. The plug-and-play listener joins a group of its own on
+// loopback only; the TFTP server is fetched from by curl on loopback.
 #include "app/Notices.h"
 #include "app/ui/ShellFixture.h"
 #include "discovery/DeviceCommand.h"
@@ -27,6 +28,8 @@ const char* const kKeys[] = {
     "LHttpServerBtnStop",      "LHttpServerBtnStopping", "LHttpServerRunning",
     "MyPnpServerControlBtn",   "PnpServerStatusLabel",   "LPnpServerBtnStarting",
     "LPnpServerBtnStop",       "LPnpServerBtnStopping",  "LPnpServerRunning",
+    "TftpServerControlButton", "TftpServerStatusLabel",  "LTftpServerBtnStop",
+    "LTftpServerRunning",
 };
 
 const QColor kGreen(0, 128, 0);
@@ -56,6 +59,8 @@ class ServerPageTest : public ShellFixture {
             page->MyPnpServerControlBtn->click();
         if (page && page->HttpServerActive())
             page->HttpServerControlButton->click();
+        if (page && page->TftpServerActive())
+            page->TftpServerControlButton->click();
     }
 
     // The button's caption and the controls' states halfway through the button's wait.
@@ -106,6 +111,13 @@ class ServerPageTest : public ShellFixture {
         page->MyHttpServerPort->setText(QString::number(FreeLoopbackPort(SOCK_STREAM)));
         page->HttpServerControlButton->click();
         ASSERT_TRUE(page->HttpServerActive());
+    }
+    // The TFTP server started on a free loopback port; gives the port text.
+    QString StartTftp() {
+        page->MyTftpServerPort->setText(QString::number(FreeLoopbackPort(SOCK_DGRAM)));
+        page->TftpServerControlButton->click();
+        EXPECT_TRUE(page->TftpServerActive()) << dialogs.messages().join(", ").toStdString();
+        return page->MyTftpServerPort->text();
     }
     // The external server chosen, so that the plug-and-play start needs no HTTP server.
     void ChooseExternal(const QString& url = "http://127.0.0.1:1/cfg") {
@@ -379,8 +391,116 @@ TEST_F(ServerPageTest, ASetUpFailureEndsTheStartEarlyWithItsMessage) {
     EXPECT_EQ(w->PnpServerStatusLabel->text(), "PnpServerStatusLabel");
 }
 
+TEST_F(ServerPageTest, TftpStartServesTheDocumentRootAndStopEndsIt) {
+    const struct {
+        QString text;
+        QString key;
+    } refused[] = {{"0", "LTftpPortError2"},
+                   {"65536", "LTftpPortError2"},
+                   {"", "LTftpPortError2"},
+                   {"6a9", "LTftpPortError1"}};
+    for (const auto& c : refused) {
+        dialogs.clear();
+        page->MyTftpServerPort->setText(c.text);
+        page->TftpServerControlButton->click();
+        EXPECT_EQ(dialogs.messages(), QStringList{c.key}) << c.text.toStdString();
+        EXPECT_FALSE(page->TftpServerActive());
+    }
+    EXPECT_EQ(Colour(page->TftpServerStateLabel), kMaroon);
+    dialogs.clear();
+    dir.write("server/htdocs/cfg/cfg0a1b2c3d4e5f", "Flag=5678&CheckSum=0&end");
+    const QString port = StartTftp();
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+    EXPECT_EQ(page->TftpServerControlButton->text(), "LTftpServerBtnStop");
+    EXPECT_FALSE(page->MyTftpServerPort->isEnabled());
+    for (QLabel* status : {w->TftpServerStatusLabel, page->TftpServerStateLabel}) {
+        EXPECT_EQ(status->text(), "LTftpServerRunning");
+        EXPECT_EQ(Colour(status), kGreen);
+    }
+    EXPECT_EQ(LogMessages().last(), "Built-in TFTP Server started! Port: " + port);
+    // The HTTP server and its controls are not touched.
+    EXPECT_FALSE(page->HttpServerActive());
+    EXPECT_EQ(Enabled(), AllEnabledBut({}));
+
+    QByteArray out;
+    ASSERT_EQ(RunProgram("curl", {"-s", "tftp://127.0.0.1:" + port + "/cfg/cfg0a1b2c3d4e5f"}, &out),
+              0);
+    EXPECT_EQ(out, "Flag=5678&CheckSum=0&end");
+    EXPECT_EQ(LogMessages().last(), "BUILT-IN TFTP SERVER responses to 127.0.0.1 with File " +
+                                        dir.path() + "/server/htdocs/cfg/cfg0a1b2c3d4e5f");
+
+    page->TftpServerControlButton->click();
+    EXPECT_FALSE(page->TftpServerActive());
+    EXPECT_EQ(page->TftpServerControlButton->text(), "TftpServerControlButton");
+    EXPECT_TRUE(page->MyTftpServerPort->isEnabled());
+    for (QLabel* status : {w->TftpServerStatusLabel, page->TftpServerStateLabel}) {
+        EXPECT_EQ(status->text(), "TftpServerStatusLabel");
+        EXPECT_EQ(Colour(status), kMaroon);
+    }
+    EXPECT_EQ(LogMessages().last(), "Built-in TFTP Server stopped!");
+}
+
+TEST_F(ServerPageTest, ATftpPortInUseGivesItsOwnMessage) {
+    const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
+    page->MyTftpServerPort->setText(QString::number(ntohs(a.sin_port)));
+    page->TftpServerControlButton->click();
+    ::close(holder);
+    EXPECT_EQ(dialogs.messages(), QStringList{"LTftpError2"});
+    EXPECT_FALSE(page->TftpServerActive());
+    EXPECT_TRUE(page->MyTftpServerPort->isEnabled());
+    EXPECT_EQ(page->TftpServerControlButton->text(), "TftpServerControlButton");
+    EXPECT_EQ(w->TftpServerStatusLabel->text(), "TftpServerStatusLabel");
+}
+
+// With TFTP chosen as the built-in server's protocol, plug-and-play needs the TFTP server and
+// hands out its tftp:// URL.
+TEST_F(ServerPageTest, PnpHandsOutTheTftpUrlWhenTftpIsChosen) {
+    page->BuiltinProtocolCB->setCurrentIndex(page->BuiltinProtocolCB->findText("TFTP"));
+    page->HttpServerBuiltinRb->setChecked(true);
+    StartHttp();  // the HTTP server does not stand in for the TFTP server
+    page->MyPnpServerControlBtn->click();
+    EXPECT_EQ(dialogs.messages(), QStringList{"LPnpError6"});
+    EXPECT_FALSE(page->PnpServerRunning());
+
+    dialogs.clear();
+    const QString tftpPort = StartTftp();
+    page->InterfaceForServerCB->setEditText("192.168.1.2");
+    page->MyPnpServerControlBtn->click();
+    ASSERT_TRUE(page->PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
+    EXPECT_FALSE(page->BuiltinProtocolCB->isEnabled());
+    EXPECT_FALSE(page->TftpServerControlButton->isEnabled());
+
+    LoopbackPhone phone;
+    SendToLoopbackGroup(group, pnpPort, LoopbackSubscribe(phone.port()));
+    QByteArray notify;
+    QElapsedTimer clock;
+    clock.start();
+    WaitHandlingNotices([&] {
+        notify = phone.receive({}, 0);
+        return !notify.isEmpty() || clock.elapsed() > 5000;
+    });
+    const QByteArray url = "tftp://192.168.1.2:" + tftpPort.toLatin1() + "/cfg";
+    EXPECT_TRUE(notify.endsWith(" \r\n\r\n" + url)) << notify.toStdString();
+    EXPECT_EQ(
+        LogMessages().last(),
+        "PNP: MAC MODE, BUILT-IN TFTP SERVER. To: 127.0.0.1:" + QString::number(phone.port()) +
+            " Mac: MAC0a1b2c3d4e5f with content = " + QString::fromLatin1(url));
+
+    page->MyPnpServerControlBtn->click();
+    EXPECT_FALSE(page->PnpServerRunning());
+    EXPECT_TRUE(page->BuiltinProtocolCB->isEnabled());
+    EXPECT_TRUE(page->TftpServerControlButton->isEnabled());
+    EXPECT_TRUE(page->TftpServerActive());
+}
+
 // In a network namespace of its own where ports under 30000 need a privilege, run without it
-// (the test starts itself there), the bind is refused with EACCES.
+// (the test starts itself there), the binds of the plug-and-play and the TFTP server are
+// refused with EACCES.
 TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
     const QString port = qEnvironmentVariable("ORVO_TEST_PRIVILEGED_PNP_PORT");
     if (!port.isEmpty()) {
@@ -390,6 +510,13 @@ TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
         EXPECT_EQ(dialogs.messages(), QStringList{"LPnpError4"});
         EXPECT_FALSE(page->PnpServerRunning());
         EXPECT_EQ(Enabled(), AllEnabledBut({}));
+        // The TFTP server's message names the ways out: a higher port or the capability.
+        dialogs.clear();
+        page->MyTftpServerPort->setText(port);
+        page->TftpServerControlButton->click();
+        EXPECT_EQ(dialogs.messages(), QStringList{"LTftpError1"});
+        EXPECT_FALSE(page->TftpServerActive());
+        EXPECT_TRUE(page->MyTftpServerPort->isEnabled());
         return;
     }
     if (geteuid() != 0)

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "record/RecordEvents.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class MyLog;
+
+// The built-in TFTP server: read requests only, over the same document root as the HTTP server
+// (nothing outside it is opened). Modes octet and netascii; options blksize, timeout, tsize and
+// windowsize. Each transfer sends from a port of its own; a packet from any other address or
+// port gets ERROR 5 and leaves the transfer alone. A duplicate ACK sends nothing; a time-out
+// resends what is unacknowledged, a bounded number of times. A few threads run an event loop
+// each; a transfer costs a socket, an open file and one block's buffer, not a thread.
+// Start, Stop and the setters are for one controlling thread (the main thread).
+class MyTftpServer {
+  public:
+    // Receives every request's log message (as given to the log) on a server thread.
+    using LineObserver = std::function<void(const QByteArray& message)>;
+
+    explicit MyTftpServer(const QString& documentRoot = {}, MyLog* log = nullptr);
+    ~MyTftpServer();  // stops the server
+    MyTftpServer(const MyTftpServer&) = delete;
+    MyTftpServer& operator=(const MyTftpServer&) = delete;
+
+    // The next Start uses these.
+    void SetDocumentRoot(const QString& documentRoot);
+    QString DocumentRoot() const;
+    void SetLog(MyLog* log);
+    void SetLineObserver(LineObserver observer);
+    // Receives every request once it has ended (protocol "tftp", the bytes the client
+    // acknowledged), on a server thread, or on the thread calling Stop for transfers it cuts
+    // off. The status is the HTTP one that means the same: 200 the whole file delivered, 404
+    // ERROR 1 (file not found), 403 ERROR 2 (access violation), 400 ERROR 4 (an illegal request
+    // or packet), 500 ERROR 0 (a file or socket that failed), 499 the client ended the transfer
+    // with an ERROR, 408 the client stopped answering, 503 the server stopped first. It must
+    // not wait for anything.
+    void SetFetchObserver(FetchObserver observer);
+    // The wait for an answer before sending again when the client asked for no timeout (1 s
+    // unless set), and how often a packet is sent again before the transfer is given up (5).
+    void SetRetransmission(std::chrono::milliseconds timeout, int retries);
+    // Threads serving transfers (the machine's cores, 1 to 4, unless set).
+    void SetThreadCount(int count);
+
+    // Listens on UDP port (0 picks a free port) at bindAddress (empty: every local IPv4
+    // address). Throws SocketError (Kind::BindFailed, or Kind::AccessDenied for EACCES) when
+    // the socket cannot be set up, and std::invalid_argument for an address that is not one.
+    // Does nothing while active.
+    void Start(quint16 port, const QString& bindAddress = {});
+    // Stops listening and ends every transfer; returns when the server threads have ended.
+    void Stop();
+    bool IsActive() const;
+    // The port listened on while active.
+    quint16 Port() const;
+    // Transfers under way.
+    int TransferCount() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
