@@ -48,8 +48,8 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
         command->SetUser(user);
         command->SetBody(url);
         if (log)
-            log->Write(logPrefix(mac, o.builtInServer) + device.address + " " + user +
-                       ", content = " + url);
+            log->Write(logPrefix(mac, o.builtInServer) + LogSafeText(device.address) + " " +
+                       LogSafeText(user) + ", content = " + url);
         command->Start();
     }
     return {};

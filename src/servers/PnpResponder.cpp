@@ -1,5 +1,6 @@
 #include "servers/PnpResponder.h"
 
+#include "app/MyLog.h"
 #include "discovery/CmdDevBySipThread.h"
 
 #include <cstdio>
@@ -22,8 +23,10 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
     const QByteArray url =
         ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
     command->SetBody(url);
-    const QByteArray destination =
-        analyser_.Host() + ":" + QByteArray::number(analyser_.Port()) + " Mac: " + analyser_.Mac();
+    // Host and MAC are the datagram's own bytes.
+    const QByteArray destination = LogSafeText(analyser_.Host()) + ":" +
+                                   QByteArray::number(analyser_.Port()) +
+                                   " Mac: " + LogSafeText(analyser_.Mac());
     const char* prefix = o.macMode
                              ? (o.builtInServer ? "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: "
                                                 : "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: ")
