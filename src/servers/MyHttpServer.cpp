@@ -140,6 +140,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void answer(const http::request<http::string_body>& request);
     void failed(const std::string& text);
     void send();
+    // After the last byte of the answer: ends the sending side and discards what the client
+    // still sends until it closes, at most for the write time-out (longer while it still takes
+    // bytes of the answer). Closing with unread bytes would reset the connection and drop the
+    // answer's tail that is still on its way.
+    void finish();
+    void discard();
     // Waits, at most timeout, until the socket can be read or written, then calls next.
     void wait(tcp::socket::wait_type type, milliseconds timeout, void (Connection::*next)());
     void close();
@@ -157,7 +163,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::chrono::steady_clock::time_point deadline_;
     std::chrono::steady_clock::time_point readDeadline_;
     bool waitingToWrite_ = false;
-    int queued_ = 0;  // unacknowledged() when the wait to write began
+    bool finishing_ = false;  // the answer is out; discarding until the client closes
+    std::chrono::steady_clock::time_point finishDeadline_;
+    int queued_ = 0;  // unacknowledged() when the wait to write (or to finish) began
     http::request_parser<http::string_body> parser_;
     char input_[kHeaderLimit];
     size_t inputSize_ = 0;
@@ -374,7 +382,12 @@ void Connection::answer(const http::request<http::string_body>& request) {
     const bool headOnly = method == http::verb::head;
     const auto target = request.target();
     const std::string path = RequestPath(std::string_view(target.data(), target.size()));
-    const QByteArray file = shared_.rootBytes + QByteArray(path.data(), qsizetype(path.size()));
+    if (path.empty()) {  // not a path from the root
+        head_ = responseHead("400 Bad Request", "text/plain", 0);
+        return;
+    }
+    const QByteArray file =
+        shared_.rootBytes + LogSafeText(QByteArray(path.data(), qsizetype(path.size())));
 
     int error = 0;
     off_t size = 0;
@@ -432,7 +445,8 @@ void Connection::send() {
                 return;
             }
         } else {
-            break;  // all sent
+            finish();
+            return;
         }
         if (n >= 0 || errno == EINTR)
             continue;
@@ -443,6 +457,31 @@ void Connection::send() {
         break;  // failed
     }
     close();
+}
+
+void Connection::finish() {
+    ::shutdown(fd_, SHUT_WR);
+    finishing_ = true;
+    finishDeadline_ = std::chrono::steady_clock::now() + shared_.writeTimeout;
+    discard();
+}
+
+void Connection::discard() {
+    // A client that keeps sending gets its turn like the others: a few reads, then the event
+    // loop again (the time-out sweep ends it).
+    for (int reads = 0; reads < 16; ++reads) {
+        const ssize_t n = ::recv(fd_, input_, sizeof input_, 0);
+        if (n > 0 || (n < 0 && errno == EINTR))
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        close();  // closed by the client, or failed
+        return;
+    }
+    wait(tcp::socket::wait_read,
+         std::chrono::duration_cast<milliseconds>(finishDeadline_ -
+                                                  std::chrono::steady_clock::now()),
+         &Connection::discard);
 }
 
 void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
@@ -463,7 +502,7 @@ void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
     }
     deadline_ = std::chrono::steady_clock::now() + timeout;
     waitingToWrite_ = type == tcp::socket::wait_write;
-    if (waitingToWrite_)
+    if (waitingToWrite_ || finishing_)
         queued_ = unacknowledged();
     socket_->async_wait(type,
                         [self = shared_from_this(), next](const boost::system::error_code& ec) {
@@ -483,12 +522,14 @@ void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
     if (deadline_ > now)
         return;
     // The socket reports room to write only once a good part of its buffer is free; a slow
-    // reader may take longer than the time-out for that while taking bytes all along.
-    if (waitingToWrite_) {
+    // reader may take longer than the time-out for that while taking bytes all along. The same
+    // holds for the answer's last bytes while finishing.
+    if (waitingToWrite_ || finishing_) {
         const int queued = unacknowledged();
         if (queued < queued_) {
             queued_ = queued;
             deadline_ = now + shared_.writeTimeout;
+            finishDeadline_ = deadline_;
             return;
         }
     }
