@@ -352,9 +352,9 @@ TEST_F(ServerPageTest, ASetUpFailureEndsTheStartEarlyWithItsMessage) {
 }
 
 // In a network namespace of its own where ports under 30000 need a privilege, run without it
-// (the test starts itself there), the bind is refused with EACCES.
+// (the test starts itself there), both servers' binds are refused with EACCES.
 TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
-    const QString port = qEnvironmentVariable("ORVO_TEST_PRIVILEGED_PNP_PORT");
+    const QString port = qEnvironmentVariable("ORVO_TEST_PRIVILEGED_PORT");
     if (!port.isEmpty()) {
         ChooseExternal();
         page->MyPnpServerPortEdit->setText(port);
@@ -362,6 +362,18 @@ TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
         EXPECT_EQ(dialogs.messages(), QStringList{"LPnpError4"});
         EXPECT_FALSE(page->PnpServerRunning());
         EXPECT_EQ(Enabled(), AllEnabledBut({}));
+
+        // The built-in HTTP server: the application's handler shows its message and the button
+        // offers the start again; the other controls stay as the start left them.
+        dialogs.clear();
+        page->MyHttpServerPort->setText(port);
+        page->HttpServerControlButton->click();
+        EXPECT_EQ(dialogs.messages(), QStringList{"LAppError1"});
+        EXPECT_FALSE(page->HttpServerActive());
+        EXPECT_EQ(page->HttpServerControlButton->text(), "Start");
+        EXPECT_EQ(w->HttpServerStatusLabel->text(), "HttpServerStatusLabel");
+        EXPECT_EQ(Enabled(), AllEnabledBut({"InterfaceForServerCB", "MyHttpServerPort",
+                                            "HttpServerBuiltinRb", "HttpServerExRb"}));
         return;
     }
     if (geteuid() != 0)
@@ -373,7 +385,7 @@ TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
         "--gtest_filter=ServerPageTest.AccessDeniedGivesItsOwnMessage";
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ORVO_TEST_PRIVILEGED_PNP_PORT", "20000");
+    env.insert("ORVO_TEST_PRIVILEGED_PORT", "20000");
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start("unshare",
