@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -141,9 +142,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void failed(const std::string& text);
     void send();
     // After the last byte of the answer: ends the sending side and discards what the client
-    // still sends until it closes, at most for the write time-out (longer while it still takes
-    // bytes of the answer). Closing with unread bytes would reset the connection and drop the
-    // answer's tail that is still on its way.
+    // still sends until it closes or has acknowledged the whole answer, at most for the write
+    // time-out (longer while it still takes bytes of the answer). Closing with unread bytes, or
+    // before bytes the client still sends, would reset the connection and drop the answer's
+    // tail that is still on its way.
     void finish();
     void discard();
     // Waits, at most timeout, until the socket can be read or written, then calls next.
@@ -165,7 +167,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool waitingToWrite_ = false;
     bool finishing_ = false;  // the answer is out; discarding until the client closes
     std::chrono::steady_clock::time_point finishDeadline_;
-    int queued_ = 0;  // unacknowledged() when the wait to write (or to finish) began
+    int queued_ = 0;  // unacknowledged() when the wait to write began, or at the last progress
     http::request_parser<http::string_body> parser_;
     char input_[kHeaderLimit];
     size_t inputSize_ = 0;
@@ -462,6 +464,7 @@ void Connection::send() {
 void Connection::finish() {
     ::shutdown(fd_, SHUT_WR);
     finishing_ = true;
+    queued_ = INT_MAX;  // looked at only once the time-out has passed
     finishDeadline_ = std::chrono::steady_clock::now() + shared_.writeTimeout;
     discard();
 }
@@ -476,6 +479,13 @@ void Connection::discard() {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
         close();  // closed by the client, or failed
+        return;
+    }
+    // Once the client has acknowledged every byte of the answer (only the end-of-sending mark
+    // may be outstanding), nothing of it can be lost any more: close now. Otherwise wait for
+    // the client to close.
+    if (unacknowledged() <= 1) {
+        close();
         return;
     }
     wait(tcp::socket::wait_read,
@@ -502,7 +512,7 @@ void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
     }
     deadline_ = std::chrono::steady_clock::now() + timeout;
     waitingToWrite_ = type == tcp::socket::wait_write;
-    if (waitingToWrite_ || finishing_)
+    if (waitingToWrite_)
         queued_ = unacknowledged();
     socket_->async_wait(type,
                         [self = shared_from_this(), next](const boost::system::error_code& ec) {
@@ -526,7 +536,7 @@ void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
     // holds for the answer's last bytes while finishing.
     if (waitingToWrite_ || finishing_) {
         const int queued = unacknowledged();
-        if (queued < queued_) {
+        if (queued < queued_ && (waitingToWrite_ || queued > 1)) {
             queued_ = queued;
             deadline_ = now + shared_.writeTimeout;
             finishDeadline_ = deadline_;
