@@ -42,16 +42,7 @@ QString worded(const UiText& text) {
     return text.raw();
 }
 
-int batch(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {"scramble"});
-    if (!args.ok())
-        return CliFail("batch", args.error());
-    if (!args.positional().isEmpty())
-        return CliFail("batch", "unexpected argument " + args.positional()[0]);
-    for (const char* required : {"template", "csv", "mode", "format", "out"})
-        if (!args.has(required))
-            return CliFail("batch", QString("--") + required + " is missing");
-
+int batch(const CliArgs& args) {
     BatchJob job;
     const QString mode = args.value("mode");
     if (mode != "mac" && mode != "pin")
@@ -121,8 +112,18 @@ int batch(const QStringList& rawArgs) {
 }
 
 const CliRegistration batchCommand(
-    "batch", {"batch --template FILE --csv FILE --mode mac|pin --format bin|xml [--scramble] "
-              "[--xml-key KEY] [--autofill ADDR:PORT --settings INI] --out DIR",
-              batch});
+    "batch",
+    {"Write one configuration file per CSV row from a template, as the Cfg Batch page does.",
+     {{"template", "FILE", "the template: a bin or XML configuration file", true},
+      {"csv", "FILE", "the rows: MAC or PIN, then one column per placeholder", true},
+      {"mode", "mac|pin", "name the files by MAC (cfg<mac>) or by PIN (<pin>.cfg)", true},
+      {"format", "bin|xml", "write bin or XML files", true},
+      {"scramble", {}, "scramble the bin files"},
+      {"xml-key", "KEY", "encrypt the XML files with KEY (at most 16 characters)"},
+      {"autofill", "ADDR:PORT", "fill in the server paths for the HTTP server at ADDR:PORT"},
+      {"settings", "INI", "with --autofill: the settings whose [PNO] keys name the parameters"},
+      {"out", "DIR", "the folder the files are written to", true}},
+     {},
+     batch});
 
 }  // namespace

@@ -2,9 +2,8 @@
 
 #include "app/MyLog.h"
 
-#include <QFile>
-
 #include <pthread.h>
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -65,34 +64,167 @@ bool CliStopSignals::Arrived() {
     return arrived_;
 }
 
-CliArgs::CliArgs(const QStringList& args, const QStringList& flags) {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (!a.startsWith("--") || a == "--") {
-            positional_ << a;
-            continue;
-        }
-        const QString name = a.mid(2);
-        if (flags.contains(name)) {
-            values_.emplace(name, QString());
-        } else if (i + 1 < args.size()) {
-            values_.emplace(name, args[++i]);
-        } else {
-            error_ = "option " + a + " needs a value";
-            return;
-        }
+namespace {
+
+const QString kProgram = QStringLiteral("orvo-cli");
+
+QString optionSyntax(const CliOption& option) {
+    return "--" + option.name + (option.valueName.isEmpty() ? QString() : ' ' + option.valueName);
+}
+
+std::vector<CliOption> optionsWithHelp(const CliCommand& command) {
+    std::vector<CliOption> options = command.options;
+    options.push_back({"help", {}, "print this help and exit"});
+    return options;
+}
+
+void write(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+}
+
+// "orvo-cli[ NAME]: PROBLEM; see 'orvo-cli[ NAME] --help'" on stderr; gives the exit status 2.
+int usageError(const QString& name, const QString& problem) {
+    const QString program = name.isEmpty() ? kProgram : kProgram + ' ' + name;
+    write(stderr, program + ": " + problem + "; see '" + program + " --help'\n");
+    return 2;
+}
+
+QString programHelp() {
+    QString text =
+        "usage: orvo-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
+        "       orvo-cli help COMMAND | orvo-cli COMMAND --help\n"
+        "       orvo-cli --version\n\ncommands:\n";
+    for (const auto& [name, command] : CliCommands())
+        text += "  " + CliUsageLine(name, command) + "\n      " + command.summary + '\n';
+    return text + "\nexit status: 0 done, 1 the work failed, 2 a usage error\n";
+}
+
+QString commandHelp(const QString& name, const CliCommand& command) {
+    const std::vector<CliOption> options = optionsWithHelp(command);
+    qsizetype width = 0;
+    for (const CliOption& option : options)
+        width = std::max(width, optionSyntax(option).size());
+    QString text =
+        "usage: " + CliUsageLine(name, command) + '\n' + command.summary + "\n\noptions:\n";
+    for (const CliOption& option : options)
+        text += "  " + optionSyntax(option).leftJustified(width) + "  " + option.description + '\n';
+    return text;
+}
+
+// The command names, or a command's options as its usage line writes them, one a line.
+int listOptions(const QStringList& names) {
+    if (names.isEmpty()) {
+        for (const auto& [name, command] : CliCommands())
+            CliPrint(name);
+        return 0;
     }
+    const auto it = CliCommands().find(names[0]);
+    if (it == CliCommands().end())
+        return usageError({}, "unknown command '" + names[0] + "'");
+    for (const CliOption& option : optionsWithHelp(it->second))
+        CliPrint(optionSyntax(option));
+    return 0;
+}
+
+// The parser's "Unknown option 'x'." as "unknown option 'x'".
+QString worded(const QString& parserError) {
+    QString text = parserError;
+    if (text.endsWith('.'))
+        text.chop(1);
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
+void configure(QCommandLineParser& parser) {
+    // "-name" is "--name": a single dash never starts a group of one-letter options.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption(QCommandLineOption(QStringList{"h", "help"}));
+}
+
+int runCommand(const QString& name, const QStringList& args) {
+    const auto it = CliCommands().find(name);
+    if (it == CliCommands().end())
+        return usageError({}, "unknown command '" + name + "'");
+    CliArgs parsed;
+    const bool ok = parsed.parse(it->second, args);
+    if (parsed.helpAsked()) {
+        write(stdout, commandHelp(name, it->second));
+        return 0;
+    }
+    return ok ? it->second.run(parsed) : usageError(name, parsed.error());
+}
+
+}  // namespace
+
+QString CliUsageLine(const QString& name, const CliCommand& command) {
+    QStringList words{kProgram, name};
+    for (const CliOption& option : command.options)
+        words << (option.required ? optionSyntax(option) : '[' + optionSyntax(option) + ']');
+    if (!command.positional.isEmpty())
+        words << command.positional;
+    return words.join(' ');
+}
+
+int CliMain(const QStringList& args) {
+    QCommandLineParser parser;
+    configure(parser);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.addOptions({QCommandLineOption("version"), QCommandLineOption("list-options")});
+    if (!parser.parse(QStringList{kProgram} + args))
+        return usageError({}, worded(parser.errorText()));
+    const QStringList words = parser.positionalArguments();
+    if (parser.isSet("version")) {
+        CliPrint(kProgram + ' ' + ORVO_VERSION);
+        return 0;
+    }
+    if (parser.isSet("list-options"))
+        return listOptions(words);
+    if (parser.isSet("help") || words.value(0) == "help") {
+        const QString name = words.value(words.value(0) == "help" ? 1 : 0);
+        if (name.isEmpty()) {
+            write(stdout, programHelp());
+            return 0;
+        }
+        return runCommand(name, {"--help"});
+    }
+    if (words.isEmpty()) {
+        write(stderr, programHelp());
+        return 2;
+    }
+    return runCommand(words[0], words.mid(1));
+}
+
+bool CliArgs::parse(const CliCommand& command, const QStringList& args) {
+    configure(parser_);
+    for (const CliOption& option : command.options)
+        parser_.addOption(QCommandLineOption(option.name, option.description, option.valueName));
+    if (!parser_.parse(QStringList{kProgram} + args)) {
+        error_ = worded(parser_.errorText());
+        return false;
+    }
+    for (const CliOption& option : command.options) {
+        if (parser_.values(option.name).size() > 1)
+            error_ = "option '--" + option.name + "' is given more than once";
+        else if (option.required && !parser_.isSet(option.name))
+            error_ = "missing option '--" + option.name + "'";
+        if (!error_.isEmpty())
+            return false;
+    }
+    const QStringList words = command.positional.split(' ', Qt::SkipEmptyParts);
+    const QStringList given = parser_.positionalArguments();
+    if (given.size() < words.size())
+        error_ = "missing " + words.mid(given.size()).join(' ');
+    else if (given.size() > words.size() && !(words.size() && words.last().endsWith("...")))
+        error_ = "unexpected argument '" + given[words.size()] + "'";
+    return error_.isEmpty();
+}
+
+bool CliArgs::helpAsked() const {
+    return parser_.isSet("help");
 }
 
 QString CliArgs::value(const QString& name, const QString& fallback) const {
-    const auto it = values_.find(name);
-    return it == values_.end() ? fallback : it->second;
-}
-
-QStringList CliArgs::values(const QString& name) const {
-    QStringList out;
-    const auto range = values_.equal_range(name);
-    for (auto it = range.first; it != range.second; ++it)
-        out << it->second;
-    return out;
+    return parser_.isSet(name) ? parser_.value(name) : fallback;
 }

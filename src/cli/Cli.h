@@ -1,15 +1,31 @@
 #pragma once
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 #include <csignal>
 #include <functional>
 #include <map>
+#include <vector>
 
-// One subcommand of orvo-cli: its usage line and its entry (arguments after the name).
+class CliArgs;
+
+// One option of a command: "--name VALUE", or the switch "--name" when valueName is empty.
+struct CliOption {
+    QString name;
+    QString valueName;
+    QString description;
+    bool required = false;
+};
+
+// One subcommand of orvo-cli. Its declaration is the one source of its parsing, its usage line
+// and its help: positional is the syntax of the arguments after the options ("IN OUT", "FILE..."
+// for one or more), and each word stands for one argument.
 struct CliCommand {
-    QString usage;
-    std::function<int(const QStringList& args)> run;
+    QString summary;
+    std::vector<CliOption> options;
+    QString positional;
+    std::function<int(const CliArgs& args)> run;
 };
 
 // Subcommands register themselves from their own source files.
@@ -17,6 +33,13 @@ std::map<QString, CliCommand>& CliCommands();
 struct CliRegistration {
     CliRegistration(const QString& name, CliCommand command);
 };
+
+// The whole program: dispatches args (without the program's name) to a command, or answers
+// --help, --version, help COMMAND and the hidden --list-options [COMMAND]. Exit status 0, 1 when
+// the work failed, 2 for a usage error (one line on stderr).
+int CliMain(const QStringList& args);
+// "orvo-cli NAME --opt VALUE [--opt VALUE] ... POSITIONAL".
+QString CliUsageLine(const QString& name, const CliCommand& command);
 
 // "orvo-cli: <subject>: <problem>" on stderr; returns the exit code 1.
 int CliFail(const QString& subject, const QString& problem);
@@ -42,21 +65,19 @@ class CliStopSignals {
     bool arrived_ = false;
 };
 
-// A small option reader: "--name value" options, "--flag" switches and the rest positional.
+// The options and arguments a command was given, checked against its declaration.
 class CliArgs {
   public:
-    // flags: the switches that take no value.
-    CliArgs(const QStringList& args, const QStringList& flags);
-    bool ok() const { return error_.isEmpty(); }
+    // False with a usage error in error(): an undeclared option, a missing value, an option
+    // given twice, a required option or argument missing, an argument too many.
+    bool parse(const CliCommand& command, const QStringList& args);
     QString error() const { return error_; }
-    bool has(const QString& name) const { return values_.count(name) != 0; }
+    bool helpAsked() const;
+    bool has(const QString& name) const { return parser_.isSet(name); }
     QString value(const QString& name, const QString& fallback = {}) const;
-    // Every value of an option given several times.
-    QStringList values(const QString& name) const;
-    const QStringList& positional() const { return positional_; }
+    QStringList positional() const { return parser_.positionalArguments(); }
 
   private:
-    std::multimap<QString, QString> values_;
-    QStringList positional_;
+    QCommandLineParser parser_;
     QString error_;
 };

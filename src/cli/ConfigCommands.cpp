@@ -57,10 +57,8 @@ bool readConfig(const QString& path, ConfigFileKind kind, ParameterSet& params, 
     return false;
 }
 
-int show(const QStringList& args) {
-    if (args.size() != 1)
-        return CliFail("show", "expects one FILE");
-    const QString& path = args[0];
+int show(const CliArgs& args) {
+    const QString path = args.positional()[0];
     const ConfigFileKind kind = DetectConfigFileKind(path);
     CliPrint(QByteArray("kind: ") + kindName(kind));
     if (kind == ConfigFileKind::Unreadable)
@@ -76,16 +74,11 @@ int show(const QStringList& args) {
     return 0;
 }
 
-int convert(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {});
-    if (!args.ok())
-        return CliFail("convert", args.error());
+int convert(const CliArgs& args) {
     const QString to = args.value("to");
     static const QStringList forms = {"bin", "bin-scrambled", "xml", "xml-encrypted"};
     if (!forms.contains(to))
         return CliFail("convert", "--to must be one of " + forms.join(", "));
-    if (args.positional().size() != 2)
-        return CliFail("convert", "expects IN and OUT");
     const QByteArray key = args.value("key").toUtf8();
     if (args.has("key") && to != "xml-encrypted")
         return CliFail("convert", "--key applies to --to xml-encrypted only");
@@ -115,8 +108,18 @@ int convert(const QStringList& rawArgs) {
     return 0;
 }
 
-const CliRegistration showCommand("show", {"show FILE", show});
+const CliRegistration showCommand(
+    "show", {"Print a configuration file's kind (bin, xml, other or unreadable), then its "
+             "parameters as P<n>=<value> lines.",
+             {},
+             "FILE",
+             show});
 const CliRegistration convertCommand(
-    "convert", {"convert --to bin|bin-scrambled|xml|xml-encrypted [--key KEY] IN OUT", convert});
+    "convert",
+    {"Write the parameters of a bin or XML configuration file IN in another form to OUT.",
+     {{"to", "bin|bin-scrambled|xml|xml-encrypted", "the form of OUT", true},
+      {"key", "KEY", "for xml-encrypted: the key (at most 16 characters; default key if empty)"}},
+     "IN OUT",
+     convert});
 
 }  // namespace

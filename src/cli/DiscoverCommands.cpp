@@ -69,12 +69,7 @@ QString Seconds(qint64 ms) {
     return QString::number(static_cast<double>(ms) / 1000.0, 'f', 2) + " s";
 }
 
-int discover(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {"yes"});
-    if (!args.ok())
-        return CliFail("discover", args.error());
-    if (!args.positional().isEmpty())
-        return CliFail("discover", "unexpected argument " + args.positional().first());
+int discover(const CliArgs& args) {
     const QString iface = args.value("iface");
     if (iface.isEmpty())
         return CliFail("discover", "--iface ADDR is needed (one of this computer's addresses)");
@@ -132,8 +127,14 @@ int discover(const QStringList& rawArgs) {
     return 0;
 }
 
-const CliRegistration discoverCommand("discover",
-                                      {"discover --iface ADDR [--filter PREFIX] [--yes]",
-                                       discover});
+const CliRegistration discoverCommand(
+    "discover",
+    {"Find the phones on the network of a local address, as the Devices Online page does; sends "
+     "packets: run it on a network of your own.",
+     {{"iface", "ADDR", "one of this computer's addresses (not 127.0.0.1)", true},
+      {"filter", "PREFIX", "the MAC filter, as typed on the page (0a-1b-2c-)"},
+      {"yes", {}, "sweep a network of more than 1000 addresses"}},
+     {},
+     discover});
 
 }  // namespace

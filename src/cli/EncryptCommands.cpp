@@ -13,18 +13,13 @@ bool isFailure(int status) {
     return status != ToolStatusOk && status != ToolStatusSkipped;
 }
 
-int encrypt(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {"overwrite"});
-    if (!args.ok())
-        return CliFail("encrypt", args.error());
+int encrypt(const CliArgs& args) {
     const QString outDir = args.value("out").trimmed();
     if (outDir.isEmpty())
         return CliFail("encrypt", "--out DIR is required");
     const QFileInfo dirInfo(outDir);
     if (!dirInfo.isDir() || !dirInfo.isWritable())
         return CliFail(outDir, "is not an existing writable folder");
-    if (args.positional().isEmpty())
-        return CliFail("encrypt", "expects at least one FILE");
     // Without --key the default key, as the page uses once its question is answered OK; an
     // empty --key skips the XML files, as the worker does without a key.
     const QString key = args.has("key") ? args.value("key").trimmed() : QString(kDefaultXmlKey);
@@ -42,8 +37,14 @@ int encrypt(const QStringList& rawArgs) {
     return failed ? 1 : 0;
 }
 
-const CliRegistration encryptCommand("encrypt",
-                                     {"encrypt --out DIR [--key KEY] [--overwrite] FILE...",
-                                      encrypt});
+const CliRegistration encryptCommand(
+    "encrypt",
+    {"Scramble bin files and encrypt plain XML files into a folder, as the Tools page does; "
+     "one line per file: path, status code, status.",
+     {{"out", "DIR", "the existing folder the files are written to", true},
+      {"key", "KEY", "the XML key (default 02E5D220170412; empty: XML files are skipped)"},
+      {"overwrite", {}, "replace files that exist in DIR"}},
+     "FILE...",
+     encrypt});
 
 }  // namespace

@@ -31,12 +31,7 @@ void waitForCommands(int ms) {
                         2);
 }
 
-int pnp(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {"pin"});
-    if (!args.ok())
-        return CliFail("pnp", args.error());
-    if (!args.positional().isEmpty())
-        return CliFail("pnp", "unexpected argument " + args.positional().first());
+int pnp(const CliArgs& args) {
     const QString iface = args.value("iface");
     const QString url = args.value("url").trimmed();
     if (iface.isEmpty() || url.isEmpty())
@@ -87,13 +82,10 @@ int pnp(const QStringList& rawArgs) {
     return 0;
 }
 
-int provision(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {"pin"});
-    if (!args.ok())
-        return CliFail("provision", args.error());
+int provision(const CliArgs& args) {
     const QString url = args.value("url").trimmed();
-    if (url.isEmpty() || args.positional().isEmpty())
-        return CliFail("provision", "expects --url URL and one ADDR=MAC or more");
+    if (url.isEmpty())
+        return CliFail("provision", "the URL is empty");
     bool numeric = false;
     const int phonePort = args.value("phone-port", "60000").toInt(&numeric);
     if (!numeric || phonePort < 1 || phonePort > 65535)
@@ -123,11 +115,24 @@ int provision(const QStringList& rawArgs) {
     return error.isEmpty() ? 0 : CliFail("provision", error);
 }
 
-const CliRegistration pnpCommand("pnp",
-                                 {"pnp --iface ADDR --url URL [--group G] [--port P] [--pin]",
-                                  pnp});
-const CliRegistration provisionCommand("provision",
-                                       {"provision --url URL [--pin] [--phone-port N] ADDR=MAC...",
-                                        provision});
+const CliRegistration pnpCommand(
+    "pnp", {"Answer the phones' plug-and-play SUBSCRIBEs with URL until SIGINT or SIGTERM, "
+            "printing the log lines; run it on a network of your own.",
+            {{"iface", "ADDR", "the local address that joins the group", true},
+             {"url", "URL", "the configuration URL handed out, as given", true},
+             {"group", "G", "the multicast group (224.0.1.75)"},
+             {"port", "P", "the port, 1025 to 65525 (5060)"},
+             {"pin", {}, "PIN mode instead of MAC mode"}},
+            {},
+            pnp});
+const CliRegistration provisionCommand(
+    "provision",
+    {"Send the Provision NOTIFY with URL to each phone ADDR=MAC (MAC as six pairs joined by - "
+     "or :).",
+     {{"url", "URL", "the configuration URL, as given", true},
+      {"pin", {}, "PIN mode instead of MAC mode"},
+      {"phone-port", "N", "the phones' UDP port (60000)"}},
+     "ADDR=MAC...",
+     provision});
 
 }  // namespace

@@ -20,14 +20,9 @@ void raiseDescriptorLimit() {
     }
 }
 
-int serve(const QStringList& rawArgs) {
-    const CliArgs args(rawArgs, {});
-    if (!args.ok())
-        return CliFail("serve", args.error());
-    if (!args.positional().isEmpty())
-        return CliFail("serve", "unexpected argument " + args.positional()[0]);
+int serve(const CliArgs& args) {
     const QString root = args.value("root");
-    if (root.isEmpty() || !args.has("port"))
+    if (root.isEmpty())
         return CliFail("serve", "expects --root DIR and --port N");
     if (!QFileInfo(root).isDir())
         return CliFail(root, "is not a folder");
@@ -56,6 +51,13 @@ int serve(const QStringList& rawArgs) {
     return 0;
 }
 
-const CliRegistration serveCommand("serve", {"serve --root DIR --port N [--bind ADDR]", serve});
+const CliRegistration serveCommand(
+    "serve", {"Run the built-in HTTP server in the foreground until SIGINT or SIGTERM, printing "
+              "its log lines.",
+              {{"root", "DIR", "the folder served", true},
+               {"port", "N", "the port; 0 picks a free one", true},
+               {"bind", "ADDR", "listen on this local address only"}},
+              {},
+              serve});
 
 }  // namespace

@@ -18,52 +18,52 @@ void CfgTemplate::loaded(const QString& path, TemplateKind kind) {
         log_->Write("Load cfg template:" + path);
 }
 
-bool CfgTemplate::LoadTemplate(const QString& path) {
+CfgTemplate::LoadResult CfgTemplate::LoadTemplateFile(const QString& path) {
     switch (DetectConfigFileKind(path)) {
         case ConfigFileKind::Bin:
-            return LoadBinTemplate(path);
+            return LoadBinFile(path, {});
         case ConfigFileKind::Xml:
-            return LoadXmlTemplate(path);
+            return LoadXmlFile(path);
         default:
             dialogs_->messageKey("LCfgError1");
-            return false;
+            return LoadResult::Unchanged;
     }
 }
 
-bool CfgTemplate::LoadBinTemplate(const QString& path, const QString& nameShown) {
+CfgTemplate::LoadResult CfgTemplate::LoadBinFile(const QString& path, const QString& nameShown) {
     const BinReadStatus status = ReadBinFile(path, params_);
     if (status == BinReadStatus::OpenFailed) {
         dialogs_->messageKey("LCfgError1");
-        return false;
+        return LoadResult::Unchanged;
     }
     clearForLoad();
     switch (status) {
         case BinReadStatus::NotBin:
             dialogs_->message(
                 UiText::key("LCfgError2").addLiteral(nameShown.isEmpty() ? path : nameShown));
-            return false;
+            return LoadResult::Emptied;
         case BinReadStatus::NoPairs:
             dialogs_->messageText("Handle process error!");
-            return false;
+            return LoadResult::Emptied;
         default:
             loaded(path, TemplateKind::Bin);
-            return true;
+            return LoadResult::Loaded;
     }
 }
 
-bool CfgTemplate::LoadXmlTemplate(const QString& path) {
+CfgTemplate::LoadResult CfgTemplate::LoadXmlFile(const QString& path) {
     const XmlReadStatus status = ReadXmlFile(path, params_);
     if (status == XmlReadStatus::Unparsable) {
         dialogs_->messageKey("LCfgError1");
-        return false;
+        return LoadResult::Unchanged;
     }
     clearForLoad();
     if (status == XmlReadStatus::NoConfig) {
         dialogs_->messageKey("LCfgError1");
-        return false;
+        return LoadResult::Emptied;
     }
     loaded(path, TemplateKind::Xml);
-    return true;
+    return LoadResult::Loaded;
 }
 
 void CfgTemplate::commit() {

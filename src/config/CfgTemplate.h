@@ -29,11 +29,18 @@ class CfgTemplate {
     std::function<void()> clearEditorTables;
     std::function<void(bool)> setSaveEnabled;
 
+    // What a load did to the configuration: replaced it with the file's content, emptied it
+    // (the file was opened but its content refused), or left it as it was.
+    enum class LoadResult { Loaded, Emptied, Unchanged };
+
     // Sniffs the file: Bin and Xml load, anything else shows "LCfgError1".
-    bool LoadTemplate(const QString& path);
+    bool LoadTemplate(const QString& path) { return LoadTemplateFile(path) == LoadResult::Loaded; }
+    LoadResult LoadTemplateFile(const QString& path);
     // nameShown is appended to "LCfgError2" (the path when empty).
-    bool LoadBinTemplate(const QString& path, const QString& nameShown = {});
-    bool LoadXmlTemplate(const QString& path);
+    bool LoadBinTemplate(const QString& path, const QString& nameShown = {}) {
+        return LoadBinFile(path, nameShown) == LoadResult::Loaded;
+    }
+    bool LoadXmlTemplate(const QString& path) { return LoadXmlFile(path) == LoadResult::Loaded; }
 
     // Commits the editor, then writes the template back by its kind (nothing for None).
     void SaveTemplate();
@@ -55,6 +62,8 @@ class CfgTemplate {
     void Clear();
 
   private:
+    LoadResult LoadBinFile(const QString& path, const QString& nameShown);
+    LoadResult LoadXmlFile(const QString& path);
     void clearForLoad();
     void loaded(const QString& path, TemplateKind kind);
     bool written(bool ok);

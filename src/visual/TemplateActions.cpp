@@ -19,8 +19,7 @@ bool LoadChosenTemplate(CfgTemplate& tpl, Dialogs& dialogs) {
     const QString path = dialogs.openFile(QString::fromLatin1(kOpenDialog1Filter));
     if (path.isEmpty())
         return false;
-    tpl.LoadTemplate(path);
-    return true;
+    return tpl.LoadTemplateFile(path) != CfgTemplate::LoadResult::Unchanged;
 }
 
 bool SaveTemplateAsChosen(CfgTemplate& tpl, Dialogs& dialogs) {

@@ -15,7 +15,8 @@ extern const char* const kSaveDialog1Filter;
 bool LoadModelTemplate(CfgTemplate& tpl, const QString& workDir, const QString& model);
 
 // "Load a Template": the open dialog, then the file loaded by its kind ("LCfgError1" for any
-// other). False when the dialog was cancelled.
+// other). True when the configuration was replaced or emptied; false when the dialog was
+// cancelled or the file left the configuration as it was (neither bin nor XML, unreadable).
 bool LoadChosenTemplate(CfgTemplate& tpl, Dialogs& dialogs);
 
 // "Save as": the save dialog (it asks before overwriting), then SaveTemplateAs. A cancelled

@@ -89,12 +89,10 @@ TEST(EncryptCommand, RefusesBadArguments) {
         QStringList args;
         const char* error;
     } cases[] = {
-        {{bin}, "--out DIR is required"},
+        {{"--out", "", bin}, "--out DIR is required"},
         {{"--out", out.file("none"), bin}, "is not an existing writable folder"},
         {{"--out", bin, bin}, "is not an existing writable folder"},
-        {{"--out", out.path()}, "expects at least one FILE"},
         {{"--key", "0123456789abcdef0", "--out", out.path(), bin}, "longer than 16"},
-        {{"--out"}, "needs a value"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

@@ -63,7 +63,9 @@ TEST_F(Template, RefusedLoadsShowTheirMessages) {
     for (const auto& c : cases) {
         dialogs.clear();
         const QString path = c.bytes.isNull() ? dir.file(c.file) : dir.write(c.file, c.bytes);
-        EXPECT_FALSE(tpl.LoadTemplate(path)) << c.file.toStdString();
+        EXPECT_EQ(tpl.LoadTemplateFile(path),
+                  c.emptied ? CfgTemplate::LoadResult::Emptied : CfgTemplate::LoadResult::Unchanged)
+            << c.file.toStdString();
         EXPECT_EQ(dialogs.messages(), QStringList{c.message}) << c.file.toStdString();
         EXPECT_EQ(tpl.Parameters().IsEmpty(), c.emptied) << c.file.toStdString();
         EXPECT_EQ(tpl.Kind(), TemplateKind::None);

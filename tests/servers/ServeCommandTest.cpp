@@ -111,7 +111,7 @@ TEST_F(ServeCommand, RefusesBadArgumentsAndBusyPorts) {
         {{"--root", dir_.file("missing"), "--port", "0"}, "is not a folder"},
         {{"--root", dir_.path(), "--port", "65536"}, "--port must be"},
         {{"--root", dir_.path(), "--port", "http"}, "--port must be"},
-        {{"--root", dir_.path()}, "expects --root DIR and --port N"},
+        {{"--root", "", "--port", "0"}, "expects --root DIR and --port N"},
         {{"--root", dir_.path(), "--port", "0", "--bind", "nowhere"}, "not an IP address"},
     };
     for (const auto& c : cases) {

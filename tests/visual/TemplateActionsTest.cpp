@@ -72,10 +72,21 @@ TEST_F(TemplateActions, DialogsUseTheirFiltersAndCancellingSaveAsIsReported) {
 }
 
 TEST_F(TemplateActions, LoadingAChosenFileGoesByItsKind) {
-    const QString other = dir.write("t.bin", "garbage");
-    dialogs.paths << other;
+    // Refused files leave the configuration as it was: nothing to show anew.
+    tpl.Parameters().Set(5, "kept");
+    for (const QByteArray& bytes :
+         {QByteArray("garbage"), QByteArray(""), QByteArray("<?xml version=\"1.0\"?><open>")}) {
+        dialogs.clear();
+        dialogs.paths << dir.write("t.bin", bytes);
+        EXPECT_FALSE(LoadChosenTemplate(tpl, dialogs)) << bytes.constData();
+        EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError1"}) << bytes.constData();
+        EXPECT_EQ(tpl.Parameters().Value(5), "kept");
+    }
+    // Opened but not a configuration: the set is emptied and the page must show that.
+    dialogs.clear();
+    dialogs.paths << dir.write("t.bin", "<?xml version=\"1.0\"?><zv_provision/>");
     EXPECT_TRUE(LoadChosenTemplate(tpl, dialogs));
-    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError1"});
+    EXPECT_TRUE(tpl.Parameters().IsEmpty());
 
     const QString xml = dir.write(
         "t.xml", "<?xml version=\"1.0\"?><zv_provision><config><P7>v</P7></config></zv_provision>");

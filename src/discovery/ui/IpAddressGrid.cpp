@@ -115,14 +115,8 @@ class GridHeader : public QHeaderView {
         painter->drawLine(rect.bottomLeft(), rect.bottomRight());
         painter->restore();
     }
-    void mousePressEvent(QMouseEvent* event) override {
-        const QPoint global = event->globalPosition().toPoint();
-        grid_->IpAddressGridMouseDown(event->button(), grid_->RowAtGlobal(global),
-                                      grid_->ColumnAtGlobal(global));
-    }
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        grid_->IpAddressGridMouseUp(grid_->RowAtGlobal(event->globalPosition().toPoint()));
-    }
+    void mousePressEvent(QMouseEvent* event) override { grid_->MousePressed(event); }
+    void mouseReleaseEvent(QMouseEvent* event) override { grid_->MouseReleased(event); }
 
   private:
     IpAddressGrid* grid_;
@@ -136,14 +130,12 @@ class GridTable : public QTableWidget {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override {
-        const QPoint global = event->globalPosition().toPoint();
-        grid_->IpAddressGridMouseDown(event->button(), grid_->RowAtGlobal(global),
-                                      grid_->ColumnAtGlobal(global));
+        grid_->MousePressed(event);
         QTableWidget::mousePressEvent(event);
     }
     void mouseReleaseEvent(QMouseEvent* event) override {
         QTableWidget::mouseReleaseEvent(event);
-        grid_->IpAddressGridMouseUp(grid_->RowAtGlobal(event->globalPosition().toPoint()));
+        grid_->MouseReleased(event);
     }
     void contextMenuEvent(QContextMenuEvent* event) override {
         grid_->IpAddrGridPopupMenu()->popup(event->globalPos());
@@ -372,6 +364,25 @@ int IpAddressGrid::ColumnAtGlobal(const QPoint& global) const {
     return table_->viewport()->rect().contains(inCells) ? table_->columnAt(inCells.x()) : -1;
 }
 
+int IpAddressGrid::DragRowAtGlobal(const QPoint& global) const {
+    const int y = table_->viewport()->mapFromGlobal(global).y();
+    if (y < 0)
+        return 0;
+    const int row = table_->rowAt(y);
+    return row < 0 ? RowCount() - 1 : row + 1;
+}
+
+void IpAddressGrid::MousePressed(QMouseEvent* event) {
+    const QPoint global = event->globalPosition().toPoint();
+    const bool inCells = RowAtGlobal(global) >= 0;
+    IpAddressGridMouseDown(event->button(), DragRowAtGlobal(global),
+                           inCells ? ColumnAtGlobal(global) : -1);
+}
+
+void IpAddressGrid::MouseReleased(QMouseEvent* event) {
+    IpAddressGridMouseUp(DragRowAtGlobal(event->globalPosition().toPoint()));
+}
+
 void IpAddressGrid::IpAddressGridMouseDown(Qt::MouseButton button, int row, int column) {
     pressRow_ = row;
     if (row < 0 || column < 0)
@@ -399,10 +410,12 @@ void IpAddressGrid::IpAddressGridMouseDown(Qt::MouseButton button, int row, int 
 }
 
 void IpAddressGrid::IpAddressGridMouseUp(int row) {
-    // A release outside the cells marks nothing (the press may have been anywhere).
     if (row == pressRow_ || row < 0 || pressRow_ < 0)
         return;
-    for (int r = std::max(1, std::min(row, pressRow_)); r <= std::max(row, pressRow_); ++r)
+    // The data rows between the two, the header row left out.
+    const int first = std::max(1, std::min(row, pressRow_));
+    const int last = std::min(RowCount() - 1, std::max(row, pressRow_));
+    for (int r = first; r <= last; ++r)
         selection_.Add(r);
     table_->viewport()->update();
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 class QComboBox;
+class QMouseEvent;
 class QMenu;
 class QTableWidget;
 
@@ -66,8 +67,11 @@ class IpAddressGrid : public QWidget {
     const MyExclusiveIntArray& RowSelection() const { return selection_; }
     bool SelectAllToggle() const { return selectAll_; }
 
-    // Mouse handling in grid coordinates (-1: outside the cells). The grid's own mouse events
-    // come here; they are public for callers that act on cells directly.
+    // Mouse handling in grid coordinates. row: the row under the pointer by its height alone
+    // (0 on or above the header, the last row below the last one), so that a drag from or to
+    // outside the cells reaches the first or last row; column: the cell's column, -1 when the
+    // pointer is outside the cells. The grid's own mouse events come here; they are public for
+    // callers that act on cells directly.
     void IpAddressGridMouseDown(Qt::MouseButton button, int row, int column);
     void IpAddressGridMouseUp(int row);
 
@@ -101,6 +105,11 @@ class IpAddressGrid : public QWidget {
     // Grid row and column under a point given in global coordinates (-1 outside the cells).
     int RowAtGlobal(const QPoint& global) const;
     int ColumnAtGlobal(const QPoint& global) const;
+    // The row a drag reaches at a point given in global coordinates (see IpAddressGridMouseDown).
+    int DragRowAtGlobal(const QPoint& global) const;
+    // The table's and the header's presses and releases.
+    void MousePressed(QMouseEvent* event);
+    void MouseReleased(QMouseEvent* event);
     bool InRowSelection(int row) const { return selection_.IndexOf(row) >= 0; }
 
     QTableWidget* table_;

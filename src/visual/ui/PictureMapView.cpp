@@ -2,6 +2,7 @@
 
 #include "visual/ImageMapper.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
@@ -29,14 +30,16 @@ PictureMapView::PictureMapView(QLabel* visualDevImg, QLabel* reactFloatImage,
 }
 
 PictureMapView::~PictureMapView() {
+    endPress();
     for (QLabel* label : {img_.data(), hoverOverlay_.data(), selectedOverlay_.data()})
         if (label)
             label->removeEventFilter(this);
 }
 
 void PictureMapView::reset() {
+    endPress();
     hovered_ = selected_ = -1;
-    hovering_ = pressed_ = false;
+    hovering_ = false;
     images_.clear();
     hoverOverlay_->hide();
     selectedOverlay_->hide();
@@ -103,7 +106,8 @@ void PictureMapView::visualDevImgMouseMove(int x, int y) {
         return;
     }
     const int area = mapper_->AreaAt(x, y);
-    if (area < 0)
+    // Over the selected area its overlay takes the pointer.
+    if (area < 0 || (area == selected_ && !selectedOverlay_->isHidden()))
         return;
     hovered_ = area;
     img_->setCursor(Qt::PointingHandCursor);
@@ -128,28 +132,45 @@ void PictureMapView::reactFloatImageMouseUp() {
     emit keyReleased(hovered_);
 }
 
+void PictureMapView::beginPress() {
+    pressed_ = true;
+    // The press hides the control it went to, so its release reaches no control: it is
+    // watched for wherever it comes, the window included.
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+void PictureMapView::endPress() {
+    if (!pressed_)
+        return;
+    pressed_ = false;
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->removeEventFilter(this);
+}
+
 bool PictureMapView::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::MouseMove:
-            if (watched == img_) {
+            if (watched == img_ && !pressed_) {
                 const QPoint p = static_cast<QMouseEvent*>(event)->position().toPoint();
                 visualDevImgMouseMove(p.x(), p.y());
             }
             break;
         case QEvent::MouseButtonPress:
-            if (watched == hoverOverlay_) {
-                pressed_ = true;
+            if (pressed_) {
+                // The release of the last press was lost (another program took the pointer).
+                endPress();
+            } else if (watched == hoverOverlay_) {
+                beginPress();
                 reactFloatImageMouseDown();
                 return true;
             }
             break;
         case QEvent::MouseButtonRelease:
-            // The press hid the hover overlay, so the release may reach the control now under
-            // the pointer.
+            // A release anywhere ends the press. The window's own event goes on to the window.
             if (pressed_) {
-                pressed_ = false;
+                endPress();
                 reactFloatImageMouseUp();
-                return true;
+                return watched->isWidgetType();
             }
             break;
         default:

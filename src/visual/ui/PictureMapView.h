@@ -44,6 +44,8 @@ class PictureMapView : public QObject {
     // The image at path, read once per map; null when the file is missing or unreadable.
     QPixmap image(const QString& path);
     void reset();
+    void beginPress();
+    void endPress();
 
     QPointer<QLabel> img_, hoverOverlay_, selectedOverlay_;
     const ImageMapper* mapper_ = nullptr;
@@ -51,6 +53,7 @@ class PictureMapView : public QObject {
     int hovered_ = -1;
     int selected_ = -1;
     bool hovering_ = false;
-    // A button went down on the hover overlay and has not come up yet.
+    // A button went down on the hover overlay and has not come up yet; while it is down the
+    // picture takes no movement.
     bool pressed_ = false;
 };

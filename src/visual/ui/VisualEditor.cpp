@@ -204,6 +204,7 @@ void VisualEditor::selectKey(int position) {
 }
 
 void VisualEditor::loadTemplateButtonClick() {
+    // A refused file leaves the page and what was typed into it as they are.
     if (!LoadChosenTemplate(*tpl_, *dialogs_))
         return;
     const int node = SelectedNode();

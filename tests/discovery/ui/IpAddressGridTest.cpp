@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <QWindow>
 
 namespace {
 
@@ -190,6 +191,47 @@ TEST_F(Grid, MouseMarksRowsByDragNumberClickAndCorner) {
     Press(0, 3);
     Release(2, 3);
     EXPECT_EQ(Selection(), (std::vector<int>{1, 2}));
+}
+
+// Through the window, so that the release reaches the control the press went to wherever the
+// pointer is then, as on a screen.
+TEST_F(Grid, ADragFromOrToOutsideTheCellsReachesTheFirstOrLastRow) {
+    AddSix();
+    QWindow* window = grid.windowHandle();
+    const QRect lastRow = grid.CellRect(6, 2);
+    const QPoint belowRows(lastRow.center().x(), lastRow.bottom() + 40);
+    const QRect row4 = grid.CellRect(4, 6);
+    const QPoint besideColumns(row4.right() + 30, row4.center().y());
+    ASSERT_LT(besideColumns.x(), grid.Table()->viewport()->width());
+    const QPoint aboveGrid(100, -20);
+    const struct {
+        QPoint press, release;
+        std::vector<int> rows;
+    } cases[] = {
+        {CellCentre(3, 4), belowRows, {3, 4, 5, 6}},
+        {belowRows, CellCentre(4, 2), {4, 5, 6}},
+        {CellCentre(5, 1), aboveGrid, {1, 2, 3, 4, 5}},
+        {besideColumns, CellCentre(2, 2), {2, 3, 4}},
+        {CellCentre(2, 5), besideColumns, {2, 3, 4}},
+        {CellCentre(0, 3), belowRows, {1, 2, 3, 4, 5, 6}},
+        {belowRows, CellCentre(6, 0), {}},  // both on the last row
+        {CellCentre(0, 2), aboveGrid, {}},  // both at the top
+    };
+    for (const auto& c : cases) {
+        grid.RowSelection().Clear();
+        QTest::mousePress(window, Qt::LeftButton, {}, c.press);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, c.release);
+        EXPECT_EQ(Selection(), c.rows) << "press " << c.press.x() << "," << c.press.y()
+                                       << " release " << c.release.x() << "," << c.release.y();
+    }
+    // Without data rows a drag marks nothing, never the header or a row -1.
+    grid.RowSelection().Clear();
+    grid.SetRowCount(1);
+    QTest::mousePress(window, Qt::LeftButton, {}, CellCentre(0, 3));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, belowRows);
+    QTest::mousePress(window, Qt::LeftButton, {}, belowRows);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, aboveGrid);
+    EXPECT_TRUE(Selection().empty());
 }
 
 TEST_F(Grid, CellsArePaintedWithTheirColours) {

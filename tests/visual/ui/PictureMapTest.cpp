@@ -5,6 +5,7 @@
 
 #include <QLineEdit>
 #include <QTest>
+#include <QWindow>
 
 namespace {
 
@@ -103,10 +104,73 @@ TEST_F(PictureMap, RealPointerEventsReachTheHandlers) {
     ASSERT_TRUE(ui.reactFloatImage->isVisible());
     QTest::mousePress(ui.reactFloatImage, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_TRUE(ui.selectedFloatImage->isVisible());
-    // The release comes to whichever control is under the pointer now.
+    // A release handed to the control now under the pointer ends the press as well.
     QTest::mouseRelease(ui.selectedFloatImage, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(editor->SelectedNode(), 2);
     EXPECT_NE(editor->Panel()->Content(), nullptr);
+}
+
+// Pointer events through the window, so that each reaches the control under the pointer as
+// it would on a screen. The page stands at y = 32 in the window.
+class PictureMapPointer : public PictureMap {
+  protected:
+    PictureMapPointer() {
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&ui.window));
+        // A movement to where the pointer already is reaches no control: start elsewhere.
+        QTest::mouseMove(window(), onPage(499, 549));
+    }
+    QWindow* window() { return ui.window.windowHandle(); }
+    static QPoint onPage(int x, int y) { return QPoint(x, y + 32); }
+};
+
+TEST_F(PictureMapPointer, AReleaseOffThePictureEndsThePress) {
+    QTest::mouseMove(window(), onPage(25, 30));
+    ASSERT_TRUE(ui.reactFloatImage->isVisible());
+    QTest::mousePress(window(), Qt::LeftButton, {}, onPage(25, 30));
+    EXPECT_EQ(view().Selected(), 0);
+    // Released over the outline tree: the press ends there as it would over the picture.
+    QTest::mouseRelease(window(), Qt::LeftButton, {}, onPage(600, 300));
+    EXPECT_EQ(editor->SelectedNode(), 2);
+
+    // A later click on a key without a hover image selects nothing.
+    QTest::mouseMove(window(), onPage(20, 120));  // hovering of the first key ends
+    QTest::mouseMove(window(), onPage(21, 121));
+    EXPECT_EQ(view().Hovered(), 2);
+    EXPECT_FALSE(ui.reactFloatImage->isVisible());
+    QTest::mouseClick(window(), Qt::LeftButton, {}, onPage(21, 121));
+    EXPECT_EQ(editor->SelectedNode(), 2);
+    EXPECT_EQ(view().Selected(), 0);
+    EXPECT_TRUE(dialogs.shown.isEmpty());
+}
+
+TEST_F(PictureMapPointer, MovingAndClickingOnTheSelectedKeyDoesNothing) {
+    QTest::mouseMove(window(), onPage(25, 30));
+    ASSERT_TRUE(ui.reactFloatImage->isVisible());
+    QTest::mouseClick(window(), Qt::LeftButton, {}, onPage(25, 30));
+    ASSERT_EQ(editor->SelectedNode(), 2);
+    ASSERT_TRUE(ui.selectedFloatImage->isVisible());
+    ui.tree->setCurrentItem(editor->NodeItem(0));
+
+    QTest::mouseMove(window(), onPage(300, 300));  // hovering ends
+    // The right and bottom borders belong to the area but lie beside its overlay, so the
+    // picture sees these movements; the selected key is not taken up.
+    for (const QPoint p : {onPage(40, 30), onPage(25, 40), onPage(40, 40)}) {
+        QTest::mouseMove(window(), p);
+        EXPECT_FALSE(view().Hovering());
+        EXPECT_EQ(view().Hovered(), -1);
+        EXPECT_EQ(ui.visualDevImg->cursor().shape(), Qt::ArrowCursor);
+        QTest::mouseClick(window(), Qt::LeftButton, {}, p);
+        EXPECT_EQ(editor->SelectedNode(), 0);
+    }
+    // On the overlay itself.
+    QTest::mouseMove(window(), onPage(26, 31));
+    QTest::mouseClick(window(), Qt::LeftButton, {}, onPage(26, 31));
+    EXPECT_EQ(editor->SelectedNode(), 0);
+    EXPECT_TRUE(dialogs.shown.isEmpty());
+
+    // Direct handler calls follow the same rule.
+    editor->visualDevImgMouseMove(20, 30);
+    EXPECT_FALSE(view().Hovering());
 }
 
 TEST_F(PictureMap, AnotherModelAndBackResetsThePicture) {

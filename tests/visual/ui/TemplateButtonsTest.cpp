@@ -112,26 +112,48 @@ TEST_F(TemplateButtons, SaveAsWritesANewFileThatLaterSavesGoTo) {
     EXPECT_EQ(tpl.CurrentTemplatePath(), copy);
 }
 
-TEST_F(TemplateButtons, AFailedLoadRebuildsTheSelectedPageFromWhatIsLeft) {
+TEST_F(TemplateButtons, ARefusedLoadKeepsThePageAndWhatWasTyped) {
     selectNode(2);
     typeInto(300, 62, "frank");
     EXPECT_TRUE(ui.saveButton->isEnabled());
+    QWidget* content = ui.box->widget();
 
-    // Neither bin nor XML: nothing changes but the page is rebuilt without committing.
-    dialogs.paths << dir.write("other.txt", "hello");
-    ui.loadButton->click();
-    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError1"});
-    EXPECT_EQ(controlAt<QLineEdit>(300, 62)->text(), "{$username.line.1}");
-    EXPECT_TRUE(ui.saveButton->isEnabled());  // loads keep the Save state
-
-    // Not bin text after "Flag=" sniffing fails: the set is emptied and the page shows it.
+    // Files that leave the configuration as it was: the page and its typed value stay.
+    const struct {
+        const char* file;
+        QByteArray bytes;
+    } refused[] = {
+        {"other.txt", "hello"},                           // neither bin nor XML
+        {"empty.bin", ""},                                // nothing to read
+        {"broken.xml", "<?xml version=\"1.0\"?><open>"},  // not well-formed
+    };
+    for (const auto& r : refused) {
+        dialogs.clear();
+        dialogs.paths << dir.write(r.file, r.bytes);
+        ui.loadButton->click();
+        EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError1"}) << r.file;
+        EXPECT_EQ(ui.box->widget(), content) << r.file;
+        EXPECT_EQ(controlAt<QLineEdit>(300, 62)->text(), "frank") << r.file;
+        EXPECT_TRUE(ui.saveButton->isEnabled()) << r.file;
+    }
+    // Save still writes what was typed.
     dialogs.clear();
+    ui.saveButton->click();
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+    EXPECT_TRUE(show(dir.file("models/T1/$devCfg.bin")).contains("\nP1004=frank\n"));
+}
+
+TEST_F(TemplateButtons, ALoadThatEmptiesTheConfigurationRebuildsThePage) {
+    selectNode(2);
+    typeInto(300, 62, "frank");
+    // Sniffed as XML but without a config element: the set is emptied and the page shows it.
     dialogs.paths << dir.write("noflag.bin", "<?xml version=\"1.0\"?><zv_provision/>");
     ui.loadButton->click();
     EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError1"});
     EXPECT_TRUE(tpl.Parameters().IsEmpty());
     EXPECT_EQ(controlAt<QLineEdit>(300, 62)->text(), "");
     EXPECT_EQ(controlAt<QComboBox>(300, 32)->currentIndex(), 0);
+    EXPECT_TRUE(ui.saveButton->isEnabled());  // loads keep the Save state
 
     // Cancelled dialog: nothing at all.
     dialogs.clear();
