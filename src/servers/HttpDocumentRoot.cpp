@@ -227,18 +227,19 @@ bool HttpDocumentRoot::namesBelowRoot(const std::vector<std::string>& names, siz
         return false;
     // The longest leading part that is the root itself, however it is spelled; the rest is
     // walked from the root.
+    std::vector<std::pair<std::string, size_t>> prefixes;  // a leading part, its last name
     std::string prefix;
-    std::vector<std::string> prefixes;
-    for (const std::string& name : names) {
-        if (name.empty())
-            break;
-        prefix += "/" + name;
-        prefixes.push_back(prefix);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i].empty())
+            continue;  // a folder's end mark
+        prefix += "/" + names[i];
+        if (i + 1 >= shortest)
+            prefixes.emplace_back(prefix, i);
     }
-    for (size_t k = prefixes.size(); k-- > 0 && k + 1 >= shortest;) {
-        if (realPath(prefixes[k]) != root)
+    for (auto part = prefixes.rbegin(); part != prefixes.rend(); ++part) {
+        if (realPath(part->first) != root)
             continue;
-        below->assign(names.begin() + static_cast<std::ptrdiff_t>(k + 1), names.end());
+        below->assign(names.begin() + static_cast<std::ptrdiff_t>(part->second + 1), names.end());
         return true;
     }
     if (root == "/" && shortest == 0) {  // every path leads back to it
@@ -255,8 +256,8 @@ int HttpDocumentRoot::walk(int rootFd, const std::string& relative, int* error, 
     int links = 0;
     *error = ENOENT;
     // The rest of the path, now outside the root (names from "/" on): walked on from the root
-    // when it leads back below it, else refused.
-    // The root's own spelling counts only after the first shortest names.
+    // when it leads back below it (the root's spelling counted only from the shortest-th name
+    // on), else refused.
     const auto comeBack = [&](std::vector<std::string> outside, size_t shortest) {
         outside.insert(outside.end(), pending.rbegin(), pending.rend());
         std::vector<std::string> below;
