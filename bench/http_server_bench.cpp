@@ -1,11 +1,15 @@
 // The built-in HTTP server against nginx on loopback, in the same run: wrk fetches 1,000 small
 // configuration files with "Connection: close" for a fixed time, alternately from each server,
-// and then a light client fetches files while 500 idle connections are held open.
+// and then a light client fetches files while 500 idle connections are held open. A second
+// built-in server that records every download in a provisioning record (SQLite) is measured in
+// the same rounds, to show what recording costs.
 //   http_server_bench [--rounds N] [--seconds S] [--connections C] [--wrk-threads T]
 //                     [--idle N] [--server-threads N] [--no-log 1]
 // Needs wrk and nginx (scripts/install-deps bench). nginx runs as a child of this program on
 // 127.0.0.1 with its own configuration, pid, log and temporary paths, and is stopped at the end.
 #include "app/MyLog.h"
+#include "record/ProvisioningRecord.h"
+#include "record/Sqlite.h"
 #include "servers/MyHttpServer.h"
 
 #include <QCoreApplication>
@@ -409,11 +413,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     MyHttpServer server(root, options.log ? &log : nullptr);
-    if (options.serverThreads > 0)
-        server.SetThreadCount(options.serverThreads);
-    server.Start(0, "127.0.0.1");
+    ProvisioningRecord record;
+    if (!record.Open(dir.path() + "/db/provisioning.sqlite")) {
+        std::fprintf(stderr, "cannot open the record\n");
+        return 1;
+    }
+    MyHttpServer recorded(root, options.log ? &log : nullptr);
+    recorded.SetFetchObserver(record.Observer());
+    for (MyHttpServer* s : {&server, &recorded}) {
+        if (options.serverThreads > 0)
+            s->SetThreadCount(options.serverThreads);
+        s->Start(0, "127.0.0.1");
+    }
     Nginx nginx(dir.path() + "/nginx");
-    if (!nginx.start(root, probe) || !answers200(server.Port(), probe)) {
+    if (!nginx.start(root, probe) || !answers200(server.Port(), probe) ||
+        !answers200(recorded.Port(), probe)) {
         std::fprintf(stderr, "a server does not answer\n");
         return 1;
     }
@@ -423,29 +437,40 @@ int main(int argc, char** argv) {
                 QFileInfo(root + "/cfg/cfg001565000000").size(), loadFigure() / 100.0);
     // Each round measures both servers, in alternating order, so that a change of the machine's
     // load from other work does not always favour the same one.
-    const auto measure = [&](bool builtIn, int threads, int connections) {
+    // The built-in server (the recording one when asked) or nginx.
+    const auto measure = [&](bool builtIn, int threads, int connections, bool recording = false) {
         const qint64 pid = builtIn ? qint64(getpid()) : nginx.pid();
         const double cpuBefore = builtIn ? cpuSeconds(pid) : cpuSecondsWithChildren(pid);
-        WrkResult r = runWrk(builtIn ? server.Port() : nginx.port(), script, threads, connections,
-                             options.seconds);
+        const quint16 port = builtIn ? (recording ? recorded.Port() : server.Port()) : nginx.port();
+        WrkResult r = runWrk(port, script, threads, connections, options.seconds);
         const double cpu = (builtIn ? cpuSeconds(pid) : cpuSecondsWithChildren(pid)) - cpuBefore;
         if (r.requests > 0)
             r.cpuUsPerRequest = cpu * 1e6 / double(r.requests);
         return r;
     };
-    std::vector<double> ratios, cpuRatios;
+    std::vector<double> ratios, cpuRatios, recordRatios, recordCpuRatios;
     for (int round = 1; round <= options.rounds; ++round) {
         std::printf("round %d (load %.2f)\n", round, loadFigure() / 100.0);
-        WrkResult ours, theirs;
+        WrkResult ours, theirs, recording;
         if (round % 2) {
             ours = measure(true, options.wrkThreads, options.connections);
+            recording = measure(true, options.wrkThreads, options.connections, true);
             theirs = measure(false, options.wrkThreads, options.connections);
         } else {
             theirs = measure(false, options.wrkThreads, options.connections);
+            recording = measure(true, options.wrkThreads, options.connections, true);
             ours = measure(true, options.wrkThreads, options.connections);
         }
         print("built-in", ours);
+        print("recorded", recording);
         print("nginx", theirs);
+        if (ours.ran && recording.ran && ours.requestsPerSecond > 0 &&
+            recording.cpuUsPerRequest > 0) {
+            recordRatios.push_back(recording.requestsPerSecond / ours.requestsPerSecond);
+            recordCpuRatios.push_back(ours.cpuUsPerRequest / recording.cpuUsPerRequest);
+            std::printf("  record   %.3f req/s, %.3f CPU per request (without / with recording)\n",
+                        recordRatios.back(), recordCpuRatios.back());
+        }
         if (ours.ran && theirs.ran && theirs.requestsPerSecond > 0 && ours.cpuUsPerRequest > 0) {
             ratios.push_back(ours.requestsPerSecond / theirs.requestsPerSecond);
             cpuRatios.push_back(theirs.cpuUsPerRequest / ours.cpuUsPerRequest);
@@ -463,6 +488,8 @@ int main(int argc, char** argv) {
     };
     summary("req/s built-in / nginx", ratios);
     summary("CPU per request nginx / built-in", cpuRatios);
+    summary("req/s recording / not recording", recordRatios);
+    summary("CPU per request not recording / recording", recordCpuRatios);
 
     std::printf("while %d idle connections are held open: wrk -t1 -c4 -d%ds\n", options.idle,
                 options.seconds);
@@ -477,7 +504,13 @@ int main(int argc, char** argv) {
     }
     QFile logFile(log.FileName());
     logFile.open(QIODevice::ReadOnly);
-    std::printf("log lines written by the built-in server: %lld\n",
+    std::printf("log lines written by the built-in servers: %lld\n",
                 static_cast<long long>(logFile.readAll().count('\n')));
+    record.Flush();
+    SqliteDb db;
+    db.Open(record.Path(), false);
+    std::printf("downloads recorded: %lld (dropped: %llu)\n",
+                static_cast<long long>(db.QueryInt("SELECT count(*) FROM fetches")),
+                static_cast<unsigned long long>(record.Dropped()));
     return 0;
 }

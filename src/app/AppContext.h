@@ -10,6 +10,7 @@ class CfgTemplate;
 class Dialogs;
 class MyLog;
 class NoticeTransport;
+class ProvisioningRecord;
 class SettingsStore;
 
 // The long-lived objects of the main window, handed to its pages. The window owns them all
@@ -23,6 +24,8 @@ struct AppContext {
     Dialogs* dialogs = nullptr;
     CfgTemplate* cfg = nullptr;
     NoticeTransport* notices = nullptr;
+    // The provisioning record (always there; it may be off).
+    ProvisioningRecord* record = nullptr;
     // The main window: controls of other pages are found by name with findChild.
     QObject* window = nullptr;
     // Whether the built-in HTTP server is running (false until a server is attached).

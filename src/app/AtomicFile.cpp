@@ -24,7 +24,32 @@ bool writeAll(int fd, const char* data, qsizetype size) {
     return true;
 }
 
+// The first bytes of name, at most limit, not cutting a UTF-8 character in two.
+QByteArray leadingBytes(const QByteArray& name, qsizetype limit) {
+    if (limit <= 0)
+        return {};
+    if (name.size() <= limit)
+        return name;
+    qsizetype n = limit;
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
+        --n;
+    return name.left(n);
+}
+
+// "." + base + ".tmp-<pid>-<n>", with base cut short where the whole would not fit the folder.
+QByteArray temporaryName(const QByteArray& base, qsizetype nameMax, unsigned n) {
+    const QByteArray suffix =
+        ".tmp-" + QByteArray::number(::getpid()) + "-" + QByteArray::number(n);
+    return "." + leadingBytes(base, nameMax - 1 - suffix.size()) + suffix;
+}
+
 }  // namespace
+
+qsizetype FileNameLimit(const QString& folder) {
+    const QByteArray dir = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const long limit = ::pathconf(dir.constData(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<qsizetype>(limit) : 255;
+}
 
 bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) {
     const QByteArray target = QFile::encodeName(path);
@@ -35,6 +60,7 @@ bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) 
     const QByteArray base = target.mid(slash + 1);
     if (base.isEmpty())
         return false;
+    const qsizetype nameMax = FileNameLimit(QFile::decodeName(dir));
 
     // A replaced file keeps its permissions; a new one gets the usual 0666 less the umask.
     struct stat old {};
@@ -43,8 +69,7 @@ bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) 
     int fd = -1;
     QByteArray temp;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = dir + "." + base + ".tmp-" + QByteArray::number(::getpid()) + "-" +
-               QByteArray::number(counter++);
+        temp = dir + temporaryName(base, nameMax, counter++);
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             return false;

@@ -5,8 +5,13 @@
 
 // Replaces the file at path with the given bytes. The bytes go to a temporary file in the same
 // folder, which is then renamed over the target: a reader sees the old file or the whole new
-// one, and a failed write leaves the old file as it was. False on any failure.
+// one, and a failed write leaves the old file as it was. The temporary name is "." + the file's
+// name + ".tmp-<pid>-<n>", the name cut short where that would be longer than the folder takes,
+// so every name the folder takes can be written. False on any failure.
 bool WriteFileAtomically(const QString& path, const char* data, qsizetype size);
 inline bool WriteFileAtomically(const QString& path, const QByteArray& data) {
     return WriteFileAtomically(path, data.constData(), data.size());
 }
+
+// The longest file name (in bytes) the folder takes; 255 when the system does not say.
+qsizetype FileNameLimit(const QString& folder);

@@ -110,7 +110,8 @@ bool SettingsStore::Write(const QString& section, const QString& key, const QStr
     const int i = keyLine(section, key);
     if (i < 0)
         return false;
-    lines_[static_cast<size_t>(i)] = key.toUtf8() + '=' + value.toUtf8();
+    // A line break would end the key line there and hide the next key.
+    lines_[static_cast<size_t>(i)] = key.toUtf8() + '=' + WithoutLineBreaks(value).toUtf8();
     return true;
 }
 

@@ -40,7 +40,7 @@ class SettingsStore {
     QList<Entry> SectionEntries(const QString& section) const;
 
     // Replaces the first matching key line; false (and nothing changes) when the section or
-    // the key is missing.
+    // the key is missing. CR and LF are left out of the value, which stays on its line.
     bool Write(const QString& section, const QString& key, const QString& value);
     bool Write(const SettingKey& setting, const QString& value) {
         return Write(setting.section, setting.key, value);

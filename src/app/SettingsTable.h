@@ -29,6 +29,8 @@ inline constexpr SettingKey PnpPort{"[PNP SERVER]", "port", "5060"};
 inline constexpr SettingKey PnoUpgradeMode{"[PNO]", "p_upgrade_mode", "0"};
 inline constexpr SettingKey PnoCfgServerPath{"[PNO]", "p_cfg_server_path", "0"};
 inline constexpr SettingKey PnoFwServerPath{"[PNO]", "p_fw_server_path", "0"};
+// Days the provisioning record keeps its events (0 keeps all), applied at start.
+inline constexpr SettingKey RecordKeepDays{"[RECORD]", "keep_days", "90"};
 
 inline constexpr SettingKey All[] = {
     Lang,
@@ -51,5 +53,6 @@ inline constexpr SettingKey All[] = {
     PnoUpgradeMode,
     PnoCfgServerPath,
     PnoFwServerPath,
+    RecordKeepDays,
 };
 }  // namespace Setting

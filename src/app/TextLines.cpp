@@ -16,3 +16,8 @@ std::vector<QByteArray> SplitTextLines(const QByteArray& text) {
     }
     return lines;
 }
+
+QString WithoutLineBreaks(QString text) {
+    text.removeIf([](QChar c) { return c == u'\r' || c == u'\n'; });
+    return text;
+}

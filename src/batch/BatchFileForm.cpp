@@ -4,8 +4,6 @@
 #include "config/CfgCrypto.h"
 #include "config/XmlFile.h"
 
-#include <tinyxml2.h>
-
 #include <algorithm>
 
 QByteArray BatchSlotMarker(size_t index) {
@@ -35,7 +33,7 @@ BatchFileForm::BatchFileForm(const BatchJob& job, const ParameterSet& params,
                 return;
     }
     const QByteArray whole =
-        format_ == BatchFormat::Bin ? BuildBinText(marked) : PrintXmlConfig(marked);
+        format_ == BatchFormat::Bin ? BuildBinText(marked) : PrintXmlConfig(marked, &fixedLosses_);
     std::vector<std::pair<qsizetype, size_t>> found;  // position, slot index
     for (size_t i = 0; i < varying.size(); ++i) {
         const QByteArray marker = BatchSlotMarker(i);
@@ -55,26 +53,34 @@ BatchFileForm::BatchFileForm(const BatchJob& job, const ParameterSet& params,
     prepared_ = true;
 }
 
-QByteArray BatchFileForm::slotText(const QByteArray& value) const {
+QByteArray BatchFileForm::slotText(PNumber p, const QByteArray& value, XmlLosses* losses) const {
     if (format_ == BatchFormat::Bin)
         return value;
-    // The printer's own escaping of element text.
-    tinyxml2::XMLPrinter printer(nullptr, true);
-    printer.PushText(value.constData());
-    return QByteArray(printer.CStr(), printer.CStrSize() - 1);
+    return XmlElementText("P" + QByteArray::number(p), value, losses);
 }
 
-QByteArray BatchFileForm::text(const ParameterSet& params) const {
+QByteArray BatchFileForm::text(const ParameterSet& params, XmlLosses* losses) const {
+    if (losses)
+        losses->clear();
     if (!prepared_)
-        return format_ == BatchFormat::Bin ? BuildBinText(params) : PrintXmlConfig(params);
+        return format_ == BatchFormat::Bin ? BuildBinText(params) : PrintXmlConfig(params, losses);
     std::vector<QByteArray> values;
     values.reserve(slots_.size());
     qsizetype size = 0;
     for (const QByteArray& part : parts_)
         size += part.size();
+    XmlLosses slotLosses;
     for (const PNumber p : slots_) {
-        values.push_back(slotText(params.Value(p)));
+        values.push_back(slotText(p, params.Value(p), &slotLosses));
         size += values.back().size();
+    }
+    if (losses) {
+        // In document order, as the writer notes them.
+        *losses = fixedLosses_;
+        losses->insert(losses->end(), slotLosses.begin(), slotLosses.end());
+        std::stable_sort(losses->begin(), losses->end(), [](const XmlLoss& a, const XmlLoss& b) {
+            return a.element.mid(1).toInt() < b.element.mid(1).toInt();
+        });
     }
     QByteArray out;
     out.reserve(size);
@@ -86,8 +92,8 @@ QByteArray BatchFileForm::text(const ParameterSet& params) const {
     return out;
 }
 
-QByteArray BatchFileForm::Bytes(const ParameterSet& params) const {
-    const QByteArray t = text(params);
+QByteArray BatchFileForm::Bytes(const ParameterSet& params, XmlLosses* losses) const {
+    const QByteArray t = text(params, losses);
     if (scrambled_)
         return ScrambleBinText(t);
     if (encrypted_)

@@ -2,6 +2,7 @@
 
 #include "batch/BatchRun.h"
 #include "config/ParameterSet.h"
+#include "config/XmlFile.h"
 
 #include <QByteArray>
 #include <vector>
@@ -16,14 +17,15 @@ class BatchFileForm {
     BatchFileForm(const BatchJob& job, const ParameterSet& params, std::vector<PNumber> varying);
 
     // The file's bytes for params, which may differ from the set given above only in the
-    // values of the varying parameters.
-    QByteArray Bytes(const ParameterSet& params) const;
+    // values of the varying parameters. XML: losses (when given) becomes what the writer
+    // left out of the values.
+    QByteArray Bytes(const ParameterSet& params, XmlLosses* losses = nullptr) const;
     // False when a value of the set holds a marker: every row's text is then formed whole.
     bool Prepared() const { return prepared_; }
 
   private:
-    QByteArray text(const ParameterSet& params) const;
-    QByteArray slotText(const QByteArray& value) const;
+    QByteArray text(const ParameterSet& params, XmlLosses* losses) const;
+    QByteArray slotText(PNumber p, const QByteArray& value, XmlLosses* losses) const;
 
     BatchFormat format_;
     bool scrambled_;
@@ -31,6 +33,7 @@ class BatchFileForm {
     QByteArray key_;
     std::vector<PNumber> slots_;     // in the order they occur in the text
     std::vector<QByteArray> parts_;  // one more than slots_
+    XmlLosses fixedLosses_;          // what the values of the other parameters lose
     bool prepared_ = false;
 };
 

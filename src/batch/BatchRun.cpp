@@ -7,6 +7,8 @@
 #include "app/SettingsStore.h"
 #include "batch/BatchFileForm.h"
 #include "config/CfgTemplate.h"
+#include "record/PhoneKey.h"
+#include "record/ProvisioningRecord.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -51,6 +53,22 @@ bool writeRow(CfgTemplate& tpl, Dialogs& dialogs, const BatchJob& job, const QSt
     if ((ok || encrypted) && tpl.setSaveEnabled)
         tpl.setSaveEnabled(false);
     return ok;
+}
+
+// The record's event for a row's file: its name below the output folder (below the document
+// root for the built-in server), the row's MAC or PIN, the form of the file.
+RecordEvent batchEvent(const BatchJob& job, const QString& id, const QString& name) {
+    RecordEvent e;
+    e.kind = RecordEvent::Kind::Batch;
+    const QByteArray identifier = id.toUtf8();
+    const QByteArray mac = job.mode == BatchMode::Mac ? PhoneOfMac(identifier) : QByteArray();
+    e.phone = mac.isEmpty() ? identifier : mac;
+    e.path = (job.destination == BatchDestination::BuiltInServer ? "cfg/" : "") + name.toUtf8();
+    const bool xml = job.format == BatchFormat::Xml;
+    e.format = xml ? "xml" : "bin";
+    e.protection =
+        xml ? (job.xmlEncrypted ? "encrypted" : "plain") : (job.scrambled ? "scrambled" : "plain");
+    return e;
 }
 
 }  // namespace
@@ -144,15 +162,25 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
             params.Set(col.p, table.Cell(r, col.column).toUtf8());
         const QString id = table.Cell(r, 1).trimmed().toLower();
         if (!id.isEmpty()) {
-            const QString path = job.folder + "/" + BatchFileName(job.mode, job.format, id);
+            const QString name = BatchFileName(job.mode, job.format, id);
+            const QString path = job.folder + "/" + name;
             // An identifier is a file name: a "/" would lead out of the folder.
             const bool named = !id.contains('/') && !id.contains(QChar(0));
             if (!named)
                 dialogs.messageKey("LCfgError3");
-            if (named && writeRow(tpl, dialogs, job, path, form.Bytes(params)))
+            XmlLosses losses;
+            if (named && writeRow(tpl, dialogs, job, path, form.Bytes(params, &losses))) {
                 outcome.written << path;
-            else
+                if (job.record)
+                    job.record->Add(batchEvent(job, id, name));
+                if (!losses.empty()) {
+                    if (log)
+                        log->Write(XmlLossLogLine(path, losses));
+                    outcome.losses.push_back({path, std::move(losses)});
+                }
+            } else {
                 outcome.failed << path;
+            }
         }
         if (progress && sinceProgress.elapsed() >= progressIntervalMs) {
             progress(r, rowCount);

@@ -2,15 +2,19 @@
 
 #include "batch/BatchTable.h"
 #include "config/ParameterSet.h"
+#include "config/XmlFile.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class CfgTemplate;
 class Dialogs;
 class MyLog;
+class ProvisioningRecord;
 class SettingsStore;
 
 enum class BatchFormat { Bin, Xml };
@@ -32,6 +36,8 @@ struct BatchJob {
     const SettingsStore* pno = nullptr;  // holds the [PNO] keys
     QString folder;
     BatchDestination destination = BatchDestination::Folder;
+    // Where each file written is recorded (none: not recorded).
+    ProvisioningRecord* record = nullptr;
 };
 
 struct BatchOutcome {
@@ -43,6 +49,8 @@ struct BatchOutcome {
     Status status = Status::Ran;
     QStringList written;  // the files written, in row order
     QStringList failed;   // the files that could not be written
+    // The XML files written without characters of some values, with what they lost.
+    std::vector<std::pair<QString, XmlLosses>> losses;
 };
 
 // Rows handled so far and the number of phone rows; called at most every progressIntervalMs
@@ -71,7 +79,8 @@ QString BatchLogLine(const BatchJob& job);
 // parameter set with the row's values in place of the placeholders the header row names.
 // Writers report "LCfgError3" through the template; a missing folder and an identifier holding
 // "/" show it too. Afterwards the parameter set is exactly what it was after the commit. The
-// log line is written when the run went ahead.
+// log line is written when the run went ahead, after one XmlLossLogLine per XML file written
+// without characters XML cannot hold.
 BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob& job,
                       Dialogs& dialogs, MyLog* log, const BatchProgress& progress = {},
                       int progressIntervalMs = 100);

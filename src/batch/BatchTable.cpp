@@ -15,7 +15,7 @@ QString BatchTable::Cell(int row, int column) const {
 void BatchTable::SetCell(int row, int column, const QString& text) {
     if (row < 0 || row >= rows_ || column < 0 || column >= columns_)
         return;
-    cells_[static_cast<size_t>(row) * columns_ + column] = text;
+    cells_[static_cast<size_t>(row) * columns_ + column] = WithoutLineBreaks(text);
 }
 
 void BatchTable::Reset(int columns, int rows) {

@@ -20,7 +20,7 @@ class BatchTable {
     int RowCount() const { return rows_; }
     // Empty outside the table.
     QString Cell(int row, int column) const;
-    // Ignored outside the table.
+    // Ignored outside the table. CR and LF are left out: a cell is one field of one CSV line.
     void SetCell(int row, int column, const QString& text);
 
     // Empties every cell and gives the table this size.

@@ -1,5 +1,6 @@
 // orvo-cli batch: the batch run of the Cfg Batch page without the window.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/Dialogs.h"
 #include "app/SettingsStore.h"
@@ -101,9 +102,13 @@ int batch(const CliArgs& args) {
     if (!refusal.isEmpty())
         return CliFail(csvPath, worded(UiText::key(refusal)));
 
+    CliRecord record(args);
+    job.record = record.get();
     const BatchOutcome outcome = RunBatch(table, tpl, job, dialogs, nullptr);
     for (const QString& path : outcome.written)
         CliPrint(path);
+    for (const auto& [path, losses] : outcome.losses)
+        CliWarn(path, XmlLossText(losses));
     for (const QString& path : outcome.failed)
         CliFail(path, "cannot be written");
     if (outcome.status != BatchOutcome::Status::Ran)
@@ -122,7 +127,8 @@ const CliRegistration batchCommand(
       {"xml-key", "KEY", "encrypt the XML files with KEY (at most 16 characters)"},
       {"autofill", "ADDR:PORT", "fill in the server paths for the HTTP server at ADDR:PORT"},
       {"settings", "INI", "with --autofill: the settings whose [PNO] keys name the parameters"},
-      {"out", "DIR", "the folder the files are written to", true}},
+      {"out", "DIR", "the folder the files are written to", true},
+      {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
      {},
      batch});
 

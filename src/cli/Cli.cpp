@@ -17,11 +17,15 @@ CliRegistration::CliRegistration(const QString& name, CliCommand command) {
     CliCommands()[name] = std::move(command);
 }
 
-int CliFail(const QString& subject, const QString& problem) {
+void CliWarn(const QString& subject, const QString& problem) {
     const QByteArray line =
         "orvo-cli: " + (subject.isEmpty() ? QString() : subject + ": ").toUtf8() +
         problem.toUtf8() + "\n";
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+}
+
+int CliFail(const QString& subject, const QString& problem) {
+    CliWarn(subject, problem);
     return 1;
 }
 

@@ -43,6 +43,8 @@ QString CliUsageLine(const QString& name, const CliCommand& command);
 
 // "orvo-cli: <subject>: <problem>" on stderr; returns the exit code 1.
 int CliFail(const QString& subject, const QString& problem);
+// The same line for something the command told and went on after.
+void CliWarn(const QString& subject, const QString& problem);
 void CliPrint(const QByteArray& line);
 void CliPrint(const QString& line);
 // A log line on stdout as the log file holds it ("<date> <time> <message>"), flushed at once;

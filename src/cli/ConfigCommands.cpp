@@ -95,16 +95,19 @@ int convert(const CliArgs& args) {
         return CliFail(out, "is a folder");
 
     bool ok = false;
+    XmlLosses losses;
     if (to == "bin")
         ok = WriteBinFile(out, params, false);
     else if (to == "bin-scrambled")
         ok = WriteBinFile(out, params, true);
     else if (to == "xml")
-        ok = WriteXmlFile(out, params);
+        ok = WriteXmlFile(out, params, &losses);
     else
-        ok = WriteEncryptedXmlFile(out, params, key);
+        ok = WriteEncryptedXmlFile(out, params, key, &losses);
     if (!ok)
         return CliFail(out, "cannot be written");
+    if (!losses.empty())
+        CliWarn(out, XmlLossText(losses));
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // orvo-cli discover: a discovery run of the Devices Online page without the window, its rows
 // printed when the run has finished.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/Dialogs.h"
 #include "app/Notices.h"
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -80,6 +82,7 @@ int discover(const CliArgs& args) {
     ConsoleDialogs dialogs(args.has("yes"));
     DiscoveryDriver* driverRef = nullptr;
     ConsoleView view([&] { driverRef->DDStopTimerTimer(); });
+    std::optional<CliRecord> record;  // made once the arguments hold
     DiscoveryDriver driver(transport, dialogs, nullptr, view);
     driverRef = &driver;
 
@@ -95,6 +98,8 @@ int discover(const CliArgs& args) {
                                        QString::number(range.Count()) +
                                        " addresses; add --yes to sweep them");
 
+    record.emplace(args);
+    driver.SetRecord(record->get());
     DiscoveryRequest request;
     request.networkIndex = index;
     request.networkText = iface;
@@ -133,7 +138,8 @@ const CliRegistration discoverCommand(
      "packets: run it on a network of your own.",
      {{"iface", "ADDR", "one of this computer's addresses (not 127.0.0.1)", true},
       {"filter", "PREFIX", "the MAC filter, as typed on the page (0a-1b-2c-)"},
-      {"yes", {}, "sweep a network of more than 1000 addresses"}},
+      {"yes", {}, "sweep a network of more than 1000 addresses"},
+      {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
      {},
      discover});
 

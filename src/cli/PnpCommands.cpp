@@ -1,6 +1,7 @@
 // orvo-cli pnp: the plug-and-play server in the foreground until SIGINT or SIGTERM.
 // orvo-cli provision: the ua-profile NOTIFYs of the grid's Provision to phones given by hand.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/MyLog.h"
 #include "app/Notices.h"
@@ -46,10 +47,12 @@ int pnp(const CliArgs& args) {
         return CliFail("pnp", port.errorKey + ": --port must be a number from 1025 to 65525");
 
     CliStopSignals stop;
+    CliRecord record(args);
     NoticeTransport transport;
     MyLog log;
     log.SetLineObserver(CliPrintLogLine);
     PnpResponder responder;
+    responder.SetRecord(record.get());
     PnpAnswerOptions options;
     options.macMode = !args.has("pin");
     options.pinMode = args.has("pin");
@@ -105,7 +108,9 @@ int provision(const CliArgs& args) {
 
     MyLog log;
     log.SetLineObserver(CliPrintLogLine);
+    CliRecord record(args);
     ProvisionOptions options;
+    options.record = record.get();
     options.mode = args.has("pin") ? ProvisionOptions::Mode::Pin : ProvisionOptions::Mode::Mac;
     options.builtInServer = false;
     options.externalUrl = url.toUtf8();
@@ -122,7 +127,8 @@ const CliRegistration pnpCommand(
              {"url", "URL", "the configuration URL handed out, as given", true},
              {"group", "G", "the multicast group (224.0.1.75)"},
              {"port", "P", "the port, 1025 to 65525 (5060)"},
-             {"pin", {}, "PIN mode instead of MAC mode"}},
+             {"pin", {}, "PIN mode instead of MAC mode"},
+             {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
             {},
             pnp});
 const CliRegistration provisionCommand(
@@ -131,7 +137,8 @@ const CliRegistration provisionCommand(
      "or :).",
      {{"url", "URL", "the configuration URL, as given", true},
       {"pin", {}, "PIN mode instead of MAC mode"},
-      {"phone-port", "N", "the phones' UDP port (60000)"}},
+      {"phone-port", "N", "the phones' UDP port (60000)"},
+      {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
      "ADDR=MAC...",
      provision});
 

@@ -1,5 +1,6 @@
 // orvo-cli serve: the built-in HTTP server in the foreground until SIGINT or SIGTERM.
 #include "cli/Cli.h"
+#include "cli/CliRecord.h"
 
 #include "app/SocketError.h"
 #include "servers/MyHttpServer.h"
@@ -34,8 +35,11 @@ int serve(const CliArgs& args) {
     CliStopSignals stop;
     raiseDescriptorLimit();
 
+    CliRecord record(args);
     MyHttpServer server(QFileInfo(root).absoluteFilePath());
     server.SetLineObserver(CliPrintLogLine);
+    if (record.get())
+        server.SetFetchObserver(record.get()->Observer());
     try {
         server.Start(static_cast<quint16>(port), args.value("bind"));
     } catch (const SocketError& e) {
@@ -56,7 +60,8 @@ const CliRegistration serveCommand(
               "its log lines.",
               {{"root", "DIR", "the folder served", true},
                {"port", "N", "the port; 0 picks a free one", true},
-               {"bind", "ADDR", "listen on this local address only"}},
+               {"bind", "ADDR", "listen on this local address only"},
+               {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
               {},
               serve});
 

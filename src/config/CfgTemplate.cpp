@@ -5,6 +5,10 @@
 #include "config/BinFile.h"
 #include "config/XmlFile.h"
 
+QString XmlLossLogLine(const QString& path, const XmlLosses& losses) {
+    return "CFG XML: " + path + ": " + XmlLossText(losses);
+}
+
 void CfgTemplate::clearForLoad() {
     changed_.clear();
     if (clearEditorTables)
@@ -83,12 +87,24 @@ bool CfgTemplate::WriteBin(const QString& path, bool scrambled) {
     return written(WriteBinFile(path, params_, scrambled));
 }
 
+void CfgTemplate::logLosses(const QString& path, const XmlLosses& losses) {
+    if (log_ && !losses.empty())
+        log_->Write(XmlLossLogLine(path, losses));
+}
+
 bool CfgTemplate::WriteXml(const QString& path) {
-    return written(WriteXmlFile(path, params_));
+    XmlLosses losses;
+    const bool ok = WriteXmlFile(path, params_, &losses);
+    if (ok)
+        logLosses(path, losses);
+    return written(ok);
 }
 
 bool CfgTemplate::WriteEncryptedXml(const QString& path, const QByteArray& keyText) {
-    const bool ok = WriteEncryptedXmlFile(path, params_, keyText);
+    XmlLosses losses;
+    const bool ok = WriteEncryptedXmlFile(path, params_, keyText, &losses);
+    if (ok)
+        logLosses(path, losses);
     if (!ok)
         dialogs_->messageKey("LCfgError3");
     // The Save button is disabled after this writer whatever its outcome.
@@ -102,9 +118,11 @@ void CfgTemplate::SaveTemplate() {
     if (kind_ == TemplateKind::Bin) {
         WriteBin(currentPath_, false);
     } else if (kind_ == TemplateKind::Xml) {
-        switch (UpdateXmlFile(currentPath_, params_, changed_)) {
+        XmlLosses losses;
+        switch (UpdateXmlFile(currentPath_, params_, changed_, &losses)) {
             case XmlUpdateStatus::Created:
             case XmlUpdateStatus::Updated:
+                logLosses(currentPath_, losses);
                 written(true);
                 break;
             case XmlUpdateStatus::NoChanges:

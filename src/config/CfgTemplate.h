@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ParameterSet.h"
+#include "config/XmlFile.h"
 
 #include <QString>
 #include <functional>
@@ -9,9 +10,14 @@
 class Dialogs;
 class MyLog;
 
+// The log line of an XML file written without some characters of its values:
+// "CFG XML: <path>: characters XML cannot hold left out: P35 U+0001".
+QString XmlLossLogLine(const QString& path, const XmlLosses& losses);
+
 // The one configuration of the program with its companions: the parameters the user edited,
 // the kind and path of the template it came from. Loads and saves report to the user through
-// Dialogs ("LCfgError1" to "LCfgError3") and log "Load cfg template:<path>".
+// Dialogs ("LCfgError1" to "LCfgError3") and log "Load cfg template:<path>", and the
+// XmlLossLogLine of an XML write that left characters out.
 class CfgTemplate {
   public:
     CfgTemplate(Dialogs* dialogs, MyLog* log) : dialogs_(dialogs), log_(log) {}
@@ -21,7 +27,7 @@ class CfgTemplate {
     std::set<PNumber>& ChangedParams() { return changed_; }
     TemplateKind Kind() const { return kind_; }
     QString CurrentTemplatePath() const { return currentPath_; }
-    void SetCurrentTemplatePath(const QString& path) { currentPath_ = path.left(1023); }
+    void SetCurrentTemplatePath(const QString& path) { currentPath_ = path; }
 
     // Hooks the visual editor fills: copy the controls' values into the set; empty its item
     // tables (every load does); the enabled state of its Save button.
@@ -67,6 +73,7 @@ class CfgTemplate {
     void clearForLoad();
     void loaded(const QString& path, TemplateKind kind);
     bool written(bool ok);
+    void logLosses(const QString& path, const XmlLosses& losses);
     void commit();
 
     Dialogs* dialogs_;

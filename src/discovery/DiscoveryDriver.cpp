@@ -7,6 +7,8 @@
 #include "discovery/DiscoveryView.h"
 #include "discovery/IpMacListManageThread.h"
 #include "discovery/QueryDevInfoBySipThread.h"
+#include "record/PhoneKey.h"
+#include "record/ProvisioningRecord.h"
 
 namespace {
 
@@ -103,6 +105,19 @@ void DiscoveryDriver::SetStopTimer(bool on) {
 void DiscoveryDriver::Log(const QString& line) {
     if (log_)
         log_->Write(line);
+}
+
+void DiscoveryDriver::Record(RecordEvent::Kind kind, const Tag_DevInfo& device, int online) {
+    if (!record_)
+        return;
+    RecordEvent e;
+    e.kind = kind;
+    e.phone = PhoneOfMac(device.mac.toLatin1());
+    e.address = device.address.toLatin1();
+    e.model = device.model == kUnknown ? QByteArray() : device.model.toUtf8();
+    e.version = device.version == kUnknown ? QByteArray() : device.version.toUtf8();
+    e.online = online;
+    record_->Add(std::move(e));
 }
 
 void DiscoveryDriver::ResetRun() {
@@ -209,6 +224,7 @@ void DiscoveryDriver::OnDeviceInfo(const DeviceInfoRecord* record) {
         devices_.SetModel(r, record->model);
         devices_.SetVersion(r, record->version);
         view_.DeviceChanged(r, *devices_.Find(r));
+        Record(RecordEvent::Kind::Discovery, *devices_.Find(r), 1);
     }
     if (sweepFinished_ && answeredCount_ >= foundCount_)
         FinishRun("DD: Query devices info finished!");
@@ -246,4 +262,9 @@ void DiscoveryDriver::OnRefreshResult(const RefreshResult& result) {
     // The model column is never changed by a refresh; the row shows the table's values.
     if (changed)
         view_.DeviceChanged(number, *devices_.Find(number));
+    // The answer as the phone gave it: its version, not the one the table may keep.
+    Tag_DevInfo answered = *devices_.Find(number);
+    answered.model = kUnknown;
+    answered.version = result.online ? result.info.version : QString();
+    Record(RecordEvent::Kind::Refreshed, answered, result.online);
 }

@@ -5,6 +5,7 @@
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoveryRecords.h"
 #include "discovery/SweepRange.h"
+#include "record/RecordEvents.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,7 @@ class IpMacListManageThread;
 class MyLog;
 class NoticeGate;
 class NoticeTransport;
+class ProvisioningRecord;
 struct RefreshResult;
 
 // DiscoveryState values.
@@ -71,6 +73,8 @@ class DiscoveryDriver {
     void SetArpResolver(std::shared_ptr<ArpResolver> arp) { arp_ = std::move(arp); }
     // The probe of each found device (default: a QueryDevInfoBySipThread).
     void SetQueryStarter(QueryStarter starter) { startQuery_ = std::move(starter); }
+    // Where probe and refresh answers are recorded (none: not recorded).
+    void SetRecord(ProvisioningRecord* record) { record_ = record; }
 
     // The first showing of the page: reads the interface table (a failure shows "Sorry, can
     // not get IP table!" and leaves it empty) and gives the network list for
@@ -117,6 +121,7 @@ class DiscoveryDriver {
     void StartManager(const DiscoveryRequest& request);
     void FinishRun(const char* logLine);
     void Log(const QString& line);
+    void Record(RecordEvent::Kind kind, const Tag_DevInfo& device, int online);
 
     NoticeTransport& transport_;
     Dialogs& dialogs_;
@@ -125,6 +130,7 @@ class DiscoveryDriver {
     std::shared_ptr<NoticeGate> gate_;
     std::shared_ptr<ArpResolver> arp_;
     QueryStarter startQuery_;
+    ProvisioningRecord* record_ = nullptr;
     std::vector<InterfaceRow> table_;
 
     int state_ = DiscoveryIdle;

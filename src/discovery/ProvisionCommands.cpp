@@ -2,6 +2,8 @@
 
 #include "app/MyLog.h"
 #include "discovery/CmdDevBySipThread.h"
+#include "record/PhoneKey.h"
+#include "record/ProvisioningRecord.h"
 
 namespace {
 
@@ -19,6 +21,18 @@ const char* logPrefix(bool mac, bool builtIn) {
                        : "Manual Prov: MAC MODE, EXTERNAL HTTP SERVER. ";
     return builtIn ? "Manual Prov: PIN MODE, BUILT-IN HTTP SERVER. "
                    : "Manual Prov: PIN MODE, EXTERNAL HTTP SERVER. ";
+}
+
+void record(ProvisioningRecord* record, RecordEvent::Kind kind, const SelectedDevice& device,
+            const QByteArray& url = {}) {
+    if (!record)
+        return;
+    RecordEvent e;
+    e.kind = kind;
+    e.phone = PhoneOfMac(device.mac);
+    e.address = device.address;
+    e.url = url;
+    record->Add(std::move(e));
 }
 
 }  // namespace
@@ -51,12 +65,14 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
             log->Write(logPrefix(mac, o.builtInServer) + LogSafeText(device.address) + " " +
                        LogSafeText(user) + ", content = " + url);
         command->Start();
+        record(o.record, o.recordKind, device, DeviceCommandBody(kind, url));
     }
     return {};
 }
 
 QString RefreshDevices(const std::vector<SelectedDevice>& selection,
-                       std::shared_ptr<NoticeGate> notices, int phonePort) {
+                       std::shared_ptr<NoticeGate> notices, int phonePort,
+                       ProvisioningRecord* recordTo) {
     QString error = selectionError(selection);
     if (!error.isEmpty())
         return error;
@@ -66,6 +82,7 @@ QString RefreshDevices(const std::vector<SelectedDevice>& selection,
         command->SetUser(device.mac);
         command->SetIdentity(device.mac);
         command->Start();
+        record(recordTo, RecordEvent::Kind::Refresh, device);
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/RecordEvents.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -7,6 +9,7 @@
 
 class MyLog;
 class NoticeGate;
+class ProvisioningRecord;
 
 // One selected grid row: its row number, address (column 4) and MAC text (column 5).
 struct SelectedDevice {
@@ -24,6 +27,9 @@ struct ProvisionOptions {
     QByteArray portText;       // MyHttpServerPort's text
     QByteArray externalUrl;    // ExHttpServerEdiit's text
     int phonePort = 60000;
+    // Where each NOTIFY sent is recorded (none: not recorded), and as what.
+    ProvisioningRecord* record = nullptr;
+    RecordEvent::Kind recordKind = RecordEvent::Kind::Provision;
 };
 
 // Provision (and Upgrade, which does the same): tells every selected phone by a ua-profile
@@ -35,4 +41,5 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection,
 // Refresh: an online check to every selected phone; the answers come back as
 // RefreshResultNotice. Gives "LDDProError1" or "LDDProError2", or an empty text.
 QString RefreshDevices(const std::vector<SelectedDevice>& selection,
-                       std::shared_ptr<NoticeGate> notices, int phonePort = 60000);
+                       std::shared_ptr<NoticeGate> notices, int phonePort = 60000,
+                       ProvisioningRecord* record = nullptr);

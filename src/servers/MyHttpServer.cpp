@@ -51,12 +51,13 @@ const char kLogSubject[] = "BUILT-IN HTTP SERVER responses to ";
 
 // What every connection of one run reads; lives from Start to Stop.
 struct Shared {
-    Shared(const QString& root, MyLog* log, MyHttpServer::LineObserver observer, milliseconds read,
-           milliseconds write)
+    Shared(const QString& root, MyLog* log, MyHttpServer::LineObserver observer,
+           FetchObserver fetchObserver, milliseconds read, milliseconds write)
         : documentRoot(QFile::encodeName(root).toStdString()),
           rootBytes(QFile::encodeName(root)),
           log(log),
           observer(std::move(observer)),
+          fetchObserver(std::move(fetchObserver)),
           readTimeout(read),
           writeTimeout(write) {}
 
@@ -71,6 +72,7 @@ struct Shared {
     QByteArray rootBytes;
     MyLog* log;
     MyHttpServer::LineObserver observer;
+    FetchObserver fetchObserver;
     milliseconds readTimeout;
     milliseconds writeTimeout;
     std::atomic<int> connections{0};
@@ -151,6 +153,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Waits, at most timeout, until the socket can be read or written, then calls next.
     void wait(tcp::socket::wait_type type, milliseconds timeout, void (Connection::*next)());
     void close();
+    // Hands the answered request to the fetch observer, once.
+    void report();
     QByteArray peerText() const;
     // Bytes sent and not yet taken by the peer.
     int unacknowledged() const;
@@ -177,6 +181,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     int fileFd_ = -1;
     off_t offset_ = 0;
     off_t end_ = 0;
+    // What the fetch observer gets when the connection ends.
+    FetchEvent fetch_;
 };
 
 // One thread with its own event loop and its own handle of the listening socket.
@@ -292,6 +298,7 @@ Connection::Connection(Worker& worker, int fd, const sockaddr_storage& peer)
 }
 
 Connection::~Connection() {
+    report();
     if (waiting_)
         worker_.RemoveWaiting(waitingAt_);
     if (fileFd_ >= 0)
@@ -332,6 +339,7 @@ void Connection::receive() {
         if (ec == http::error::need_more && inputSize_ == sizeof input_)
             ec = http::error::header_limit;
         if (ec && ec != http::error::need_more) {
+            fetch_.status = 400;
             head_ = responseHead("400 Bad Request", "text/plain", 0);
             send();
             return;
@@ -344,6 +352,11 @@ void Connection::receive() {
 }
 
 void Connection::onRequest() {
+    if (shared_.fetchObserver) {
+        fetch_.time = std::time(nullptr);
+        const auto agent = parser_.get()[http::field::user_agent];
+        fetch_.userAgent = QByteArray(agent.data(), qsizetype(agent.size()));
+    }
     try {
         answer(parser_.get());
     } catch (const std::exception& e) {
@@ -371,23 +384,31 @@ void Connection::failed(const std::string& text) {
     offset_ = end_ = 0;
     body_ = text;
     head_ = responseHead("500 Internal Server Error", "text/plain", body_.size());
+    fetch_.status = 500;
 }
 
 void Connection::answer(const http::request<http::string_body>& request) {
     const http::verb method = request.method();
+    const auto target = request.target();
+    const std::string path = RequestPath(std::string_view(target.data(), target.size()));
+    fetch_.path = QByteArray(path.data(), qsizetype(path.size()));
+    while (fetch_.path.startsWith('/'))
+        fetch_.path.remove(0, 1);
     if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
+        fetch_.status = 405;
         body_ = "405 Method Not Allowed\r\n";
         head_ = responseHead("405 Method Not Allowed", "text/plain", body_.size(),
                              "Allow: GET, POST, HEAD\r\n");
         return;
     }
     const bool headOnly = method == http::verb::head;
-    const auto target = request.target();
-    const std::string path = RequestPath(std::string_view(target.data(), target.size()));
     if (path.empty()) {  // not a path from the root
+        fetch_.status = 400;
         head_ = responseHead("400 Bad Request", "text/plain", 0);
         return;
     }
+    fetch_.peer = peerText();
+    const QByteArray& peer = fetch_.peer;
     const QByteArray file =
         shared_.rootBytes + LogSafeText(QByteArray(path.data(), qsizetype(path.size())));
 
@@ -395,7 +416,8 @@ void Connection::answer(const http::request<http::string_body>& request) {
     off_t size = 0;
     const int fd = shared_.documentRoot.Open(path, &error, &size);
     if (fd < 0 && error == ENOENT) {
-        shared_.Log(kLogSubject + peerText() + " with 404. File " + file + " NOT exist!");
+        shared_.Log(kLogSubject + peer + " with 404. File " + file + " NOT exist!");
+        fetch_.status = 404;
         static const std::string notFound = "404 Not Found\r\n";
         if (!headOnly)
             body_ = notFound;
@@ -404,14 +426,15 @@ void Connection::answer(const http::request<http::string_body>& request) {
     }
     if (fd < 0) {
         const std::string text = errorText(error);
-        shared_.Log(kLogSubject + peerText() + " with 500. File " + file + ": " +
+        shared_.Log(kLogSubject + peer + " with 500. File " + file + ": " +
                     QByteArray::fromStdString(text));
         failed(text);
         if (headOnly)
             body_.clear();
         return;
     }
-    shared_.Log(kLogSubject + peerText() + " with File " + file);
+    shared_.Log(kLogSubject + peer + " with File " + file);
+    fetch_.status = 200;
     fileFd_ = fd;
     offset_ = 0;
     end_ = headOnly ? 0 : size;
@@ -432,8 +455,10 @@ void Connection::send() {
                 sent_ += static_cast<size_t>(n);
         } else if (!body_.empty()) {
             n = ::send(fd_, body_.data(), body_.size(), MSG_NOSIGNAL);
-            if (n > 0)
+            if (n > 0) {
                 body_.erase(0, static_cast<size_t>(n));
+                fetch_.bytes += n;
+            }
         } else if (offset_ < end_) {
             const size_t chunk =
                 static_cast<size_t>(std::min<off_t>(end_ - offset_, kSendfileChunk));
@@ -441,6 +466,8 @@ void Connection::send() {
             // A file that shrank while being sent cannot keep its announced length.
             if (n == 0)
                 break;
+            if (n > 0)
+                fetch_.bytes += n;
             if (offset_ >= turnEnd && offset_ < end_) {
                 deadline_ = std::chrono::steady_clock::now() + shared_.writeTimeout;  // progress
                 asio::post(worker_.context(), [self = shared_from_this()] { self->send(); });
@@ -546,7 +573,19 @@ void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
     close();
 }
 
+void Connection::report() {
+    if (fetch_.status == 0 || !shared_.fetchObserver)
+        return;
+    if (fetch_.time == 0)
+        fetch_.time = std::time(nullptr);
+    if (fetch_.peer.isEmpty())
+        fetch_.peer = peerText();
+    shared_.fetchObserver(fetch_);
+    fetch_.status = 0;
+}
+
 void Connection::close() {
+    report();
     if (waiting_) {
         worker_.RemoveWaiting(waitingAt_);
         waiting_ = false;
@@ -579,6 +618,7 @@ struct MyHttpServer::Impl {
     QString documentRoot;
     MyLog* log = nullptr;
     LineObserver observer;
+    FetchObserver fetchObserver;
     milliseconds readTimeout{5000};
     milliseconds writeTimeout{5000};
     int threadCount = defaultThreadCount();
@@ -614,6 +654,10 @@ void MyHttpServer::SetLineObserver(LineObserver observer) {
     impl_->observer = std::move(observer);
 }
 
+void MyHttpServer::SetFetchObserver(FetchObserver observer) {
+    impl_->fetchObserver = std::move(observer);
+}
+
 void MyHttpServer::SetTimeouts(milliseconds read, milliseconds write) {
     impl_->readTimeout = read;
     impl_->writeTimeout = write;
@@ -635,8 +679,9 @@ void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
     }
     PrepareMimeTypes();
 
-    auto shared = std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->observer,
-                                           impl_->readTimeout, impl_->writeTimeout);
+    auto shared =
+        std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->observer,
+                                 impl_->fetchObserver, impl_->readTimeout, impl_->writeTimeout);
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < impl_->threadCount; ++i)
         workers.push_back(std::make_unique<Worker>(*shared));

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+
+#include "record/RecordEvents.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -30,6 +33,9 @@ class MyHttpServer {
     QString DocumentRoot() const;
     void SetLog(MyLog* log);
     void SetLineObserver(LineObserver observer);
+    // Receives every answered request (protocol "http") when its connection ends, with the body
+    // bytes the client took, on a server thread. It must not wait for anything.
+    void SetFetchObserver(FetchObserver observer);
     // Time allowed to receive a whole request, and to make progress while sending the answer
     // (5 s each unless set).
     void SetTimeouts(std::chrono::milliseconds read, std::chrono::milliseconds write);

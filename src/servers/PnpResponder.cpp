@@ -2,6 +2,8 @@
 
 #include "app/MyLog.h"
 #include "discovery/CmdDevBySipThread.h"
+#include "record/PhoneKey.h"
+#include "record/ProvisioningRecord.h"
 
 #include <cstdio>
 
@@ -33,5 +35,13 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
                              : (o.builtInServer ? "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: "
                                                 : "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: ");
     command->Start();
+    if (record_) {
+        RecordEvent e;
+        e.kind = RecordEvent::Kind::Pnp;
+        e.phone = PhoneOfMac(analyser_.Mac());
+        e.address = analyser_.Host();
+        e.url = DeviceCommandBody(kind, url);
+        record_->Add(std::move(e));
+    }
     return prefix + destination + " with content = " + url;
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 class NoticeTransport;
+class ProvisioningRecord;
 
 // Where and how the plug-and-play answers point the phones.
 struct PnpAnswerOptions {
@@ -25,7 +26,10 @@ class PnpResponder {
     QByteArray Answer(const QByteArray& datagram, const PnpAnswerOptions& options);
 
     const SipPackAnalyser& Analyser() const { return analyser_; }
+    // Where each answer is recorded (none: not recorded).
+    void SetRecord(ProvisioningRecord* record) { record_ = record; }
 
   private:
     SipPackAnalyser analyser_;
+    ProvisioningRecord* record_ = nullptr;
 };

@@ -83,6 +83,25 @@ TEST(Settings, WritesReplaceExistingKeyLinesOnly) {
     EXPECT_EQ(s.Text(), "[A]\r\nk=x=y\r\nk=2\r\n\r\nhidden=3\r\n[B]\r\nk=4\r\n");
 }
 
+TEST(Settings, ValuesWithLineBreaksStayOnTheirLineAndHideNoKey) {
+    const char* pasted[] = {"224.0.1.75\n", "224.0.1.75\r\n", "\r224.0\r.1.75", "224.0.\n\n1.75\r"};
+    for (const char* value : pasted) {
+        TempDir dir;
+        dir.write("ini/setting.ini", "[PNP SERVER]\nmode=0\ngroup=224.0.1.75\nport=5060\n");
+        SettingsStore s;
+        ASSERT_TRUE(s.Load(dir.path()));
+        ASSERT_TRUE(s.Write(Setting::PnpGroup, value));
+        ASSERT_TRUE(s.Save(dir.path()));
+
+        SettingsStore again;
+        ASSERT_TRUE(again.Load(dir.path()));
+        EXPECT_EQ(again.Read(Setting::PnpGroup), "224.0.1.75") << value;
+        EXPECT_EQ(again.Read(Setting::PnpPort), "5060") << value;
+        EXPECT_EQ(ReadFileBytes(dir.file("ini/setting.ini")),
+                  "[PNP SERVER]\r\nmode=0\r\ngroup=224.0.1.75\r\nport=5060\r\n");
+    }
+}
+
 TEST(Settings, WithoutAListReadsAreEmptyAndNothingIsSaved) {
     TempDir dir;
     SettingsStore s;

@@ -117,6 +117,33 @@ TEST(AtomicWrite, ReplacesWholeAndKeepsTheMode) {
     EXPECT_FALSE(WriteFileAtomically(dir.path() + "/", QByteArray("x")));
 }
 
+TEST(AtomicWrite, EveryNameTheFolderTakesCanBeWrittenAndReplaced) {
+    TempDir dir;
+    const qsizetype limit = FileNameLimit(dir.path());
+    ASSERT_GE(limit, 255);
+    const QByteArray e = "\xc3\xa9";  // two bytes, one character
+    const QByteArray names[] = {
+        "f",
+        QByteArray(200, 'a'),
+        QByteArray(240, 'b'),
+        QByteArray(255, 'c'),
+        e.repeated(127) + "x",  // 255 bytes: the cut must not split a character
+        "x" + e.repeated(127),
+    };
+    for (const QByteArray& name : names) {
+        const QString path = dir.path() + "/" + QFile::decodeName(name);
+        ASSERT_TRUE(WriteFileAtomically(path, QByteArray("one"))) << name.size();
+        ASSERT_TRUE(WriteFileAtomically(path, QByteArray("two"))) << name.size();
+        EXPECT_EQ(ReadFileBytes(path), "two");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QFile::decodeName(name)});
+        QFile::remove(path);
+    }
+    // A name the folder does not take fails and leaves nothing behind.
+    EXPECT_FALSE(WriteFileAtomically(dir.path() + "/" + QString(limit + 1, 'd'), QByteArray("x")));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
 TEST(Interfaces, LoopbackIsListedWithItsMaskAndRowsAreSorted) {
     std::vector<InterfaceRow> rows;
     ASSERT_TRUE(ReadInterfaceTable(&rows));

@@ -197,6 +197,29 @@ TEST_F(Run, NamesFilesByTheTrimmedLowerCaseIdentifier) {
     EXPECT_EQ(BatchFileName(BatchMode::Pin, BatchFormat::Bin, "12345"), "12345.cfg");
 }
 
+TEST_F(Run, WritesFilesWhoseNamesAreAsLongAsTheFolderTakes) {
+    // A PIN of 251 characters gives names of 255 bytes in PIN mode.
+    job.mode = BatchMode::Pin;
+    const QByteArray pin(251, '7');
+    const BatchTable t = table("PIN,{$admin_pass}\r\n" + pin + ",a\r\n", BatchMode::Pin);
+    for (const BatchFormat format : {BatchFormat::Bin, BatchFormat::Xml}) {
+        for (const bool protectedFile : {false, true}) {
+            job.format = format;
+            job.scrambled = protectedFile;
+            job.xmlEncrypted = protectedFile;
+            const QString name = pin + (format == BatchFormat::Xml ? ".xml" : ".cfg");
+            for (int round = 0; round < 2; ++round) {  // new, then replacing
+                const BatchOutcome o = run(t);
+                EXPECT_EQ(o.written, QStringList{out + "/" + name});
+                EXPECT_TRUE(o.failed.isEmpty());
+            }
+            EXPECT_EQ(filesIn(out), QStringList{name});
+            QFile::remove(out + "/" + name);
+        }
+    }
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
 TEST_F(Run, AnIdentifierWithASlashWritesNothingOutsideTheFolder) {
     job.mode = BatchMode::Pin;
     const BatchOutcome o =
@@ -304,6 +327,33 @@ TEST(BatchLog, LinesNameFormatProtectionAutofillAndDestination) {
         job.folder = "/d";
         EXPECT_EQ(BatchLogLine(job), c.line);
     }
+}
+
+TEST_F(Run, LogsWhatEachXmlFileLeftOut) {
+    MyLog log;
+    log.SetDirectory(dir.path());
+    ASSERT_EQ(log.Open(), 0);
+    tpl.Parameters().Set(2, "adm\x02in");
+    const BatchTable t = table("MAC,{$admin_pass}\r\n1,pw\x01\r\n2,pw\r\n");
+    job.format = BatchFormat::Xml;
+    const BatchOutcome o = RunBatch(t, tpl, job, dialogs, &log);
+    job.format = BatchFormat::Bin;  // bin files hold every byte
+    RunBatch(t, tpl, job, dialogs, &log);
+    log.Close();
+    ASSERT_EQ(o.losses.size(), 2u);
+    EXPECT_EQ(o.losses[0].first, out + "/cfg1.xml");
+    EXPECT_EQ(XmlLossText(o.losses[0].second),
+              XmlLossText({{"P2", {"U+0002"}}, {"P8000", {"U+0001"}}}));
+    EXPECT_EQ(o.losses[1].first, out + "/cfg2.xml");
+    EXPECT_EQ(XmlLossText(o.losses[1].second), XmlLossText({{"P2", {"U+0002"}}}));
+    QStringList lines = QString::fromUtf8(ReadFileBytes(log.FileName())).split("\r\n");
+    for (QString& line : lines)
+        line = line.section(' ', 2);  // without the date and time
+    EXPECT_EQ(lines, (QStringList{XmlLossLogLine(out + "/cfg1.xml", o.losses[0].second),
+                                  XmlLossLogLine(out + "/cfg2.xml", o.losses[1].second),
+                                  "CFG BATCH: XML format, Batch to: " + out,
+                                  "CFG BATCH: BIN format, Batch to: " + out, ""}));
+    EXPECT_TRUE(dialogs.messages().isEmpty());
 }
 
 TEST_F(Run, WritesItsLogLineAndReportsProgress) {

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <iterator>
+
 namespace {
 
 QStringList row(const BatchTable& t, int r) {
@@ -99,6 +101,37 @@ TEST(BatchTableSave, ALoadedTableSavesAndLoadsAgainUnchanged) {
     const QByteArray simple = "MAC,{$a}\r\n02E5D2000001,v\r\n02E5D2000002,\r\n";
     ASSERT_EQ(first.LoadCsv(simple, BatchMode::Mac), "");
     EXPECT_EQ(first.CsvText(), simple);
+}
+
+TEST(BatchTableSave, CellsWithLineBreaksQuotesAndCommasSaveAndLoadBackUnchanged) {
+    const struct {
+        const char* edited;
+        const char* kept;  // a cell is one field of one line: line breaks are left out
+    } cells[] = {
+        {"a\rb", "ab"},         {"a\nb", "ab"},       {"a\r\nb", "ab"},
+        {"alice\r\n", "alice"}, {"\n lead", " lead"}, {"\"q\"\r\n\"", "\"q\"\""},
+        {"x,\ny", "x,y"},       {"\r\n", ""},         {"plain", "plain"},
+    };
+    const int n = static_cast<int>(std::size(cells));
+    BatchTable t(n + 1, 3);
+    t.SetCell(0, 1, "MAC");
+    for (int c = 2; c <= n; ++c)
+        t.SetCell(0, c, "{$p" + QString::number(c) + "}");
+    t.SetCell(1, 0, "1");
+    t.SetCell(2, 0, "2");
+    t.SetCell(1, 1, "02E5D2000001");
+    t.SetCell(2, 1, "02E5D2000002\r\n");
+    for (int c = 2; c <= n; ++c) {
+        t.SetCell(1, c, cells[c - 1].edited);
+        t.SetCell(2, c, cells[c - 2].edited);
+        EXPECT_EQ(t.Cell(1, c), cells[c - 1].kept) << c;
+        EXPECT_EQ(t.Cell(2, c), cells[c - 2].kept) << c;
+    }
+    const QByteArray saved = t.CsvText();
+    BatchTable back;
+    ASSERT_EQ(back.LoadCsv(saved, BatchMode::Mac), "") << saved.constData();
+    EXPECT_EQ(back, t) << saved.constData();
+    EXPECT_EQ(back.CsvText(), saved);
 }
 
 TEST(BatchTableRows, AddAppendsNumberedEmptyRows) {

@@ -72,6 +72,18 @@ TEST_F(CliBatch, AutofillTakesTheAddressPortAndTheSettingsPNumbers) {
                                   {271, "1"}})));
 }
 
+TEST_F(CliBatch, XmlFilesNameWhatTheyLeftOutOnStderr) {
+    csv = dir.write("c.csv",
+                    "MAC,{$username.line.1}\r\n02E5D2AABBCC,al\x02ice\r\n02E5D2000002,bob\r\n");
+    ASSERT_EQ(batch({"--mode", "mac", "--format", "xml"}), 0) << stderrText.constData();
+    EXPECT_EQ(stdoutText,
+              (out + "/cfg02e5d2aabbcc.xml\n" + out + "/cfg02e5d2000002.xml\n").toUtf8());
+    EXPECT_EQ(stderrText, "orvo-cli: " + out.toUtf8() +
+                              "/cfg02e5d2aabbcc.xml: characters XML cannot hold left out: P35 "
+                              "U+0002\n");
+    EXPECT_EQ(RunProgram("xmllint", {"--noout", out + "/cfg02e5d2aabbcc.xml"}), 0);
+}
+
 TEST_F(CliBatch, RefusalsGoToStderrWithANonZeroExit) {
     const QString goodTpl = tpl, goodOut = out;
     const struct {

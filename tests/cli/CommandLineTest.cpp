@@ -22,8 +22,8 @@ CliRun Cli(const QStringList& args, const QString& workDir = {}) {
     return r;
 }
 
-const QStringList kCommands = {"batch", "convert",   "discover", "encrypt",
-                               "pnp",   "provision", "serve",    "show"};
+const QStringList kCommands = {"batch",     "convert", "discover", "encrypt", "pnp",
+                               "provision", "serve",   "show",     "status"};
 
 TEST(CliCommandLine, HelpFormsPrintUsageOnStdoutAndExitZero) {
     const struct {
@@ -102,8 +102,8 @@ TEST(CliCommandLine, UsageErrorsExitTwoWithOneLineAndDoNoWork) {
         {batch + QStringList{"--format", "bin"}, "orvo-cli batch: missing option '--out'" + hint},
         {batch + QStringList{"--format", "bin", "--out", out, "extra"},
          "orvo-cli batch: unexpected argument 'extra'" + hint},
-        {{"serve", "--root", dir.file("missing"), "--port", "0", "--record", "x"},
-         "orvo-cli serve: unknown option 'record'; see 'orvo-cli serve --help'\n"},
+        {{"serve", "--root", dir.file("missing"), "--port", "0", "--recrod", "x"},
+         "orvo-cli serve: unknown option 'recrod'; see 'orvo-cli serve --help'\n"},
         {{"serve", "--root", out},
          "orvo-cli serve: missing option '--port'; see 'orvo-cli serve --help'\n"},
         {{"convert", "--to"},

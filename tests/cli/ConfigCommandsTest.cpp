@@ -117,6 +117,23 @@ TEST(CliConvert, EncryptedXmlDecryptsWithOpensslToThePrintedDocument) {
     EXPECT_GE(plain.size() - doc.size(), 1);
 }
 
+TEST(CliConvert, XmlOutputsNameWhatTheyLeftOutOnStderr) {
+    TempDir dir;
+    const QString in = dir.write("in.bin", "Flag=5678&CheckSum=0&P1=a\x01\x1b&P2=b\r&P3=c&end");
+    for (const char* to : {"xml", "xml-encrypted"}) {
+        const QString out = dir.file(QString("out-%1").arg(to));
+        const CliRun r = cli({"convert", "--to", to, in, out});
+        EXPECT_EQ(r.code, 0) << to;
+        EXPECT_EQ(r.err, "orvo-cli: " + out.toUtf8() +
+                             ": characters XML cannot hold left out: P1 U+0001 U+001B\n")
+            << to;
+    }
+    EXPECT_EQ(RunProgram("xmllint", {"--noout", dir.file("out-xml")}), 0);
+    const CliRun bin = cli({"convert", "--to", "bin", in, dir.file("out.bin")});
+    EXPECT_EQ(bin.code, 0);
+    EXPECT_TRUE(bin.err.isEmpty());
+}
+
 TEST(CliConvert, RefusesBadInputWithOneLineAndLeavesNoFile) {
     TempDir dir;
     const QString in = dir.write("in.bin", kBin);

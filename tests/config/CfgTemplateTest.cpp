@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 
 namespace {
@@ -95,6 +97,30 @@ TEST_F(Template, ALoadIsLoggedWithItsPath) {
         ReadFileBytes(log.FileName()).endsWith(" Load cfg template:" + path.toUtf8() + "\r\n"));
 }
 
+TEST_F(Template, XmlWritesLogWhatTheValuesLost) {
+    MyLog log;
+    log.SetDirectory(dir.path());
+    ASSERT_EQ(log.Open(), 0);
+    CfgTemplate logged(&dialogs, &log);
+    const QString xml = dir.file("t.xml");
+    ASSERT_TRUE(WriteXmlFile(xml, MakeParams({{1, "a"}, {2, "b"}})));
+    ASSERT_TRUE(logged.LoadTemplate(xml));
+    logged.Parameters().Set(1, "a\x01\x1b");
+    logged.Parameters().Set(2, "b\r");  // kept: no line
+    logged.ChangedParams() = {1, 2};
+    logged.SaveTemplate();
+    logged.SaveTemplateAs(dir.file("as.xml"));
+    logged.Parameters().Set(1, "clean");
+    logged.SaveTemplateAs(dir.file("clean.xml"));
+    log.Close();
+    const QByteArray lost = ": characters XML cannot hold left out: P1 U+0001 U+001B";
+    const QByteArray text = ReadFileBytes(log.FileName());
+    EXPECT_TRUE(text.contains(" CFG XML: " + xml.toUtf8() + lost + "\r\n")) << text.constData();
+    EXPECT_TRUE(text.contains(" CFG XML: " + dir.file("as.xml").toUtf8() + lost + "\r\n"));
+    EXPECT_EQ(text.count("CFG XML: "), 2);
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
 TEST_F(Template, SaveWritesByKindAfterCommittingTheEditor) {
     const QString bin = dir.write("a.bin", "Flag=5678&CheckSum=0&P1=a&end");
     ASSERT_TRUE(tpl.LoadTemplate(bin));
@@ -164,6 +190,66 @@ TEST_F(Template, AFailedWriteShowsLCfgError3AndKeepsSaveEnabledAndTheOldFile) {
     EXPECT_FALSE(tpl.WriteEncryptedXml(dir.file("no/such/dir.xml"), ""));
     EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
     EXPECT_FALSE(saveEnabled);  // this writer disables Save in both cases
+}
+
+// Every file below a folder.
+QStringList filesBelow(const QString& dir) {
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+TEST_F(Template, LongPathsAreKeptWholeAndNothingIsWrittenElsewhere) {
+    QString deep = dir.path();
+    while (deep.size() < 1000)
+        deep += "/" + QString(100, 'd');
+    ASSERT_TRUE(QDir().mkpath(deep));
+    // Paths longer than 1023 characters; tooLong is longer than the system takes.
+    const QString longBin = deep + "/" + QString(200, 'b') + ".bin";
+    const QString longXml = deep + "/" + QString(200, 'x') + ".xml";
+    const QString saveAs = deep + "/" + QString(200, 's') + ".bin";
+    QString tooLong = deep + "/" + QString(200, 't');
+    while (tooLong.size() <= 4096)
+        tooLong += "/" + QString(200, 'u');
+
+    // Load and Save.
+    dir.write(longBin.mid(dir.path().size() + 1), "Flag=5678&CheckSum=0&P1=a&end");
+    ASSERT_TRUE(tpl.LoadTemplate(longBin));
+    EXPECT_EQ(tpl.CurrentTemplatePath(), longBin);
+    tpl.Parameters().Set(1, "edited");
+    tpl.SaveTemplate();
+    EXPECT_EQ(ReadFileBytes(longBin), "Flag=5678&CheckSum=0&P1=edited&end");
+
+    ASSERT_TRUE(WriteXmlFile(longXml, MakeParams({{1, "a"}, {2, "b"}})));
+    ASSERT_TRUE(tpl.LoadTemplate(longXml));
+    tpl.Parameters().Set(2, "B");
+    tpl.ChangedParams().insert(2);
+    tpl.SaveTemplate();
+    ParameterSet back;
+    ASSERT_EQ(ReadXmlFile(longXml, back), XmlReadStatus::Ok);
+    EXPECT_EQ(back, MakeParams({{1, "a"}, {2, "B"}}));
+
+    // Save as, then Save to the same file.
+    ASSERT_TRUE(tpl.LoadTemplate(longBin));
+    tpl.SaveTemplateAs(saveAs);
+    EXPECT_EQ(tpl.CurrentTemplatePath(), saveAs);
+    tpl.Parameters().Set(1, "again");
+    tpl.SaveTemplate();
+    EXPECT_EQ(ReadFileBytes(saveAs), "Flag=5678&CheckSum=0&P1=again&end");
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+    EXPECT_EQ(filesBelow(dir.path()), (QStringList{longBin, saveAs, longXml}));
+
+    // A path the system cannot take: refused on load and on every save.
+    EXPECT_FALSE(tpl.LoadTemplate(tooLong));
+    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError1"});
+    dialogs.clear();
+    tpl.SaveTemplateAs(tooLong);
+    tpl.SaveTemplate();
+    EXPECT_EQ(dialogs.messages(), (QStringList{"LCfgError3", "LCfgError3"}));
+    EXPECT_EQ(filesBelow(dir.path()), (QStringList{longBin, saveAs, longXml}));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "config/BinFile.h"
+#include "config/BulkEncrypt.h"
 #include "config/CfgCrypto.h"
 #include "config/XmlFile.h"
 
+#include "config/BulkEncryptFixtures.h"
 #include "config/ConfigFixtures.h"
 #include "support/TempDir.h"
 
@@ -9,6 +11,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -32,6 +37,80 @@ TEST(XmlPrint, IsWellFormedForXmllint) {
         WriteXmlFile(path, MakeParams({{1, "a<b&c"}, {2, ""}, {3, "caf\xc3\xa9"}, {4, "  x  "}})));
     QByteArray out;
     ASSERT_EQ(RunProgram("xmllint", {"--noout", path}, &out), 0);
+}
+
+// The text at an XPath as xmllint reads it from a file; nothing when xmllint refuses the file.
+std::optional<QByteArray> xmllintString(const QString& path, const QString& xpath) {
+    QByteArray out;
+    if (RunProgram("xmllint", {"--xpath", "string(" + xpath + ")", path}, &out) != 0)
+        return std::nullopt;
+    out.chop(1);  // the line break xmllint ends its answer with
+    return out;
+}
+
+std::optional<QByteArray> xmllintValue(const QString& path, PNumber p) {
+    return xmllintString(path, "/*/config/P" + QString::number(p));
+}
+
+TEST(XmlWriters, WriteValuesSoThatParsersReadThemBackAndNameWhatXmlCannotHold) {
+    const struct {
+        QByteArray value;
+        QByteArray read;  // as an XML parser reads it back
+        const char* lost;
+    } cases[] = {
+        {"a\rb", "a\rb", ""},
+        {"a\r\nb\r", "a\r\nb\r", ""},
+        {"tab\tlf\n", "tab\tlf\n", ""},
+        {"ctl\x01\x08\x0b\x0c\x1f.", "ctl.", "U+0001 U+0008 U+000B U+000C U+001F"},
+        {QByteArray("nul") + '\0' + "byte", "nulbyte", "U+0000"},
+        {"\x01\x01\x02", "", "U+0001 U+0002"},
+        {"\xef\xbf\xbe\xef\xbf\xbf\xef\xbf\xbd", "\xef\xbf\xbd", "U+FFFE U+FFFF"},
+        {"M\xfcller", "Mller", "0xFC"},
+        {"cut \xe2\x82", "cut ", "0xE2 0x82"},
+        {"overlong \xc0\xaf", "overlong ", "0xC0 0xAF"},
+        {"surrogate \xed\xa0\x80", "surrogate ", "0xED 0xA0 0x80"},
+        {"kept \x7f\xc2\x85\xf0\x9f\x98\x80 <&>", "kept \x7f\xc2\x85\xf0\x9f\x98\x80 <&>", ""},
+    };
+    TempDir dir;
+    const QString path = dir.file("c.xml");
+    for (const auto& c : cases) {
+        const ParameterSet set = MakeParams({{4, "before"}, {6, "after\r"}});
+        ParameterSet withValue = set;
+        withValue.Set(5, c.value);
+        const QString expectedLoss =
+            *c.lost ? XmlLossText({{"P5", QString(c.lost).split(' ')}}) : QString();
+        const std::string what = c.value.toHex().toStdString();
+
+        const auto check = [&](const char* writer, const XmlLosses& losses) {
+            EXPECT_EQ(xmllintValue(path, 5), c.read) << writer << " " << what;
+            EXPECT_EQ(xmllintValue(path, 6), "after\r") << writer << " " << what;
+            ParameterSet back;
+            ASSERT_EQ(ReadXmlFile(path, back), XmlReadStatus::Ok);
+            EXPECT_EQ(back.Value(5), c.read) << writer << " " << what;
+            EXPECT_EQ(losses.empty() ? QString() : XmlLossText(losses), expectedLoss)
+                << writer << " " << what;
+        };
+
+        XmlLosses losses;
+        ASSERT_TRUE(WriteXmlFile(path, withValue, &losses));
+        check("whole file", losses);
+
+        ASSERT_TRUE(WriteXmlFile(path, set));
+        ParameterSet edited = withValue;
+        std::set<PNumber> changed = {5, 6};
+        losses.clear();
+        ASSERT_EQ(UpdateXmlFile(path, edited, changed, &losses), XmlUpdateStatus::Updated);
+        check("update", losses);
+
+        losses.clear();
+        const QString encrypted = dir.file("c.enc");
+        ASSERT_TRUE(WriteEncryptedXmlFile(encrypted, withValue, "", &losses));
+        QByteArray plain = OpensslDecrypt(encrypted, kDefaultKeyHex);
+        while (plain.endsWith('\0'))
+            plain.chop(1);
+        dir.write("c.xml", plain);
+        check("encrypted", losses);
+    }
 }
 
 TEST(XmlRead, FollowsTheReaderRules) {
@@ -165,6 +244,22 @@ TEST_F(XmlUpdate, KeepsEverythingElseAndChangesOnlyTheEditedLine) {
         EXPECT_TRUE(after.contains(kept)) << kept << "\n" << after.constData();
 }
 
+TEST_F(XmlUpdate, UntouchedElementsKeepTheirCrAndLoseWhatXmlCannotHold) {
+    // Character references the reader accepts, though XML cannot hold U+0001 and U+0002.
+    const QString path =
+        write(doc("        <P1>a&#13;b</P1>\n        <P2>x&#1;y</P2>\n"
+                  "        <P3 note=\"l1&#10;l2&#13;&#9;&#2;.\">old</P3>\n"));
+    ParameterSet set = MakeParams({{3, "new"}});
+    std::set<PNumber> changed = {3};
+    XmlLosses losses;
+    ASSERT_EQ(UpdateXmlFile(path, set, changed, &losses), XmlUpdateStatus::Updated);
+    EXPECT_EQ(xmllintValue(path, 1), "a\rb");
+    EXPECT_EQ(xmllintValue(path, 2), "xy");
+    EXPECT_EQ(xmllintValue(path, 3), "new");
+    EXPECT_EQ(xmllintString(path, "/*/config/P3/@note"), "l1\nl2\r\t.");
+    EXPECT_EQ(XmlLossText(losses), XmlLossText({{"P2", {"U+0001"}}, {"P3", {"U+0002"}}}));
+}
+
 TEST_F(XmlUpdate, AMissingValueIsAddedEmptyToTheSet) {
     const QString path = write(doc("        <P4>x</P4>\n"));
     ParameterSet set;
@@ -217,6 +312,48 @@ TEST_F(XmlUpdate, AFailedSaveKeepsTheFileAndEmptiesChanges) {
     EXPECT_TRUE(changed.empty());
     EXPECT_EQ(ReadFileBytes(path), text);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.xml"});
+}
+
+// Names of 255 bytes, the most the usual file systems take, for every writer.
+TEST(Writers, TakeTheLongestNameTheFolderTakes) {
+    TempDir dir;
+    const ParameterSet set = MakeParams({{2, "admin"}, {271, "1"}});
+    const QString name = QString(251, 'n');
+    const QString path = dir.file(name + ".xml");
+    const struct {
+        const char* writer;
+        std::function<bool()> write;
+    } writers[] = {
+        {"bin", [&] { return WriteBinFile(path, set, false); }},
+        {"bin scrambled", [&] { return WriteBinFile(path, set, true); }},
+        {"xml", [&] { return WriteXmlFile(path, set); }},
+        {"xml encrypted", [&] { return WriteEncryptedXmlFile(path, set, "abc"); }},
+        {"xml update",  // creates the file, then updates it
+         [&] {
+             const bool existed = QFileInfo::exists(path);
+             ParameterSet s = set;
+             s.Set(2, "root");
+             std::set<PNumber> changed = {2};
+             return UpdateXmlFile(path, s, changed) ==
+                        (existed ? XmlUpdateStatus::Updated : XmlUpdateStatus::Created) &&
+                    ReadFileBytes(path).contains("<P2>root</P2>");
+         }},
+        {"bulk encryption",
+         [&] {
+             const QString input = dir.write("in/" + name + ".xml", PrintXmlConfig(set));
+             return EncryptCfgFile(input, dir.path(), kDefaultXmlKey, true) ==
+                    CfgEncryptOutcome::Encrypted;
+         }},
+    };
+    for (const auto& w : writers) {
+        QFile::remove(path);
+        // Once as a new file, once replacing it.
+        for (int round = 0; round < 2; ++round)
+            EXPECT_TRUE(w.write()) << w.writer << " round " << round;
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{name + ".xml"})
+            << w.writer;
+    }
 }
 
 }  // namespace

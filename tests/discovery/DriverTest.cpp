@@ -2,16 +2,20 @@
 
 #include "app/MyLog.h"
 #include "app/Notices.h"
+#include "discovery/CmdDevBySipThread.h"
 #include "discovery/IpMacListManageThread.h"
 #include "discovery/NoticeWait.h"
 #include "discovery/RecordingView.h"
 #include "discovery/ScriptedArp.h"
+#include "record/ProvisioningRecord.h"
 #include "support/RecordingDialogs.h"
+#include "support/Sqlite3Cli.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <QTimer>
+#include <map>
 #include <thread>
 
 namespace {
@@ -349,6 +353,42 @@ TEST_F(Driver, TheInputFilterShowsTheLastPredefinedVendor) {
     driver.DDButtonClick(r);
     ASSERT_TRUE(WaitForState(DiscoveryQuerying));
     EXPECT_EQ(view.rows[1].vendor, "Acme");
+}
+
+// The probes' answers and the refresh results go into the record as the phones gave them.
+TEST_F(Driver, RecordsWhatProbesAndRefreshesRead) {
+    ProvisioningRecord record;
+    const QString file = dir.file("record.sqlite");
+    ASSERT_TRUE(record.Open(file));
+    driver.SetRecord(&record);
+    AddPhones();
+    driver.DDButtonClick(Request("192.168.1.7"));
+    ASSERT_TRUE(WaitForState(DiscoveryQuerying));
+    ASSERT_EQ(queries.size(), 3u);
+    std::map<QString, const StartedQuery*> byAddress;
+    for (const StartedQuery& q : queries)
+        byAddress[q.address] = &q;
+    Answer(*byAddress["192.168.1.20"], "Orvo X100", "2.0.4.4");
+    Answer(*byAddress["192.168.1.21"], "unknow", "1.0");
+    Answer(*byAddress["192.168.1.200"], "", "", false);  // no answer: nothing to record
+
+    RefreshResult off;
+    off.online = 0;
+    off.info.identity = "0a-1b-2c-00-00-20";
+    driver.OnRefreshResult(off);
+    RefreshResult on;
+    on.online = 1;
+    on.info.identity = "0a-1b-2c-00-00-21";
+    on.info.version = "1.1";
+    driver.OnRefreshResult(on);
+    ASSERT_TRUE(record.Flush());
+    EXPECT_EQ(Sqlite3Rows(file,
+                          "SELECT kind, address, phone, model, version, online FROM "
+                          "sightings"),
+              (QStringList{"discovery|192.168.1.20|0a1b2c000020|Orvo X100|2.0.4.4|1",
+                           "discovery|192.168.1.21|0a1b2c000021||1.0|1",
+                           "refreshed|192.168.1.20|0a1b2c000020|||0",
+                           "refreshed|192.168.1.21|0a1b2c000021||1.1|1"}));
 }
 
 }  // namespace

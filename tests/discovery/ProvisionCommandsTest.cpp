@@ -2,7 +2,9 @@
 
 #include "app/MyLog.h"
 #include "discovery/DeviceCommand.h"
+#include "record/ProvisioningRecord.h"
 #include "support/LoopbackPhone.h"
+#include "support/Sqlite3Cli.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +113,32 @@ TEST(Refresh, ChecksTheSelectionThenSendsTheOnlineCheck) {
     EXPECT_TRUE(phone.receive("SIP/2.0 200 OK\r\n\r\n")
                     .startsWith("NOTIFY sip:0a-1b-2c-3d-4e-5f@127.0.0.1:" +
                                 QByteArray::number(phone.port()) + " SIP/2.0 \r\n"));
+}
+
+// Each NOTIFY sent is recorded with the phone, its address and the URL it carried; a refused
+// action records nothing.
+TEST(Provision, RecordsEveryPhoneToldAndEveryRefreshSent) {
+    LoopbackPhone phone;
+    TempDir dir;
+    ProvisioningRecord record;
+    ASSERT_TRUE(record.Open(dir.file("record.sqlite")));
+    const std::vector<SelectedDevice> two = {{1, "127.0.0.1", "0a-1b-2c-3d-4e-5f"},
+                                             {2, "127.0.0.1", "0a-1b-2c-3d-4e-60"}};
+    ProvisionOptions o = builtIn(phone.port());
+    o.record = &record;
+    o.mode = ProvisionOptions::Mode::Pin;
+    o.recordKind = RecordEvent::Kind::Upgrade;
+    ASSERT_EQ(ProvisionDevices(two, o, nullptr), "");
+    ASSERT_EQ(ProvisionDevices({}, o, nullptr), "LDDProError1");
+    ASSERT_EQ(RefreshDevices({two[0]}, nullptr, phone.port(), &record), "");
+    for (int i = 0; i < 3; ++i)  // the refresh gets its answer at once
+        EXPECT_FALSE(phone.receive("SIP/2.0 200 OK\r\n\r\n").isEmpty());
+    ASSERT_TRUE(record.Flush());
+    EXPECT_EQ(
+        Sqlite3Rows(dir.file("record.sqlite"), "SELECT kind, address, phone, url FROM commands"),
+        (QStringList{"upgrade|127.0.0.1|0a1b2c3d4e5f|http://127.0.0.1:6000/cfg$input.cfg",
+                     "upgrade|127.0.0.1|0a1b2c3d4e60|http://127.0.0.1:6000/cfg$input.cfg",
+                     "refresh|127.0.0.1|0a1b2c3d4e5f|"}));
 }
 
 }  // namespace

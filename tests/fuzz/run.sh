@@ -26,10 +26,11 @@ declare -A sources=(
     [user_agent]="tests/fuzz/UserAgentFuzz.cpp src/discovery/DeviceCommand.cpp
                   src/discovery/QueryDevInfoBySipThread.cpp src/app/Notices.cpp
                   $out/moc_Notices.cpp src/app/UdpExchange.cpp src/app/ThreadName.cpp"
+    [phone_key]="tests/fuzz/PhoneKeyFuzz.cpp src/record/PhoneKey.cpp"
 )
 
 status=0
-for target in sip_pack_analyser user_agent; do
+for target in sip_pack_analyser user_agent phone_key; do
     echo "fuzz: building $target"
     # shellcheck disable=SC2086
     nice "$cxx" "${flags[@]}" ${sources[$target]} $qt -o "$out/$target"

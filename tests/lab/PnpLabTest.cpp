@@ -7,9 +7,12 @@
 #include "discovery/DiscoveryDriver.h"
 #include "discovery/ui/DevicesOnlinePage.h"
 #include "lab/LabManifest.h"
+#include "record/ui/ProvisioningPage.h"
+#include "record/ui/TextTableModel.h"
 #include "servers/MyIPMCastClient.h"
 #include "servers/ui/ServerPage.h"
 #include "support/LoopbackMulticast.h"
+#include "support/Sqlite3Cli.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -118,10 +121,11 @@ class PnpLab : public ShellFixture {
         if (iface.isEmpty() || phones.empty() || LabWork().isEmpty())
             GTEST_SKIP() << "not inside the phone lab (run it through tests/lab/lab.sh)";
     }
-    // A CSV of every phone: its identifier (MAC or PIN, here both the plain MAC) and a password.
-    QString WriteCsv(const char* key) {
+    // A CSV of the phones (every one unless a list is given): its identifier (MAC or PIN, here
+    // both the plain MAC) and a password.
+    QString WriteCsv(const char* key, const std::vector<LabHost>* list = nullptr) {
         QByteArray csv = QByteArray(key) + ",{$admin_pass}\r\n";
-        for (const LabHost& h : phones)
+        for (const LabHost& h : list ? *list : phones)
             csv += h.PlainMac().toLatin1() + ",pw-" + h.PlainMac().toLatin1() + "\r\n";
         return dir.write(QString("phones-%1.csv").arg(key), csv);
     }
@@ -134,6 +138,18 @@ class PnpLab : public ShellFixture {
                 return false;
         }
         return true;
+    }
+    // The state of each phone as orvo-cli status prints it from a record.
+    static std::map<QString, QString> StatusStates(const QString& record) {
+        QByteArray out;
+        RunProgram(BuiltProgram("orvo-cli"), {"status", "--record", record}, &out);
+        std::map<QString, QString> states;
+        for (const QByteArray& line : out.split('\n')) {
+            const QList<QByteArray> f = line.split('\t');
+            if (f.size() > 1)
+                states[QString(f[0])] = QString(f[1]);
+        }
+        return states;
     }
     static void ForgetFetched(const std::vector<LabHost>& list) {
         for (const LabHost& h : list)
@@ -198,6 +214,7 @@ TEST_F(PnpLab, TheListenerHearsItsGroupThroughItsInterfaceOnly) {
 }
 
 TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
+    const QString record = dir.file("record.sqlite");
     const QString root = dir.file("htdocs");
     const QString cfg = root + "/cfg";
     QDir().mkpath(cfg);
@@ -208,21 +225,21 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
         ASSERT_EQ(
             RunProgram(BuiltProgram("orvo-cli"),
                        {"batch", "--template", tpl, "--csv", WriteCsv(QByteArray(mode).toUpper()),
-                        "--mode", mode, "--format", "bin", "--out", cfg},
+                        "--mode", mode, "--format", "bin", "--out", cfg, "--record", record},
                        nullptr, &err),
             0)
             << err.toStdString();
     }
     ASSERT_TRUE(ReadFileBytes(cfg + "/" + PinFile(phones[0])).contains("P410=pw-"));
 
-    CliProcess serve({"serve", "--root", root, "--port", "0", "--bind", iface});
+    CliProcess serve({"serve", "--root", root, "--port", "0", "--bind", iface, "--record", record});
     const QString started = serve.WaitForLine(QRegularExpression("HTTP Server started! Port: "));
     ASSERT_FALSE(started.isEmpty());
     const QString url = "http://" + iface + ":" + started.section("Port: ", 1) + "/cfg";
 
     // PIN mode: each phone fetches its PIN (here its plain MAC) + ".cfg".
     CliProcess pnp({"pnp", "--iface", iface, "--url", url, "--group", "224.0.1.75", "--port",
-                    "5062", "--pin"});
+                    "5062", "--pin", "--record", record});
     ASSERT_FALSE(pnp.WaitForLine(QRegularExpression("PNP Server started! Listen to: 224.0.1.75 "
                                                     "Port: 5062$"))
                      .isEmpty());
@@ -246,10 +263,11 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
     const std::vector<LabHost> two = {phones[1], phones[2]};
     ForgetFetched(phones);
     QByteArray out, err;
-    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
-                         {"provision", "--url", url, two[0].address + "=" + two[0].mac,
-                          two[1].address + "=" + QString(two[1].mac).replace('-', ':')},
-                         &out, &err),
+    ASSERT_EQ(RunProgram(
+                  BuiltProgram("orvo-cli"),
+                  {"provision", "--url", url, "--record", record, two[0].address + "=" + two[0].mac,
+                   two[1].address + "=" + QString(two[1].mac).replace('-', ':')},
+                  &out, &err),
               0)
         << err.toStdString();
     for (const LabHost& h : two)
@@ -266,6 +284,25 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
                                              " with File " + cfg + "/" + PinFile(h))
                                                 .toUtf8()))
             << h.address.toStdString();
+
+    // The record: every phone fetched its file, from its own address, with its User-Agent.
+    const std::map<QString, QString> states = StatusStates(record);
+    EXPECT_EQ(states.size(), phones.size());
+    for (const LabHost& h : phones) {
+        SCOPED_TRACE(h.address.toStdString());
+        EXPECT_EQ(states.count(h.PlainMac()) ? states.at(h.PlainMac()) : QString(), "fetched");
+        EXPECT_EQ(Sqlite3Value(record, "SELECT count(*) FROM fetches WHERE phone = '" +
+                                           h.PlainMac() + "' AND status = 200 AND peer = '" +
+                                           h.address + "' AND user_agent = '" + h.userAgent + "'"),
+                  Sqlite3Value(
+                      record, "SELECT count(*) FROM fetches WHERE phone = '" + h.PlainMac() + "'"));
+        EXPECT_EQ(Sqlite3Value(record,
+                               "SELECT count(*) FROM commands WHERE kind = 'pnp' AND "
+                               "phone = '" +
+                                   h.PlainMac() + "' AND address = '" + h.address + "'"),
+                  "1");
+    }
+    EXPECT_EQ(Sqlite3Value(record, "SELECT count(*) FROM commands WHERE kind = 'provision'"), "2");
 }
 
 // The window: a batch to the built-in server, both servers started on the servers page, every
@@ -279,7 +316,9 @@ TEST_F(PnpLab, TheWindowProvisionsAnnouncingAndSelectedPhones) {
     servers.serverWaitMs = 20;
     servers.pnpLookMs = 50;
 
-    // Batch to the built-in server, plain bin files in MAC mode.
+    // Batch to the built-in server, plain bin files in MAC mode, for every phone but one.
+    const LabHost stranger = phones.back();
+    const std::vector<LabHost> listed(phones.begin(), phones.end() - 1);
     w.PageControl1->setCurrentWidget(w.ServerTab);
     ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
     w.PageControl1->setCurrentWidget(w.CsvBatchTab);
@@ -287,12 +326,12 @@ TEST_F(PnpLab, TheWindowProvisionsAnnouncingAndSelectedPhones) {
     batch.CsvModeRadioButton->setChecked(true);
     batch.BatchFileFormatBinRB->setChecked(true);
     batch.CfgToEncryptCB->setCurrentIndex(0);
-    dialogs.paths = {WriteCsv("MAC")};
+    dialogs.paths = {WriteCsv("MAC", &listed)};
     batch.LoadCsvFileButton->click();
     batch.CfgBatchToServerButton->click();
     ASSERT_TRUE(dialogs.messages().isEmpty()) << dialogs.messages().join(", ").toStdString();
     const QString cfg = dir.path() + "/server/htdocs/cfg";
-    for (const LabHost& h : phones)
+    for (const LabHost& h : listed)
         ASSERT_TRUE(
             ReadFileBytes(cfg + "/" + MacFile(h)).contains("P410=pw-" + h.PlainMac().toUtf8()))
             << h.address.toStdString();
@@ -308,14 +347,38 @@ TEST_F(PnpLab, TheWindowProvisionsAnnouncingAndSelectedPhones) {
     ASSERT_TRUE(servers.PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
     const QString url = "http://" + iface + ":6000/cfg";
 
+    // The Provisioning page follows them while they announce themselves and fetch.
+    w.PageControl1->setCurrentWidget(w.ProvisioningTab);
+    ProvisioningPage& page = *w.ProvisioningTab;
+    const auto stateOf = [&page](const LabHost& h) {
+        const int row = page.Phones().RowOf(h.PlainMac());
+        return row < 0 ? QString() : page.Phones().Rows()[size_t(row)].cells[1];
+    };
     TempDir fetched;
     {
         AnnouncingPhones announcing(fetched.path(), 5060, "224.0.1.75:5060");
         EXPECT_TRUE(
-            WaitUntil([&] { return AllFetched(phones, fetched.path(), cfg, MacFile); }, 30000));
+            WaitUntil([&] { return AllFetched(listed, fetched.path(), cfg, MacFile); }, 30000));
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                for (const LabHost& h : listed)
+                    if (stateOf(h) != "fetched")
+                        return false;
+                return stateOf(stranger) == "unknown phone";
+            },
+            15000));
     }
+    for (const LabHost& h : listed)
+        EXPECT_EQ(stateOf(h), "fetched") << h.address.toStdString();
+    EXPECT_EQ(stateOf(stranger), "unknown phone");
+    EXPECT_EQ(page.Phones().Rows().size(), phones.size());
+    std::map<QString, QString> states = StatusStates(dir.file("db/provisioning.sqlite"));
+    for (const LabHost& h : listed)
+        EXPECT_EQ(states[h.PlainMac()], "fetched") << h.address.toStdString();
+    EXPECT_EQ(states[stranger.PlainMac()], "unknown phone");
+
     QStringList log = LogMessages();
-    for (const LabHost& h : phones) {
+    for (const LabHost& h : listed) {
         SCOPED_TRACE(h.address.toStdString());
         EXPECT_TRUE(log.contains("PNP: MAC MODE, BUILT-IN HTTP SERVER. To: " + h.address +
                                  ":5060 Mac: MAC" + h.PlainMac() + " with content = " + url));
@@ -343,6 +406,18 @@ TEST_F(PnpLab, TheWindowProvisionsAnnouncingAndSelectedPhones) {
     EXPECT_EQ(dialogs.messages(), QStringList{"LDDMsgDDFinished"});
     IpAddressGrid& grid = *devices.IpAddressGrid;
     ASSERT_GE(grid.RowCount(), 4);
+    // The record has the model and version of each phone the discovery found (those of the
+    // filter's prefix).
+    ASSERT_TRUE(w.Record().Flush());
+    page.Refresh(true);
+    for (const LabHost& h : listed) {
+        if (h.kind != "phone")
+            continue;
+        const int row = page.Phones().RowOf(h.PlainMac());
+        ASSERT_GE(row, 0);
+        EXPECT_EQ(page.Phones().Rows()[size_t(row)].cells[13], h.Model());
+        EXPECT_EQ(page.Phones().Rows()[size_t(row)].cells[14], h.Version());
+    }
 
     // Provision the rows 1 and 3: those two phones fetch their files, no other does.
     std::map<QString, LabHost> byMac;

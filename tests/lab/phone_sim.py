@@ -144,7 +144,8 @@ class Phone:
         status, content = 0, b""
         with in_namespace(self.namespace):
             try:
-                with urllib.request.urlopen(url, timeout=10) as reply:
+                fetch = urllib.request.Request(url, headers={"User-Agent": self.user_agent})
+                with urllib.request.urlopen(fetch, timeout=10) as reply:
                     status, content = reply.status, reply.read()
             except urllib.error.HTTPError as e:
                 status = e.code

@@ -6,6 +6,7 @@
 #include "batch/ui/CsvBatchPage.h"
 #include "config/ui/ToolPage.h"
 #include "discovery/ui/DevicesOnlinePage.h"
+#include "record/ui/ProvisioningPage.h"
 #include "servers/ui/ServerPage.h"
 #include "visual/ui/PhoneCfgPage.h"
 #include "visual/ui/TemplateBar.h"
@@ -13,6 +14,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 namespace {
 
@@ -44,6 +46,7 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
     ctx_.dialogs = dialogs_;
     ctx_.cfg = &cfg_;
     ctx_.notices = &notices_;
+    ctx_.record = &record_;
     ctx_.window = this;
     // The working directory, captured once; the pages read their paths from it.
     workDir_ = currentDirectory();
@@ -62,6 +65,8 @@ TForm1::~TForm1() {
     delete visualEditor;
     delete PageControl1;
     delete Panel5;
+    // The servers are gone: the record commits what they left and closes.
+    record_.Close();
 }
 
 void TForm1::SetLabelColor(QLabel* label, const QColor& color) {
@@ -104,11 +109,13 @@ void TForm1::buildWindow() {
     DevicesOnlineTab = new DevicesOnlinePage(ctx_, PageControl1);
     ServerTab = new ServerPage(ctx_, PageControl1);
     ToolTab = new ToolPage(ctx_, PageControl1);
+    ProvisioningTab = new ProvisioningPage(ctx_, PageControl1);
     PageControl1->addTab(PhoneCfgTab, "Phone Configuration");
     PageControl1->addTab(CsvBatchTab, "Cfg Batch");
     PageControl1->addTab(DevicesOnlineTab, "Devices Online");
     PageControl1->addTab(ServerTab, "L_ServersSettings");
     PageControl1->addTab(ToolTab, "Tools");
+    PageControl1->addTab(ProvisioningTab, "Provisioning");
     PageControl1->setCurrentWidget(PhoneCfgTab);
     currentPage_ = PhoneCfgTab;
     connect(PageControl1, &QTabWidget::currentChanged, this, Guarded([this](int index) {
@@ -155,6 +162,27 @@ void TForm1::FormCreate() {
         log_.Write("LOGGER: Tide up. Only keep " + QByteArray::number(totalCount) + " log files.");
     }
     ServerTab->FillLogSetting(totalCount);
+    openRecord();
+}
+
+void TForm1::openRecord() {
+    record_.SetFailureHandler([this](const QString& path, const QString& reason) {
+        // The writer thread never waits for the window.
+        if (QThread::currentThread() == thread())
+            recordFailed(path, reason);
+        else
+            QMetaObject::invokeMethod(
+                this, [this, path, reason] { recordFailed(path, reason); }, Qt::QueuedConnection);
+    });
+    // Without a working directory no path is formed from it.
+    if (workDirKnown_)
+        record_.Open(workDir_ + "/db/provisioning.sqlite",
+                     settings_.ReadInt(Setting::RecordKeepDays));
+}
+
+void TForm1::recordFailed(const QString& path, const QString& reason) {
+    log_.Write("RECORD: Recording is off. " + path + ": " + reason);
+    dialogs_->message(UiText::key("LRecordError1").addLiteral(path + ": " + reason));
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -177,6 +205,8 @@ void TForm1::pageShow(QWidget* page) {
         ServerTab->ServerTabShow();
     else if (page == ToolTab)
         ToolTab->ToolTabShow();
+    else if (page == ProvisioningTab)
+        ProvisioningTab->ProvisioningTabShow();
 }
 
 void TForm1::pageExit(QWidget* page) {
@@ -191,6 +221,8 @@ void TForm1::pageExit(QWidget* page) {
         ServerTab->ServerTabExit();
     else if (page == ToolTab)
         ToolTab->ToolTabExit();
+    else if (page == ProvisioningTab)
+        ProvisioningTab->ProvisioningTabExit();
 }
 
 void TForm1::FormDestroy() {

@@ -8,6 +8,7 @@
 #include "app/SettingsStore.h"
 #include "app/ui/QtDialogs.h"
 #include "config/CfgTemplate.h"
+#include "record/ProvisioningRecord.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -20,6 +21,7 @@
 class CsvBatchPage;
 class DevicesOnlinePage;
 class PhoneCfgPage;
+class ProvisioningPage;
 class ServerPage;
 class TemplateBar;
 class VisualEditor;
@@ -47,6 +49,7 @@ class TForm1 : public QWidget {
     MyLog& Log() { return log_; }
     CfgTemplate& Template() { return cfg_; }
     NoticeTransport& Notices() { return notices_; }
+    ProvisioningRecord& Record() { return record_; }
     CfgTemplate& Cfg() { return cfg_; }
     Dialogs& DialogsInUse() { return *dialogs_; }
 
@@ -62,6 +65,7 @@ class TForm1 : public QWidget {
     DevicesOnlinePage* DevicesOnlineTab;
     ServerPage* ServerTab;
     ToolPage* ToolTab;
+    ProvisioningPage* ProvisioningTab;
     // Handles the events of the Phone Configuration page and the template bar.
     VisualEditor* visualEditor = nullptr;
 
@@ -79,6 +83,10 @@ class TForm1 : public QWidget {
     void FormDestroy();
     void pageShow(QWidget* page);
     void pageExit(QWidget* page);
+    // Opens the provisioning record (db/provisioning.sqlite), pruned to [RECORD] keep_days.
+    void openRecord();
+    // Recording turned off: one message and one log line, on the main thread.
+    void recordFailed(const QString& path, const QString& reason);
 
     QString workDir_;
     bool workDirKnown_ = false;
@@ -90,6 +98,7 @@ class TForm1 : public QWidget {
     MyLog log_;
     CfgTemplate cfg_;
     NoticeTransport notices_;
+    ProvisioningRecord record_;
     AppContext ctx_;
 
     QWidget* currentPage_ = nullptr;

@@ -5,6 +5,7 @@
 #include "app/AtomicFile.h"
 #include "app/Dialogs.h"
 #include "app/MyLog.h"
+#include "app/TextLines.h"
 #include "config/CfgTemplate.h"
 
 #include <QCheckBox>
@@ -43,6 +44,13 @@ void CsvBatchController::Connect() {
     connectClick(c_.CfgBatchButton, &CsvBatchController::CfgBatchButtonClick);
     connectClick(c_.CfgBatchToServerButton, &CsvBatchController::CfgBatchToServerButtonClick);
     c_.AutofillServerPathChkbox->installEventFilter(this);
+    // A cell holds no line break (it is one field of one CSV line): a pasted one is left out.
+    connect(c_.CfgBatchTable, &QTableWidget::itemChanged, this, [](QTableWidgetItem* item) {
+        const QString text = item->text();
+        const QString oneLine = WithoutLineBreaks(text);
+        if (oneLine != text)
+            item->setText(oneLine);
+    });
 }
 
 bool CsvBatchController::eventFilter(QObject* watched, QEvent* event) {
@@ -196,6 +204,7 @@ void CsvBatchController::run(const QString& folder, BatchDestination destination
     }
     job.folder = folder;
     job.destination = destination;
+    job.record = s_.record;
     const BatchTable table = ReadBatchTable(*c_.CfgBatchTable);
 
     c_.CfgBatchButton->setEnabled(false);

@@ -10,6 +10,7 @@
 class CfgTemplate;
 class Dialogs;
 class MyLog;
+class ProvisioningRecord;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -45,6 +46,7 @@ struct CsvBatchServices {
     CfgTemplate* tpl = nullptr;
     SettingsStore* settings = nullptr;  // the [PNO] keys
     MyLog* log = nullptr;
+    ProvisioningRecord* record = nullptr;  // where the files written are recorded
     QString workDir;
     std::function<bool()> serverRunning;            // the built-in HTTP server runs
     std::function<QString()> firstServerInterface;  // first entry of InterfaceForServerCB

@@ -62,6 +62,7 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     services.tpl = ctx.cfg;
     services.settings = ctx.settings;
     services.log = ctx.log;
+    services.record = ctx.record;
     services.workDir = ctx.workDir;
     services.serverRunning = [&ctx] { return ctx.httpServerActive(); };
     // The server interface list and the port are the servers page's.

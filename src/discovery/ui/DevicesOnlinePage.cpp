@@ -71,6 +71,7 @@ DevicesOnlinePage::DevicesOnlinePage(const AppContext& ctx, QWidget* parent)
         DiscoverProgressLabel, DDButton, DDStopTimer, IpAddressGrid,
         [&ctx](const QString& key) { return ctx.Translate(key); });
     driver_ = std::make_unique<DiscoveryDriver>(*ctx.notices, *ctx.dialogs, ctx.log, *view_);
+    driver_->SetRecord(ctx.record);
     IpAddressGrid->SetDeviceTable(&driver_->Devices());
 
     connect(DDButton, &QPushButton::clicked, this, Guarded([this] { DDButtonClick(); }));
@@ -168,7 +169,13 @@ std::vector<SelectedDevice> DevicesOnlinePage::selectedDevices() const {
 }
 
 void DevicesOnlinePage::ProvisionPopupBtnClick() {
+    provision(RecordEvent::Kind::Provision);
+}
+
+void DevicesOnlinePage::provision(RecordEvent::Kind recordKind) {
     ProvisionOptions o;
+    o.record = ctx_.record;
+    o.recordKind = recordKind;
     if (ProvisionModeMacRb->isChecked())
         o.mode = ProvisionOptions::Mode::Mac;
     else if (ProvisionModePinRb->isChecked())
@@ -192,11 +199,12 @@ void DevicesOnlinePage::ProvisionPopupBtnClick() {
 }
 
 void DevicesOnlinePage::UpgradePopupBtnClick() {
-    ProvisionPopupBtnClick();
+    provision(RecordEvent::Kind::Upgrade);
 }
 
 void DevicesOnlinePage::RefreshPopupBtnClick() {
-    const QString error = RefreshDevices(selectedDevices(), driver_->Gate());
+    const QString error =
+        RefreshDevices(selectedDevices(), driver_->Gate(), DiscoveryDriver::kSipPort, ctx_.record);
     if (!error.isEmpty())
         ctx_.dialogs->messageKey(error);
 }

@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "discovery/ui/IpAddressGrid.h"
+#include "record/RecordEvents.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -64,6 +65,8 @@ class DevicesOnlinePage : public QWidget {
   private:
     void fillNetworkList();
     void readSettings();
+    // Provision and Upgrade: the same NOTIFYs, recorded as the kind given.
+    void provision(RecordEvent::Kind recordKind);
     // The selected grid rows in selection order, with their address and MAC cells.
     std::vector<SelectedDevice> selectedDevices() const;
 

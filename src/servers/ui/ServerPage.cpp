@@ -8,6 +8,7 @@
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
 #include "app/ui/PageControls.h"
+#include "record/ProvisioningRecord.h"
 #include "servers/HttpServerPort.h"
 #include "servers/MyHttpServer.h"
 #include "servers/MyIPMCastClient.h"
@@ -17,6 +18,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -89,6 +91,8 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
             Guarded([this] { LangConfirmButtonClick(); }));
 
     httpServer_ = std::make_unique<MyHttpServer>(ctx.workDir + "/server/htdocs", ctx.log);
+    if (ctx.record)
+        httpServer_->SetFetchObserver(ctx.record->Observer());
     ctx.notices->SetHandler(PnpPacketNotice, [this](int, const void* record) {
         if (record)
             Guarded([this, record] { OnPnpPacket(*static_cast<const PnpPacket*>(record)); })();
@@ -204,6 +208,19 @@ void ServerPage::wait(int ms) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+void ServerPage::waitUnless(int ms, const std::function<bool()>& over) {
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (clock.elapsed() >= ms || over())
+            loop.quit();
+    });
+    poll.start(std::min(ms, 10));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 void ServerPage::HttpServerControlButtonClick() {
     HttpServerBuiltinRb->setChecked(true);
     const HttpServerPortCheck check = CheckHttpServerPort(MyHttpServerPort->text());
@@ -291,9 +308,13 @@ void ServerPage::MyPnpServerControlBtnClick() {
              InterfaceForServerCB, MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb,
              PnpModePinRb, HttpServerBuiltinRb, HttpServerExRb, HttpServerControlButton})
         w->setEnabled(false);
-    // Up to ten looks a second apart; a listener whose set-up failed has ended already.
-    for (int look = 0; look < 10 && !pnpListener_->IsRunning() && !pnpListener_->HasEnded(); ++look)
-        wait(pnpLookMs);
+    // Up to ten looks a second apart, the first after a second; a listener whose set-up failed
+    // ends the wait at once.
+    for (int look = 0; look < 10 && !pnpListener_->HasEnded(); ++look) {
+        waitUnless(pnpLookMs, [this] { return pnpListener_->HasEnded(); });
+        if (pnpListener_->IsRunning())
+            break;
+    }
     if (!pnpListener_->IsRunning()) {
         pnpListener_->Stop();
         ctx_.dialogs->messageKey(pnpListener_->LastError() == EACCES ? "LPnpError4" : "LPnpError5");
@@ -310,8 +331,10 @@ void ServerPage::MyPnpServerControlBtnClick() {
 }
 
 void ServerPage::OnPnpPacket(const PnpPacket& packet) {
-    if (!pnpResponder_)
+    if (!pnpResponder_) {
         pnpResponder_ = std::make_unique<PnpResponder>();
+        pnpResponder_->SetRecord(ctx_.record);
+    }
     PnpAnswerOptions o;
     o.macMode = PnpModeMacRb->isChecked();
     o.pinMode = PnpModePinRb->isChecked();

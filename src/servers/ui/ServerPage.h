@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class MyHttpServer;
@@ -82,8 +83,9 @@ class ServerPage : public QWidget {
     void readSettings();
     // The status labels of the window's top bar.
     void setStatus(const char* labelName, const QString& text, bool running);
-    // Waits, painting the window but taking no user input.
+    // Waits, painting the window but taking no user input; the second ends early once over().
     void wait(int ms);
+    void waitUnless(int ms, const std::function<bool()>& over);
     // The controls given back after the plug-and-play listener stopped or failed to start.
     void enableAfterPnp();
 

@@ -33,6 +33,15 @@ const char* const kMessageKeys[] = {
     "LToolES_SaveFailed", "LToolES_InvalidFormat", "LToolES_XmlDefaultEncrypt", "LAppError1",
     "LAppError2", "LAppError3", "LLangError1Part1", "LLangError1Part2", "LLangError2Part1",
     "LLangError2Part2", "LLogSettingHint",
+    // The Provisioning page and the record.
+    "LRecordOff", "LRecordError1", "LRecordClearQ", "LRecStateFileReady", "LRecStateTold",
+    "LRecStateFetched", "LRecStateFailed", "LRecStateUnknown", "LRecColPhone", "LRecColState",
+    "LRecColFileTime", "LRecColFile", "LRecColToldTime", "LRecColToldBy", "LRecColToldAddress",
+    "LRecColFetchTime", "LRecColStatus", "LRecColBytes", "LRecColProtocol", "LRecColUserAgent",
+    "LRecColPeer", "LRecColModel", "LRecColVersion", "LRecColTime", "LRecColEvent",
+    "LRecColAddress", "LRecColPathUrl", "LRecColOnline", "LRecKindBatch", "LRecKindPnp",
+    "LRecKindProvision", "LRecKindUpgrade", "LRecKindRefresh", "LRecKindFetch", "LRecKindDiscovery",
+    "LRecKindRefreshed",
     // Component names looked up at run time for idle captions.
     "DDButton", "DiscoverProgressLabel", "HttpServerControlButton", "HttpServerStatusLabel",
     "MyPnpServerControlBtn", "PnpServerStatusLabel"};

@@ -40,8 +40,9 @@ TEST_F(StartTest, WindowHasItsTitleSizeBarAndPages) {
         EXPECT_EQ(status->text(), "Stop");
         EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor(128, 0, 0));
     }
-    const QStringList pages = {"PhoneCfgTab", "CsvBatchTab", "DevicesOnlineTab", "ServerTab",
-                               "ToolTab"};
+    // The five pages in their places, then the Provisioning page.
+    const QStringList pages = {"PhoneCfgTab", "CsvBatchTab", "DevicesOnlineTab",
+                               "ServerTab",   "ToolTab",     "ProvisioningTab"};
     ASSERT_EQ(w.PageControl1->count(), pages.size());
     for (int i = 0; i < pages.size(); ++i)
         EXPECT_EQ(w.PageControl1->widget(i)->objectName(), pages[i]);

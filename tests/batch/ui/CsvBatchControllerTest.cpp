@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
@@ -188,6 +189,38 @@ TEST_F(Controller, SavesTheGridSoThatItLoadsAgainUnchanged) {
               "\" 02E5D2000002\",,\r\n");
     dialogs.paths << path;
     page.load.click();
+    EXPECT_EQ(CsvBatchController::ReadBatchTable(page.table), edited);
+}
+
+TEST_F(Controller, APastedLineBreakStaysOutOfTheCellAndTheSavedFileLoadsBack) {
+    load("MAC,{$username.line.1},{$admin_pass}\r\n02E5D2000001,alice,pw1\r\n");
+    page.window.show();
+    // Pasted into the cell's editor, as from a spreadsheet or a text with its newline.
+    QApplication::clipboard()->setText("bob\r\n");
+    page.table.setCurrentCell(0, 1);
+    page.table.editItem(page.table.item(0, 1));
+    auto* editor = page.table.viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    editor->paste();
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();  // the editor's data is committed by a queued call
+    EXPECT_EQ(cell(0, 1), "bob");
+    // Set by any other way.
+    page.table.item(0, 2)->setText("p\nw\r2");
+    EXPECT_EQ(cell(0, 2), "pw2");
+    page.table.setItem(0, 0, new QTableWidgetItem("02E5D2000001\n"));
+    EXPECT_EQ(cell(0, 0), "02E5D2000001");
+
+    const QString path = dir.file("saved.csv");
+    dialogs.paths << path;
+    page.save.click();
+    EXPECT_EQ(ReadFileBytes(path),
+              "MAC,{$username.line.1},{$admin_pass}\r\n02E5D2000001,bob,pw2\r\n");
+    const BatchTable edited = CsvBatchController::ReadBatchTable(page.table);
+    dialogs.paths << path;
+    page.load.click();
+    EXPECT_TRUE(dialogs.messages().isEmpty());
     EXPECT_EQ(CsvBatchController::ReadBatchTable(page.table), edited);
 }
 

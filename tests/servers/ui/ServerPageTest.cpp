@@ -285,7 +285,10 @@ TEST_F(ServerPageTest, PnpStartShowsStartingWithTheControlsDisabled) {
     page->pnpLookMs = 200;  // the first look comes after the probe below
     QString caption;
     std::map<QString, bool> enabled;
-    QTimer::singleShot(50, [&] {
+    // The probe reads this test's locals: it must not fire once the test has left (a listener
+    // that runs before the first look ends the start without a wait).
+    QObject probe;
+    QTimer::singleShot(50, &probe, [&] {
         caption = page->MyPnpServerControlBtn->text();
         enabled = Enabled();
     });

@@ -1,0 +1,119 @@
+// The provisioning record under load: how fast the writer thread takes events (as a storm of
+// downloads hands them over), and how long the Provisioning page's look at the record takes
+// (the per-phone table and the events of one phone) once it holds many phones and downloads.
+//   record_bench [--phones N] [--downloads-per-phone N] [--folder DIR]
+#include "record/ProvisioningRecord.h"
+#include "record/RecordReader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// CPU seconds of the whole process so far.
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double medianMs(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int phones = 1000, perPhone = 100;
+    QString folder = QDir::tempPath();
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--phones")
+            phones = args[i + 1].toInt();
+        else if (args[i] == "--downloads-per-phone")
+            perPhone = args[i + 1].toInt();
+        else if (args[i] == "--folder")
+            folder = args[i + 1];
+    }
+    QTemporaryDir dir(folder + "/orvo-record-bench-XXXXXX");
+    const QString file = dir.path() + "/provisioning.sqlite";
+    ProvisioningRecord record;
+    if (!record.Open(file)) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(file));
+        return 1;
+    }
+    auto mac = [](int i) { return QByteArray::number(0x0a1b2c000000LL + i, 16); };
+    for (int p = 0; p < phones; ++p) {
+        RecordEvent batch;
+        batch.kind = RecordEvent::Kind::Batch;
+        batch.phone = mac(p);
+        batch.path = "cfg/cfg" + mac(p);
+        batch.format = "bin";
+        batch.protection = "plain";
+        record.Add(batch);
+    }
+    record.Flush();
+
+    // Four threads hand over downloads as the server's threads do.
+    const int total = phones * perPhone;
+    const double cpuStart = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            FetchEvent f;
+            f.protocol = "http";
+            f.peer = "10.0.0.20";
+            f.status = 200;
+            f.bytes = 729;
+            f.userAgent = "Orvo X100 2.0.4.4";
+            for (int i = t; i < total; i += 4) {
+                f.time = std::time(nullptr);
+                f.path = "cfg/cfg" + mac(i % phones);
+                record.Add(f);
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    const double handMs = double(clock.nsecsElapsed()) / 1e6;
+    record.Flush(600000);
+    const double writeMs = double(clock.nsecsElapsed()) / 1e6;
+    std::printf("CPU per download, handing over and writing: %.2f us\n",
+                (cpuSeconds() - cpuStart) * 1e6 / total);
+    std::printf(
+        "%d downloads of %d phones: handed over in %.0f ms (%.2f us each), committed "
+        "after %.0f ms (%.0f per second), dropped %llu\n",
+        total, phones, handMs, handMs * 1000 / total, writeMs, total / writeMs * 1000,
+        static_cast<unsigned long long>(record.Dropped()));
+
+    RecordReader reader;
+    reader.Open(file);
+    std::vector<double> table, events;
+    for (int i = 0; i < 7; ++i) {
+        clock.restart();
+        const size_t rows = reader.Phones().size();
+        table.push_back(double(clock.nsecsElapsed()) / 1e6);
+        clock.restart();
+        const size_t list = reader.Events(mac(i)).size();
+        events.push_back(double(clock.nsecsElapsed()) / 1e6);
+        if (rows != size_t(phones) || list == 0)
+            std::fprintf(stderr, "unexpected: %zu rows, %zu events\n", rows, list);
+    }
+    std::printf(
+        "the page's look: per-phone table %.1f ms, events of one phone %.1f ms (median "
+        "of 7)\n",
+        medianMs(table), medianMs(events));
+    return 0;
+}

@@ -1,0 +1,49 @@
+#include "record/PhoneKey.h"
+
+namespace {
+
+bool isHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool twelveHex(const QByteArray& text) {
+    if (text.size() != 12)
+        return false;
+    for (char c : text)
+        if (!isHex(c))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+QByteArray PhoneOfMac(const QByteArray& text) {
+    QByteArray digits = text.trimmed();
+    if (digits.size() > 3 && digits.left(3).toUpper() == "MAC")
+        digits = digits.mid(3);
+    if (digits.size() == 17) {
+        // Six pairs joined by one separator kind.
+        const char separator = digits[2];
+        if (separator != '-' && separator != ':')
+            return {};
+        for (int i = 2; i < 17; i += 3)
+            if (digits[i] != separator)
+                return {};
+        digits.replace(separator, QByteArray());
+    }
+    return twelveHex(digits) ? digits.toLower() : QByteArray();
+}
+
+QByteArray PhoneOfFile(const QByteArray& path) {
+    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+    if (name.startsWith("cfg")) {
+        QByteArray mac = name.mid(3);
+        if (mac.endsWith(".xml"))
+            mac.chop(4);
+        if (twelveHex(mac))
+            return mac.toLower();
+    }
+    if (name.size() > 4 && (name.endsWith(".cfg") || name.endsWith(".xml")))
+        return name.chopped(4);
+    return {};
+}
