@@ -59,7 +59,7 @@ QString BatchTable::LoadCsv(const QByteArray& text, BatchMode mode) {
             SetCell(r, 0, QString::number(r));
         const int n = std::min(static_cast<int>(fields.size()), columns_ - 1);
         for (int c = 0; c < n; ++c)
-            SetCell(r, c + 1, QString::fromUtf8(fields[static_cast<size_t>(c)]));
+            SetCell(r, c + 1, CsvCell(fields[static_cast<size_t>(c)]));
     }
     return {};
 }

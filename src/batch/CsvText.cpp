@@ -1,5 +1,7 @@
 #include "batch/CsvText.h"
 
+#include <QStringDecoder>
+
 namespace {
 
 bool isBlankOrControl(char c) {
@@ -64,6 +66,12 @@ QByteArray CsvField(const QByteArray& cell) {
     }
     out += '"';
     return out;
+}
+
+QString CsvCell(const QByteArray& field) {
+    // QString::fromUtf8 would drop a leading U+FEFF as a byte-order mark.
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decode(field);
 }
 
 QByteArray WithoutUtf8Bom(const QByteArray& text) {

@@ -16,5 +16,9 @@ std::vector<QByteArray> SplitCsvLine(const QByteArray& line);
 // a control character.
 QByteArray CsvField(const QByteArray& cell);
 
+// The cell a field gives: its UTF-8 text, a leading U+FEFF kept (only the file's first bytes
+// are a byte-order mark).
+QString CsvCell(const QByteArray& field);
+
 // The text without a leading UTF-8 byte-order mark.
 QByteArray WithoutUtf8Bom(const QByteArray& text);

@@ -97,6 +97,13 @@ QByteArray keepXmlChars(const char* data, qsizetype n, QStringList* dropped) {
     return kept;
 }
 
+// True for a text of blanks, tabs and line feeds only.
+bool onlyBlanks(const QByteArray& text) {
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return c == ' ' || c == '\t' || c == '\n';
+    });
+}
+
 // Adds the characters left out of an element's text to the list (one entry per element name).
 void noteLoss(XmlLosses* losses, const QByteArray& element, const QStringList& dropped) {
     if (!losses || dropped.isEmpty())
@@ -113,8 +120,9 @@ void noteLoss(XmlLosses* losses, const QByteArray& element, const QStringList& d
 
 // The printer of the XML files. Every text and attribute value comes out as an XML parser
 // reads it back: a CR as "&#13;" (a parser reads a plain one as LF), in attribute values TAB
-// and LF as references too (a parser reads them as blanks), and characters XML cannot hold
-// left out and noted under their element's name. CDATA sections come out as escaped text.
+// and LF as references too (a parser reads them as blanks), the first character of a text of
+// blanks only as a reference, and characters XML cannot hold left out and noted under their
+// element's name. CDATA sections come out as escaped text.
 class XmlFilePrinter : public tinyxml2::XMLPrinter {
   public:
     XmlFilePrinter(bool compact, XmlLosses* losses)
@@ -125,7 +133,21 @@ class XmlFilePrinter : public tinyxml2::XMLPrinter {
     void PushElementText(const QByteArray& element, const char* text) {
         mode_ = Mode::Text;
         element_ = element;
-        PushText(text);
+        // The XML library drops a text of blanks, tabs and line feeds only as it reads; begun
+        // with a character reference, such a text is kept.
+        const auto first = static_cast<unsigned char>(text[0]);
+        QStringList dropped;
+        const QByteArray kept = first > 0x20 && first < 0x80
+                                    ? QByteArray()
+                                    : keepXmlChars(text, qstrlen(text), &dropped);
+        if (onlyBlanks(kept)) {
+            noteLoss(losses_, element_, dropped);
+            PushText("");  // ends the start tag
+            const QByteArray out = "&#" + QByteArray::number(kept[0]) + ';' + kept.mid(1);
+            XMLPrinter::Write(out.constData(), static_cast<size_t>(out.size()));
+        } else {
+            PushText(text);
+        }
         mode_ = Mode::Markup;
     }
 

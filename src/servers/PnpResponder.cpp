@@ -7,24 +7,22 @@
 
 #include <cstdio>
 
-QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptions& o) {
-    std::fprintf(stderr, ">>MyIPMulticastClient recieved!\n");
+std::optional<PnpResponder::Reply> PnpResponder::Compose(const QByteArray& datagram,
+                                                         const PnpAnswerOptions& o) {
     analyser_.Parse(datagram);
-    DeviceCommandKind kind;
-    if (o.macMode) {
-        std::fprintf(stderr, "=====On read PnpModeMacRb->Checked\n");
-        kind = DeviceCommandKind::PnpAnswerMac;
-    } else if (o.pinMode) {
-        kind = DeviceCommandKind::PnpAnswerPin;
-    } else {
-        return {};
-    }
-    auto* command = new CmdDevBySipThread(kind, 0, analyser_.Port(), analyser_.Host());
-    command->SetUser(analyser_.Mac());
-    command->SetCallId(analyser_.CallId());
-    const QByteArray url =
-        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
-    command->SetBody(url);
+    Reply reply;
+    DeviceCommandFields& f = reply.fields;
+    if (o.macMode)
+        f.kind = DeviceCommandKind::PnpAnswerMac;
+    else if (o.pinMode)
+        f.kind = DeviceCommandKind::PnpAnswerPin;
+    else
+        return std::nullopt;
+    f.port = analyser_.Port();
+    f.address = analyser_.Host();
+    f.user = analyser_.Mac();
+    f.callId = analyser_.CallId();
+    f.body = ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl);
     // Host and MAC are the datagram's own bytes.
     const QByteArray destination = LogSafeText(analyser_.Host()) + ":" +
                                    QByteArray::number(analyser_.Port()) +
@@ -34,14 +32,30 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
                                                 : "PNP: MAC MODE, EXTERNAL HTTP SERVER. To: ")
                              : (o.builtInServer ? "PNP: PIN MODE, BUILT-IN HTTP SERVER. To: "
                                                 : "PNP: PIN MODE, EXTERNAL HTTP SERVER. To: ");
+    reply.logLine = prefix + destination + " with content = " + f.body;
+    return reply;
+}
+
+QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptions& o) {
+    std::fprintf(stderr, ">>MyIPMulticastClient recieved!\n");
+    const std::optional<Reply> reply = Compose(datagram, o);
+    if (!reply)
+        return {};
+    if (o.macMode)
+        std::fprintf(stderr, "=====On read PnpModeMacRb->Checked\n");
+    const DeviceCommandFields& f = reply->fields;
+    auto* command = new CmdDevBySipThread(f.kind, 0, f.port, f.address);
+    command->SetUser(f.user);
+    command->SetCallId(f.callId);
+    command->SetBody(f.body);
     command->Start();
     if (record_) {
         RecordEvent e;
         e.kind = RecordEvent::Kind::Pnp;
-        e.phone = PhoneOfMac(analyser_.Mac());
-        e.address = analyser_.Host();
-        e.url = DeviceCommandBody(kind, url);
+        e.phone = PhoneOfMac(f.user);
+        e.address = f.address;
+        e.url = DeviceCommandBody(f.kind, f.body);
         record_->Add(std::move(e));
     }
-    return prefix + destination + " with content = " + url;
+    return reply->logLine;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "discovery/DeviceCommand.h"
 #include "servers/SipPackAnalyser.h"
 
 #include <QByteArray>
+#include <optional>
 
 class NoticeTransport;
 class ProvisioningRecord;
@@ -21,6 +23,16 @@ struct PnpAnswerOptions {
 // Via host and port. One responder (and its analyser) serves the whole program run.
 class PnpResponder {
   public:
+    // The NOTIFY that answers a datagram (sent to fields.address and fields.port) and its log
+    // line.
+    struct Reply {
+        DeviceCommandFields fields;
+        QByteArray logLine;
+    };
+
+    // Parses the datagram and builds its answer without sending it; nothing when neither mode
+    // is chosen.
+    std::optional<Reply> Compose(const QByteArray& datagram, const PnpAnswerOptions& options);
     // Parses the datagram, starts the NOTIFY and gives the log line; empty (and nothing sent)
     // when neither mode is chosen.
     QByteArray Answer(const QByteArray& datagram, const PnpAnswerOptions& options);

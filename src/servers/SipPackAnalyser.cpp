@@ -9,6 +9,12 @@ bool endsValue(char c) {
     return c == ' ' || c == '\r' || c == '\n';
 }
 
+// The answer's request line carries the MAC: a blank or a control byte would break it.
+bool fitsRequestLine(const char* text, qsizetype size) {
+    return std::none_of(text, text + size,
+                        [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
+}
+
 }  // namespace
 
 void SipPackAnalyser::Parse(const QByteArray& p) {
@@ -18,7 +24,8 @@ void SipPackAnalyser::Parse(const QByteArray& p) {
 
     if (p.startsWith("SUBSCRIBE")) {
         const qsizetype uri = p.indexOf("sip:MAC");
-        if (uri >= 0 && uri + 19 < n && p[uri + 19] == '@')
+        if (uri >= 0 && uri + 19 < n && p[uri + 19] == '@' &&
+            fitsRequestLine(p.constData() + uri + 4, 15))
             mac_ = p.mid(uri + 4, 15);
     }
 

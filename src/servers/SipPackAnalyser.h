@@ -11,7 +11,8 @@ class SipPackAnalyser {
 
     QByteArray Host() const { return host_; }
     int32_t Port() const { return port_; }
-    // "MAC" and the twelve characters of the last SUBSCRIBE's request URI.
+    // "MAC" and the twelve characters of the last SUBSCRIBE's request URI (not taken when
+    // they hold a blank or a control byte).
     QByteArray Mac() const { return mac_; }
     QByteArray CallId() const { return callId_; }
 

@@ -103,6 +103,21 @@ TEST(BatchTableSave, ALoadedTableSavesAndLoadsAgainUnchanged) {
     EXPECT_EQ(first.CsvText(), simple);
 }
 
+// Only the file's first bytes are a byte-order mark: a cell that begins with U+FEFF keeps it.
+TEST(BatchTableSave, ACellBeginningWithU_FEFFKeepsIt) {
+    BatchTable t;
+    ASSERT_EQ(t.LoadCsv("MAC,\xEF\xBB\xBF{$a}\r\n\xEF\xBB\xBF"
+                        "02E5D2000001,\"\xEF\xBB\xBFv, w\"\r\n",
+                        BatchMode::Mac),
+              "");
+    const QString bom(QChar(0xFEFF));
+    EXPECT_EQ(row(t, 0), (QStringList{"", "MAC", bom + "{$a}"}));
+    EXPECT_EQ(row(t, 1), (QStringList{"1", bom + "02E5D2000001", bom + "v, w"}));
+    BatchTable again;
+    ASSERT_EQ(again.LoadCsv(t.CsvText(), BatchMode::Mac), "");
+    EXPECT_EQ(again, t);
+}
+
 TEST(BatchTableSave, CellsWithLineBreaksQuotesAndCommasSaveAndLoadBackUnchanged) {
     const struct {
         const char* edited;

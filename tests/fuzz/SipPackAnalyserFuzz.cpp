@@ -37,10 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   analyser.Port() == port);
             continue;
         }
-        // The fields are what the rules cut out: a MAC of fifteen characters, a host without a
-        // space or colon, a non-negative port, a Call-ID without blanks or line ends.
-        check(analyser.Mac().isEmpty() ||
-              (analyser.Mac().size() == 15 && analyser.Mac().startsWith("MAC")));
+        // The fields are what the rules cut out: a MAC of fifteen characters without blanks or
+        // control bytes, a host without a space or colon, a non-negative port, a Call-ID without
+        // blanks or line ends.
+        const QByteArray m = analyser.Mac();
+        check(m.isEmpty() || (m.size() == 15 && m.startsWith("MAC")));
+        for (const char c : m)
+            check(static_cast<unsigned char>(c) > 0x20 && c != 0x7F);
         check(!analyser.Host().contains(' ') && !analyser.Host().contains(':'));
         check(analyser.Port() >= 0);
         const QByteArray id = analyser.CallId();

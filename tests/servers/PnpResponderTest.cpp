@@ -3,6 +3,7 @@
 #include "discovery/DeviceCommand.h"
 #include "support/LoopbackPhone.h"
 #include "support/QtPrinters.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -74,20 +75,46 @@ TEST(PnpResponderTest, ADatagramLackingFieldsReusesTheEarlierOnesAndNoModeSendsN
     EXPECT_TRUE(phone.receive({}, 200).isEmpty());
 }
 
-// The log line carries the datagram's own bytes (MAC, Via host); none of them can end the line.
+// A datagram's MAC must not add a line to the NOTIFY: the request line keeps the MAC of the
+// last SUBSCRIBE that had a sound one.
+TEST(PnpResponderTest, DatagramTextNeverAddsALineToTheAnswer) {
+    const QByteArray found =
+        ReadFileBytes(SourcePath("tests/fuzz/regressions/pnp_answer/mac-with-carriage-return"));
+    ASSERT_TRUE(found.contains("sip:MAC0a1b2c3d4eo\r@"));
+    LoopbackPhone phone;
+    PnpResponder responder;
+    PnpAnswerOptions o;
+    o.interfaceText = "10.0.0.1";
+    o.portText = "6000";
+    responder.Answer(subscribe(phone.port()), o);
+    ASSERT_TRUE(phone.receive().startsWith("NOTIFY sip:MAC0a1b2c3d4e5f@"));
+    const QByteArray port = QByteArray::number(phone.port());
+    for (const QByteArray& datagram :
+         {subscribe(phone.port(), "MAC0a1b\r\nEvil:1"),
+          found.left(found.indexOf('\0')).replace("127.0.0.1:5060", "127.0.0.1:" + port)}) {
+        responder.Answer(datagram, o);
+        const QByteArray notify = phone.receive();
+        EXPECT_TRUE(
+            notify.startsWith("NOTIFY sip:MAC0a1b2c3d4e5f@127.0.0.1:" + port + " SIP/2.0 \r\n"))
+            << notify.constData();
+        EXPECT_EQ(notify.count("\r\n"), 12) << notify.constData();
+    }
+}
+
+// The log line carries the datagram's own bytes (the Via host); none of them can end the line.
 TEST(PnpResponderTest, ControlBytesOfTheDatagramAreEscapedInTheLogLine) {
     PnpResponder responder;
     PnpAnswerOptions o;
     o.interfaceText = "10.0.0.1";
     o.portText = "6000";
     const char raw[] =
-        "SUBSCRIBE sip:MAC\r\n2026-12-1\x01@224.0.1.75 SIP/2.0\r\n"
+        "SUBSCRIBE sip:MAC0a1b2c3d4e5f@224.0.1.75 SIP/2.0\r\n"
         "Via: SIP/2.0/UDP\r\nPNP\0x\r\n127.0.0.1:9;branch=z9\r\n\r\n";
     const QByteArray forged(raw, sizeof raw - 1);
     const QByteArray line = responder.Answer(forged, o);
     EXPECT_EQ(line,
               "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: SIP/2.0/UDP%0D%0APNP%00x%0D%0A127.0.0.1:9"
-              " Mac: MAC%0D%0A2026-12-1%01 with content = http://10.0.0.1:6000/cfg");
+              " Mac: MAC0a1b2c3d4e5f with content = http://10.0.0.1:6000/cfg");
 }
 
 }  // namespace

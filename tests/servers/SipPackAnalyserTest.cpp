@@ -74,6 +74,16 @@ TEST(SipPackAnalyserTest, LaterPacketsOverwriteOnlyWhatTheyCarry) {
         {"port without digits",
          "NOTIFY x SIP/2.0\r\nVia: SIP/2.0/UDP 10.1.1.1:x\r\n",
          {"MACaabbccddeeff", "10.1.1.1", 0, "c3"}},
+        // the MAC goes into the answer's request line
+        {"a MAC with a line break, blank or control byte is ignored",
+         "SUBSCRIBE sip:MAC0a1b\r\nEvil:1@224.0.1.75 SIP/2.0\r\nCall-ID: c5\r\n",
+         {"MACaabbccddeeff", "10.1.1.1", 0, "c5"}},
+        {"a blank",
+         "SUBSCRIBE sip:MAC0a1b2c 3d4e5@x SIP/2.0\r\n",
+         {"MACaabbccddeeff", "10.1.1.1", 0, "c5"}},
+        {"a delete",
+         "SUBSCRIBE sip:MAC0a1b2c3d4e5\x7f@x SIP/2.0\r\n",
+         {"MACaabbccddeeff", "10.1.1.1", 0, "c5"}},
     };
     SipPackAnalyser a;
     for (const auto& s : steps) {

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# package-check.sh: builds the Debian package (scripts/package), checks it with lintian (no
+# errors), installs it with apt-get and checks what it installed: the files in their places,
+# orvo-cli, the window started offscreen as fresh users (start-test.sh), the man pages (no
+# warnings), the bash completion, the metainfo and the desktop entry; then purges it, also when
+# a check failed. Needs root or sudo; a copy of the package installed before is purged too.
+set -uo pipefail
+cd "$(dirname "$0")/../.." || exit 1
+here=tests/packaging
+# shellcheck source=checks.sh
+source "$here/checks.sh"
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+
+scripts/package || exit 1
+debs=(build-package/orvo-provision-tool_*.deb)
+[[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || { echo "package-check: not one package in build-package/" >&2; exit 1; }
+deb=$PWD/${debs[0]}
+version=$(dpkg-deb -f "$deb" Version)
+echo "package-check: $deb"
+dpkg-deb -f "$deb" Depends Recommends
+
+# lintian: every tag shown, errors fail.
+lintian_out=$(mktemp)
+trap 'rm -f "$lintian_out"; "${sudo[@]}" apt-get purge -y -qq orvo-provision-tool >/dev/null 2>&1' EXIT
+lintian --fail-on error --display-info --allow-root "$deb" >"$lintian_out" 2>&1
+lintian_status=$?
+sed 's/^/lintian: /' "$lintian_out"
+check "lintian reports no error" test "$lintian_status" -eq 0
+check "Depends comes from the shared libraries" \
+    bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6.*libtinyxml2'"
+
+"${sudo[@]}" apt-get install -y -qq "$deb" >/dev/null || { echo "package-check: apt-get install failed" >&2; exit 1; }
+
+# The installed files, in their places.
+installed() { for file in "$@"; do [[ -e $file ]] || { echo "missing: $file" >&2; return 1; }; done; }
+check "the installed layout" installed /usr/bin/orvo-cli /usr/bin/orvo-provision-tool \
+    /usr/bin/orvo-provision-tool-start /usr/libexec/orvo-provision-tool/orvo-provision-tool \
+    "/usr/share/orvo-provision-tool/ini/\$default.ini" /usr/share/orvo-provision-tool/models/X100 \
+    /usr/share/applications/orvo-provision-tool.desktop \
+    /usr/share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/orvo-provision-tool.png \
+    /usr/share/metainfo/org.example.orvo_provision_tool.metainfo.xml \
+    /usr/share/man/man1/{orvo-cli,orvo-provision-tool,orvo-provision-tool-start}.1.gz \
+    /usr/share/bash-completion/completions/orvo-cli \
+    /usr/share/doc/orvo-provision-tool/{copyright,changelog.gz}
+
+# orvo-cli from PATH.
+check "orvo-cli --version" test "$(orvo-cli --version)" == "orvo-cli $version"
+shows_bin() { # FILE: "kind: bin", then P<n>=<value> lines
+    local out
+    out=$(orvo-cli show "$1") && [[ $(head -1 <<<"$out") == "kind: bin" ]] &&
+        grep -q '^P[0-9]*=' <<<"$out"
+}
+check "orvo-cli show on a supplied template" \
+    shows_bin "/usr/share/orvo-provision-tool/models/X100/\$devCfg.bin"
+
+# The window from the menu's command (found on PATH, as from a terminal), as fresh users.
+check "the menu's command is the start script on PATH" test \
+    "$(command -v "$(sed -n 's/^Exec=//p' /usr/share/applications/orvo-provision-tool.desktop)")" \
+    == /usr/bin/orvo-provision-tool
+check "the window starts as fresh users" bash "$here/start-test.sh" /usr/bin
+
+# Man pages: found by man, no warnings from man (as lintian runs it) or mandoc, a whatis entry,
+# every orvo-cli option described.
+man_clean() {
+    local page=$1 out
+    out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+    out+=$(mandoc -Tlint -Wwarning "$page" 2>&1)
+    [[ -z $out ]] || { echo "$out" >&2; return 1; }
+    lexgrog "$page" >/dev/null
+}
+for page in orvo-cli orvo-provision-tool orvo-provision-tool-start; do
+    check "man finds $page" test "$(man -w "$page")" == "$(readlink -f "/usr/share/man/man1/$page.1.gz")"
+    check "man page $page without warnings" man_clean "/usr/share/man/man1/$page.1.gz"
+done
+every_option_described() {
+    local text command option missing=0
+    text=$(MANWIDTH=200 man -l /usr/share/man/man1/orvo-cli.1.gz 2>/dev/null)
+    for command in $(orvo-cli --list-options); do
+        grep -q "^   $command\$" <<<"$text" || { echo "no section for $command" >&2; missing=1; }
+        while read -r option; do
+            [[ $option == --help ]] && continue
+            grep -qF -- "       $option" <<<"$text" || { echo "$command: no $option" >&2; missing=1; }
+        done < <(orvo-cli --list-options "$command")
+    done
+    return $missing
+}
+check "orvo-cli(1) describes every command and option" every_option_described
+
+# The completion loads as bash-completion loads it, and completes from the installed orvo-cli.
+check "complete -p orvo-cli" test "$(bash -c 'source /usr/share/bash-completion/completions/orvo-cli; complete -p orvo-cli')" == "complete -F _orvo_cli orvo-cli"
+check "the installed completion completes" \
+    bash "$here/completion-test.sh" /usr/bin /usr/share/bash-completion/completions/orvo-cli
+
+check "appstreamcli validate" appstreamcli validate --no-net \
+    /usr/share/metainfo/org.example.orvo_provision_tool.metainfo.xml
+check "desktop-file-validate" desktop-file-validate /usr/share/applications/orvo-provision-tool.desktop
+
+"${sudo[@]}" apt-get purge -y -qq orvo-provision-tool >/dev/null
+check "apt-get purge removes the programs" test ! -e /usr/bin/orvo-cli -a ! -e /usr/libexec/orvo-provision-tool
+checks_done
