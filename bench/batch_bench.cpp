@@ -2,7 +2,9 @@
 // scrambled bin, XML and encrypted XML, against the floor of writing the same number of files
 // of the same sizes from memory, measured in the same run: plainly (open, write, close) and as
 // the run replaces them (WriteFileAtomically: temporary file renamed over the target).
-// Usage: batch_bench [FOLDER]   (default: the temporary folder)
+// Usage: batch_bench [FOLDER] [--profile FORM]   (default: the temporary folder)
+// --profile runs only the batch of one form ("bin", "scrambled bin", "XML", "encrypted XML"),
+// 20 times, without the floors: the program to record with perf.
 #include "app/AtomicFile.h"
 #include "app/Dialogs.h"
 #include "batch/BatchRun.h"
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The folder to write into may be given (its file system decides much of the floor).
     const QString base = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath();
+    const QString profiled = argc > 3 && QByteArray(argv[2]) == "--profile" ? argv[3] : QString();
     QTemporaryDir root(base + "/orvo-bench-XXXXXX");
     if (!root.isValid()) {
         std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(base));
@@ -151,6 +154,20 @@ int main(int argc, char** argv) {
         job.xmlEncrypted = f.encrypted;
         job.xmlKey = "0123456789abcdef";
         job.folder = runDir;
+        if (!profiled.isEmpty()) {
+            if (profiled != f.name)
+                continue;
+            double total = 0;
+            for (int rep = 0; rep < 20; ++rep) {
+                emptyFolder(runDir);
+                QElapsedTimer t;
+                t.start();
+                RunBatch(table, tpl, job, dialogs, nullptr);
+                total += msSince(t);
+            }
+            std::printf("%s: %.1f ms per run\n", f.name, total / 20);
+            return 0;
+        }
 
         double best = 1e300, bestFloor = 1e300, bestAtomic = 1e300;
         qint64 totalBytes = 0;

@@ -60,7 +60,9 @@ bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) 
     const QByteArray base = target.mid(slash + 1);
     if (base.isEmpty())
         return false;
-    const qsizetype nameMax = FileNameLimit(QFile::decodeName(dir));
+    // The folder's name limit is asked for only when a temporary name turns out too long for it:
+    // asking costs a system call per file.
+    qsizetype nameMax = -1;
 
     // A replaced file keeps its permissions; a new one gets the usual 0666 less the umask.
     struct stat old {};
@@ -69,9 +71,11 @@ bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) 
     int fd = -1;
     QByteArray temp;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = dir + temporaryName(base, nameMax, counter++);
+        temp = dir + temporaryName(base, nameMax < 0 ? base.size() + 64 : nameMax, counter++);
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+        if (fd < 0 && errno == ENAMETOOLONG && nameMax < 0)
+            nameMax = FileNameLimit(QFile::decodeName(dir));
+        else if (fd < 0 && errno != EEXIST)
             return false;
     }
     if (fd < 0)

@@ -83,7 +83,8 @@ QByteArray BatchFileForm::text(const ParameterSet& params, XmlLosses* losses) co
         });
     }
     QByteArray out;
-    out.reserve(size);
+    // Room for an encrypted file's zero bytes, which are added in place.
+    out.reserve(size + (encrypted_ ? 17 : 0));
     for (size_t i = 0; i < values.size(); ++i) {
         out += parts_[i];
         out += values[i];
@@ -93,10 +94,10 @@ QByteArray BatchFileForm::text(const ParameterSet& params, XmlLosses* losses) co
 }
 
 QByteArray BatchFileForm::Bytes(const ParameterSet& params, XmlLosses* losses) const {
-    const QByteArray t = text(params, losses);
+    QByteArray t = text(params, losses);
     if (scrambled_)
         return ScrambleBinText(t);
     if (encrypted_)
-        return EncryptedXmlBytes(t, key_);
+        return EncryptedXmlBytes(std::move(t), key_);
     return t;
 }

@@ -14,6 +14,13 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -70,6 +77,109 @@ RecordEvent batchEvent(const BatchJob& job, const QString& id, const QString& na
         xml ? (job.xmlEncrypted ? "encrypted" : "plain") : (job.scrambled ? "scrambled" : "plain");
     return e;
 }
+
+// What a row writes: nothing (no identifier), nothing but its message (an identifier that is
+// no file name), or its bytes to its path.
+struct RowFile {
+    enum class Kind { None, Refused, Bytes };
+    Kind kind = Kind::None;
+    QString id;    // the row's identifier
+    QString name;  // the file's name in the folder
+    QString path;
+    QByteArray bytes;
+    XmlLosses losses;  // what the XML could not hold
+};
+
+// The rows' files formed on a second thread (values, text, scrambling or encryption) while this
+// thread writes the ones before them, handed over in row order a few dozen at a time. The
+// forming runs up to a few megabytes ahead, so that the writing seldom waits for it even when
+// other work holds the cores. Without a second thread each row is formed when it is asked for.
+class RowsAhead {
+  public:
+    using Make = std::function<RowFile(int row)>;
+
+    RowsAhead(int rowCount, Make make) : rowCount_(rowCount), make_(std::move(make)) {
+        try {
+            thread_ = std::thread([this] { Produce(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~RowsAhead() {
+        if (!thread_.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    RowsAhead(const RowsAhead&) = delete;
+    RowsAhead& operator=(const RowsAhead&) = delete;
+
+    // The file of the next row (rows 1, 2, ... in turn). Rethrows what forming a row threw.
+    RowFile Next() {
+        if (!thread_.joinable())
+            return make_(++made_);
+        if (taken_ == current_.size()) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return !ready_.empty() || error_; });
+            if (ready_.empty())
+                std::rethrow_exception(error_);
+            current_ = std::move(ready_.front());
+            ready_.pop_front();
+            for (const RowFile& file : current_)
+                readyBytes_ -= file.bytes.size();
+            taken_ = 0;
+            changed_.notify_all();
+        }
+        return std::move(current_[taken_++]);
+    }
+
+  private:
+    static constexpr size_t kChunkRows = 32;
+    static constexpr qsizetype kBytesAhead = 8 << 20;
+
+    void Produce() {
+        try {
+            std::vector<RowFile> chunk;
+            qsizetype chunkBytes = 0;
+            for (int r = 1; r <= rowCount_; ++r) {
+                chunk.push_back(make_(r));
+                chunkBytes += chunk.back().bytes.size();
+                if (chunk.size() < kChunkRows && r < rowCount_)
+                    continue;
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(
+                    lock, [this] { return stop_ || ready_.empty() || readyBytes_ < kBytesAhead; });
+                if (stop_)
+                    return;
+                ready_.push_back(std::move(chunk));
+                readyBytes_ += chunkBytes;
+                chunk.clear();
+                chunkBytes = 0;
+                changed_.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            error_ = std::current_exception();
+            changed_.notify_all();
+        }
+    }
+
+    const int rowCount_;
+    const Make make_;
+    int made_ = 0;                  // without a second thread
+    std::vector<RowFile> current_;  // the chunk being taken
+    size_t taken_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<RowFile>> ready_;
+    qsizetype readyBytes_ = 0;  // the bytes of the rows in ready_
+    std::exception_ptr error_;
+    bool stop_ = false;
+    std::thread thread_;  // last: starts when the rest is there
+};
 
 }  // namespace
 
@@ -155,32 +265,45 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
     const BatchFileForm form(job, params, varying);
 
     const int rowCount = table.RowCount() - 1;
+    // A row's values stay in the set until a later row's replace them: the forming thread
+    // keeps its own copy of the set for that.
+    ParameterSet rowParams = params;
+    RowsAhead rows(rowCount, [&](int r) {
+        RowFile file;
+        for (const Column& col : columns)
+            rowParams.Set(col.p, table.Cell(r, col.column).toUtf8());
+        file.id = table.Cell(r, 1).trimmed().toLower();
+        if (file.id.isEmpty())
+            return file;
+        file.name = BatchFileName(job.mode, job.format, file.id);
+        file.path = job.folder + "/" + file.name;
+        // An identifier is a file name: a "/" would lead out of the folder.
+        if (file.id.contains('/') || file.id.contains(QChar(0))) {
+            file.kind = RowFile::Kind::Refused;
+            return file;
+        }
+        file.kind = RowFile::Kind::Bytes;
+        file.bytes = form.Bytes(rowParams, &file.losses);
+        return file;
+    });
     QElapsedTimer sinceProgress;
     sinceProgress.start();
     for (int r = 1; r <= rowCount; ++r) {
-        for (const Column& col : columns)
-            params.Set(col.p, table.Cell(r, col.column).toUtf8());
-        const QString id = table.Cell(r, 1).trimmed().toLower();
-        if (!id.isEmpty()) {
-            const QString name = BatchFileName(job.mode, job.format, id);
-            const QString path = job.folder + "/" + name;
-            // An identifier is a file name: a "/" would lead out of the folder.
-            const bool named = !id.contains('/') && !id.contains(QChar(0));
-            if (!named)
-                dialogs.messageKey("LCfgError3");
-            XmlLosses losses;
-            if (named && writeRow(tpl, dialogs, job, path, form.Bytes(params, &losses))) {
-                outcome.written << path;
-                if (job.record)
-                    job.record->Add(batchEvent(job, id, name));
-                if (!losses.empty()) {
-                    if (log)
-                        log->Write(XmlLossLogLine(path, losses));
-                    outcome.losses.push_back({path, std::move(losses)});
-                }
-            } else {
-                outcome.failed << path;
+        RowFile file = rows.Next();
+        if (file.kind == RowFile::Kind::Refused)
+            dialogs.messageKey("LCfgError3");
+        if (file.kind == RowFile::Kind::Bytes &&
+            writeRow(tpl, dialogs, job, file.path, file.bytes)) {
+            outcome.written << file.path;
+            if (job.record)
+                job.record->Add(batchEvent(job, file.id, file.name));
+            if (!file.losses.empty()) {
+                if (log)
+                    log->Write(XmlLossLogLine(file.path, file.losses));
+                outcome.losses.push_back({file.path, std::move(file.losses)});
             }
+        } else if (file.kind != RowFile::Kind::None) {
+            outcome.failed << file.path;
         }
         if (progress && sinceProgress.elapsed() >= progressIntervalMs) {
             progress(r, rowCount);

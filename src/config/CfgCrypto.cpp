@@ -4,6 +4,7 @@
 
 #include <openssl/evp.h>
 
+#include <cstring>
 #include <memory>
 
 Aes128Block CfgIv() {
@@ -57,25 +58,34 @@ Aes128Block HexKeyToBytes(const QByteArray& keyText) {
     return key;
 }
 
-QByteArray EncryptXmlBuffer(const QByteArray& buffer, const QByteArray& keyText) {
+QByteArray EncryptXmlBuffer(QByteArray buffer, const QByteArray& keyText) {
     if (buffer.size() % 16 != 0)
         return {};
     const Aes128Block key = HexKeyToBytes(keyText.isEmpty() ? QByteArray(kDefaultXmlKey) : keyText);
-    QByteArray out(buffer.size(), Qt::Uninitialized);
-    if (!AesCbcEncrypt(reinterpret_cast<const uint8_t*>(buffer.constData()),
-                       static_cast<size_t>(buffer.size() / 16), key, CfgIv(),
-                       reinterpret_cast<uint8_t*>(out.data())))
+    auto* data = reinterpret_cast<uint8_t*>(buffer.data());
+    if (!AesCbcEncrypt(data, static_cast<size_t>(buffer.size() / 16), key, CfgIv(), data))
         return {};
-    return out;
+    return buffer;
 }
 
 QByteArray ScrambleBinText(const QByteArray& text) {
     QByteArray out(text.size() + kScrambledBinTrailerSize, Qt::Uninitialized);
     const char* in = text.constData();
     char* o = out.data();
-    for (qsizetype i = 0; i < text.size(); ++i)
+    const qsizetype n = text.size();
+    // The table covers 16 bytes: whole blocks go 8 bytes at a time, the rest byte by byte.
+    uint64_t table[2];
+    std::memcpy(table, BinScrambleTable, sizeof table);
+    qsizetype i = 0;
+    for (; i + 16 <= n; i += 16) {
+        uint64_t block[2];
+        std::memcpy(block, in + i, sizeof block);
+        block[0] ^= table[0];
+        block[1] ^= table[1];
+        std::memcpy(o + i, block, sizeof block);
+    }
+    for (; i < n; ++i)
         o[i] = static_cast<char>(static_cast<uint8_t>(in[i]) ^ BinScrambleTable[i & 15]);
-    std::copy(kScrambledBinTrailer, kScrambledBinTrailer + kScrambledBinTrailerSize,
-              o + text.size());
+    std::copy(kScrambledBinTrailer, kScrambledBinTrailer + kScrambledBinTrailerSize, o + n);
     return out;
 }

@@ -32,7 +32,8 @@ Aes128Block HexKeyToBytes(const QByteArray& keyText);
 
 // Encrypts a caller-prepared buffer (its length a multiple of 16) under the key text, or the
 // default key when the text is empty. Empty result when the length is not a multiple of 16.
-QByteArray EncryptXmlBuffer(const QByteArray& buffer, const QByteArray& keyText);
+// A buffer handed over (moved) is encrypted in place.
+QByteArray EncryptXmlBuffer(QByteArray buffer, const QByteArray& keyText);
 
 // The text XOR BinScrambleTable, followed by the trailer: text length + 14 bytes.
 QByteArray ScrambleBinText(const QByteArray& text);

@@ -307,14 +307,13 @@ QByteArray PrintXmlConfig(const ParameterSet& params, XmlLosses* losses) {
     return printDocument(doc, losses);
 }
 
-QByteArray EncryptedXmlBytes(const QByteArray& printed, const QByteArray& keyText) {
+QByteArray EncryptedXmlBytes(QByteArray printed, const QByteArray& keyText) {
     const qsizetype n = printed.size() + 1;
-    QByteArray buffer(printed);
-    buffer.append(QByteArray((n / 16 + 1) * 16 - printed.size(), '\0'));
+    printed.append((n / 16 + 1) * 16 - printed.size(), '\0');
     QByteArray key = keyText.isEmpty() ? QByteArray(kDefaultXmlKey) : keyText;
     if (key.size() % 2 != 0)
         key += '0';
-    return EncryptXmlBuffer(buffer, key);
+    return EncryptXmlBuffer(std::move(printed), key);
 }
 
 XmlReadStatus ParseXmlText(const QByteArray& text, ParameterSet& params) {

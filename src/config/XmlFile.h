@@ -30,8 +30,9 @@ QByteArray XmlElementText(const QByteArray& element, const QByteArray& value,
                           XmlLosses* losses = nullptr);
 
 // The bytes of an encrypted XML file: the printed text, zero bytes up to the smallest multiple
-// of 16 above text length + 1, encrypted under the key text (the default key when empty).
-QByteArray EncryptedXmlBytes(const QByteArray& printed, const QByteArray& keyText);
+// of 16 above text length + 1, encrypted under the key text (the default key when empty). A text
+// handed over (moved) is padded and encrypted in place.
+QByteArray EncryptedXmlBytes(QByteArray printed, const QByteArray& keyText);
 
 enum class XmlReadStatus {
     Ok,

@@ -62,6 +62,7 @@ void IpMacListManageThread::Run() {
         sweep_->liveWorkers = k;
     }
     workerCount_.store(k);
+    sweep_->channel = sweep_->arp ? sweep_->arp->Open(ownAddress_) : nullptr;
     const auto first = static_cast<uint32_t>(range_.first);
     const auto last = static_cast<uint32_t>(range_.last);
     for (int i = 0; i < k; ++i) {
@@ -91,6 +92,8 @@ void IpMacListManageThread::Run() {
         sweep_->changed.wait(lock);
     }
     lock.unlock();
+    // The last worker to go closes the sweep's requests.
+    sweep_->channel.reset();
     result_ = 1;
     ended_.store(true);
 }

@@ -19,7 +19,7 @@ void SweepContext::SetFlag(bool SweepContext::*flag) {
 std::shared_ptr<SendArp2GetMacThread> SendArp2GetMacThread::Create(
     std::shared_ptr<SweepContext> owner, uint32_t lastAddress, uint32_t ownAddress,
     uint32_t startAddress) {
-    std::shared_ptr<SendArp2GetMacThread> worker(new SendArp2GetMacThread);
+    std::shared_ptr<SendArp2GetMacThread> worker(new SendArp2GetMacThread(owner->channel));
     worker->owner_ = std::move(owner);
     worker->lastAddress_ = lastAddress;
     worker->ownAddress_ = ownAddress;
@@ -47,7 +47,14 @@ void SendArp2GetMacThread::Run() {
         currentAddress_ = static_cast<uint32_t>(owner_->nextAddress);
         ++owner_->nextAddress;
     }
+    if (!stop_.load())
+        asker_.Finish(report_);
     Leave();
+}
+
+void SendArp2GetMacThread::RequestStop() {
+    stop_.store(true);
+    asker_.Interrupt();
 }
 
 void SendArp2GetMacThread::Leave() {
@@ -64,12 +71,13 @@ void SendArp2GetMacThread::Leave() {
 }
 
 void SendArp2GetMacThread::Probe() {
-    mac_.fill(0);
-    if (!owner_->arp->Resolve(currentAddress_, ownAddress_, &mac_))
-        return;
+    asker_.Ask(currentAddress_, report_);
+}
+
+void SendArp2GetMacThread::Report(uint32_t address, const ArpChannel::Mac& mac) {
     DeviceFoundRecord record;
-    record.address = currentAddress_;
-    record.mac = MacText(mac_.data());
+    record.address = address;
+    record.mac = MacText(mac.data());
     if (MacMatchesFilter(record.mac, filter_))
         owner_->notices->Send(DeviceFoundNotice, &record);
 }

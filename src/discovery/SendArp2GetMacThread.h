@@ -18,6 +18,8 @@ struct SweepContext {
 
     std::shared_ptr<ArpResolver> arp;
     std::shared_ptr<NoticeGate> notices;
+    // The sweep's requests, opened by the manager before it starts the workers.
+    std::shared_ptr<ArpChannel> channel;
 
     // The next address a worker takes (host byte order; 64 bits, so it never wraps).
     std::mutex addressLock;
@@ -37,8 +39,10 @@ struct SweepContext {
 };
 
 // One ARP worker of a sweep: probes its start address, then takes the next untried address
-// from the shared counter until the range is used up or it is asked to stop. Created by the
-// manager, it frees itself when it ends.
+// from the shared counter until the range is used up or it is asked to stop. A probe waits for
+// its answer only for the ask time; an answer that comes later (until the request's give-up
+// time) is reported by the same worker as soon as it is there, and before the worker leaves.
+// Created by the manager, it frees itself when it ends.
 class SendArp2GetMacThread : public std::enable_shared_from_this<SendArp2GetMacThread> {
   public:
     static std::shared_ptr<SendArp2GetMacThread> Create(std::shared_ptr<SweepContext> owner,
@@ -48,20 +52,25 @@ class SendArp2GetMacThread : public std::enable_shared_from_this<SendArp2GetMacT
     // Runs the worker on its own thread. False when no thread could be made; the worker has
     // then left the sweep as if it had probed nothing.
     bool Start();
-    // From any thread: the worker leaves after the request in progress.
-    void RequestStop() { stop_.store(true); }
+    // From any thread: the worker stops waiting for answers and leaves.
+    void RequestStop();
 
   private:
-    SendArp2GetMacThread() = default;
+    explicit SendArp2GetMacThread(std::shared_ptr<ArpChannel> channel)
+        : asker_(std::move(channel)) {}
     void Run();
     void Probe();
+    void Report(uint32_t address, const ArpChannel::Mac& mac);
     void Leave();
 
     std::shared_ptr<SweepContext> owner_;
     uint32_t currentAddress_ = 0;
     uint32_t lastAddress_ = 0;
     uint32_t ownAddress_ = 0;
-    ArpResolver::Mac mac_{};
+    ArpAsker asker_;
+    const ArpAsker::Found report_ = [this](uint32_t address, const ArpChannel::Mac& mac) {
+        Report(address, mac);
+    };
     QString filter_;
     std::atomic<bool> stop_{false};
 };

@@ -14,6 +14,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <functional>
+#include <iterator>
+#include <map>
+
 namespace {
 
 BatchTable table(const QByteArray& csv, BatchMode mode = BatchMode::Mac) {
@@ -113,6 +117,65 @@ TEST_F(Run, WritesEachModeFormatAndProtectionByteForByteAsTheWriters) {
             EXPECT_TRUE(dialogs.messages().isEmpty()) << what;
         }
     }
+}
+
+TEST_F(Run, ManyRowsKeepTheirOrderBytesAndMessagesInEveryForm) {
+    // Enough rows that files are formed well ahead of the writing: rows without an identifier,
+    // refused identifiers and files that cannot be written are spread among them.
+    const int rows = 300;
+    QByteArray csv = "MAC,{$username.line.1},{$admin_pass}\r\n";
+    QStringList written, failed;
+    std::map<QString, ParameterSet> expected;
+    for (int i = 1; i <= rows; ++i) {
+        const QByteArray id = QByteArray::number(i);
+        const QByteArray user = "user" + id + (i % 3 ? "" : " & <friends>");
+        const QByteArray pass = "pw" + QByteArray::number(i * 7919);
+        if (i % 50 == 7) {
+            csv += "," + user + "," + pass + "\r\n";
+            continue;
+        }
+        const QByteArray cell = i % 50 == 13 ? "a/" + id : i % 50 == 21 ? "busy" + id : id;
+        csv += cell + "," + user + "," + pass + "\r\n";
+        const QString path = out + "/cfg" + QString::fromUtf8(cell);
+        (i % 50 == 13 || i % 50 == 21 ? failed : written) << path;
+        expected[path] = with({{35, user}, {8000, pass}});
+    }
+    const BatchTable t = table(csv);
+    const struct {
+        bool scrambled, encrypted;
+        std::function<QByteArray(const ParameterSet&)> bytes;
+    } forms[] = {
+        {false, false, [](auto& s) { return BuildBinText(s); }},
+        {true, false, [](auto& s) { return ScrambleBinText(BuildBinText(s)); }},
+        {false, false, [](auto& s) { return PrintXmlConfig(s); }},
+        {false, true, [](auto& s) { return EncryptedXmlBytes(PrintXmlConfig(s), "9a8b"); }},
+    };
+    for (size_t f = 0; f < std::size(forms); ++f) {
+        SCOPED_TRACE(f);
+        QDir(out).removeRecursively();
+        for (int i = 21; i <= rows; i += 50)
+            QDir().mkpath(out + "/cfgbusy" + QString::number(i) + (f >= 2 ? ".xml" : "") + "/x");
+        dialogs.clear();
+        job.format = f >= 2 ? BatchFormat::Xml : BatchFormat::Bin;
+        job.scrambled = forms[f].scrambled;
+        job.xmlEncrypted = forms[f].encrypted;
+        job.xmlKey = "9a8b";
+        const QString ext = f >= 2 ? ".xml" : "";
+        const auto withExt = [&](const QStringList& paths) {
+            QStringList l;
+            for (const QString& p : paths)
+                l << p + ext;
+            return l;
+        };
+        const BatchOutcome o = run(t);
+        EXPECT_EQ(o.written, withExt(written));
+        EXPECT_EQ(o.failed, withExt(failed));
+        EXPECT_EQ(dialogs.messages(), QStringList(failed.size(), "LCfgError3"));
+        for (const QString& path : written)
+            ASSERT_EQ(ReadFileBytes(path + ext), forms[f].bytes(expected[path]))
+                << path.toStdString();
+    }
+    EXPECT_EQ(tpl.Parameters(), with({}));
 }
 
 TEST_F(Run, EncryptedXmlDecryptsWithOpensslToThePrintedDocument) {

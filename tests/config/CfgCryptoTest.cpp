@@ -80,14 +80,19 @@ TEST(XmlBuffer, EncryptsDeterministicallyAndDecryptsWithOpenssl) {
 }
 
 TEST(Scramble, AppendsTheTrailerAndXorsEveryByte) {
-    const QByteArray text = "Flag=5678&CheckSum=0&end";
-    const QByteArray out = ScrambleBinText(text);
-    ASSERT_EQ(out.size(), 24 + 14);
-    EXPECT_EQ(out.right(14), QByteArray("CFGBINENDHERE\0", 14));
-    for (int i = 0; i < 24; ++i)
-        EXPECT_EQ(static_cast<uint8_t>(out[i]),
-                  static_cast<uint8_t>(text[i]) ^ BinScrambleTable[i % 16]);
-    EXPECT_EQ(ScrambleBinText(""), QByteArray("CFGBINENDHERE\0", 14));
+    // Every length around the table's 16-byte period, with bytes of every value.
+    for (int length = 0; length <= 49; ++length) {
+        QByteArray text = QByteArray("Flag=5678&CheckSum=0&end").repeated(3).left(length);
+        for (int i = 0; i < length; i += 7)
+            text[i] = static_cast<char>(0x80 + i);
+        const QByteArray out = ScrambleBinText(text);
+        ASSERT_EQ(out.size(), length + 14);
+        EXPECT_EQ(out.right(14), QByteArray("CFGBINENDHERE\0", 14));
+        for (int i = 0; i < length; ++i)
+            EXPECT_EQ(static_cast<uint8_t>(out[i]),
+                      static_cast<uint8_t>(text[i]) ^ BinScrambleTable[i % 16])
+                << length << " " << i;
+    }
     for (uint8_t b : BinScrambleTable)
         EXPECT_NE(b, 0);
 }

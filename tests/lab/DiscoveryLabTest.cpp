@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -105,6 +106,53 @@ TEST_F(Lab, WithoutRawSocketsTheKernelTableFindsThePhones) {
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains("neighbour table")) << run.err.toStdString();
     ExpectRows(run.rows, Hosts("phone"));
+}
+
+// A lab with hosts that answer ARP 150 ms late or sit on a link that drops 10% of the packets
+// each way (lab.sh --late, --lossy; ctest lab.discovery.links, a /22).
+class LabLinks : public Lab {
+  protected:
+    void SetUp() override {
+        Lab::SetUp();
+        if (IsSkipped())
+            return;
+        if (std::none_of(hosts.begin(), hosts.end(),
+                         [](const LabHost& h) { return !h.link.isEmpty(); }))
+            GTEST_SKIP() << "the lab has no late or lossy host";
+    }
+    // How often each host was found in the given number of sweeps.
+    std::map<QString, int> Sweeps(int count, const QStringList& prefix = {}) {
+        std::map<QString, int> found;
+        for (int i = 0; i < count; ++i) {
+            const CliRun run = RunCli(prefix, {"--iface", iface, "--yes"});
+            EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+            for (const auto& [address, row] : run.rows) {
+                const auto h = std::find_if(hosts.begin(), hosts.end(),
+                                            [&](const LabHost& h) { return h.address == address; });
+                EXPECT_NE(h, hosts.end()) << address.toStdString();
+                if (h != hosts.end() && h->mac == row.mac)
+                    ++found[address];
+            }
+        }
+        return found;
+    }
+};
+
+TEST_F(LabLinks, LateHostsAreFoundEveryTimeAndLossyOnesNineTimesInTen) {
+    std::map<QString, int> found = Sweeps(10);
+    for (const LabHost& h : hosts) {
+        SCOPED_TRACE((h.address + " " + h.link).toStdString());
+        EXPECT_GE(found[h.address], h.link == "lossy" ? 9 : 10);
+    }
+}
+
+TEST_F(LabLinks, WithoutRawSocketsLateHostsAreFoundToo) {
+    ASSERT_EQ(RunProgram("ip", {"neigh", "flush", "all"}), 0);
+    std::map<QString, int> found = Sweeps(1, {"setpriv", "--bounding-set", "-net_raw"});
+    // The kernel asks a lossy host twice within the time waited: it may be missed.
+    for (const LabHost& h : hosts)
+        if (h.link != "lossy")
+            EXPECT_EQ(found[h.address], 1) << (h.address + " " + h.link).toStdString();
 }
 
 // The controls of the Devices Online page that discovery drives, offscreen.

@@ -11,6 +11,7 @@ struct LabHost {
     QString address;
     QString mac;  // "0a-1b-2c-00-01-05"
     QString userAgent;
+    QString link;  // "late" (answers ARP late), "lossy" (drops packets) or empty
     // What the grid shows for it: the User-Agent split at its last space.
     QString Model() const { return kind == "silent" ? "unknow" : userAgent.section(' ', 0, -2); }
     QString Version() const { return kind == "silent" ? "unknow" : userAgent.section(' ', -1); }
@@ -26,8 +27,8 @@ inline std::vector<LabHost> ReadLabManifest(const QString& path) {
         return hosts;
     for (const QByteArray& line : manifest.readAll().split('\n')) {
         const QList<QByteArray> f = line.split('\t');
-        if (f.size() == 4)
-            hosts.push_back({f[0], f[1], f[2], QString::fromUtf8(f[3])});
+        if (f.size() >= 4)
+            hosts.push_back({f[0], f[1], f[2], QString::fromUtf8(f[3]), f.value(4)});
     }
     return hosts;
 }

@@ -9,9 +9,13 @@
 #   phones  MAC under the prefix, a phone simulator answering on UDP port 60000
 #   others  phones whose MAC lies outside the prefix
 #   silent  hosts that answer ARP but are not phones (no simulator)
+# Links: the last --late hosts answer ARP requests late (tc's netem is not in every kernel, so
+# late_arp.py answers for them from user space and their kernel stays silent), the --lossy hosts
+# before them sit on a link that drops a share of the packets each way (nftables).
 # COMMAND runs inside the workstation namespace with
-#   ORVO_LAB_IFACE     the workstation's address (x.y.z.1 of the /24)
-#   ORVO_LAB_MANIFEST  a file with one line per host: kind<TAB>address<TAB>MAC<TAB>User-Agent
+#   ORVO_LAB_IFACE     the workstation's address (the network's first address)
+#   ORVO_LAB_MANIFEST  a file with one line per host:
+#                      kind<TAB>address<TAB>MAC<TAB>User-Agent<TAB>link (late, lossy or empty)
 #   ORVO_LAB_RUN       the run id that every namespace name carries
 #   ORVO_LAB_WORK      the lab's scratch folder: phones (the simulator's phones file, lines
 #                      namespace<TAB>user-agent<TAB>MAC<TAB>address), fetched/ (the configuration
@@ -21,12 +25,15 @@
 # and the bridge floods it to every port, so a SUBSCRIBE to a group reaches the workstation. The lab is always torn down. Without root, or when
 # namespaces cannot be made, it exits 77 (skipped) with the reason on stderr.
 #
-# Options: --phones N (20)  --others N (3)  --silent N (2)  --prefix 0a:1b:2c  --net 10.a.b
+# Options: --phones N (20)  --others N (3)  --silent N (2)  --prefix 0a:1b:2c
+#          --net 10.a.b (the first three bytes of the network)  --prefix-length 16..24 (24)
+#          --late N (0)  --late-ms MS (150)  --lossy N (0)  --loss PERCENT (10)
 #          --sim PATH (the phone simulator beside this script)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-phones=20 others=3 silent=2 prefix=0a:1b:2c net="" sim="$here/phone_sim.py"
+phones=20 others=3 silent=2 prefix=0a:1b:2c net="" bits=24 sim="$here/phone_sim.py"
+late=0 late_ms=150 lossy=0 loss=10
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --phones) phones=$2; shift 2 ;;
@@ -34,6 +41,11 @@ while [[ $# -gt 0 ]]; do
         --silent) silent=$2; shift 2 ;;
         --prefix) prefix=$2; shift 2 ;;
         --net) net=$2; shift 2 ;;
+        --prefix-length) bits=$2; shift 2 ;;
+        --late) late=$2; shift 2 ;;
+        --late-ms) late_ms=$2; shift 2 ;;
+        --lossy) lossy=$2; shift 2 ;;
+        --loss) loss=$2; shift 2 ;;
         --sim) sim=$2; shift 2 ;;
         --) shift; break ;;
         *) echo "lab: unknown option $1" >&2; exit 2 ;;
@@ -42,6 +54,8 @@ done
 [[ $# -gt 0 ]] || { echo "lab: no command given" >&2; exit 2; }
 total=$((phones + others + silent))
 (( total >= 1 && total <= 250 )) || { echo "lab: 1 to 250 hosts" >&2; exit 2; }
+(( bits >= 16 && bits <= 24 )) || { echo "lab: a prefix length of 16 to 24" >&2; exit 2; }
+(( late + lossy <= total )) || { echo "lab: more late and lossy hosts than hosts" >&2; exit 2; }
 
 skip() { echo "SKIPPED: phone lab: $*" >&2; exit 77; }
 [[ $(id -u) -eq 0 ]] || skip "needs root to make network namespaces"
@@ -50,8 +64,15 @@ command -v ip >/dev/null || skip "ip (iproute2) is not installed"
 py=/usr/bin/python3
 [[ -x "$py" ]] || py=$(command -v python3) || skip "python3 is not installed"
 
+(( lossy == 0 )) || command -v nft >/dev/null || skip "nft (nftables) is not installed"
+
 rid=$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')
 [[ -n "$net" ]] || net="10.$((0x${rid:0:2} % 200 + 20)).$((0x${rid:2:2}))"
+# The network's first address as a number, and its size.
+IFS=. read -r n1 n2 n3 <<<"$net"
+size=$((1 << (32 - bits)))
+base=$(((n1 << 24 | n2 << 16 | n3 << 8) & ~(size - 1) & 0xffffffff))
+dotted() { echo "$(($1 >> 24 & 255)).$(($1 >> 16 & 255)).$(($1 >> 8 & 255)).$(($1 & 255))"; }
 lab="orvo-$rid-lab"
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvo-lab-$rid-XXXXXX")
 namespaces=()
@@ -81,8 +102,10 @@ manifest="$work/manifest"
 : >"$manifest"
 models=("Orvo X100" "Orvo X200" "Orvo X300")
 hosts=()  # namespace address MAC, per host
+links=()  # late, lossy or empty, per host
 for ((i = 0; i < total; i++)); do
-    address="$net.$((2 + i * 252 / total))"
+    # Spread over the network, the workstation first (a /24: .2 to .253).
+    address=$(dotted $((base + 2 + i * (size - 4) / total)))
     lo=$(printf '%02x' $((i & 255)))
     if ((i < phones)); then
         kind=phone mac="$prefix:00:01:$lo" ua="${models[i % 3]} 2.0.4.$i"
@@ -91,8 +114,12 @@ for ((i = 0; i < total; i++)); do
     else
         kind=silent mac="06:4f:52:00:03:$lo" ua=""
     fi
+    link=""
+    ((i < total - late)) || link=late
+    ((i < total - late - lossy || i >= total - late)) || link=lossy
     hosts+=("orvo-$rid-h$i $address $mac")
-    printf '%s\t%s\t%s\t%s\n' "$kind" "$address" "${mac//:/-}" "$ua" >>"$manifest"
+    links+=("$link")
+    printf '%s\t%s\t%s\t%s\t%s\n' "$kind" "$address" "${mac//:/-}" "$ua" "$link" >>"$manifest"
 done
 
 {
@@ -120,16 +147,34 @@ ip -batch "$work/netns"
 ip -n "$lab" -batch "$work/bridge"
 
 configure() {  # $1 namespace, $2 address
-    printf 'link set lo up\naddr add %s/24 dev eth0\nlink set eth0 up\n%s\n' "$2" \
+    printf 'link set lo up\naddr add %s/%s dev eth0\nlink set eth0 up\n%s\n' "$2" "$bits" \
         "route add 224.0.0.0/4 dev eth0" | ip -n "$1" -batch -
 }
-configure "$ws" "$net.1"
+# A host whose link drops a share of the packets, each way.
+drop_packets() {  # $1 namespace
+    ip netns exec "$1" nft -f - <<NFT
+table netdev orvo_loss {
+    chain in { type filter hook ingress device "eth0" priority 0; numgen random mod 100 < $loss drop; }
+    chain out { type filter hook egress device "eth0" priority 0; numgen random mod 100 < $loss drop; }
+}
+NFT
+}
+workstation=$(dotted $((base + 1)))
+configure "$ws" "$workstation"
 : >"$work/phones"
+: >"$work/late"
 i=0
 while IFS=$'\t' read -r kind _ _ ua; do
     read -r ns address mac <<<"${hosts[i]}"
+    link=${links[i]}
     configure "$ns" "$address"
     [[ "$kind" == silent ]] || printf '%s\t%s\t%s\t%s\n' "$ns" "$ua" "$mac" "$address" >>"$work/phones"
+    if [[ "$link" == late ]]; then
+        # Its kernel answers no ARP request; late_arp.py does.
+        ip netns exec "$ns" sysctl -qw net.ipv4.conf.eth0.arp_ignore=8
+        printf '%s\t%s\t%s\n' "$ns" "$address" "$mac" >>"$work/late"
+    fi
+    [[ "$link" != lossy ]] || drop_packets "$ns"
     i=$((i + 1))
 done <"$manifest"
 
@@ -142,16 +187,24 @@ else
     : >"$work/ready"
 fi
 
-# The simulator has bound every port (bounded wait).
+if [[ -s "$work/late" ]]; then
+    "$py" "$here/late_arp.py" --hosts "$work/late" --delay-ms "$late_ms" --ready "$work/late-ready" &
+    pids+=($!)
+else
+    : >"$work/late-ready"
+fi
+
+# The simulator has bound every port, the late answerer every socket (bounded wait).
 for ((t = 0; t < 400; t++)); do
-    [[ -e "$work/ready" ]] && break
-    [[ ${#pids[@]} -eq 0 ]] || kill -0 "${pids[0]}" 2>/dev/null || break
+    [[ -e "$work/ready" && -e "$work/late-ready" ]] && break
+    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null || break 2; done
     sleep 0.05
 done
 [[ -e "$work/ready" ]] || { echo "lab: the phone simulator did not start" >&2; exit 1; }
+[[ -e "$work/late-ready" ]] || { echo "lab: the late ARP answerer did not start" >&2; exit 1; }
 
 set +e
-ip netns exec "$ws" env ORVO_LAB_IFACE="$net.1" ORVO_LAB_MANIFEST="$manifest" \
+ip netns exec "$ws" env ORVO_LAB_IFACE="$workstation" ORVO_LAB_MANIFEST="$manifest" \
     ORVO_LAB_RUN="$rid" ORVO_LAB_WORK="$work" "$@"
 status=$?
 set -e

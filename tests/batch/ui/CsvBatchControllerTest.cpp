@@ -371,7 +371,8 @@ TEST_F(Controller, ALongRunShowsProgressAndKeepsPainting) {
     controller->progressIntervalMs = 0;
     page.window.show();
     bool progressShown = false;
-    QTimer::singleShot(0, [&] {
+    QObject probe;  // the probe goes with the test should the run not paint
+    QTimer::singleShot(0, &probe, [&] {
         for (const QProgressDialog* d : page.window.findChildren<QProgressDialog*>())
             progressShown = progressShown || d->isVisible();
     });

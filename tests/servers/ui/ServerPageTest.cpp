@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/socket.h>
@@ -64,7 +65,9 @@ class ServerPageTest : public ShellFixture {
     };
     Midway ClickAndLookMidway(QPushButton* button) {
         Midway seen;
-        QTimer::singleShot(page->serverWaitMs / 2, [&] {
+        // The probe goes with this call should the button not wait.
+        QObject probe;
+        QTimer::singleShot(page->serverWaitMs / 2, &probe, [&] {
             seen.caption = button->text();
             for (QWidget* c : Controls())
                 seen.enabled[c->objectName()] = c->isEnabled();
@@ -280,19 +283,41 @@ TEST_F(ServerPageTest, PnpStartAnswersTheGroupAndStopGivesTheControlsBack) {
     EXPECT_TRUE(phone.receive({}, 100).isEmpty());
 }
 
+// Holds the main thread where a watched control is disabled until the listener runs.
+class HoldUntilRunning : public QObject {
+  public:
+    explicit HoldUntilRunning(ServerPage* page) : page_(page) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::EnabledChange) {
+            QElapsedTimer clock;
+            clock.start();
+            while (!page_->PnpServerRunning() && clock.elapsed() < 5000)
+                QThread::msleep(1);
+        }
+        return false;
+    }
+
+  private:
+    ServerPage* page_;
+};
+
 TEST_F(ServerPageTest, PnpStartShowsStartingWithTheControlsDisabled) {
     ChooseExternal();
     page->pnpLookMs = 200;  // the first look comes after the probe below
+    // The listener is up before the first look (the last control is disabled only then): the
+    // start still shows its caption for the first wait.
+    HoldUntilRunning hold(page);
+    page->HttpServerControlButton->installEventFilter(&hold);
     QString caption;
     std::map<QString, bool> enabled;
-    // The probe reads this test's locals: it must not fire once the test has left (a listener
-    // that runs before the first look ends the start without a wait).
+    // The probe reads this test's locals: it must not fire once the test has left.
     QObject probe;
     QTimer::singleShot(50, &probe, [&] {
         caption = page->MyPnpServerControlBtn->text();
         enabled = Enabled();
     });
     page->MyPnpServerControlBtn->click();
+    page->HttpServerControlButton->removeEventFilter(&hold);
     ASSERT_TRUE(page->PnpServerRunning());
     EXPECT_EQ(caption, "LPnpServerBtnStarting");
     EXPECT_EQ(enabled,
