@@ -21,6 +21,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -118,6 +119,20 @@ std::string responseHead(const char* status, std::string_view contentType,
     head += extra;
     head += "\r\n";
     return head;
+}
+
+// The parts one after the other, in one allocation.
+template <typename... Parts>
+QByteArray joined(const Parts&... parts) {
+    const QByteArrayView views[] = {QByteArrayView(parts)...};
+    qsizetype size = 0;
+    for (const QByteArrayView view : views)
+        size += view.size();
+    QByteArray out;
+    out.reserve(size);
+    for (const QByteArrayView view : views)
+        out.append(view);
+    return out;
 }
 
 std::string errorText(int error) {
@@ -373,15 +388,23 @@ void Connection::onRequest() {
 }
 
 QByteArray Connection::peerText() const {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (peer_.ss_family == AF_INET6) {
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(peer_).sin6_addr, text,
-                  sizeof text);
-    } else {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(peer_).sin_addr, text,
-                  sizeof text);
+    // A client usually asks for several files in a row: the last address's text is kept.
+    thread_local std::array<unsigned char, 16> lastAddress{};
+    thread_local sa_family_t lastFamily = AF_UNSPEC;
+    thread_local QByteArray lastText;
+    const bool v6 = peer_.ss_family == AF_INET6;
+    const void* address =
+        v6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6&>(peer_).sin6_addr)
+           : &reinterpret_cast<const sockaddr_in&>(peer_).sin_addr;
+    const size_t length = v6 ? 16 : 4;
+    if (peer_.ss_family != lastFamily || std::memcmp(address, lastAddress.data(), length) != 0) {
+        char text[INET6_ADDRSTRLEN] = {};
+        inet_ntop(v6 ? AF_INET6 : AF_INET, address, text, sizeof text);
+        lastText = QByteArray(text);
+        lastFamily = peer_.ss_family;
+        std::memcpy(lastAddress.data(), address, length);
     }
-    return QByteArray(text);
+    return lastText;
 }
 
 void Connection::failed(const std::string& text) {
@@ -415,15 +438,19 @@ void Connection::answer(const http::request<http::string_body>& request) {
         return;
     }
     fetch_.peer = peerText();
-    const QByteArray& peer = fetch_.peer;
     const QByteArray file =
-        shared_.rootBytes + LogSafeText(QByteArray(path.data(), qsizetype(path.size())));
+        joined(shared_.rootBytes, LogSafeText(QByteArray(path.data(), qsizetype(path.size()))));
+    const auto logFailure = [&](int error) {
+        const std::string text = errorText(error);
+        shared_.Log(joined(kLogSubject, fetch_.peer, " with 500. File ", file, ": ", text));
+        failed(text);
+    };
 
     int error = 0;
     off_t size = 0;
     const int fd = shared_.documentRoot.Open(path, &error, &size);
     if (fd < 0 && error == ENOENT) {
-        shared_.Log(kLogSubject + peer + " with 404. File " + file + " NOT exist!");
+        shared_.Log(joined(kLogSubject, fetch_.peer, " with 404. File ", file, " NOT exist!"));
         fetch_.status = 404;
         static const std::string notFound = "404 Not Found\r\n";
         if (!headOnly)
@@ -432,10 +459,7 @@ void Connection::answer(const http::request<http::string_body>& request) {
         return;
     }
     if (fd < 0) {
-        const std::string text = errorText(error);
-        shared_.Log(kLogSubject + peer + " with 500. File " + file + ": " +
-                    QByteArray::fromStdString(text));
-        failed(text);
+        logFailure(error);
         if (headOnly)
             body_.clear();
         return;
@@ -444,15 +468,12 @@ void Connection::answer(const http::request<http::string_body>& request) {
     offset_ = 0;
     end_ = headOnly ? 0 : size;
     if (!headOnly && size <= kReadWhole && !readWhole(&error)) {
-        const std::string text = errorText(error);
-        shared_.Log(kLogSubject + peer + " with 500. File " + file + ": " +
-                    QByteArray::fromStdString(text));
-        failed(text);
+        logFailure(error);
         return;
     }
     if (!headOnly && end_ == 0)
         size = static_cast<off_t>(body_.size());  // read whole: what was read is announced
-    shared_.Log(kLogSubject + peer + " with File " + file);
+    shared_.Log(joined(kLogSubject, fetch_.peer, " with File ", file));
     fetch_.status = 200;
     head_ = responseHead("200 OK", MimeTypeForFile(path), static_cast<unsigned long long>(size));
 }
