@@ -62,25 +62,6 @@ int statusOf(uint16_t errorCode) {
     }
 }
 
-// Client text in a log line: CR, LF, NUL and the other control bytes written as %0D, %0A,
-// %00, so that a file name cannot forge or break lines.
-QByteArray escapedClientText(std::string_view text) {
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(text.size()));
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            static const char hex[] = "0123456789ABCDEF";
-            out += '%';
-            out += hex[byte >> 4];
-            out += hex[byte & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string errorText(int error) {
     char buf[256];
     return strerror_r(error, buf, sizeof buf);
@@ -681,11 +662,16 @@ bool Listener::leadsOutOfRoot(const std::string& path) const {
 
 void Listener::refuse(const Address& peer, const std::string& path, uint16_t code,
                       const std::string& text) {
-    const QByteArray file = shared_.rootBytes + "/" + escapedClientText(path);
+    const QByteArray file =
+        shared_.rootBytes + "/" +
+        LogSafeText(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
     const QByteArray head = kLogSubject + peer.HostText() + " with error " +
                             QByteArray::number(code) + ". File " + file;
-    shared_.Log(code == Tftp::FileNotFound ? head + " NOT exist!"
-                                           : head + ": " + escapedClientText(text));
+    shared_.Log(
+        code == Tftp::FileNotFound
+            ? head + " NOT exist!"
+            : head + ": " +
+                  LogSafeText(QByteArray(text.data(), static_cast<qsizetype>(text.size()))));
     FetchEvent report;
     report.protocol = "tftp";
     report.peer = peer.HostText();
@@ -775,7 +761,7 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
         return;
     }
     shared_.Log(kLogSubject + peer.HostText() + " with File " + shared_.rootBytes + "/" +
-                escapedClientText(path));
+                LogSafeText(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
     setup.peer = peer;
     setup.fileFd = fileFd;
     setup.netascii = netascii;
