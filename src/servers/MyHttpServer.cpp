@@ -207,7 +207,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     FetchEvent fetch_;
 };
 
-// One thread with its own event loop and its own handle of the listening socket.
+// One thread with its own event loop and its own listening socket.
 class Worker {
   public:
     explicit Worker(Shared& shared) : shared_(shared) {}
@@ -679,6 +679,23 @@ SocketError listenError(const boost::system::error_code& ec, quint16 port) {
                        "cannot listen on port " + std::to_string(port) + ": " + ec.message());
 }
 
+// Opens, binds and listens, without blocking on accept; with SO_REUSEPORT when shared.
+void listenOn(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, bool shared,
+              boost::system::error_code& ec) {
+    using ReusePort = asio::detail::socket_option::boolean<SOL_SOCKET, SO_REUSEPORT>;
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec && shared)
+        acceptor.set_option(ReusePort(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (!ec)
+        acceptor.listen(kBacklog, ec);
+    if (!ec)
+        acceptor.non_blocking(true, ec);
+}
+
 int defaultThreadCount() {
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(cores, 1u, 4u));
@@ -758,31 +775,26 @@ void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
     for (int i = 0; i < impl_->threadCount; ++i)
         workers.push_back(std::make_unique<Worker>(*shared));
 
-    const tcp::endpoint endpoint(address, port);
-    tcp::acceptor& acceptor = workers[0]->acceptor();
-    boost::system::error_code ec;
-    acceptor.open(endpoint.protocol(), ec);
-    if (!ec)
-        acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
-    if (!ec)
-        acceptor.bind(endpoint, ec);
-    if (!ec)
-        acceptor.listen(kBacklog, ec);
-    if (!ec)
-        acceptor.non_blocking(true, ec);  // accepting never blocks a worker
-    if (ec)
-        throw listenError(ec, port);
-    const quint16 boundPort = acceptor.local_endpoint(ec).port();
-    // Every worker accepts on its own handle of the one listening socket.
-    for (size_t i = 1; i < workers.size(); ++i) {
-        const int fd = ::dup(acceptor.native_handle());
-        if (fd < 0 || workers[i]->acceptor().assign(endpoint.protocol(), fd, ec)) {
-            if (fd >= 0)
-                ::close(fd);
-            throw listenError(
-                ec ? ec : boost::system::error_code(errno, boost::system::system_category()), port);
-        }
+    // A port that something else listens on fails here, before the sockets below share it.
+    if (port != 0) {
+        tcp::acceptor probe(workers[0]->context());
+        boost::system::error_code ec;
+        listenOn(probe, tcp::endpoint(address, port), false, ec);
+        if (ec)
+            throw listenError(ec, port);
     }
+    // Each worker listens on a socket of its own on the same port (the first one picks it when
+    // port is 0); the kernel spreads the connections over them, waking only the worker it gives
+    // one to.
+    tcp::endpoint endpoint(address, port);
+    for (auto& worker : workers) {
+        boost::system::error_code ec;
+        listenOn(worker->acceptor(), endpoint, true, ec);
+        if (ec)
+            throw listenError(ec, port);
+        endpoint.port(worker->acceptor().local_endpoint(ec).port());
+    }
+    const quint16 boundPort = endpoint.port();
 
     impl_->shared = std::move(shared);
     impl_->workers = std::move(workers);

@@ -43,8 +43,9 @@ class MyHttpServer {
     void SetThreadCount(int count);
 
     // Listens on port (0 picks a free port) at bindAddress (empty: every local IPv4 address),
-    // with address reuse and a backlog of 100. Throws SocketError (Kind::BindFailed, or
-    // Kind::AccessDenied for EACCES) when the listening socket cannot be set up, and
+    // with address reuse, on one socket per thread (SO_REUSEPORT), each with a backlog of 100; a
+    // port another socket listens on is refused all the same. Throws SocketError (Kind::BindFailed,
+    // or Kind::AccessDenied for EACCES) when the listening socket cannot be set up, and
     // std::invalid_argument for an address that is not one. Does nothing while active.
     void Start(quint16 port, const QString& bindAddress = {});
     // Stops listening and closes every connection; returns when the server threads have ended.
