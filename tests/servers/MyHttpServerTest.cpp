@@ -540,6 +540,25 @@ TEST_F(HttpServer, StartFailuresAreSocketErrors) {
         EXPECT_EQ(e.systemError(), EADDRINUSE);
     }
     EXPECT_FALSE(second.IsActive());
+    // Nor is a port that another program listens on while letting others share it.
+    const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ASSERT_EQ(setsockopt(other, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on), 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(other, 1), 0);
+    ASSERT_EQ(getsockname(other, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+    try {
+        second.Start(ntohs(addr.sin_port), "127.0.0.1");
+        ADD_FAILURE() << "a shared port in use was bound";
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.systemError(), EADDRINUSE);
+    }
+    ::close(other);
+    EXPECT_FALSE(second.IsActive());
     // An address that is not this machine's cannot be bound either.
     try {
         second.Start(0, "192.0.2.1");
