@@ -54,6 +54,9 @@ constexpr off_t kReadWhole = 32 * 1024;
 constexpr off_t kTurnBytes = 4 << 20;
 const char kLogSubject[] = "BUILT-IN HTTP SERVER responses to ";
 
+// Where a worker holds the log lines of the answers it forms, while it forms one.
+thread_local QByteArray* tHeldLogLines = nullptr;
+
 // What every connection of one run reads; lives from Start to Stop.
 struct Shared {
     Shared(const QString& root, MyLog* log, MyHttpServer::LineObserver observer,
@@ -67,7 +70,9 @@ struct Shared {
           writeTimeout(write) {}
 
     void Log(const QByteArray& message) const {
-        if (log)
+        if (log && tHeldLogLines)
+            *tHeldLogLines += log->FormatLine(message);
+        else if (log)
             log->Write(message);
         if (observer)
             observer(message);
@@ -153,6 +158,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     // Reads what has arrived and goes on from there.
     void Start() { receive(); }
+    // Sends the answer formed.
+    void SendAnswer() { send(); }
     // Closes the connection when its time-out has passed.
     void ExpireBefore(std::chrono::steady_clock::time_point now);
 
@@ -221,6 +228,30 @@ class Worker {
     }
     void RemoveWaiting(std::list<Connection*>::iterator at) { waiting_.erase(at); }
 
+    // The log lines of the answers formed in one turn of the event loop are written together,
+    // in one call, before those answers go out: a client never has an answer whose line is not
+    // in the log yet, and the log takes one write per turn instead of one per request.
+    // While one lives, the lines this thread logs are held.
+    class HeldLogLines {
+      public:
+        explicit HeldLogLines(Worker& worker) { tHeldLogLines = &worker.logLines_; }
+        ~HeldLogLines() { tHeldLogLines = nullptr; }
+        HeldLogLines(const HeldLogLines&) = delete;
+        HeldLogLines& operator=(const HeldLogLines&) = delete;
+    };
+    // Sends the connection's answer once the held lines are written (at once when none are).
+    void SendAfterLogLines(std::shared_ptr<Connection> connection) {
+        if (logLines_.isEmpty()) {
+            connection->SendAnswer();
+            return;
+        }
+        answers_.push_back(std::move(connection));
+        if (!writePosted_) {
+            writePosted_ = true;
+            asio::post(ioc_, [this] { writeLogLines(); });
+        }
+    }
+
     void Start() {
         accept();
         sweep();
@@ -234,11 +265,16 @@ class Worker {
             for (;;) {
                 try {
                     ioc_.run();
-                    return;
+                    break;
                 } catch (...) {
                     // A failure in one handler must not end the thread serving the others.
                 }
             }
+            // Stopped: the held lines still go to the log; the answers not sent are dropped with
+            // their connections.
+            writePosted_ = true;
+            writeLogLines();
+            answers_.clear();
         });
     }
 
@@ -249,6 +285,17 @@ class Worker {
     }
 
   private:
+    void writeLogLines() {
+        writePosted_ = false;
+        if (shared_.log && !logLines_.isEmpty())
+            shared_.log->Append(logLines_);
+        logLines_.resize(0);
+        std::vector<std::shared_ptr<Connection>> answers;
+        answers.swap(answers_);
+        for (const auto& connection : answers)
+            connection->SendAnswer();
+    }
+
     // Takes every connection waiting to be accepted, then waits for more.
     void accept() {
         acceptor_.async_wait(tcp::acceptor::wait_read, [this](const boost::system::error_code& ec) {
@@ -300,6 +347,8 @@ class Worker {
     }
 
     Shared& shared_;
+    QByteArray logLines_;
+    bool writePosted_ = false;
     // Declared before the event loop: connections still unlist themselves while the loop's
     // pending handlers are destroyed.
     std::list<Connection*> waiting_;
@@ -307,6 +356,7 @@ class Worker {
     tcp::acceptor acceptor_{ioc_};
     asio::steady_timer retry_{ioc_};
     asio::steady_timer sweep_{ioc_};
+    std::vector<std::shared_ptr<Connection>> answers_;  // waiting for logLines_ to be written
     std::thread thread_;
 };
 
@@ -379,12 +429,15 @@ void Connection::onRequest() {
         const auto agent = parser_.get()[http::field::user_agent];
         fetch_.userAgent = QByteArray(agent.data(), qsizetype(agent.size()));
     }
-    try {
-        answer(parser_.get());
-    } catch (const std::exception& e) {
-        failed(e.what());
+    {
+        const Worker::HeldLogLines held(worker_);
+        try {
+            answer(parser_.get());
+        } catch (const std::exception& e) {
+            failed(e.what());
+        }
     }
-    send();
+    worker_.SendAfterLogLines(shared_from_this());
 }
 
 QByteArray Connection::peerText() const {
