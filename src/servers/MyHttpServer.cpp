@@ -272,8 +272,7 @@ class Worker {
             }
             // Stopped: the held lines still go to the log; the answers not sent are dropped with
             // their connections.
-            writePosted_ = true;
-            writeLogLines();
+            writeHeldLines();
             answers_.clear();
         });
     }
@@ -285,11 +284,14 @@ class Worker {
     }
 
   private:
-    void writeLogLines() {
-        writePosted_ = false;
+    void writeHeldLines() {
         if (shared_.log && !logLines_.isEmpty())
             shared_.log->Append(logLines_);
         logLines_.resize(0);
+    }
+    void writeLogLines() {
+        writePosted_ = false;
+        writeHeldLines();
         std::vector<std::shared_ptr<Connection>> answers;
         answers.swap(answers_);
         for (const auto& connection : answers)
