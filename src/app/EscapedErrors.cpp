@@ -11,10 +11,11 @@ EscapedErrorReaction ClassifyEscapedException(std::exception_ptr error) {
         std::rethrow_exception(error);
     } catch (const SocketError& e) {
         switch (e.kind()) {
+            // A listening socket refused, in use or for lack of permission: the HTTP server
+            // did not start.
             case SocketError::Kind::BindFailed:
-                return {"LAppError1", true};
             case SocketError::Kind::AccessDenied:
-                return {"LAppError1", false};
+                return {"LAppError1", true};
             case SocketError::Kind::InvalidSocket:
                 return {"LAppError2", false};
             case SocketError::Kind::Closed:

@@ -10,7 +10,7 @@
 // a message, everything else is dropped.
 struct EscapedErrorReaction {
     QString messageKey;            // empty: nothing is shown
-    bool resetHttpButton = false;  // a listening socket could not be bound
+    bool resetHttpButton = false;  // a listening socket could not be bound (in use, or EACCES)
 };
 
 EscapedErrorReaction ClassifyEscapedException(std::exception_ptr error);

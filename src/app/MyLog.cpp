@@ -12,6 +12,34 @@
 #include <cstdio>
 #include <ctime>
 
+namespace {
+
+bool isControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
+
+}  // namespace
+
+QByteArray LogSafeText(const QByteArray& text) {
+    if (std::none_of(text.begin(), text.end(), isControl))
+        return text;
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray out;
+    out.reserve(text.size() + 8);
+    for (const char c : text) {
+        if (!isControl(c)) {
+            out += c;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        out += '%';
+        out += hex[byte >> 4];
+        out += hex[byte & 0xf];
+    }
+    return out;
+}
+
 MyLog::~MyLog() {
     Close();
 }
@@ -55,7 +83,8 @@ QByteArray MyLog::LineStamp() {
     return QByteArray(buf, static_cast<qsizetype>(n));
 }
 
-void MyLog::Write(const QByteArray& message) {
+void MyLog::Write(const QByteArray& text) {
+    const QByteArray message = LogSafeText(text);
     if (observer_)
         observer_(message);
     QByteArray line = LineStamp();
@@ -95,12 +124,21 @@ void MyLog::TidyUp(int keep) {
     if (keep <= 0 || fileName_.isEmpty())
         return;
     QDir dir(directory_);
+    // The open file is kept whatever its name; the others fill the remaining places.
     QStringList names = dir.entryList({"log*"}, QDir::Files | QDir::NoSymLinks);
-    if (names.size() <= keep)
+    names.removeAll(QFileInfo(fileName_).fileName());
+    const qsizetype others = keep - 1;
+    if (names.size() <= others)
         return;
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
+    // By name, ignoring case and the ".log" ending, so that "log-<stamp>-1.log" (opened later in
+    // the same second) comes after "log-<stamp>.log".
+    const auto stem = [](const QString& name) {
+        return name.endsWith(".log", Qt::CaseInsensitive) ? QStringView(name).chopped(4)
+                                                          : QStringView(name);
+    };
+    std::sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
+        return stem(a).compare(stem(b), Qt::CaseInsensitive) < 0;
     });
-    for (qsizetype i = 0; i < names.size() - keep; ++i)
+    for (qsizetype i = 0; i < names.size() - others; ++i)
         QFile::remove(dir.filePath(names[i]));
 }

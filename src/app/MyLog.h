@@ -5,6 +5,11 @@
 #include <functional>
 #include <mutex>
 
+// Text from outside (a request path, a SIP field, a User-Agent) as one log line may hold it:
+// every control byte (CR, LF, NUL, ... and DEL) written as "%" and two upper-case hex digits,
+// so that no client can end a line or forge the next one. Other bytes stay as they are.
+QByteArray LogSafeText(const QByteArray& text);
+
 // The program's log: one file per run in <working directory>/log, one line per event.
 // Write may be called from any thread; each line goes out whole in one write call.
 class MyLog {
@@ -18,13 +23,15 @@ class MyLog {
     void SetDirectory(const QString& directory);
     // 0 when a new log file is open, -1 on any failure (the log then stays closed).
     int Open();
-    // Appends "<date> <time> <message>\r\n"; does nothing while no file is open. The line
-    // observer, when set, gets every message (open file or not) on the writing thread.
-    void Write(const QByteArray& message);
+    // Appends "<date> <time> <message>\r\n", the message through LogSafeText, so that one call
+    // is one line; does nothing while no file is open. The line observer, when set, gets every
+    // message as written (open file or not) on the writing thread.
+    void Write(const QByteArray& text);
     void Write(const QString& message) { Write(message.toUtf8()); }
     void Write(const char* message) { Write(QByteArray(message)); }
     void Close();
-    // Removes the oldest log files so that at most keep remain; nothing when keep <= 0.
+    // Removes the oldest log files so that at most keep remain, the open one always among them;
+    // nothing when keep <= 0.
     void TidyUp(int keep);
 
     // Set before any thread writes (orvo-cli prints the lines with it).

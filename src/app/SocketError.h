@@ -7,6 +7,8 @@
 // message ("LAppError1" for access denied or a failed bind, "LAppError2" for an invalid socket).
 class SocketError : public std::runtime_error {
   public:
+    // AccessDenied (EACCES) and BindFailed (any other reason): a listening socket could not be
+    // set up.
     enum class Kind { AccessDenied, BindFailed, InvalidSocket, Closed, Other };
 
     SocketError(Kind kind, int systemError, const std::string& what)

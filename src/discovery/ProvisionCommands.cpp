@@ -65,8 +65,8 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
         command->SetUser(user);
         command->SetBody(url);
         if (log)
-            log->Write(logPrefix(mac, o.builtInServer, o.protocol) + device.address + " " + user +
-                       ", content = " + url);
+            log->Write(logPrefix(mac, o.builtInServer, o.protocol) + LogSafeText(device.address) +
+                       " " + LogSafeText(user) + ", content = " + url);
         command->Start();
         record(o.record, o.recordKind, device, DeviceCommandBody(kind, url));
     }

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -142,6 +143,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void answer(const http::request<http::string_body>& request);
     void failed(const std::string& text);
     void send();
+    // After the last byte of the answer: ends the sending side and discards what the client
+    // still sends until it closes or has acknowledged the whole answer, at most for the write
+    // time-out (longer while it still takes bytes of the answer). Closing with unread bytes, or
+    // before bytes the client still sends, would reset the connection and drop the answer's
+    // tail that is still on its way.
+    void finish();
+    void discard();
     // Waits, at most timeout, until the socket can be read or written, then calls next.
     void wait(tcp::socket::wait_type type, milliseconds timeout, void (Connection::*next)());
     void close();
@@ -161,7 +169,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::chrono::steady_clock::time_point deadline_;
     std::chrono::steady_clock::time_point readDeadline_;
     bool waitingToWrite_ = false;
-    int queued_ = 0;  // unacknowledged() when the wait to write began
+    bool finishing_ = false;  // the answer is out; discarding until the client closes
+    std::chrono::steady_clock::time_point finishDeadline_;
+    int queued_ = 0;  // unacknowledged() when the wait to write began, or at the last progress
     http::request_parser<http::string_body> parser_;
     char input_[kHeaderLimit];
     size_t inputSize_ = 0;
@@ -392,9 +402,15 @@ void Connection::answer(const http::request<http::string_body>& request) {
         return;
     }
     const bool headOnly = method == http::verb::head;
+    if (path.empty()) {  // not a path from the root
+        fetch_.status = 400;
+        head_ = responseHead("400 Bad Request", "text/plain", 0);
+        return;
+    }
     fetch_.peer = peerText();
     const QByteArray& peer = fetch_.peer;
-    const QByteArray file = shared_.rootBytes + QByteArray(path.data(), qsizetype(path.size()));
+    const QByteArray file =
+        shared_.rootBytes + LogSafeText(QByteArray(path.data(), qsizetype(path.size())));
 
     int error = 0;
     off_t size = 0;
@@ -458,7 +474,8 @@ void Connection::send() {
                 return;
             }
         } else {
-            break;  // all sent
+            finish();
+            return;
         }
         if (n >= 0 || errno == EINTR)
             continue;
@@ -469,6 +486,39 @@ void Connection::send() {
         break;  // failed
     }
     close();
+}
+
+void Connection::finish() {
+    ::shutdown(fd_, SHUT_WR);
+    finishing_ = true;
+    queued_ = INT_MAX;  // looked at only once the time-out has passed
+    finishDeadline_ = std::chrono::steady_clock::now() + shared_.writeTimeout;
+    discard();
+}
+
+void Connection::discard() {
+    // A client that keeps sending gets its turn like the others: a few reads, then the event
+    // loop again (the time-out sweep ends it).
+    for (int reads = 0; reads < 16; ++reads) {
+        const ssize_t n = ::recv(fd_, input_, sizeof input_, 0);
+        if (n > 0 || (n < 0 && errno == EINTR))
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        close();  // closed by the client, or failed
+        return;
+    }
+    // Once the client has acknowledged every byte of the answer (only the end-of-sending mark
+    // may be outstanding), nothing of it can be lost any more: close now. Otherwise wait for
+    // the client to close.
+    if (unacknowledged() <= 1) {
+        close();
+        return;
+    }
+    wait(tcp::socket::wait_read,
+         std::chrono::duration_cast<milliseconds>(finishDeadline_ -
+                                                  std::chrono::steady_clock::now()),
+         &Connection::discard);
 }
 
 void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
@@ -509,12 +559,14 @@ void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
     if (deadline_ > now)
         return;
     // The socket reports room to write only once a good part of its buffer is free; a slow
-    // reader may take longer than the time-out for that while taking bytes all along.
-    if (waitingToWrite_) {
+    // reader may take longer than the time-out for that while taking bytes all along. The same
+    // holds for the answer's last bytes while finishing.
+    if (waitingToWrite_ || finishing_) {
         const int queued = unacknowledged();
-        if (queued < queued_) {
+        if (queued < queued_ && (waitingToWrite_ || queued > 1)) {
             queued_ = queued;
             deadline_ = now + shared_.writeTimeout;
+            finishDeadline_ = deadline_;
             return;
         }
     }

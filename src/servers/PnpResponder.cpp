@@ -1,5 +1,6 @@
 #include "servers/PnpResponder.h"
 
+#include "app/MyLog.h"
 #include "discovery/CmdDevBySipThread.h"
 #include "record/PhoneKey.h"
 #include "record/ProvisioningRecord.h"
@@ -23,8 +24,10 @@ std::optional<PnpResponder::Reply> PnpResponder::Compose(const QByteArray& datag
     f.callId = analyser_.CallId();
     f.body =
         ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl, o.protocol);
-    const QByteArray destination =
-        analyser_.Host() + ":" + QByteArray::number(analyser_.Port()) + " Mac: " + analyser_.Mac();
+    // Host and MAC are the datagram's own bytes.
+    const QByteArray destination = LogSafeText(analyser_.Host()) + ":" +
+                                   QByteArray::number(analyser_.Port()) +
+                                   " Mac: " + LogSafeText(analyser_.Mac());
     const QByteArray prefix = QByteArray("PNP: ") + (o.macMode ? "MAC MODE, " : "PIN MODE, ") +
                               (!o.builtInServer                     ? "EXTERNAL HTTP"
                                : o.protocol == ServerProtocol::Tftp ? "BUILT-IN TFTP"

@@ -12,7 +12,7 @@ TEST(EscapedErrors, SocketFailuresGiveTheirMessageEverythingElseIsDropped) {
         bool resetHttpButton;
     } cases[] = {
         {std::make_exception_ptr(SocketError(K::AccessDenied, EACCES, "access")), "LAppError1",
-         false},
+         true},
         {std::make_exception_ptr(SocketError(K::BindFailed, EADDRINUSE, "bind")), "LAppError1",
          true},
         {std::make_exception_ptr(SocketError(K::InvalidSocket, EBADF, "invalid")), "LAppError2",

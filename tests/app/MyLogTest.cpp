@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QRegularExpression>
 
@@ -116,6 +117,91 @@ TEST(Log, TidyUpKeepsTheNewestNamesIgnoringCase) {
     log.TidyUp(0);
     log.TidyUp(-1);
     EXPECT_EQ(logFiles(dir).size(), 4);
+}
+
+// The file just opened is never removed, whatever the other names sort like; a name with a
+// counter is newer than the same stamp without one.
+TEST(Log, TidyUpNeverRemovesTheOpenFile) {
+    const QString now = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
+    const QString next = QDateTime::currentDateTime().addSecs(1).toString("yyyyMMddhhmmss");
+    const QString later = QDateTime::currentDateTime().addSecs(2).toString("yyyyMMddhhmmss");
+    const struct {
+        const char* what;
+        QStringList before;
+        int keep;
+        QStringList kept;  // beside the open file
+    } cases[] = {
+        {"a name sorting after the stamps", {"log-old.txt"}, 1, {}},
+        {"the open file takes a counter",
+         {"log-" + now + ".log", "log-" + next + ".log", "log-" + later + ".log"},
+         1,
+         {}},
+        {"counters are newer",
+         {"log-20200101000000.log", "log-20200101000000-1.log", "log-20200101000000-2.log"},
+         3,
+         {"log-20200101000000-1.log", "log-20200101000000-2.log"}},
+        {"upper-case and odd names",
+         {"LOG-20200101000000.LOG", "log-old.txt", "logbook"},
+         2,
+         {"logbook"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        for (const QString& name : c.before)
+            dir.write("log/" + name, "old");
+        MyLog log;
+        log.SetDirectory(dir.path());
+        ASSERT_EQ(log.Open(), 0);
+        log.Write("QRV Opened!");
+        log.TidyUp(c.keep);
+        QStringList expected = c.kept;
+        expected << QFileInfo(log.FileName()).fileName();
+        expected.sort();
+        EXPECT_EQ(logFiles(dir), expected);
+        log.Write("still here");
+        EXPECT_TRUE(ReadFileBytes(log.FileName()).contains("still here"));
+    }
+}
+
+// No text handed to the log can end its line or start another: control bytes are written as
+// %XX, in the file and to the line observer alike.
+TEST(Log, ControlBytesAreWrittenEscaped) {
+    const struct {
+        QByteArray message;
+        QByteArray written;
+    } cases[] = {
+        {"GET /cfg/x\r\n2026-12-10 05:40:00 BUILT-IN",
+         "GET /cfg/x%0D%0A2026-12-10 05:40:00 BUILT-IN"},
+        {QByteArray("a\0b", 3), "a%00b"},
+        {"tab\tbell\aesc\x1b del\x7f", "tab%09bell%07esc%1B del%7F"},
+        {"100% plain caf\xc3\xa9 \xff", "100% plain caf\xc3\xa9 \xff"},
+        {"\n", "%0A"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LogSafeText(c.message), c.written) << c.message.toStdString();
+        EXPECT_EQ(LogSafeText(c.written), c.written);
+    }
+
+    TempDir dir;
+    MyLog log;
+    QList<QByteArray> observed;
+    log.SetLineObserver([&](const QByteArray& m) { observed << m; });
+    log.SetDirectory(dir.path());
+    ASSERT_EQ(log.Open(), 0);
+    for (const auto& c : cases)
+        log.Write(c.message);
+    log.Close();
+    const QByteArray text = ReadFileBytes(log.FileName());
+    EXPECT_EQ(text.count('\n'), int(std::size(cases)));
+    EXPECT_EQ(text.count('\r'), int(std::size(cases)));
+    EXPECT_FALSE(text.contains('\0'));
+    ASSERT_EQ(observed.size(), qsizetype(std::size(cases)));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(observed[qsizetype(i)], cases[i].written);
+        EXPECT_TRUE(text.contains(" " + cases[i].written + "\r\n"));
+    }
 }
 
 }  // namespace

@@ -42,8 +42,12 @@ class RefreshCheck : public ::testing::Test {
         cmd->SetIdentity("0a-1b-2c-3d-4e-5f");
         const QByteArray expected = cmd->Message();
         cmd->Start();
-        if (address == "127.0.0.1")
+        if (address == "127.0.0.1" && answerFrom) {
+            EXPECT_EQ(phone.receive(), expected);
+            phone.answerFrom(answerFrom, answer);
+        } else if (address == "127.0.0.1") {
             EXPECT_EQ(phone.receive(answer), expected);
+        }
         QElapsedTimer t;
         t.start();
         // A command that cannot send ends without a notice: give it a moment, not the full wait.
@@ -54,6 +58,7 @@ class RefreshCheck : public ::testing::Test {
         return result;
     }
     LoopbackPhone phone;
+    const char* answerFrom = nullptr;  // the phone answers from this address, another port
     bool received = false;
 };
 
@@ -66,6 +71,15 @@ TEST_F(RefreshCheck, AnAnswerWithUserAgentReportsOnline) {
     EXPECT_EQ(r.info.version, "2.0.4.4.34");
     EXPECT_EQ(r.info.identity, "0a-1b-2c-3d-4e-5f");
     EXPECT_EQ(r.info.row, 7);
+}
+
+// Phones may answer from their SIP port rather than the port asked.
+TEST_F(RefreshCheck, AnAnswerFromAnotherPortOfThePhoneCounts) {
+    answerFrom = "127.0.0.1";
+    const RefreshResult r = run("SIP/2.0 200 OK\r\nUser-Agent: Vendor X100 2.0.4.4.34\r\n\r\n");
+    ASSERT_TRUE(received);
+    EXPECT_EQ(r.online, 1);
+    EXPECT_EQ(r.info.version, "2.0.4.4.34");
 }
 
 TEST_F(RefreshCheck, AnAnswerWithoutUserAgentReportsOffline) {

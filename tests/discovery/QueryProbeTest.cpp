@@ -3,6 +3,7 @@
 #include "app/Notices.h"
 #include "discovery/NoticeWait.h"
 #include "discovery/UdpPeer.h"
+#include "support/LoopbackPhone.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,19 @@ TEST_F(Probe, AnAnswerWithUserAgentFillsTheRecord) {
     EXPECT_EQ(record->version, "2.0.4.4.34");
     EXPECT_EQ(record->row, 7);
     EXPECT_EQ(record->run, 3u);
+}
+
+// The phone may answer from another port (its SIP port); other addresses are not the phone.
+TEST_F(Probe, TheAnswerComesFromThePhonesAddressOnAnyPort) {
+    LoopbackPhone phone;
+    Start("127.0.0.1", phone.port());
+    phone.receive();
+    phone.answerFrom("127.0.0.2", "SIP/2.0 200 OK\r\nUser-Agent: Stranger S1 9.9\r\n\r\n");
+    phone.answerFrom("127.0.0.1", "SIP/2.0 200 OK\r\nUser-Agent: Vendor X100 2.0.4.4.34\r\n\r\n");
+    ASSERT_TRUE(WaitFor([&] { return notices == 1; }));
+    ASSERT_TRUE(record && record->hasInfo);
+    EXPECT_EQ(record->model, "Vendor X100");
+    EXPECT_EQ(record->version, "2.0.4.4.34");
 }
 
 TEST_F(Probe, NoUsableAnswerStillCountsAsAnswered) {

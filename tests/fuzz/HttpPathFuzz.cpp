@@ -2,7 +2,7 @@
 // target; its decoded path is opened below a small document root that this target builds in a
 // temporary folder, beside a folder outside the root that links point into. Nothing outside
 // the root may ever be opened, and the two ways of opening (openat2 beneath the root, and the
-// resolved-path check) must agree.
+// walk one name at a time) must agree, also on links written as absolute paths.
 #include "FuzzSupport.h"
 #include "servers/HttpDocumentRoot.h"
 
@@ -46,10 +46,9 @@ bool kernelHasOpenat2() {
     return fd >= 0;
 }
 
-// root/ holds files, a folder, a FIFO, links that stay inside and links that lead out (to
-// ../outside, to its absolute path, to "/" and to themselves); the root is also reached through
-// a link to it. Absolute links that point inside the root are left out until both ways serve
-// them alike.
+// root/ holds files, a folder, a FIFO, links that stay inside (relative, and absolute through
+// the root's real path or the link to it) and links that lead out (to ../outside, to its
+// absolute path, to "/" and to themselves); the root is also reached through a link to it.
 const Tree& tree() {
     static const Tree built = [] {
         Tree t;
@@ -75,6 +74,10 @@ const Tree& tree() {
         char real[PATH_MAX];
         FUZZ_CHECK(::realpath(t.root.c_str(), real) != nullptr);
         t.realRoot = real;
+        link(QString::fromStdString(t.realRoot) + "/a.txt", root + "/abs-in");
+        link(QString::fromStdString(t.realRoot) + "/cfg/", root + "/fw/abs-dir");
+        link(base + "/root-link/cfg/sub/c.xml", root + "/abs-via-link");
+        link("../root/a.txt", root + "/around");
         std::vector<HttpDocumentRoot::Mode> modes{HttpDocumentRoot::Mode::PathCheck};
         if (kernelHasOpenat2())
             modes.push_back(HttpDocumentRoot::Mode::Beneath);
@@ -121,13 +124,19 @@ std::string percentEncoded(const std::string& path) {
     return out;
 }
 
-// Decoding: never longer than the target; a path encoded byte by byte decodes to itself; a
-// target without escapes, query or scheme is its own path.
+// Decoding: never longer than the target, empty or beginning with "/"; a path encoded byte by
+// byte after its "/" decodes to itself; a target from the root without escapes or query is its
+// own path, and any other target without a scheme names nothing.
 void checkDecoding(std::string_view target, const std::string& path) {
     FUZZ_CHECK(path.size() <= target.size());
-    FUZZ_CHECK(RequestPath(percentEncoded(path)) == path);
-    if (target.find_first_of("%?") == std::string_view::npos &&
-        target.find("://") == std::string_view::npos)
+    FUZZ_CHECK(path.empty() || path.front() == '/');
+    if (!path.empty())
+        FUZZ_CHECK(RequestPath("/" + percentEncoded(path.substr(1))) == path);
+    if (target.find("://") != std::string_view::npos)
+        return;
+    if (target.empty() || target.front() != '/')
+        FUZZ_CHECK(path.empty());
+    else if (target.find_first_of("%?") == std::string_view::npos)
         FUZZ_CHECK(path == target);
 }
 

@@ -6,6 +6,7 @@
 #include "servers/PnpResponder.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <vector>
 
 using namespace fuzz;
@@ -90,6 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(f.user == a.Mac() && f.callId == a.CallId() && f.body == url);
         FUZZ_CHECK(reply->logLine.startsWith("PNP: ") &&
                    reply->logLine.endsWith(" with content = " + url));
+        // One line: no byte of the datagram ends or breaks it.
+        FUZZ_CHECK(std::none_of(reply->logLine.begin(), reply->logLine.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        }));
         if (wouldBeSent(f))
             checkMessage(*reply, url);
     }

@@ -1,10 +1,12 @@
 #include "servers/HttpDocumentRoot.h"
 
+#include "support/ObeyFilePermissions.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +27,12 @@ TEST(RequestPath, CutsQueryAndHostAndDecodesEscapes) {
         {"/50%zz%4", "/50%zz%4"},
         {"/a+b", "/a+b"},
         {"http://192.168.1.5:6000/cfg/a?x", "/cfg/a"},
-        {"http://192.168.1.5:6000", ""},
+        {"http://192.168.1.5:6000", "/"},
+        {"http://192.168.1.5:6000?x=/y", "/"},
+        {"cfg/x", ""},
+        {"%2Fcfg/x", ""},
+        {"*", ""},
+        {"", ""},
         {"/a://b", "/a://b"},
         {"/%00x", std::string("/\0x", 3)},
     };
@@ -88,6 +95,131 @@ TEST_P(DocumentRoot, OpensRegularFilesBelowTheRootOnly) {
             EXPECT_EQ(error, ENOENT) << c.path;
         }
     }
+}
+
+// A link is served when the file it leads to lies below the root, however it is written, and
+// refused otherwise; both ways of opening agree.
+TEST_P(DocumentRoot, FollowsLinksThatStayBelowTheRoot) {
+    // The root is named through a link of its own (as a working folder may be), so that an
+    // absolute target may spell it either way.
+    ASSERT_EQ(::symlink("root", dir_.file("alias").toUtf8()), 0);
+    const QString real = QFileInfo(dir_.file("root")).canonicalFilePath();
+    const QString alias = dir_.file("alias");
+    dir_.write("outside/s.txt", "s");
+    dir_.write("root2/s.txt", "s");  // beside the root, its name beginning with the root's
+    const struct {
+        const char* name;
+        QString target;
+    } links[] = {
+        {"abs-real", real + "/cfg/a"},
+        {"abs-alias", alias + "/cfg/a"},
+        {"abs-dir", real + "/cfg"},
+        {"abs-slash", real + "/cfg/"},
+        {"abs-self", alias},
+        {"abs-base", dir_.path() + "/"},  // the folder holding the root, outside
+        {"abs-dots", real + "/cfg/../fw/v2.rom"},
+        {"abs-dots-out", real + "/../secret"},
+        {"abs-out", dir_.file("secret")},
+        {"abs-out-dir", dir_.file("outside")},
+        {"abs-prefix", dir_.file("root2/s.txt")},
+        {"abs-dangling", real + "/cfg/none"},
+        {"rel-around", "../root/cfg/a"},
+        {"rel-around-out", "../root/../secret"},
+        {"rel-beside", "../root2/s.txt"},
+        {"cfg/back", "../fw/v2.rom"},
+        {"cfg/up2", "../../secret"},
+        {"chain1", "chain2"},
+        {"chain2", alias + "/chain3"},
+        {"chain3", "cfg/a"},
+        {"chain-out1", "chain-out2"},
+        {"chain-out2", "up"},
+        {"dangling", "none"},
+        {"loop1", "loop2"},
+        {"loop2", "loop1"},
+    };
+    for (const auto& link : links)
+        ASSERT_EQ(::symlink(link.target.toUtf8(), dir_.file(QString("root/") + link.name).toUtf8()),
+                  0)
+            << link.name;
+
+    for (const std::string& rootPath : {dir_.file("root").toStdString(), alias.toStdString()}) {
+        const HttpDocumentRoot root(rootPath, GetParam());
+        const struct {
+            std::string path;
+            const char* opens;  // the file's contents; nullptr: refused
+        } cases[] = {
+            {"/fw/latest.rom", "v2"},  // relative, inside
+            {"/fw/cfg/a", "a"},        // relative, to a folder
+            {"/fw/cfg", nullptr},
+            {"/abs-real", "a"},
+            {"/abs-alias", "a"},
+            {"/abs-dir/a", "a"},
+            {"/abs-dir", nullptr},
+            {"/abs-slash/a", "a"},
+            {"/abs-self/cfg/a", "a"},
+            {"/abs-self/abs-self/abs-real", "a"},
+            {"/abs-base/root/cfg/a", "a"},
+            {"/abs-base/secret", nullptr},
+            {"/abs-dots", "v2"},
+            {"/cfg/back", "v2"},
+            {"/chain1", "a"},
+            {"/abs-dots-out", nullptr},
+            {"/abs-out", nullptr},
+            {"/abs-out-dir/s.txt", nullptr},
+            {"/abs-prefix", nullptr},
+            {"/abs-dangling", nullptr},
+            {"/rel-around", "a"},
+            {"/rel-around-out", nullptr},
+            {"/rel-beside", nullptr},
+            {"/up", nullptr},
+            {"/abs", nullptr},
+            {"/top/etc/passwd", nullptr},
+            {"/cfg/up2", nullptr},
+            {"/chain-out1", nullptr},
+            {"/dangling", nullptr},
+            {"/loop1", nullptr},
+            {"/abs-real/", nullptr},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(rootPath + " " + c.path);
+            int error = 0;
+            const int fd = root.Open(c.path, &error);
+            EXPECT_EQ(fd >= 0, c.opens != nullptr);
+            if (fd >= 0) {
+                char buf[16] = {};
+                EXPECT_EQ(std::string(buf, size_t(::read(fd, buf, sizeof buf))), c.opens);
+                ::close(fd);
+            } else {
+                EXPECT_EQ(error, ENOENT);
+            }
+        }
+    }
+}
+
+// A folder is not a file, also when it cannot be read; a file that cannot be read is refused
+// with the reason.
+TEST_P(DocumentRoot, FoldersWithoutPermissionAreNotFilesUnreadableFilesAreRefused) {
+    dir_.write("root/locked/inner", "i");
+    dir_.write("root/private.cfg", "p");
+    ASSERT_EQ(::chmod(dir_.file("root/locked").toUtf8(), 0), 0);
+    ASSERT_EQ(::chmod(dir_.file("root/private.cfg").toUtf8(), 0), 0);
+    ASSERT_EQ(::symlink("locked", dir_.file("root/to-locked").toUtf8()), 0);
+    const struct {
+        std::string path;
+        int error;
+    } cases[] = {
+        {"/locked", ENOENT},      {"/locked/", ENOENT},      {"/to-locked", ENOENT},
+        {"/private.cfg", EACCES}, {"/locked/inner", EACCES},
+    };
+    RunObeyingFilePermissions([&] {
+        const HttpDocumentRoot root(dir_.file("root").toStdString(), GetParam());
+        for (const auto& c : cases) {
+            int error = 0;
+            EXPECT_LT(root.Open(c.path, &error), 0) << c.path;
+            EXPECT_EQ(error, c.error) << c.path;
+        }
+    });
+    ::chmod(dir_.file("root/locked").toUtf8(), 0700);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DocumentRoot,

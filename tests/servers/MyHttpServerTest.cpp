@@ -3,12 +3,14 @@
 #include "app/MyLog.h"
 #include "app/SocketError.h"
 #include "servers/HttpClient.h"
+#include "support/ObeyFilePermissions.h"
 #include "support/QtPrinters.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 
@@ -18,10 +20,13 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <chrono>
+#include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -118,6 +123,9 @@ TEST_F(HttpServer, ServesFilesWithTypeLengthAndLogLine) {
 
 TEST_F(HttpServer, AnswersMissingFilesAndFoldersWith404) {
     put("cfg/other", "x");
+    // An absolute URL without a path asks for the root folder.
+    EXPECT_TRUE(ExchangeRaw(server_.Port(), "GET http://a:1 HTTP/1.1\r\nHost: a\r\n\r\n")
+                    .startsWith("HTTP/1.1 404 "));
     for (const QString path : {"/cfg/cfg02e5d2aabbcc", "/", "/cfg", "/cfg/", "/cfg/other/x"}) {
         SCOPED_TRACE(path.toStdString());
         const CurlAnswer answer = Curl(url(path));
@@ -193,8 +201,9 @@ TEST_F(HttpServer, RefusesPathsLeavingTheDocumentRoot) {
     ASSERT_TRUE(QFile::link(base_.file("secret.txt"), root() + "/abs.txt"));
     ASSERT_EQ(::symlink("../secret.txt", (root() + "/rel.txt").toUtf8().constData()), 0);
     ASSERT_EQ(::symlink("../../outside", (root() + "/cfg/up").toUtf8().constData()), 0);
-    // A link that stays inside is an ordinary name.
+    // A link that stays inside is an ordinary name, however it is written.
     ASSERT_EQ(::symlink("v2.rom", (root() + "/fw/latest.rom").toUtf8().constData()), 0);
+    ASSERT_TRUE(QFile::link(root() + "/fw/v2.rom", root() + "/fw/current.rom"));
 
     for (const QString path :
          {"/../secret.txt", "/cfg/../../secret.txt", "/%2e%2e/secret.txt", "/%2E%2E%2Fsecret.txt",
@@ -211,9 +220,162 @@ TEST_F(HttpServer, RefusesPathsLeavingTheDocumentRoot) {
     // A NUL byte cannot be part of a name; it must not cut the name short either.
     EXPECT_EQ(Curl(url("/cfg/ok%00.xml")).status, 404);
 
-    const CurlAnswer inside = Curl(url("/fw/latest.rom"));
-    EXPECT_EQ(inside.status, 200);
-    EXPECT_EQ(inside.body, "firmware");
+    for (const QString path : {"/fw/latest.rom", "/fw/current.rom"}) {
+        const CurlAnswer inside = Curl(url(path));
+        EXPECT_EQ(inside.status, 200) << path.toStdString();
+        EXPECT_EQ(inside.body, "firmware");
+    }
+}
+
+// Whatever a request path holds, its log line stays one line: control bytes are written as
+// %XX, in the log file and to the line observer alike.
+TEST_F(HttpServer, ControlBytesOfAPathAreEscapedInItsOneLogLine) {
+    std::mutex mutex;
+    QList<QByteArray> observed;
+    server_.Stop();
+    server_.SetLineObserver([&](const QByteArray& line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        observed << line;
+    });
+    server_.Start(0, "127.0.0.1");
+    put("cfg/a\tb", "tab");
+    const struct {
+        QString request;
+        QByteArray logged;  // after "File <root>"
+    } cases[] = {
+        {"/cfg/x%0d%0a2026-12-10%2005:40:00%20BUILT-IN%20HTTP%20SERVER%20responses%20to%20"
+         "10.0.0.1%20with%20File%20forged",
+         "/cfg/x%0D%0A2026-12-10 05:40:00 BUILT-IN HTTP SERVER responses to 10.0.0.1 with File "
+         "forged NOT exist!"},
+        {"/cfg/ok%00.xml", "/cfg/ok%00.xml NOT exist!"},
+        {"/cfg/%1b%5b2J%7f%0d", "/cfg/%1B[2J%7F%0D NOT exist!"},
+        {"/cfg/a%09b", "/cfg/a%09b"},
+    };
+    for (const auto& c : cases)
+        Curl(url(c.request));
+    const QByteArray text = logText();
+    EXPECT_EQ(text.count('\n'), int(std::size(cases))) << text.toStdString();
+    EXPECT_EQ(text.count('\r'), int(std::size(cases)));
+    EXPECT_FALSE(text.contains('\0'));
+    for (const auto& c : cases)
+        EXPECT_TRUE(text.contains(root().toUtf8() + c.logged + "\r\n")) << c.logged.toStdString();
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(observed.size(), qsizetype(std::size(cases)));
+    for (const QByteArray& line : observed)
+        EXPECT_TRUE(text.contains(" " + line + "\r\n")) << line.toStdString();
+}
+
+// A folder is not a file, also when it cannot be read (404); a file that cannot be read gets
+// 500 with the reason. The server's threads obey file permissions here, even as root.
+TEST_F(HttpServer, FoldersWithoutPermissionAre404UnreadableFiles500) {
+    put("locked/inner", "i");
+    put("cfg/private.cfg", "p");
+    ASSERT_EQ(::chmod((root() + "/locked").toUtf8(), 0), 0);
+    ASSERT_EQ(::chmod((root() + "/cfg/private.cfg").toUtf8(), 0), 0);
+    server_.Stop();
+    RunObeyingFilePermissions([&] { server_.Start(0, "127.0.0.1"); });
+    for (const QString path : {"/locked", "/locked/"}) {
+        EXPECT_EQ(Curl(url(path)).status, 404) << path.toStdString();
+        EXPECT_TRUE(logText().contains(kSubject + "404. File " + root().toUtf8() + path.toUtf8() +
+                                       " NOT exist!\r\n"));
+    }
+    const CurlAnswer unreadable = Curl(url("/cfg/private.cfg"));
+    EXPECT_EQ(unreadable.status, 500);
+    EXPECT_EQ(unreadable.body, "Permission denied");
+    EXPECT_TRUE(logText().contains(kSubject + "500. File " + root().toUtf8() +
+                                   "/cfg/private.cfg: Permission denied\r\n"));
+    ::chmod((root() + "/locked").toUtf8(), 0700);
+}
+
+// Bytes the client sends after its request (a stray CRLF, a pipelined request, the rest of a
+// body longer than announced) never cut the answer short: the server takes them and drops
+// them until the client closes, so every announced byte arrives and nothing is reset.
+TEST_F(HttpServer, BytesAfterTheRequestDoNotCutTheAnswerShort) {
+    QByteArray bytes(8 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 13 + i / 1000);
+    put("fw/big.rom", bytes);
+    put("cfg/a", "a");
+    const QByteArray request = "GET /fw/big.rom HTTP/1.1\r\nHost: a\r\n\r\n";
+    const struct {
+        const char* what;
+        QByteArray extra;
+        bool withRequest;  // sent together with the request, else once the answer is flowing
+    } cases[] = {
+        {"a stray CRLF", "\r\n", false},
+        {"a pipelined request", "GET /cfg/a HTTP/1.1\r\nHost: a\r\n\r\n", false},
+        {"a pipelined request at once", "GET /cfg/a HTTP/1.1\r\nHost: a\r\n\r\n", true},
+        {"many bytes", QByteArray(300 * 1024, 'x'), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int fd = smallWindowClient();
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, c.withRequest ? request + c.extra : request));
+        QByteArray received;
+        char buf[65536];
+        int error = 0;
+        for (;;) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n < 0)
+                error = errno;
+            if (n <= 0)
+                break;
+            if (received.isEmpty() && !c.withRequest) {
+                ASSERT_TRUE(SendAll(fd, c.extra));
+            }
+            received.append(buf, n);
+        }
+        ::close(fd);
+        EXPECT_EQ(error, 0) << std::strerror(error);
+        const qsizetype body = received.indexOf("\r\n\r\n") + 4;
+        EXPECT_TRUE(received.startsWith("HTTP/1.1 200 OK\r\n"));
+        EXPECT_EQ(received.size() - body, bytes.size());
+        EXPECT_TRUE(received.mid(body) == bytes);
+    }
+
+    // curl as the client: a POST that announces 10 bytes of body and sends 3 MB.
+    const QString upload = base_.write("upload", QByteArray(3 * 1024 * 1024, 'u'));
+    const CurlAnswer answer = Curl(
+        url("/fw/big.rom"),
+        {"--limit-rate", "20M", "--header", "Content-Length: 10", "--data-binary", "@" + upload});
+    EXPECT_EQ(answer.exitCode, 0);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body.size(), bytes.size());
+    EXPECT_TRUE(answer.body == bytes);
+
+    for (int i = 0; i < 100 && server_.ConnectionCount() > 0; ++i)
+        QThread::msleep(20);
+    EXPECT_EQ(server_.ConnectionCount(), 0);
+}
+
+// After the answer the server waits only so long for a client that neither takes the rest of
+// it nor closes, however much that client still sends.
+TEST_F(HttpServer, AClientThatNeverClosesIsClosedAfterTheTimeOut) {
+    restartWithTimeouts(300ms, 300ms);
+    put("cfg/a", QByteArray(8 * 1024, 'a'));  // fits the server's buffer, not the client's
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int tiny = 1;  // the smallest receive buffer the kernel grants
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(server_.Port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_TRUE(SendAll(fd, "GET /cfg/a HTTP/1.1\r\nHost: a\r\n\r\n"));
+    QThread::msleep(50);
+    ASSERT_EQ(server_.ConnectionCount(), 1);
+    // The client reads nothing and goes on sending until the server has closed (its sends
+    // then fail).
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000 && SendAll(fd, QByteArray(1000, '\n')))
+        QThread::msleep(10);
+    EXPECT_LT(clock.elapsed(), 3000);
+    for (int i = 0; i < 100 && server_.ConnectionCount() > 0; ++i)
+        QThread::msleep(20);
+    EXPECT_EQ(server_.ConnectionCount(), 0);
+    ::close(fd);
 }
 
 TEST_F(HttpServer, OtherMethodsAndMalformedRequestsGetAnErrorAndNoLogLine) {
@@ -221,6 +383,11 @@ TEST_F(HttpServer, OtherMethodsAndMalformedRequestsGetAnErrorAndNoLogLine) {
     EXPECT_EQ(Curl(url("/cfg/a"), {"--request", "DELETE"}).status, 405);
     EXPECT_EQ(Curl(url("/cfg/a"), {"--request", "PUT", "--data", "x"}).status, 405);
     EXPECT_TRUE(ExchangeRaw(server_.Port(), "GARBAGE\r\n\r\n").startsWith("HTTP/1.1 400 "));
+    // A target that is not a path from the root is no name below it.
+    for (const QByteArray target : {"cfg/a", "*", "%2Fcfg/a"})
+        EXPECT_TRUE(ExchangeRaw(server_.Port(), "GET " + target + " HTTP/1.1\r\nHost: a\r\n\r\n")
+                        .startsWith("HTTP/1.1 400 "))
+            << target.constData();
     EXPECT_TRUE(ExchangeRaw(server_.Port(),
                             "GET /cfg/a HTTP/1.1\r\nX: " + QByteArray(20000, 'x') + "\r\n\r\n")
                     .startsWith("HTTP/1.1 400 "));

@@ -116,4 +116,20 @@ TEST(PnpResponderTest, DatagramTextNeverAddsALineToTheAnswer) {
     }
 }
 
+// The log line carries the datagram's own bytes (the Via host); none of them can end the line.
+TEST(PnpResponderTest, ControlBytesOfTheDatagramAreEscapedInTheLogLine) {
+    PnpResponder responder;
+    PnpAnswerOptions o;
+    o.interfaceText = "10.0.0.1";
+    o.portText = "6000";
+    const char raw[] =
+        "SUBSCRIBE sip:MAC0a1b2c3d4e5f@224.0.1.75 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP\r\nPNP\0x\r\n127.0.0.1:9;branch=z9\r\n\r\n";
+    const QByteArray forged(raw, sizeof raw - 1);
+    const QByteArray line = responder.Answer(forged, o);
+    EXPECT_EQ(line,
+              "PNP: MAC MODE, BUILT-IN HTTP SERVER. To: SIP/2.0/UDP%0D%0APNP%00x%0D%0A127.0.0.1:9"
+              " Mac: MAC0a1b2c3d4e5f with content = http://10.0.0.1:6000/cfg");
+}
+
 }  // namespace

@@ -37,10 +37,25 @@ class LoopbackPhone {
         if (!reply.isEmpty())
             ::sendto(fd_, reply.constData(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from),
                      len);
+        sender_ = from;
         return n > 0 ? QByteArray(buf, n) : QByteArray();
+    }
+
+    // Answers the last sender from another socket, bound to address (a loopback address such
+    // as 127.0.0.2) and a port the system chooses.
+    void answerFrom(const char* address, const QByteArray& bytes) const {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        ::inet_pton(AF_INET, address, &a.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::sendto(fd, bytes.constData(), bytes.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&sender_), sizeof sender_);
+        ::close(fd);
     }
 
   private:
     int fd_ = -1;
     int port_ = 0;
+    sockaddr_in sender_{};
 };

@@ -42,7 +42,8 @@ TEST_F(AppLevelTest, EscapedSocketFailuresGiveTheirMessageAndTheProgramGoesOn) {
         QString buttonAfter;
     } cases[] = {
         {[] { throw SocketError(K::BindFailed, EADDRINUSE, "bind"); }, {"LAppError1"}, "Start"},
-        {[] { throw SocketError(K::AccessDenied, EACCES, "denied"); }, {"LAppError1"}, "Starting"},
+        {[] { throw SocketError(K::AccessDenied, EACCES, "denied"); }, {"LAppError1"}, "Start"},
+        {[] { throw SocketError(K::Other, EACCES, "denied"); }, {"LAppError1"}, "Starting"},
         {[] { throw SocketError(K::InvalidSocket, EBADF, "bad"); }, {"LAppError2"}, "Starting"},
         {[] { throw SocketError(K::Closed, EPIPE, "closed"); }, {}, "Starting"},
         {[] { throw std::runtime_error("other"); }, {}, "Starting"},

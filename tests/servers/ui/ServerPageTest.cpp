@@ -499,10 +499,10 @@ TEST_F(ServerPageTest, PnpHandsOutTheTftpUrlWhenTftpIsChosen) {
 }
 
 // In a network namespace of its own where ports under 30000 need a privilege, run without it
-// (the test starts itself there), the binds of the plug-and-play and the TFTP server are
-// refused with EACCES.
+// (the test starts itself there), the binds of the plug-and-play, the TFTP and the HTTP
+// server are refused with EACCES.
 TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
-    const QString port = qEnvironmentVariable("ORVO_TEST_PRIVILEGED_PNP_PORT");
+    const QString port = qEnvironmentVariable("ORVO_TEST_PRIVILEGED_PORT");
     if (!port.isEmpty()) {
         ChooseExternal();
         page->MyPnpServerPortEdit->setText(port);
@@ -517,6 +517,18 @@ TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
         EXPECT_EQ(dialogs.messages(), QStringList{"LTftpError1"});
         EXPECT_FALSE(page->TftpServerActive());
         EXPECT_TRUE(page->MyTftpServerPort->isEnabled());
+
+        // The built-in HTTP server: the application's handler shows its message and the button
+        // offers the start again; the other controls stay as the start left them.
+        dialogs.clear();
+        page->MyHttpServerPort->setText(port);
+        page->HttpServerControlButton->click();
+        EXPECT_EQ(dialogs.messages(), QStringList{"LAppError1"});
+        EXPECT_FALSE(page->HttpServerActive());
+        EXPECT_EQ(page->HttpServerControlButton->text(), "Start");
+        EXPECT_EQ(w->HttpServerStatusLabel->text(), "HttpServerStatusLabel");
+        EXPECT_EQ(Enabled(), AllEnabledBut({"InterfaceForServerCB", "MyHttpServerPort",
+                                            "HttpServerBuiltinRb", "HttpServerExRb"}));
         return;
     }
     if (geteuid() != 0)
@@ -528,7 +540,7 @@ TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
         "--gtest_filter=ServerPageTest.AccessDeniedGivesItsOwnMessage";
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ORVO_TEST_PRIVILEGED_PNP_PORT", "20000");
+    env.insert("ORVO_TEST_PRIVILEGED_PORT", "20000");
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start("unshare",
