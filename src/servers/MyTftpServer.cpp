@@ -2,6 +2,7 @@
 
 #include "app/MyLog.h"
 #include "app/SocketError.h"
+#include "protection/ServerAccess.h"
 #include "servers/HttpDocumentRoot.h"
 #include "servers/TftpPacket.h"
 
@@ -36,6 +37,7 @@ using std::chrono::milliseconds;
 namespace {
 
 const char kLogSubject[] = "BUILT-IN TFTP SERVER responses to ";
+const char kRefusalSubject[] = "BUILT-IN TFTP SERVER refuses ";
 // The largest window a transfer sends before it waits for an ACK.
 constexpr unsigned kMaxWindow = 64;
 // Requests taken from the socket before other work gets a turn.
@@ -60,25 +62,6 @@ int statusOf(uint16_t errorCode) {
         default:
             return kFailed;
     }
-}
-
-// Client text in a log line: CR, LF, NUL and the other control bytes written as %0D, %0A,
-// %00, so that a file name cannot forge or break lines.
-QByteArray escapedClientText(std::string_view text) {
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(text.size()));
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            static const char hex[] = "0123456789ABCDEF";
-            out += '%';
-            out += hex[byte >> 4];
-            out += hex[byte & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 std::string errorText(int error) {
@@ -131,7 +114,8 @@ struct Address {
 // What every transfer of one run reads; lives from Start to Stop.
 struct Shared {
     Shared(const QString& root, MyLog* log, MyTftpServer::LineObserver lineObserver,
-           FetchObserver fetchObserver, milliseconds timeout, int retries)
+           FetchObserver fetchObserver, milliseconds timeout, int retries,
+           std::shared_ptr<ServerAccess> access)
         : rootPath(QFile::encodeName(root).toStdString()),
           documentRoot(rootPath),
           rootBytes(QFile::encodeName(root)),
@@ -139,7 +123,8 @@ struct Shared {
           lineObserver(std::move(lineObserver)),
           fetchObserver(std::move(fetchObserver)),
           timeout(timeout),
-          retries(retries) {}
+          retries(retries),
+          access(std::move(access)) {}
 
     void Log(const QByteArray& message) const {
         if (log)
@@ -175,6 +160,8 @@ struct Shared {
     FetchObserver fetchObserver;
     milliseconds timeout;
     int retries;
+    // Whose requests are read (its allow-list); everyone's when not set.
+    std::shared_ptr<ServerAccess> access;
     std::atomic<int> transfers{0};
     std::mutex firstPacketMutex;
     std::set<std::string> firstPacket;
@@ -557,8 +544,10 @@ class Listener {
 
   private:
     void onRequest(const uint8_t* data, size_t size, const Address& peer, const Address& local);
+    // Logs and reports the refusal, then sends the ERROR packet with text. With refusal, the
+    // log line is "BUILT-IN TFTP SERVER refuses ..." with that reason instead of text.
     void refuse(const Address& peer, const std::string& path, uint16_t code,
-                const std::string& text);
+                const std::string& text, const char* refusal = nullptr);
     // A transfer socket on the local address the request came to; -1 (errno set) on failure.
     int transferSocket(const Address& local) const;
     // True when the path names something that exists outside the root (a link leading out).
@@ -680,12 +669,16 @@ bool Listener::leadsOutOfRoot(const std::string& path) const {
 }
 
 void Listener::refuse(const Address& peer, const std::string& path, uint16_t code,
-                      const std::string& text) {
-    const QByteArray file = shared_.rootBytes + "/" + escapedClientText(path);
-    const QByteArray head = kLogSubject + peer.HostText() + " with error " +
-                            QByteArray::number(code) + ". File " + file;
-    shared_.Log(code == Tftp::FileNotFound ? head + " NOT exist!"
-                                           : head + ": " + escapedClientText(text));
+                      const std::string& text, const char* refusal) {
+    const QByteArray file = shared_.rootBytes + "/" + LogSafeText(QByteArray::fromStdString(path));
+    const QByteArray head = (refusal ? kRefusalSubject : kLogSubject) + peer.HostText() +
+                            " with error " + QByteArray::number(code) + ". File " + file;
+    if (refusal)
+        shared_.Log(head + ": " + refusal);
+    else
+        shared_.Log(code == Tftp::FileNotFound
+                        ? head + " NOT exist!"
+                        : head + ": " + LogSafeText(QByteArray::fromStdString(text)));
     FetchEvent report;
     report.protocol = "tftp";
     report.peer = peer.HostText();
@@ -714,12 +707,19 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
         refuse(peer, path, code, Tftp::ErrorText(code));
     };
     Tftp::Request request;
-    if (!Tftp::ParseRequest(data, size, &request)) {
-        const auto* name = reinterpret_cast<const char*>(data + 2);
-        refuseWith(std::string(name, strnlen(name, size - 2)), Tftp::IllegalOperation);
+    const bool parsed = Tftp::ParseRequest(data, size, &request);
+    const auto* name = reinterpret_cast<const char*>(data + 2);
+    const std::string path = parsed ? Tftp::RequestPathBelowRoot(request.filename)
+                                    : std::string(name, strnlen(name, size - 2));
+    if (shared_.access && !shared_.access->AllowList().Allows(peer.get())) {
+        refuse(peer, path, Tftp::AccessViolation, Tftp::ErrorText(Tftp::AccessViolation),
+               "address not allowed");
         return;
     }
-    const std::string path = Tftp::RequestPathBelowRoot(request.filename);
+    if (!parsed) {
+        refuseWith(path, Tftp::IllegalOperation);
+        return;
+    }
     if (request.opcode == Tftp::Wrq || Tftp::PathLeavesRoot(path)) {
         refuseWith(path, Tftp::AccessViolation);
         return;
@@ -775,7 +775,7 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
         return;
     }
     shared_.Log(kLogSubject + peer.HostText() + " with File " + shared_.rootBytes + "/" +
-                escapedClientText(path));
+                LogSafeText(QByteArray::fromStdString(path)));
     setup.peer = peer;
     setup.fileFd = fileFd;
     setup.netascii = netascii;
@@ -804,6 +804,7 @@ struct MyTftpServer::Impl {
     milliseconds timeout{1000};
     int retries = 5;
     int threadCount = defaultThreadCount();
+    std::shared_ptr<ServerAccess> access;
 
     // While active:
     std::unique_ptr<Shared> shared;
@@ -850,6 +851,10 @@ void MyTftpServer::SetThreadCount(int count) {
     impl_->threadCount = std::max(1, count);
 }
 
+void MyTftpServer::SetAccess(std::shared_ptr<ServerAccess> access) {
+    impl_->access = std::move(access);
+}
+
 void MyTftpServer::Start(quint16 port, const QString& bindAddress) {
     if (IsActive())
         return;
@@ -861,7 +866,8 @@ void MyTftpServer::Start(quint16 port, const QString& bindAddress) {
             throw std::invalid_argument("not an IP address: " + bindAddress.toStdString());
     }
     impl_->shared = std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->lineObserver,
-                                             impl_->fetchObserver, impl_->timeout, impl_->retries);
+                                             impl_->fetchObserver, impl_->timeout, impl_->retries,
+                                             impl_->access);
     for (int i = 0; i < impl_->threadCount; ++i)
         impl_->workers.push_back(std::make_unique<Worker>(*impl_->shared));
     impl_->listener = std::make_unique<Listener>(*impl_->shared, impl_->workers);
