@@ -22,3 +22,7 @@ QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
                            const QByteArray& portText, const QByteArray& externalUrl,
                            ServerProtocol protocol = ServerProtocol::Http,
                            const UrlAccess& access = {}, const char* folder = "/cfg");
+
+// The URL as log lines and the record show it: the password of its user info (between the
+// first ":" after "//" and the "@" that ends the user info) written as "***".
+QByteArray UrlWithoutPassword(const QByteArray& url);

@@ -1,5 +1,6 @@
 #include "protection/ServerProtection.h"
 
+#include "app/Numbers.h"
 #include "app/SettingsStore.h"
 
 #include <QFile>
@@ -9,13 +10,23 @@ UrlAccess ServerProtection::Url() const {
 }
 
 ServerProtection ReadServerProtection(const SettingsStore& settings) {
+    // One pass over the section, as the servers page reads it: a key that stands twice takes
+    // its last value.
     ServerProtection p;
-    p.https = settings.ReadInt(Setting::HttpsOn) != 0;
-    p.certFile = settings.Read(Setting::HttpTlsCert);
-    p.keyFile = settings.Read(Setting::HttpTlsKey);
-    p.allowText = settings.Read(Setting::HttpAllow);
-    p.user = settings.Read(Setting::HttpAuthUser);
-    p.password = settings.Read(Setting::HttpAuthPassword);
+    for (const auto& [key, value] : settings.SectionEntries(Setting::HttpsOn.section)) {
+        if (key == Setting::HttpsOn.key)
+            p.https = ReadLeadingInt(value) != 0;
+        else if (key == Setting::HttpTlsCert.key)
+            p.certFile = value;
+        else if (key == Setting::HttpTlsKey.key)
+            p.keyFile = value;
+        else if (key == Setting::HttpAllow.key)
+            p.allowText = value;
+        else if (key == Setting::HttpAuthUser.key)
+            p.user = value;
+        else if (key == Setting::HttpAuthPassword.key)
+            p.password = value;
+    }
     return p;
 }
 
