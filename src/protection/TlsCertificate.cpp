@@ -2,6 +2,7 @@
 
 #include "app/AtomicFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -201,14 +202,16 @@ QByteArray CertificateFingerprint(const QString& certFile, QString* error) {
 }
 
 QByteArray PublicKeyPin(const QString& certFile) {
+    // The digest of the whole SubjectPublicKeyInfo, as curl and browsers pin it.
     X509Ptr cert = readCertificate(certFile);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned length = 0;
-    if (!cert || X509_pubkey_digest(cert.get(), EVP_sha256(), digest, &length) != 1) {
-        ERR_clear_error();
+    unsigned char* der = nullptr;
+    const int length = cert ? i2d_X509_PUBKEY(X509_get_X509_PUBKEY(cert.get()), &der) : -1;
+    ERR_clear_error();
+    if (length <= 0)
         return {};
-    }
-    return "sha256//" + QByteArray(reinterpret_cast<const char*>(digest), int(length)).toBase64();
+    const QByteArray info(reinterpret_cast<const char*>(der), length);
+    OPENSSL_free(der);
+    return "sha256//" + QCryptographicHash::hash(info, QCryptographicHash::Sha256).toBase64();
 }
 
 bool CertificateServes(const QString& certFile, const QString& address) {
