@@ -75,20 +75,29 @@ int MyLog::Open() {
 }
 
 QByteArray MyLog::LineStamp() {
+    // Rendered once per second per thread: a busy server writes many lines a second.
+    thread_local std::time_t last = -1;
+    thread_local QByteArray text;
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char buf[32];
-    const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
-    return QByteArray(buf, static_cast<qsizetype>(n));
+    if (now != last) {
+        std::tm local{};
+        localtime_r(&now, &local);
+        char buf[32];
+        const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+        text = QByteArray(buf, static_cast<qsizetype>(n));
+        last = now;
+    }
+    return text;
 }
 
 void MyLog::Write(const QByteArray& text) {
     const QByteArray message = LogSafeText(text);
     if (observer_)
         observer_(message);
-    QByteArray line = LineStamp();
-    line.reserve(line.size() + message.size() + 3);
+    const QByteArray stamp = LineStamp();
+    QByteArray line;
+    line.reserve(stamp.size() + message.size() + 3);
+    line += stamp;
     line += ' ';
     line += message;
     line += "\r\n";

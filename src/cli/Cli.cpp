@@ -4,9 +4,13 @@
 
 #include <pthread.h>
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 std::map<QString, CliCommand>& CliCommands() {
     static std::map<QString, CliCommand> commands;
@@ -30,6 +34,7 @@ int CliFail(const QString& subject, const QString& problem) {
 }
 
 void CliPrint(const QByteArray& line) {
+    CliFlushLogLines();  // in the order printed
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
     std::fputc('\n', stdout);
 }
@@ -38,12 +43,82 @@ void CliPrint(const QString& line) {
     CliPrint(line.toUtf8());
 }
 
+namespace {
+
+// Log lines reach stdout through one printing thread, so a server thread never waits for
+// whoever reads the output (a paused pager, a full pipe). Lines beyond the bound are counted
+// and left out, and the count is printed once the output moves again.
+class LogLinePrinter {
+  public:
+    static LogLinePrinter& instance() {
+        static auto* printer = new LogLinePrinter;  // never destroyed: its thread may outlive main
+        return *printer;
+    }
+
+    void push(QByteArray line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (bytes_ + static_cast<size_t>(line.size()) > kMaxQueuedBytes) {
+            ++dropped_;
+            return;
+        }
+        bytes_ += static_cast<size_t>(line.size());
+        queue_.push_back(std::move(line));
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { run(); });
+        wake_.notify_one();
+    }
+
+    // Returns when every line pushed so far is written.
+    void flush() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        idle_.wait(lock, [this] { return queue_.empty() && !writing_ && dropped_ == 0; });
+    }
+
+  private:
+    static constexpr size_t kMaxQueuedBytes = 16 << 20;
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return !queue_.empty() || dropped_ != 0; });
+            std::deque<QByteArray> lines;
+            lines.swap(queue_);
+            bytes_ = 0;
+            const quint64 dropped = std::exchange(dropped_, 0);
+            writing_ = true;
+            lock.unlock();
+            for (const QByteArray& line : lines)
+                std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+            if (dropped != 0) {
+                const QByteArray note = MyLog::LineStamp() +
+                                        " orvo-cli: " + QByteArray::number(dropped) +
+                                        " log lines not printed: the output was not read\n";
+                std::fwrite(note.constData(), 1, static_cast<size_t>(note.size()), stdout);
+            }
+            std::fflush(stdout);
+            lock.lock();
+            writing_ = false;
+            idle_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_, idle_;
+    std::deque<QByteArray> queue_;
+    size_t bytes_ = 0;
+    quint64 dropped_ = 0;
+    bool writing_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
 void CliPrintLogLine(const QByteArray& message) {
-    static std::mutex mutex;
-    const QByteArray line = MyLog::LineStamp() + ' ' + message + '\n';
-    std::lock_guard<std::mutex> lock(mutex);
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    std::fflush(stdout);
+    LogLinePrinter::instance().push(MyLog::LineStamp() + ' ' + LogSafeText(message) + '\n');
+}
+
+void CliFlushLogLines() {
+    LogLinePrinter::instance().flush();
 }
 
 CliStopSignals::CliStopSignals() {
@@ -157,7 +232,11 @@ int runCommand(const QString& name, const QStringList& args) {
         write(stdout, commandHelp(name, it->second));
         return 0;
     }
-    return ok ? it->second.run(parsed) : usageError(name, parsed.error());
+    if (!ok)
+        return usageError(name, parsed.error());
+    const int status = it->second.run(parsed);
+    CliFlushLogLines();
+    return status;
 }
 
 }  // namespace

@@ -53,6 +53,8 @@ void CliPrint(const QString& line);
 // A log line on stdout as the log file holds it ("<date> <time> <message>"), flushed at once;
 // from any thread, one whole line at a time.
 void CliPrintLogLine(const QByteArray& message);
+// Waits until every log line handed to CliPrintLogLine is on stdout (before the program ends).
+void CliFlushLogLines();
 
 // SIGINT and SIGTERM end a foreground command. Make this before the command starts any thread:
 // threads inherit the blocked signals, so only Wait and Arrived receive them (an ignored

@@ -21,8 +21,10 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -48,6 +50,9 @@ constexpr int kBacklog = 100;
 constexpr unsigned kHeaderLimit = 8 * 1024;
 constexpr unsigned kBodyLimit = 1024 * 1024;
 constexpr size_t kSendfileChunk = 1 << 20;
+// Files up to this size are read and sent with the head in one call (a configuration file);
+// larger ones go from disk to the socket with sendfile.
+constexpr off_t kReadWhole = 32 * 1024;
 // A fast reader of a large file lets the worker's other connections in after this much.
 constexpr off_t kTurnBytes = 4 << 20;
 const char kLogSubject[] = "BUILT-IN HTTP SERVER responses to ";
@@ -126,6 +131,20 @@ std::string responseHead(const char* status, std::string_view contentType,
     return head;
 }
 
+// The parts one after the other, in one allocation.
+template <typename... Parts>
+QByteArray joined(const Parts&... parts) {
+    const QByteArrayView views[] = {QByteArrayView(parts)...};
+    qsizetype size = 0;
+    for (const QByteArrayView view : views)
+        size += view.size();
+    QByteArray out;
+    out.reserve(size);
+    for (const QByteArrayView view : views)
+        out.append(view);
+    return out;
+}
+
 std::string errorText(int error) {
     char buf[256];
     return strerror_r(error, buf, sizeof buf);
@@ -167,6 +186,8 @@ class Exchange {
     // A client the access rules refuse gets 403, 429 or 401 (logged); false when it is served.
     bool refused(const http::request<http::string_body>& request, const QByteArray& file,
                  bool headOnly);
+    // Reads the opened file (end_ bytes) into body_ and closes it; false with *error on failure.
+    bool readWhole(int* error);
     void failed(const std::string& text);
 };
 
@@ -188,6 +209,7 @@ class Connection : public Exchange, public std::enable_shared_from_this<Connecti
     void receive();
     void onRequest();
     void send();
+    ssize_t sendHeadAndBody();
     // After the last byte of the answer: ends the sending side and discards what the client
     // still sends until it closes or has acknowledged the whole answer, at most for the write
     // time-out (longer while it still takes bytes of the answer). Closing with unread bytes, or
@@ -215,7 +237,7 @@ class Connection : public Exchange, public std::enable_shared_from_this<Connecti
     http::request_parser<http::string_body> parser_;
     char input_[kHeaderLimit];
     size_t inputSize_ = 0;
-    size_t sent_ = 0;
+    size_t sent_ = 0;  // of head_ and body_ together
 };
 
 // One accepted connection of the HTTPS server: the TLS handshake, one request, its answer, the
@@ -451,15 +473,23 @@ void Exchange::respond(const http::request<http::string_body>& request) {
 }
 
 QByteArray Exchange::peerText() const {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (peer_.ss_family == AF_INET6) {
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(peer_).sin6_addr, text,
-                  sizeof text);
-    } else {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(peer_).sin_addr, text,
-                  sizeof text);
+    // A client usually asks for several files in a row: the last address's text is kept.
+    thread_local std::array<unsigned char, 16> lastAddress{};
+    thread_local sa_family_t lastFamily = AF_UNSPEC;
+    thread_local QByteArray lastText;
+    const bool v6 = peer_.ss_family == AF_INET6;
+    const void* address =
+        v6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6&>(peer_).sin6_addr)
+           : &reinterpret_cast<const sockaddr_in&>(peer_).sin_addr;
+    const size_t length = v6 ? 16 : 4;
+    if (peer_.ss_family != lastFamily || std::memcmp(address, lastAddress.data(), length) != 0) {
+        char text[INET6_ADDRSTRLEN] = {};
+        inet_ntop(v6 ? AF_INET6 : AF_INET, address, text, sizeof text);
+        lastText = QByteArray(text);
+        lastFamily = peer_.ss_family;
+        std::memcpy(lastAddress.data(), address, length);
     }
-    return QByteArray(text);
+    return lastText;
 }
 
 void Exchange::failed(const std::string& text) {
@@ -498,15 +528,19 @@ void Exchange::answer(const http::request<http::string_body>& request) {
         return;
     }
     fetch_.peer = peerText();
-    const QByteArray& peer = fetch_.peer;
     const QByteArray file =
-        shared_.rootBytes + LogSafeText(QByteArray(path.data(), qsizetype(path.size())));
+        joined(shared_.rootBytes, LogSafeText(QByteArray(path.data(), qsizetype(path.size()))));
+    const auto logFailure = [&](int error) {
+        const std::string text = errorText(error);
+        shared_.Log(joined(kLogSubject, fetch_.peer, " with 500. File ", file, ": ", text));
+        failed(text);
+    };
 
     int error = 0;
     off_t size = 0;
     const int fd = shared_.documentRoot.Open(path, &error, &size);
     if (fd < 0 && error == ENOENT) {
-        shared_.Log(kLogSubject + peer + " with 404. File " + file + " NOT exist!");
+        shared_.Log(joined(kLogSubject, fetch_.peer, " with 404. File ", file, " NOT exist!"));
         fetch_.status = 404;
         static const std::string notFound = "404 Not Found\r\n";
         if (!headOnly)
@@ -515,40 +549,55 @@ void Exchange::answer(const http::request<http::string_body>& request) {
         return;
     }
     if (fd < 0) {
-        const std::string text = errorText(error);
-        shared_.Log(kLogSubject + peer + " with 500. File " + file + ": " +
-                    QByteArray::fromStdString(text));
-        failed(text);
+        logFailure(error);
         if (headOnly)
             body_.clear();
         return;
     }
-    shared_.Log(kLogSubject + peer + " with File " + file);
-    fetch_.status = 200;
     fileFd_ = fd;
     offset_ = 0;
     end_ = headOnly ? 0 : size;
+    if (!headOnly && size <= kReadWhole && !readWhole(&error)) {
+        logFailure(error);
+        return;
+    }
+    if (!headOnly && end_ == 0)
+        size = static_cast<off_t>(body_.size());  // read whole: what was read is announced
+    shared_.Log(joined(kLogSubject, fetch_.peer, " with File ", file));
+    fetch_.status = 200;
     head_ = responseHead("200 OK", MimeTypeForFile(path), static_cast<unsigned long long>(size));
 }
 
-// Sends head_, then body_ or the file, as far as the socket takes them; waits for room when it
-// is full.
+bool Exchange::readWhole(int* error) {
+    body_.resize(static_cast<size_t>(end_));
+    size_t got = 0;
+    while (got < body_.size()) {
+        const ssize_t n = ::pread(fileFd_, body_.data() + got, body_.size() - got, off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = errno;
+            return false;
+        }
+        if (n == 0)
+            break;  // shrunk since it was opened
+        got += static_cast<size_t>(n);
+    }
+    body_.resize(got);
+    ::close(fileFd_);
+    fileFd_ = -1;
+    end_ = 0;
+    return true;
+}
+
+// Sends head_ and body_, then the file, as far as the socket takes them; waits for room when
+// it is full.
 void Connection::send() {
     const off_t turnEnd = offset_ + kTurnBytes;
     for (;;) {
         ssize_t n = 0;
-        const bool more = !body_.empty() || offset_ < end_;
-        if (sent_ < head_.size()) {
-            n = ::send(fd_, head_.data() + sent_, head_.size() - sent_,
-                       MSG_NOSIGNAL | (more ? MSG_MORE : 0));
-            if (n > 0)
-                sent_ += static_cast<size_t>(n);
-        } else if (!body_.empty()) {
-            n = ::send(fd_, body_.data(), body_.size(), MSG_NOSIGNAL);
-            if (n > 0) {
-                body_.erase(0, static_cast<size_t>(n));
-                fetch_.bytes += n;
-            }
+        if (sent_ < head_.size() + body_.size()) {
+            n = sendHeadAndBody();
         } else if (offset_ < end_) {
             const size_t chunk =
                 static_cast<size_t>(std::min<off_t>(end_ - offset_, kSendfileChunk));
@@ -578,12 +627,35 @@ void Connection::send() {
     close();
 }
 
+// MSG_MORE holds back a last part smaller than a segment: the shutdown that follows sends it
+// with the FIN in one segment, or sendfile's end pushes it.
+ssize_t Connection::sendHeadAndBody() {
+    iovec parts[2];
+    int count = 0;
+    const size_t headSent = std::min(sent_, head_.size());
+    if (headSent < head_.size())
+        parts[count++] = {head_.data() + headSent, head_.size() - headSent};
+    const size_t bodySent = sent_ - headSent;
+    if (bodySent < body_.size())
+        parts[count++] = {body_.data() + bodySent, body_.size() - bodySent};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = static_cast<size_t>(count);
+    const ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_MORE);
+    if (n > 0) {
+        sent_ += static_cast<size_t>(n);
+        fetch_.bytes += static_cast<qint64>(std::max(sent_, head_.size()) -
+                                            std::max(sent_ - static_cast<size_t>(n), head_.size()));
+    }
+    return n;
+}
+
 void Connection::finish() {
     ::shutdown(fd_, SHUT_WR);
     finishing_ = true;
     queued_ = INT_MAX;  // looked at only once the time-out has passed
     finishDeadline_ = std::chrono::steady_clock::now() + shared_.writeTimeout;
-    discard();
+    asio::post(worker_.context(), [self = shared_from_this()] { self->discard(); });
 }
 
 void Connection::discard() {

@@ -670,15 +670,19 @@ bool Listener::leadsOutOfRoot(const std::string& path) const {
 
 void Listener::refuse(const Address& peer, const std::string& path, uint16_t code,
                       const std::string& text, const char* refusal) {
-    const QByteArray file = shared_.rootBytes + "/" + LogSafeText(QByteArray::fromStdString(path));
+    const QByteArray file =
+        shared_.rootBytes + "/" +
+        LogSafeText(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
     const QByteArray head = (refusal ? kRefusalSubject : kLogSubject) + peer.HostText() +
                             " with error " + QByteArray::number(code) + ". File " + file;
     if (refusal)
         shared_.Log(head + ": " + refusal);
     else
-        shared_.Log(code == Tftp::FileNotFound
-                        ? head + " NOT exist!"
-                        : head + ": " + LogSafeText(QByteArray::fromStdString(text)));
+        shared_.Log(
+            code == Tftp::FileNotFound
+                ? head + " NOT exist!"
+                : head + ": " +
+                      LogSafeText(QByteArray(text.data(), static_cast<qsizetype>(text.size()))));
     FetchEvent report;
     report.protocol = "tftp";
     report.peer = peer.HostText();
@@ -775,7 +779,7 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
         return;
     }
     shared_.Log(kLogSubject + peer.HostText() + " with File " + shared_.rootBytes + "/" +
-                LogSafeText(QByteArray::fromStdString(path)));
+                LogSafeText(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
     setup.peer = peer;
     setup.fileFd = fileFd;
     setup.netascii = netascii;

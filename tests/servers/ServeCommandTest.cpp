@@ -182,4 +182,22 @@ TEST_F(ServeCommand, RefusesBadArgumentsAndBusyPorts) {
     stop(SIGTERM);
 }
 
+// Nobody reads the program's output while it serves (the test handles no events, so the pipe
+// fills): serving goes on, and every line is printed once the output is read.
+TEST_F(ServeCommand, ServingGoesOnWhileTheOutputIsNotRead) {
+    dir_.write("cfg/cfg02e5d2aabbcc", "Flag=5678&CheckSum=0&end");
+    start();
+    if (HasFatalFailure())
+        return;
+    constexpr int kRequests = 1500;  // far more log text than a pipe holds
+    for (int i = 0; i < kRequests; ++i) {
+        const QByteArray answer =
+            ExchangeRaw(port_, "GET /cfg/cfg02e5d2aabbcc HTTP/1.1\r\nHost: a\r\n\r\n");
+        ASSERT_TRUE(answer.startsWith("HTTP/1.1 200")) << "request " << i << ": " << answer.toStdString();
+    }
+    const QByteArray out = stop(SIGTERM);
+    EXPECT_EQ(out.count("responses to 127.0.0.1 with File "), kRequests);
+    EXPECT_TRUE(out.endsWith("Built-in HTTP Server stopped!\n")) << out.right(200).toStdString();
+}
+
 }  // namespace

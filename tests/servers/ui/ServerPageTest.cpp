@@ -499,8 +499,8 @@ TEST_F(ServerPageTest, PnpHandsOutTheTftpUrlWhenTftpIsChosen) {
 }
 
 // In a network namespace of its own where ports under 30000 need a privilege, run without it
-// (the test starts itself there), the binds of the plug-and-play, the TFTP and the HTTP
-// server are refused with EACCES.
+// (the test starts itself there), the binds of the plug-and-play, the TFTP and the HTTP server
+// are refused with EACCES.
 TEST_F(ServerPageTest, AccessDeniedGivesItsOwnMessage) {
     const QString port = qEnvironmentVariable("ORVO_TEST_PRIVILEGED_PORT");
     if (!port.isEmpty()) {
