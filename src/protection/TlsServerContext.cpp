@@ -22,6 +22,11 @@ std::shared_ptr<ssl::context> MakeTlsServerContext(const QString& certFile,
     SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
     context->set_options(ssl::context::default_workarounds | ssl::context::no_compression |
                          ssl::context::single_dh_use);
+    // A phone fetches a file or two per start: no sessions are kept for resumption, so no
+    // ticket is made and sent after each handshake and no session key outlives a connection.
+    SSL_CTX_set_options(native, SSL_OP_NO_TICKET);
+    SSL_CTX_set_num_tickets(native, 0);
+    SSL_CTX_set_session_cache_mode(native, SSL_SESS_CACHE_OFF);
     context->set_password_callback(
         [](std::size_t, ssl::context::password_purpose) { return std::string(); });
     boost::system::error_code ec;

@@ -16,7 +16,7 @@ class TlsSetupError : public std::runtime_error {
 };
 
 // The TLS settings of the built-in HTTPS server: TLS 1.2 and 1.3 only, OpenSSL's default
-// ciphers of those versions, the PEM certificate chain and its key (an encrypted key is refused,
-// never asked a passphrase for). Throws TlsSetupError.
+// ciphers of those versions, no session resumption, the PEM certificate chain and its key (an
+// encrypted key is refused, never asked a passphrase for). Throws TlsSetupError.
 std::shared_ptr<boost::asio::ssl::context> MakeTlsServerContext(const QString& certFile,
                                                                 const QString& keyFile);

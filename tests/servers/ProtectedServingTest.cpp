@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QThread>
 
 #include <unistd.h>
@@ -155,6 +156,27 @@ TEST_F(ProtectedServing, HttpsTakesTls12And13AndRefusesOlderVersions) {
             EXPECT_TRUE(output.contains("Verification: OK")) << output.constData();
     }
     EXPECT_EQ(trusted("/cfg/a.cfg").status, 200);
+}
+
+// Every connection is a full handshake: no session ID or ticket is handed out.
+TEST_F(ProtectedServing, HttpsResumesNoSession) {
+    start(true);
+    const QString session = base_.file("session");
+    const auto connect = [&](const QString& version, const QString& option) {
+        QByteArray out, err;
+        RunProgram("openssl",
+                   {"s_client", "-connect", QString("127.0.0.1:%1").arg(server_.Port()), version,
+                    "-CAfile", tls_.certFile, option, session},
+                   &out, &err);
+        return out + err;
+    };
+    // s_client keeps a session only when the server offers one to resume.
+    for (const QString version : {"1.2", "1.3"}) {
+        const QByteArray out = connect("-tls" + QString(version).replace('.', '_'), "-sess_out");
+        EXPECT_TRUE(out.contains("New, TLSv" + version.toUtf8())) << out.constData();
+        EXPECT_FALSE(out.contains("Session Ticket arrived"));
+        EXPECT_FALSE(QFile::exists(session)) << version.toStdString();
+    }
 }
 
 // A client that opens a connection and stalls in the handshake is cut by the read time-out;
