@@ -7,6 +7,7 @@
 #include "discovery/DiscoveryDriver.h"
 #include "discovery/ui/DevicesOnlinePage.h"
 #include "lab/LabManifest.h"
+#include "protection/ui/ProtectionGroup.h"
 #include "record/ui/ProvisioningPage.h"
 #include "record/ui/TextTableModel.h"
 #include "servers/MyIPMCastClient.h"
@@ -51,12 +52,14 @@ std::map<QString, QString> PhoneNamespaces() {
 // one SUBSCRIBE to the group at start and keeps what the NOTIFY's URL gave it in fetched.
 class AnnouncingPhones {
   public:
-    AnnouncingPhones(const QString& fetched, int phonePort, const QString& group) {
+    AnnouncingPhones(const QString& fetched, int phonePort, const QString& group,
+                     const QStringList& extra = {}) {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(
-            "/usr/bin/python3",
-            {SourcePath("tests/lab/phone_sim.py"), "--phones", LabWork() + "/phones", "--port",
-             QString::number(phonePort), "--subscribe", group, "--fetched", fetched});
+        process_.start("/usr/bin/python3",
+                       QStringList{SourcePath("tests/lab/phone_sim.py"), "--phones",
+                                   LabWork() + "/phones", "--port", QString::number(phonePort),
+                                   "--subscribe", group, "--fetched", fetched} +
+                           extra);
         process_.waitForStarted();
     }
     ~AnnouncingPhones() {
@@ -411,6 +414,86 @@ TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
                                    h.PlainMac() + "' AND peer = '" + h.address + "'"),
                   "0");
     }
+}
+
+// HTTPS with credentials and an allow-list on the servers page: plug-and-play hands every
+// announcing phone an https:// URL with the credentials; the phones trust the certificate the
+// window made and fetch their files, but for the one phone left off the list, which gets 403.
+TEST_F(PnpLab, PhonesToldAnHttpsUrlWithCredentialsFetchTheirFiles) {
+    SupplyTree("server");
+    SupplyLanguages();
+    TForm1& w = Start();
+    w.show();
+    ServerPage& servers = *w.ServerTab;
+    servers.serverWaitMs = 20;
+    servers.pnpLookMs = 50;
+    w.PageControl1->setCurrentWidget(w.ServerTab);
+    ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
+    const QString cfg = dir.path() + "/server/htdocs/cfg";
+    const QString tpl =
+        dir.write("template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
+    QByteArray err;
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"batch", "--template", tpl, "--csv", WriteCsv("MAC"), "--mode", "mac",
+                          "--format", "bin", "--out", cfg},
+                         nullptr, &err),
+              0)
+        << err.toStdString();
+    std::vector<LabHost> allowed(phones.begin(), phones.end() - 1);
+    const LabHost refused = phones.back();
+    QStringList addresses;
+    for (const LabHost& h : allowed)
+        addresses << h.address;
+
+    servers.ProtectionGB->SetProtection({true, {}, {}, addresses.join(", "), "phone", "p@ss word"});
+    servers.MyHttpServerPort->setText("6000");
+    servers.HttpServerControlButton->click();
+    ASSERT_TRUE(servers.HttpServerActive()) << dialogs.messages().join(", ").toStdString();
+    servers.MyPnpServerPortEdit->setText("5060");
+    servers.PnpModeMacRb->setChecked(true);
+    servers.MyPnpServerControlBtn->click();
+    ASSERT_TRUE(servers.PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
+    const QString cert = dir.file("ini/tls/server.crt");
+    const QString url = "https://phone:p%40ss%20word@" + iface + ":6000/cfg";
+    TempDir fetched;
+    {
+        AnnouncingPhones announcing(fetched.path(), 5060, "224.0.1.75:5060", {"--cafile", cert});
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return AllFetched(allowed, fetched.path(), cfg, MacFile) &&
+                       ReadFileBytes(fetched.path() + "/fetches.log")
+                           .contains(refused.PlainMac().toLatin1());
+            },
+            30000));
+    }
+    servers.MyPnpServerControlBtn->click();
+    servers.HttpServerControlButton->click();
+    const QByteArray fetches = ReadFileBytes(fetched.path() + "/fetches.log");
+    EXPECT_TRUE(fetches.contains(
+        (refused.PlainMac() + "\t" + url + "/" + MacFile(refused) + "\t403").toLatin1()))
+        << fetches.constData();
+    EXPECT_FALSE(QFile::exists(fetched.path() + "/" + refused.PlainMac()));
+    const QStringList log = LogMessages();
+    for (const LabHost& h : allowed)
+        EXPECT_TRUE(log.contains("PNP: MAC MODE, BUILT-IN HTTP SERVER. To: " + h.address +
+                                 ":5060 Mac: MAC" + h.PlainMac() + " with content = https://" +
+                                 "phone:***@" + iface + ":6000/cfg"))
+            << h.address.toStdString();
+    EXPECT_TRUE(log.join('\n').contains("BUILT-IN HTTP SERVER refuses " + refused.address +
+                                        " with 403. File " + cfg + "/" + MacFile(refused) +
+                                        ": address not allowed"));
+    EXPECT_FALSE(log.join('\n').contains("p@ss") || log.join('\n').contains("p%40ss"));
+    ASSERT_TRUE(w.Record().Flush());
+    for (const LabHost& h : allowed)
+        EXPECT_NE(Sqlite3Value(w.Record().Path(),
+                               "SELECT count(*) FROM fetches WHERE protocol = 'https' AND "
+                               "status = 200 AND phone = '" +
+                                   h.PlainMac() + "' AND peer = '" + h.address + "'"),
+                  "0")
+            << h.address.toStdString();
+    EXPECT_EQ(Sqlite3Value(w.Record().Path(),
+                           "SELECT status FROM fetches WHERE peer = '" + refused.address + "'"),
+              "403");
 }
 
 // The window: a batch to the built-in server, both servers started on the servers page, every
