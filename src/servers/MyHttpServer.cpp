@@ -255,10 +255,17 @@ class TlsConnection : public Exchange, public std::enable_shared_from_this<TlsCo
     void onRead(const boost::system::error_code& ec);
     // Sends the head with the body or the file's first piece, then the file piece by piece.
     void write();
+    void onWritten();
+    // Writes out_ to stream within the write time-out, then goes on with next; a failed write
+    // closes.
+    template <typename Stream>
+    void writeOut(Stream& stream, void (TlsConnection::*next)());
     // Sends the TLS close and waits, at most the write time-out, for the client's.
     void finish();
     // A failed handshake: logged; a plain HTTP request gets a plain 400.
     void refuseHandshake(const boost::system::error_code& ec);
+    // After the plain 400: ends the sending side and drains.
+    void endPlain();
     // Reads and drops what the client still sends until it closes (or the timer ends it).
     void drain();
     void arm(milliseconds timeout);
@@ -878,18 +885,27 @@ void TlsConnection::write() {
         finish();
         return;
     }
+    writeOut(stream_, &TlsConnection::onWritten);
+}
+
+void TlsConnection::onWritten() {
+    fetch_.bytes += outBody_;
+    write();
+}
+
+template <typename Stream>
+void TlsConnection::writeOut(Stream& stream, void (TlsConnection::*next)()) {
     arm(shared_.writeTimeout);
-    asio::async_write(stream_, asio::buffer(out_),
-                      [self = shared_from_this()](const boost::system::error_code& ec, size_t) {
-                          if (self->closed_)
-                              return;
-                          if (ec) {
-                              self->close();
-                              return;
-                          }
-                          self->fetch_.bytes += self->outBody_;
-                          self->write();
-                      });
+    asio::async_write(
+        stream, asio::buffer(out_),
+        [self = shared_from_this(), next](const boost::system::error_code& ec, size_t) {
+            if (self->closed_)
+                return;
+            if (ec)
+                self->close();
+            else
+                ((*self).*next)();
+        });
 }
 
 void TlsConnection::finish() {
@@ -917,19 +933,13 @@ void TlsConnection::refuseHandshake(const boost::system::error_code& ec) {
     static const std::string text = "400 Bad Request: this port speaks HTTPS\r\n";
     out_ = responseHead("400 Bad Request", "text/plain", text.size()) + text;
     stage_ = Stage::Closing;
-    arm(shared_.writeTimeout);
-    asio::async_write(stream_.next_layer(), asio::buffer(out_),
-                      [self = shared_from_this()](const boost::system::error_code& ec, size_t) {
-                          if (self->closed_)
-                              return;
-                          if (ec) {
-                              self->close();
-                              return;
-                          }
-                          boost::system::error_code ignored;
-                          self->stream_.next_layer().shutdown(tcp::socket::shutdown_send, ignored);
-                          self->drain();
-                      });
+    writeOut(stream_.next_layer(), &TlsConnection::endPlain);
+}
+
+void TlsConnection::endPlain() {
+    boost::system::error_code ignored;
+    stream_.next_layer().shutdown(tcp::socket::shutdown_send, ignored);
+    drain();
 }
 
 void TlsConnection::drain() {

@@ -155,6 +155,33 @@ class PnpLab : public ShellFixture {
         }
         return states;
     }
+    // The window on its servers page, with short waits; the lab's interface first in its list.
+    ServerPage& ShowServersPage() {
+        SupplyTree("server");
+        SupplyLanguages();
+        TForm1& w = Start();
+        w.show();
+        ServerPage& servers = *w.ServerTab;
+        servers.serverWaitMs = 20;
+        servers.pnpLookMs = 50;
+        w.PageControl1->setCurrentWidget(w.ServerTab);
+        EXPECT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
+        return servers;
+    }
+    // orvo-cli batch of a bin template with the phones' passwords into folder (extra: --record).
+    void BatchBin(const char* mode, const QString& folder, const QStringList& extra = {}) {
+        const QString tpl = dir.write(
+            "template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
+        QByteArray err;
+        ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                             QStringList{"batch", "--template", tpl, "--csv",
+                                         WriteCsv(QByteArray(mode).toUpper()), "--mode", mode,
+                                         "--format", "bin", "--out", folder} +
+                                 extra,
+                             nullptr, &err),
+                  0)
+            << err.toStdString();
+    }
     static void ForgetFetched(const std::vector<LabHost>& list) {
         for (const LabHost& h : list)
             QFile::remove(LabWork() + "/fetched/" + h.PlainMac());
@@ -222,17 +249,10 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
     const QString root = dir.file("htdocs");
     const QString cfg = root + "/cfg";
     QDir().mkpath(cfg);
-    const QString tpl =
-        dir.write("template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
     for (const char* mode : {"mac", "pin"}) {
-        QByteArray err;
-        ASSERT_EQ(
-            RunProgram(BuiltProgram("orvo-cli"),
-                       {"batch", "--template", tpl, "--csv", WriteCsv(QByteArray(mode).toUpper()),
-                        "--mode", mode, "--format", "bin", "--out", cfg, "--record", record},
-                       nullptr, &err),
-            0)
-            << err.toStdString();
+        BatchBin(mode, cfg, {"--record", record});
+        if (HasFatalFailure())
+            return;
     }
     ASSERT_TRUE(ReadFileBytes(cfg + "/" + PinFile(phones[0])).contains("P410=pw-"));
 
@@ -313,26 +333,13 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
 // hand every announcing phone a tftp:// URL, and each phone reads its own file by TFTP; then
 // the same with orvo-cli serve --tftp-port and orvo-cli pnp.
 TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
-    SupplyTree("server");
-    SupplyLanguages();
-    TForm1& w = Start();
-    w.show();
-    ServerPage& servers = *w.ServerTab;
-    servers.serverWaitMs = 20;
-    servers.pnpLookMs = 50;
-    w.PageControl1->setCurrentWidget(w.ServerTab);
-    ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
+    ServerPage& servers = ShowServersPage();
+    TForm1& w = *form;
     const QString root = dir.path() + "/server/htdocs";
     const QString cfg = root + "/cfg";
-    const QString tpl =
-        dir.write("template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
-    QByteArray err;
-    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
-                         {"batch", "--template", tpl, "--csv", WriteCsv("MAC"), "--mode", "mac",
-                          "--format", "bin", "--out", cfg},
-                         nullptr, &err),
-              0)
-        << err.toStdString();
+    BatchBin("mac", cfg);
+    if (HasFatalFailure())
+        return;
 
     servers.BuiltinProtocolCB->setCurrentIndex(servers.BuiltinProtocolCB->findText("TFTP"));
     servers.MyTftpServerPort->setText("69");
@@ -376,12 +383,9 @@ TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
 
     // orvo-cli: serve by TFTP only, plug-and-play in PIN mode, both recording.
     const QString record = dir.file("record.sqlite");
-    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
-                         {"batch", "--template", tpl, "--csv", WriteCsv("PIN"), "--mode", "pin",
-                          "--format", "bin", "--out", cfg, "--record", record},
-                         nullptr, &err),
-              0)
-        << err.toStdString();
+    BatchBin("pin", cfg, {"--record", record});
+    if (HasFatalFailure())
+        return;
     CliProcess serve(
         {"serve", "--root", root, "--tftp-port", "0", "--bind", iface, "--record", record});
     const QString started = serve.WaitForLine(QRegularExpression("TFTP Server started! Port: "));
@@ -420,25 +424,12 @@ TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
 // announcing phone an https:// URL with the credentials; the phones trust the certificate the
 // window made and fetch their files, but for the one phone left off the list, which gets 403.
 TEST_F(PnpLab, PhonesToldAnHttpsUrlWithCredentialsFetchTheirFiles) {
-    SupplyTree("server");
-    SupplyLanguages();
-    TForm1& w = Start();
-    w.show();
-    ServerPage& servers = *w.ServerTab;
-    servers.serverWaitMs = 20;
-    servers.pnpLookMs = 50;
-    w.PageControl1->setCurrentWidget(w.ServerTab);
-    ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
+    ServerPage& servers = ShowServersPage();
+    TForm1& w = *form;
     const QString cfg = dir.path() + "/server/htdocs/cfg";
-    const QString tpl =
-        dir.write("template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
-    QByteArray err;
-    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
-                         {"batch", "--template", tpl, "--csv", WriteCsv("MAC"), "--mode", "mac",
-                          "--format", "bin", "--out", cfg},
-                         nullptr, &err),
-              0)
-        << err.toStdString();
+    BatchBin("mac", cfg);
+    if (HasFatalFailure())
+        return;
     std::vector<LabHost> allowed(phones.begin(), phones.end() - 1);
     const LabHost refused = phones.back();
     QStringList addresses;
@@ -499,19 +490,12 @@ TEST_F(PnpLab, PhonesToldAnHttpsUrlWithCredentialsFetchTheirFiles) {
 // The window: a batch to the built-in server, both servers started on the servers page, every
 // phone announcing itself; then Provision and Refresh from the device grid.
 TEST_F(PnpLab, TheWindowProvisionsAnnouncingAndSelectedPhones) {
-    SupplyTree("server");
-    SupplyLanguages();
-    TForm1& w = Start();
-    w.show();
-    ServerPage& servers = *w.ServerTab;
-    servers.serverWaitMs = 20;
-    servers.pnpLookMs = 50;
+    ServerPage& servers = ShowServersPage();
+    TForm1& w = *form;
 
     // Batch to the built-in server, plain bin files in MAC mode, for every phone but one.
     const LabHost stranger = phones.back();
     const std::vector<LabHost> listed(phones.begin(), phones.end() - 1);
-    w.PageControl1->setCurrentWidget(w.ServerTab);
-    ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
     w.PageControl1->setCurrentWidget(w.CsvBatchTab);
     CsvBatchPage& batch = *w.CsvBatchTab;
     batch.CsvModeRadioButton->setChecked(true);
