@@ -86,9 +86,9 @@ class ProtectedServing : public ::testing::Test {
     TlsFiles tls_{base_.file("tls/server.crt"), base_.file("tls/server.key")};
     const QByteArray big_ = QByteArray(3 << 20, 'b') + "end";
     MyLog log_;
-    MyHttpServer server_;
     std::mutex mutex_;
     std::vector<FetchEvent> fetches_;
+    MyHttpServer server_;  // stopped first: its last connections still report
 };
 
 TEST_F(ProtectedServing, HttpsServesSmallAndLargeFilesToClientsThatTrustOrPinTheCertificate) {
