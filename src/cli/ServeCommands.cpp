@@ -44,8 +44,9 @@ QString worded(const UiText& error) {
         if (key == "LAuthError1")
             return key + ": the user name and the password must both be given";
         if (key == "LAuthError2")
-            return key + ": the user name may hold no colon, and neither it nor the password a "
-                         "control character";
+            return key +
+                   ": the user name may hold no colon, and neither it nor the password a "
+                   "control character";
         return key;
     });
 }

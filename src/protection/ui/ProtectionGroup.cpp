@@ -47,7 +47,8 @@ ProtectionGroup::ProtectionGroup(const AppContext& ctx, QWidget* parent)
     AuthPasswordEdit = MakeControl<QLineEdit>(this, "AuthPasswordEdit", {420, 208, 166, 25});
     AuthPasswordEdit->setEchoMode(QLineEdit::Password);
 
-    connect(AllowOwnNetworksBtn, &QPushButton::clicked, this, [this] { AllowOwnNetworksBtnClick(); });
+    connect(AllowOwnNetworksBtn, &QPushButton::clicked, this,
+            [this] { AllowOwnNetworksBtnClick(); });
     connect(TlsCertBtn, &QPushButton::clicked, this, [this] { TlsCertBtnClick(); });
     connect(TlsKeyBtn, &QPushButton::clicked, this, [this] { TlsKeyBtnClick(); });
 }
@@ -73,9 +74,9 @@ void ProtectionGroup::SetProtection(const ServerProtection& p) {
 }
 
 void ProtectionGroup::SetServersRunning(bool http, bool tftp) {
-    for (QWidget* w : std::initializer_list<QWidget*>{HttpsChkB, TlsCertEdit, TlsCertBtn,
-                                                      TlsKeyEdit, TlsKeyBtn, AuthUserEdit,
-                                                      AuthPasswordEdit})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{HttpsChkB, TlsCertEdit, TlsCertBtn, TlsKeyEdit, TlsKeyBtn,
+                                         AuthUserEdit, AuthPasswordEdit})
         w->setEnabled(!http);
     AllowListEdit->setEnabled(!http && !tftp);
     AllowOwnNetworksBtn->setEnabled(!http && !tftp);

@@ -382,7 +382,8 @@ void ServerPage::startHttpServer(const HttpServerPortCheck& check) {
     } catch (const TlsSetupError& e) {
         HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
         enableAfterHttp();
-        ctx_.dialogs->message(UiText::key("LHttpsError2").addLiteral(QString::fromLocal8Bit(e.what())));
+        ctx_.dialogs->message(
+            UiText::key("LHttpsError2").addLiteral(QString::fromLocal8Bit(e.what())));
         return;
     }
     runningUrl_ = protection.Url();
