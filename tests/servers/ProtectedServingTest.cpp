@@ -20,6 +20,8 @@
 #include <mutex>
 #include <vector>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 const char kPassword[] = "p@ss w\xc3\xb6rd:1";
@@ -133,6 +135,16 @@ TEST_F(ProtectedServing, HttpsServesSmallAndLargeFilesToClientsThatTrustOrPinThe
     for (const FetchEvent& e : events)
         EXPECT_STREQ(e.protocol, "https");
     EXPECT_EQ(events[1].bytes, big_.size());
+}
+
+// A reader slower than the write time-out lets pass between two of its reads still gets the
+// whole large file: the time-out counts from the last bytes it took.
+TEST_F(ProtectedServing, ASlowHttpsReaderThatKeepsReadingGetsTheWholeFile) {
+    server_.SetTimeouts(300ms, 300ms);
+    start(true);
+    const CurlAnswer slow = trusted("/fw/big.rom", {"--limit-rate", "1M"});
+    EXPECT_EQ(slow.exitCode, 0);
+    EXPECT_TRUE(slow.body == big_) << slow.body.size();
 }
 
 TEST_F(ProtectedServing, HttpsTakesTls12And13AndRefusesOlderVersions) {
