@@ -137,8 +137,8 @@ TEST_F(ProtectedServing, HttpsServesSmallAndLargeFilesToClientsThatTrustOrPinThe
     EXPECT_EQ(events[1].bytes, big_.size());
 }
 
-// A reader slower than the write time-out lets pass between two of its reads still gets the
-// whole large file: the time-out counts from the last bytes it took.
+// A rate-limited reader still busy with a large file when the short time-outs have passed
+// gets all of it, the TLS close included.
 TEST_F(ProtectedServing, ASlowHttpsReaderThatKeepsReadingGetsTheWholeFile) {
     server_.SetTimeouts(300ms, 300ms);
     start(true);
