@@ -2,14 +2,18 @@
 // configuration files with "Connection: close" for a fixed time, alternately from each server,
 // and then a light client fetches files while 500 idle connections are held open. A second
 // built-in server that records every download in a provisioning record (SQLite) is measured in
-// the same rounds, to show what recording costs.
+// the same rounds, to show what recording costs. With --https 1 both serve HTTPS instead, with
+// the same self-signed EC P-256 certificate, TLS 1.2 and 1.3, no sessions resumed: every
+// request is a new connection with a full handshake (the recording server and the idle part
+// are left out then).
 //   http_server_bench [--rounds N] [--seconds S] [--connections C] [--wrk-threads T]
-//                     [--idle N] [--server-threads N] [--no-log 1]
+//                     [--idle N] [--server-threads N] [--no-log 1] [--https 1]
 // (5 rounds of 8 s each, 100 connections, 2 wrk threads and 500 idle connections unless asked:
 // the round-to-round swing on a small machine is several percent, so the median takes five.)
 // Needs wrk and nginx (scripts/install-deps bench). nginx runs as a child of this program on
 // 127.0.0.1 with its own configuration, pid, log and temporary paths, and is stopped at the end.
 #include "app/MyLog.h"
+#include "protection/TlsCertificate.h"
 #include "record/ProvisioningRecord.h"
 #include "record/Sqlite.h"
 #include "servers/MyHttpServer.h"
@@ -49,6 +53,7 @@ struct Options {
     int idle = 500;
     int serverThreads = 0;  // 0: the server's own choice
     bool log = true;        // --no-log 1 leaves the built-in server without a log (to see its cost)
+    bool https = false;
 };
 
 struct WrkResult {
@@ -89,8 +94,20 @@ quint16 freePort() {
     return ntohs(addr.sin_port);
 }
 
-// True when GET path answers 200 within a few seconds.
-bool answers200(quint16 port, const QByteArray& path) {
+// True when GET path answers 200 within a few seconds; over HTTPS curl asks.
+bool answers200(quint16 port, const QByteArray& path, bool https = false) {
+    if (https) {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            QProcess curl;
+            curl.start("curl",
+                       {"--silent", "--insecure", "--output", "/dev/null", "--write-out",
+                        "%{http_code}", QString("https://127.0.0.1:%1%2").arg(port).arg(path)});
+            if (curl.waitForFinished(5000) && curl.readAllStandardOutput() == "200")
+                return true;
+            QThread::msleep(100);
+        }
+        return false;
+    }
     for (int attempt = 0; attempt < 50; ++attempt) {
         const int fd = connectLoopback(port);
         if (fd >= 0) {
@@ -110,7 +127,8 @@ bool answers200(quint16 port, const QByteArray& path) {
 // nginx as a child process; stopped when this object goes, and when this program dies.
 class Nginx {
   public:
-    explicit Nginx(const QString& dir) : dir_(dir) {}
+    // With a certificate and key, nginx serves HTTPS.
+    explicit Nginx(const QString& dir, const TlsFiles& tls = {}) : dir_(dir), tls_(tls) {}
     ~Nginx() { stop(); }
 
     bool start(const QString& root, const QString& probe) {
@@ -124,7 +142,7 @@ class Nginx {
             process_.start();
             if (!process_.waitForStarted(5000))
                 return false;
-            if (answers200(port_, probe.toUtf8()))
+            if (answers200(port_, probe.toUtf8(), !tls_.certFile.isEmpty()))
                 return true;
             stop();  // the port was taken meanwhile, or nginx failed: try another
         }
@@ -189,17 +207,32 @@ class Nginx {
             "/temp/scgi;\n"
             "  server {\n"
             "    listen 127.0.0.1:" +
-            QByteArray::number(port_) +
-            ";\n"
-            "    root " +
-            root.toUtf8() +
+            QByteArray::number(port_) + (tls_.certFile.isEmpty() ? "" : " ssl") + ";\n" +
+            tlsConfig() + "    root " + root.toUtf8() +
             ";\n"
             "  }\n"
             "}\n";
         f.write(conf);
     }
 
+    // The built-in server's TLS settings: TLS 1.2 and 1.3, OpenSSL's default ciphers and
+    // groups, no session tickets and no session cache.
+    QByteArray tlsConfig() const {
+        if (tls_.certFile.isEmpty())
+            return {};
+        return "    ssl_certificate " + QFile::encodeName(tls_.certFile) +
+               ";\n"
+               "    ssl_certificate_key " +
+               QFile::encodeName(tls_.keyFile) +
+               ";\n"
+               "    ssl_protocols TLSv1.2 TLSv1.3;\n"
+               "    ssl_ciphers DEFAULT;\n"
+               "    ssl_session_tickets off;\n"
+               "    ssl_session_cache off;\n";
+    }
+
     QString dir_;
+    TlsFiles tls_;
     QProcess process_;
     quint16 port_ = 0;
 };
@@ -245,11 +278,13 @@ double latencyMs(const QString& value, const QString& unit) {
     return v;
 }
 
-WrkResult runWrk(quint16 port, const QString& script, int threads, int connections, int seconds) {
+WrkResult runWrk(quint16 port, const QString& script, int threads, int connections, int seconds,
+                 bool https) {
     QProcess wrk;
-    wrk.start("wrk", {"-t" + QString::number(threads), "-c" + QString::number(connections),
-                      "-d" + QString::number(seconds) + "s", "--latency", "-H", "Connection: close",
-                      "-s", script, QString("http://127.0.0.1:%1/").arg(port)});
+    wrk.start("wrk",
+              {"-t" + QString::number(threads), "-c" + QString::number(connections),
+               "-d" + QString::number(seconds) + "s", "--latency", "-H", "Connection: close", "-s",
+               script, QString("%1://127.0.0.1:%2/").arg(https ? "https" : "http").arg(port)});
     WrkResult result;
     if (!wrk.waitForStarted(5000) || !wrk.waitForFinished((seconds + 30) * 1000)) {
         result.errorText = "wrk did not run";
@@ -363,6 +398,8 @@ int main(int argc, char** argv) {
             options.serverThreads = value;
         else if (args[i] == "--no-log")
             options.log = value == 0;
+        else if (args[i] == "--https")
+            options.https = value != 0;
     }
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
@@ -414,7 +451,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot open the log\n");
         return 1;
     }
+    TlsFiles tls;
+    if (options.https) {
+        tls = {dir.path() + "/tls/server.crt", dir.path() + "/tls/server.key"};
+        QDir().mkpath(dir.path() + "/tls");
+        QString error;
+        if (!MakeSelfSignedCertificate({"127.0.0.1"}, TlsKeyType::Ec, tls, &error)) {
+            std::fprintf(stderr, "cannot make the certificate: %s\n", error.toUtf8().constData());
+            return 1;
+        }
+        // nginx's workers read the key as the user they run as.
+        ::chmod(QFile::encodeName(dir.path() + "/tls").constData(), 0755);
+        ::chmod(QFile::encodeName(tls.keyFile).constData(), 0644);
+    }
     MyHttpServer server(root, options.log ? &log : nullptr);
+    if (options.https)
+        server.SetTls(tls.certFile, tls.keyFile);
     ProvisioningRecord record;
     if (!record.Open(dir.path() + "/db/provisioning.sqlite")) {
         std::fprintf(stderr, "cannot open the record\n");
@@ -427,16 +479,17 @@ int main(int argc, char** argv) {
             s->SetThreadCount(options.serverThreads);
         s->Start(0, "127.0.0.1");
     }
-    Nginx nginx(dir.path() + "/nginx");
-    if (!nginx.start(root, probe) || !answers200(server.Port(), probe) ||
+    Nginx nginx(dir.path() + "/nginx", tls);
+    if (!nginx.start(root, probe) || !answers200(server.Port(), probe, options.https) ||
         !answers200(recorded.Port(), probe)) {
         std::fprintf(stderr, "a server does not answer\n");
         return 1;
     }
 
-    std::printf("wrk -t%d -c%d -d%ds, Connection: close, 1,000 files of %lld bytes; load %.2f\n",
-                options.wrkThreads, options.connections, options.seconds,
-                QFileInfo(root + "/cfg/cfg001565000000").size(), loadFigure() / 100.0);
+    std::printf(
+        "wrk -t%d -c%d -d%ds, %s, Connection: close, 1,000 files of %lld bytes; load %.2f\n",
+        options.wrkThreads, options.connections, options.seconds, options.https ? "HTTPS" : "HTTP",
+        QFileInfo(root + "/cfg/cfg001565000000").size(), loadFigure() / 100.0);
     // Each round measures both servers, in alternating order, so that a change of the machine's
     // load from other work does not always favour the same one.
     // The built-in server (the recording one when asked) or nginx.
@@ -444,7 +497,8 @@ int main(int argc, char** argv) {
         const qint64 pid = builtIn ? qint64(getpid()) : nginx.pid();
         const double cpuBefore = builtIn ? cpuSeconds(pid) : cpuSecondsWithChildren(pid);
         const quint16 port = builtIn ? (recording ? recorded.Port() : server.Port()) : nginx.port();
-        WrkResult r = runWrk(port, script, threads, connections, options.seconds);
+        WrkResult r = runWrk(port, script, threads, connections, options.seconds,
+                             options.https && !recording);
         const double cpu = (builtIn ? cpuSeconds(pid) : cpuSecondsWithChildren(pid)) - cpuBefore;
         if (r.requests > 0)
             r.cpuUsPerRequest = cpu * 1e6 / double(r.requests);
@@ -454,7 +508,12 @@ int main(int argc, char** argv) {
     for (int round = 1; round <= options.rounds; ++round) {
         std::printf("round %d (load %.2f)\n", round, loadFigure() / 100.0);
         WrkResult ours, theirs, recording;
-        if (round % 2) {
+        if (options.https) {  // no recording server: built-in and nginx only
+            ours = measure(round % 2, options.wrkThreads, options.connections);
+            theirs = measure(!(round % 2), options.wrkThreads, options.connections);
+            if (!(round % 2))
+                std::swap(ours, theirs);
+        } else if (round % 2) {
             ours = measure(true, options.wrkThreads, options.connections);
             recording = measure(true, options.wrkThreads, options.connections, true);
             theirs = measure(false, options.wrkThreads, options.connections);
@@ -464,7 +523,8 @@ int main(int argc, char** argv) {
             ours = measure(true, options.wrkThreads, options.connections);
         }
         print("built-in", ours);
-        print("recorded", recording);
+        if (!options.https)
+            print("recorded", recording);
         print("nginx", theirs);
         if (ours.ran && recording.ran && ours.requestsPerSecond > 0 &&
             recording.cpuUsPerRequest > 0) {
@@ -492,6 +552,8 @@ int main(int argc, char** argv) {
     summary("CPU per request nginx / built-in", cpuRatios);
     summary("req/s recording / not recording", recordRatios);
     summary("CPU per request not recording / recording", recordCpuRatios);
+    if (options.https)
+        return 0;
 
     std::printf("while %d idle connections are held open: wrk -t1 -c4 -d%ds\n", options.idle,
                 options.seconds);

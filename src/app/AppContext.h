@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Localization.h"
+#include "app/ServerUrl.h"
 
 #include <QObject>
 #include <QString>
@@ -32,6 +33,8 @@ struct AppContext {
     std::function<bool()> httpServerActive = [] { return false; };
     // Whether the built-in TFTP server is running.
     std::function<bool()> tftpServerActive = [] { return false; };
+    // HTTPS and the credentials of the built-in HTTP server, for the URLs handed to phones.
+    std::function<UrlAccess()> httpUrlAccess = [] { return UrlAccess{}; };
 
     QString Translate(const QString& key) const { return localization->Translate(key); }
     template <typename T>

@@ -51,7 +51,8 @@ qsizetype FileNameLimit(const QString& folder) {
     return limit > 0 ? static_cast<qsizetype>(limit) : 255;
 }
 
-bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) {
+// mode < 0: a replaced file keeps its permissions, a new one gets 0666 less the umask.
+static bool writeAtomically(const QString& path, const char* data, qsizetype size, int mode) {
     const QByteArray target = QFile::encodeName(path);
     if (target.isEmpty())
         return false;
@@ -64,15 +65,16 @@ bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) 
     // asking costs a system call per file.
     qsizetype nameMax = -1;
 
-    // A replaced file keeps its permissions; a new one gets the usual 0666 less the umask.
     struct stat old {};
-    const bool replacing = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool replacing =
+        mode < 0 && ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
     static std::atomic<unsigned> counter{0};
     int fd = -1;
     QByteArray temp;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temp = dir + temporaryName(base, nameMax < 0 ? base.size() + 64 : nameMax, counter++);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    mode < 0 ? 0666 : mode & 0600);
         if (fd < 0 && errno == ENAMETOOLONG && nameMax < 0)
             nameMax = FileNameLimit(QFile::decodeName(dir));
         else if (fd < 0 && errno != EEXIST)
@@ -80,11 +82,20 @@ bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) 
     }
     if (fd < 0)
         return false;
-    bool ok = (!replacing || ::fchmod(fd, old.st_mode & 07777) == 0) && writeAll(fd, data, size);
+    const int wanted = replacing ? int(old.st_mode & 07777) : mode;
+    bool ok = (wanted < 0 || ::fchmod(fd, mode_t(wanted)) == 0) && writeAll(fd, data, size);
     ok = (::close(fd) == 0) && ok;
     if (ok)
         ok = ::rename(temp.constData(), target.constData()) == 0;
     if (!ok)
         ::unlink(temp.constData());
     return ok;
+}
+
+bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) {
+    return writeAtomically(path, data, size, -1);
+}
+
+bool WriteFileAtomically(const QString& path, const QByteArray& data, mode_t mode) {
+    return writeAtomically(path, data.constData(), data.size(), int(mode & 07777));
 }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 // Replaces the file at path with the given bytes. The bytes go to a temporary file in the same
 // folder, which is then renamed over the target: a reader sees the old file or the whole new
 // one, and a failed write leaves the old file as it was. The temporary name is "." + the file's
@@ -12,6 +14,10 @@ bool WriteFileAtomically(const QString& path, const char* data, qsizetype size);
 inline bool WriteFileAtomically(const QString& path, const QByteArray& data) {
     return WriteFileAtomically(path, data.constData(), data.size());
 }
+
+// The same, the file getting exactly mode (also while it is written, so that no other user can
+// read the bytes of a private file for a moment), replaced or new.
+bool WriteFileAtomically(const QString& path, const QByteArray& data, mode_t mode);
 
 // The longest file name (in bytes) the folder takes; 255 when the system does not say.
 qsizetype FileNameLimit(const QString& folder);

@@ -125,6 +125,21 @@ void SettingsStore::AddSectionIfMissing(std::initializer_list<SettingKey> keys) 
         lines_.push_back(QByteArray(k.key) + '=' + k.defaultValue);
 }
 
+void SettingsStore::AddKeyIfMissing(const SettingKey& key) {
+    if (!hasList_ || keyLine(key.section, key.key) >= 0)
+        return;
+    const int start = sectionLine(key.section);
+    if (start < 0) {
+        AddSectionIfMissing({key});
+        return;
+    }
+    size_t end = static_cast<size_t>(start) + 1;
+    while (end < lines_.size() && !keyPart(lines_[end]).isEmpty())
+        ++end;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(end),
+                  QByteArray(key.key) + '=' + key.defaultValue);
+}
+
 QByteArray SettingsStore::Text() const {
     QByteArray out;
     for (const QByteArray& line : lines_) {
@@ -137,5 +152,6 @@ QByteArray SettingsStore::Text() const {
 bool SettingsStore::Save(const QString& workDir) const {
     if (!hasList_)
         return true;
-    return WriteFileAtomically(workDir + "/ini/setting.ini", Text());
+    const QString path = workDir + "/ini/setting.ini";
+    return private_ ? WriteFileAtomically(path, Text(), 0600) : WriteFileAtomically(path, Text());
 }

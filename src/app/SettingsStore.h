@@ -50,6 +50,12 @@ class SettingsStore {
     // such section, it is appended with these keys at their defaults (all of one section), so
     // that their writes are kept. Nothing when there is no list or the section exists.
     void AddSectionIfMissing(std::initializer_list<SettingKey> keys);
+    // A key that settings files written by earlier versions lack: appended at its default after
+    // the last key line of its section (the section too when missing), so that its writes are
+    // kept. Nothing when there is no list or the key exists.
+    void AddKeyIfMissing(const SettingKey& key);
+    // The list holds a secret (a password): Save writes the file readable by its owner only.
+    void SetPrivate(bool isPrivate) { private_ = isPrivate; }
 
     // Writes the list to <workDir>/ini/setting.ini, each line followed by CR LF, replacing the
     // old file atomically. Nothing (and true) when there is no list.
@@ -64,4 +70,5 @@ class SettingsStore {
 
     std::vector<QByteArray> lines_;
     bool hasList_ = false;
+    bool private_ = false;
 };

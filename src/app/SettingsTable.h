@@ -23,6 +23,15 @@ inline constexpr SettingKey BatchXmlEncryptKey{"[BATCH]", "xml_encrypt_key", ""}
 inline constexpr SettingKey HttpMode{"[HTTP SERVER]", "mode", "0"};
 inline constexpr SettingKey HttpBuiltInPort{"[HTTP SERVER]", "built_in_port", "6000"};
 inline constexpr SettingKey HttpExPath{"[HTTP SERVER]", "ex_path", ""};
+// The built-in HTTP server's protection: HTTPS (0 off, 1 on) with a PEM certificate and key (both
+// empty: the self-signed pair in ini/tls), the address allow-list (empty: every client) and
+// the credentials (both empty: none).
+inline constexpr SettingKey HttpsOn{"[HTTP SERVER]", "https", "0"};
+inline constexpr SettingKey HttpTlsCert{"[HTTP SERVER]", "tls_cert", ""};
+inline constexpr SettingKey HttpTlsKey{"[HTTP SERVER]", "tls_key", ""};
+inline constexpr SettingKey HttpAllow{"[HTTP SERVER]", "allow", ""};
+inline constexpr SettingKey HttpAuthUser{"[HTTP SERVER]", "auth_user", ""};
+inline constexpr SettingKey HttpAuthPassword{"[HTTP SERVER]", "auth_password", ""};
 inline constexpr SettingKey PnpMode{"[PNP SERVER]", "mode", "0"};
 inline constexpr SettingKey PnpGroup{"[PNP SERVER]", "group", "224.0.1.75"};
 inline constexpr SettingKey PnpPort{"[PNP SERVER]", "port", "5060"};
@@ -51,6 +60,12 @@ inline constexpr SettingKey All[] = {
     HttpMode,
     HttpBuiltInPort,
     HttpExPath,
+    HttpsOn,
+    HttpTlsCert,
+    HttpTlsKey,
+    HttpAllow,
+    HttpAuthUser,
+    HttpAuthPassword,
     PnpMode,
     PnpGroup,
     PnpPort,

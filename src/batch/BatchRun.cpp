@@ -202,9 +202,11 @@ AutofillNumbers ReadAutofillNumbers(const SettingsStore& settings) {
     return n;
 }
 
-QByteArray AutofillUrl(const QString& address, const QString& portText, const char* path) {
-    return "http://" + address.toUtf8() + ":" +
-           QByteArray::number(ReadLeadingInt(portText.trimmed())) + path;
+QByteArray AutofillUrl(const QString& address, const QString& portText, const char* path,
+                       const UrlAccess& access) {
+    return ConfigServerUrl(true, address.toUtf8(),
+                           QByteArray::number(ReadLeadingInt(portText.trimmed())), {},
+                           ServerProtocol::Http, access, path);
 }
 
 QString BatchLogLine(const BatchJob& job) {
@@ -255,8 +257,10 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
             autofilled.push_back(p);
         };
         fill(n.hasUpgradeMode, n.upgradeMode, "1");
-        fill(n.hasCfgPath, n.cfgPath, AutofillUrl(job.serverAddress, job.portText, "/cfg"));
-        fill(n.hasFwPath, n.fwPath, AutofillUrl(job.serverAddress, job.portText, "/fw"));
+        fill(n.hasCfgPath, n.cfgPath,
+             AutofillUrl(job.serverAddress, job.portText, "/cfg", job.urlAccess));
+        fill(n.hasFwPath, n.fwPath,
+             AutofillUrl(job.serverAddress, job.portText, "/fw", job.urlAccess));
     }
     const std::vector<Column> columns = mapColumns(table, params, autofilled);
     std::vector<PNumber> varying;

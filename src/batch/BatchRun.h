@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ServerUrl.h"
 #include "batch/BatchTable.h"
 #include "config/ParameterSet.h"
 #include "config/XmlFile.h"
@@ -33,6 +34,7 @@ struct BatchJob {
     bool autofill = false;
     QString serverAddress;               // first entry of the server interface list
     QString portText;                    // the built-in server's port text
+    UrlAccess urlAccess;                 // HTTPS and credentials of the built-in server
     const SettingsStore* pno = nullptr;  // holds the [PNO] keys
     QString folder;
     BatchDestination destination = BatchDestination::Folder;
@@ -68,8 +70,10 @@ struct AutofillNumbers {
 };
 AutofillNumbers ReadAutofillNumbers(const SettingsStore& settings);
 
-// "http://" + address + ":" + the port read as a decimal number + path.
-QByteArray AutofillUrl(const QString& address, const QString& portText, const char* path);
+// "http://" (or "https://", with the user info of access) + address + ":" + the port read as a
+// decimal number + path.
+QByteArray AutofillUrl(const QString& address, const QString& portText, const char* path,
+                       const UrlAccess& access = {});
 
 // The log line of a run: "CFG BATCH: ", the format and protection, "Autofill Server Path, "
 // and the destination with the folder.

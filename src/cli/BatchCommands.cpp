@@ -7,6 +7,7 @@
 #include "batch/BatchRun.h"
 #include "batch/BatchTable.h"
 #include "config/CfgTemplate.h"
+#include "protection/ServerProtection.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -82,6 +83,8 @@ int batch(const CliArgs& args) {
         if (!settings.LoadFile(ini))
             return CliFail(ini, "cannot be read");
         job.pno = &settings;
+        // The window's server settings: HTTPS and credentials go into the URLs as well.
+        job.urlAccess = ReadServerProtection(settings).Url();
     }
     job.folder = args.value("out");
     if (!QFileInfo(job.folder).isDir())
@@ -126,7 +129,9 @@ const CliRegistration batchCommand(
       {"scramble", {}, "scramble the bin files"},
       {"xml-key", "KEY", "encrypt the XML files with KEY (at most 16 characters)"},
       {"autofill", "ADDR:PORT", "fill in the server paths for the HTTP server at ADDR:PORT"},
-      {"settings", "INI", "with --autofill: the settings whose [PNO] keys name the parameters"},
+      {"settings", "INI",
+       "with --autofill: the settings whose [PNO] keys name the parameters; with [HTTP SERVER] "
+       "https=1 the URLs begin with https://, and auth_user and auth_password go into them"},
       {"out", "DIR", "the folder the files are written to", true},
       {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
      {},

@@ -18,15 +18,6 @@ QByteArray DeviceCommandBody(DeviceCommandKind kind, const QByteArray& url) {
                : url;
 }
 
-QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
-                           const QByteArray& portText, const QByteArray& externalUrl,
-                           ServerProtocol protocol) {
-    if (!builtInServer)
-        return externalUrl.trimmed();
-    const char* scheme = protocol == ServerProtocol::Tftp ? "tftp://" : "http://";
-    return scheme + interfaceText + ":" + portText.trimmed() + "/cfg";
-}
-
 QByteArray ComposeDeviceCommand(const DeviceCommandFields& f) {
     const QByteArray target = f.user + "@" + f.address + ":" + number(f.port);
     const QByteArray requestLine = "NOTIFY sip:" + target + " SIP/2.0 \r\n";

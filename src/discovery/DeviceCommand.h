@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ServerUrl.h"
+
 #include <QByteArray>
 #include <cstdint>
 
@@ -25,16 +27,6 @@ struct DeviceCommandFields {
 
 // The body as the command carries it.
 QByteArray DeviceCommandBody(DeviceCommandKind kind, const QByteArray& url);
-// The protocol of the built-in server whose URL phones are told.
-enum class ServerProtocol { Http, Tftp };
-
-// The configuration URL phones are told: the built-in server's cfg folder,
-// "http://" (or "tftp://") + interface text + ":" + port text trimmed + "/cfg", or the
-// external URL trimmed. portText is the port of the protocol's server.
-QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
-                           const QByteArray& portText, const QByteArray& externalUrl,
-                           ServerProtocol protocol = ServerProtocol::Http);
-
 // The whole datagram, byte for byte.
 QByteArray ComposeDeviceCommand(const DeviceCommandFields& fields);
 

@@ -54,8 +54,8 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
     const bool mac = o.mode == ProvisionOptions::Mode::Mac;
     const DeviceCommandKind kind =
         mac ? DeviceCommandKind::ProvisionMac : DeviceCommandKind::ProvisionPin;
-    const QByteArray url =
-        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl, o.protocol);
+    const QByteArray url = ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText,
+                                           o.externalUrl, o.protocol, o.access);
     for (size_t i = 0; i < selection.size(); ++i) {
         const SelectedDevice& device = selection[i];
         auto* command =
@@ -66,9 +66,9 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
         command->SetBody(url);
         if (log)
             log->Write(logPrefix(mac, o.builtInServer, o.protocol) + LogSafeText(device.address) +
-                       " " + LogSafeText(user) + ", content = " + url);
+                       " " + LogSafeText(user) + ", content = " + UrlWithoutPassword(url));
         command->Start();
-        record(o.record, o.recordKind, device, DeviceCommandBody(kind, url));
+        record(o.record, o.recordKind, device, UrlWithoutPassword(DeviceCommandBody(kind, url)));
     }
     return {};
 }

@@ -28,6 +28,7 @@ struct ProvisionOptions {
     QByteArray interfaceText;                        // InterfaceForServerCB's text
     QByteArray portText;     // MyHttpServerPort's text (MyTftpServerPort's for TFTP)
     QByteArray externalUrl;  // ExHttpServerEdiit's text
+    UrlAccess access;        // HTTPS and credentials of the built-in HTTP server
     int phonePort = 60000;
     // Where each NOTIFY sent is recorded (none: not recorded), and as what.
     ProvisioningRecord* record = nullptr;

@@ -2,12 +2,15 @@
 
 #include "app/MyLog.h"
 #include "app/SocketError.h"
+#include "protection/ServerAccess.h"
+#include "protection/TlsServerContext.h"
 #include "servers/HttpDocumentRoot.h"
 #include "servers/MimeTypes.h"
 
 #include <QFile>
 
 #include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
@@ -53,6 +56,7 @@ constexpr off_t kReadWhole = 32 * 1024;
 // A fast reader of a large file lets the worker's other connections in after this much.
 constexpr off_t kTurnBytes = 4 << 20;
 const char kLogSubject[] = "BUILT-IN HTTP SERVER responses to ";
+const char kRefusalSubject[] = "BUILT-IN HTTP SERVER refuses ";
 
 // Where a worker holds the log lines of the answers it forms, while it forms one.
 thread_local QByteArray* tHeldLogLines = nullptr;
@@ -60,14 +64,17 @@ thread_local QByteArray* tHeldLogLines = nullptr;
 // What every connection of one run reads; lives from Start to Stop.
 struct Shared {
     Shared(const QString& root, MyLog* log, MyHttpServer::LineObserver observer,
-           FetchObserver fetchObserver, milliseconds read, milliseconds write)
+           FetchObserver fetchObserver, milliseconds read, milliseconds write,
+           std::shared_ptr<asio::ssl::context> tls, std::shared_ptr<ServerAccess> access)
         : documentRoot(QFile::encodeName(root).toStdString()),
           rootBytes(QFile::encodeName(root)),
           log(log),
           observer(std::move(observer)),
           fetchObserver(std::move(fetchObserver)),
           readTimeout(read),
-          writeTimeout(write) {}
+          writeTimeout(write),
+          tls(std::move(tls)),
+          access(std::move(access)) {}
 
     void Log(const QByteArray& message) const {
         if (log && tHeldLogLines)
@@ -85,6 +92,9 @@ struct Shared {
     FetchObserver fetchObserver;
     milliseconds readTimeout;
     milliseconds writeTimeout;
+    // HTTPS when set; who may download when set.
+    std::shared_ptr<asio::ssl::context> tls;
+    std::shared_ptr<ServerAccess> access;
     std::atomic<int> connections{0};
 };
 
@@ -145,13 +155,52 @@ std::string errorText(int error) {
     return strerror_r(error, buf, sizeof buf);
 }
 
+// Bytes a socket has sent and its peer not yet acknowledged.
+int unacknowledgedBytes(int fd) {
+    int bytes = 0;
+    return ::ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+}
+
 class Worker;
+
+// One request's answer, for either kind of connection: the head, then a short body or the file
+// from offset_ to end_, and what the fetch observer gets when the connection ends.
+class Exchange {
+  protected:
+    Exchange(Shared& shared, const sockaddr_storage& peer);
+    ~Exchange();
+
+    // Answers a whole request (or a refusal of it).
+    void respond(const http::request<http::string_body>& request);
+    // Hands the answered request to the fetch observer, once.
+    void report();
+    QByteArray peerText() const;
+
+    Shared& shared_;
+    sockaddr_storage peer_;
+    std::string head_;
+    std::string body_;
+    int fileFd_ = -1;
+    off_t offset_ = 0;
+    off_t end_ = 0;
+    // What the fetch observer gets when the connection ends.
+    FetchEvent fetch_;
+
+  private:
+    void answer(const http::request<http::string_body>& request);
+    // A client the access rules refuse gets 403, 429 or 401 (logged); false when it is served.
+    bool refused(const http::request<http::string_body>& request, const QByteArray& file,
+                 bool headOnly);
+    // Reads the opened file (end_ bytes) into body_ and closes it; false with *error on failure.
+    bool readWhole(int* error);
+    void failed(const std::string& text);
+};
 
 // One accepted connection: reads one request, answers it, closes. It lives on one worker's
 // event loop only, so its members need no lock. The socket is read and written directly; only
 // when it has to wait (no data yet, or the send buffer full) is it handed to the event loop,
 // which keeps the common short exchange down to a few system calls.
-class Connection : public std::enable_shared_from_this<Connection> {
+class Connection : public Exchange, public std::enable_shared_from_this<Connection> {
   public:
     Connection(Worker& worker, int fd, const sockaddr_storage& peer);
     ~Connection();
@@ -166,10 +215,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   private:
     void receive();
     void onRequest();
-    void answer(const http::request<http::string_body>& request);
-    // Reads the opened file (end_ bytes) into body_ and closes it; false with *error on failure.
-    bool readWhole(int* error);
-    void failed(const std::string& text);
     void send();
     ssize_t sendHeadAndBody();
     // After the last byte of the answer: ends the sending side and discards what the client
@@ -182,16 +227,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Waits, at most timeout, until the socket can be read or written, then calls next.
     void wait(tcp::socket::wait_type type, milliseconds timeout, void (Connection::*next)());
     void close();
-    // Hands the answered request to the fetch observer, once.
-    void report();
-    QByteArray peerText() const;
     // Bytes sent and not yet taken by the peer.
     int unacknowledged() const;
 
     Worker& worker_;
-    Shared& shared_;
     int fd_;
-    sockaddr_storage peer_;
     std::optional<tcp::socket> socket_;  // once the connection waits in the event loop
     bool waiting_ = false;               // listed among the worker's waiting connections
     std::list<Connection*>::iterator waitingAt_;
@@ -204,14 +244,50 @@ class Connection : public std::enable_shared_from_this<Connection> {
     http::request_parser<http::string_body> parser_;
     char input_[kHeaderLimit];
     size_t inputSize_ = 0;
-    std::string head_;
-    std::string body_;
     size_t sent_ = 0;  // of head_ and body_ together
-    int fileFd_ = -1;
-    off_t offset_ = 0;
-    off_t end_ = 0;
-    // What the fetch observer gets when the connection ends.
-    FetchEvent fetch_;
+};
+
+// One accepted connection of the HTTPS server: the TLS handshake, one request, its answer, the
+// TLS close. Asio's SSL stream does the TLS work on the worker's event loop. A timer cuts a
+// handshake and request that have not arrived within the read time-out, and an answer the
+// client takes no byte of for the write time-out, as for plain connections.
+class TlsConnection : public Exchange, public std::enable_shared_from_this<TlsConnection> {
+  public:
+    TlsConnection(Worker& worker, int fd, const sockaddr_storage& peer);
+    void Start();
+
+  private:
+    enum class Stage { Handshake, Request, Answer, Closing };
+    void onHandshake(const boost::system::error_code& ec);
+    void onRead(const boost::system::error_code& ec);
+    // Sends the head with the body or the file's first piece, then the file piece by piece.
+    void write();
+    void onWritten();
+    // Writes out_ to stream within the write time-out, then goes on with next; a failed write
+    // closes.
+    template <typename Stream>
+    void writeOut(Stream& stream, void (TlsConnection::*next)());
+    // Sends the TLS close and waits, at most the write time-out, for the client's.
+    void finish();
+    // A failed handshake: logged; a plain HTTP request gets a plain 400.
+    void refuseHandshake(const boost::system::error_code& ec);
+    // After the plain 400: ends the sending side and drains.
+    void endPlain();
+    // Reads and drops what the client still sends until it closes (or the timer ends it).
+    void drain();
+    void arm(milliseconds timeout);
+    void onTimer();
+    void close();
+
+    asio::ssl::stream<tcp::socket> stream_;
+    asio::steady_timer timer_;
+    Stage stage_ = Stage::Handshake;
+    bool closed_ = false;
+    int queued_ = 0;  // unacknowledged bytes when the write time-out was last set
+    beast::flat_buffer buffer_{kHeaderLimit};
+    http::request_parser<http::string_body> parser_;
+    std::string out_;     // what the write under way sends
+    qint64 outBody_ = 0;  // body bytes in out_
 };
 
 // One thread with its own event loop and its own listening socket.
@@ -310,7 +386,10 @@ class Worker {
                     ::accept4(acceptor_.native_handle(), reinterpret_cast<sockaddr*>(&peer),
                               &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd >= 0) {
-                    std::make_shared<Connection>(*this, fd, peer)->Start();
+                    if (shared_.tls)
+                        std::make_shared<TlsConnection>(*this, fd, peer)->Start();
+                    else
+                        std::make_shared<Connection>(*this, fd, peer)->Start();
                     continue;
                 }
                 if (errno == EINTR || errno == ECONNABORTED)
@@ -362,9 +441,21 @@ class Worker {
     std::thread thread_;
 };
 
-Connection::Connection(Worker& worker, int fd, const sockaddr_storage& peer)
-    : worker_(worker), shared_(worker.shared()), fd_(fd), peer_(peer) {
+Exchange::Exchange(Shared& shared, const sockaddr_storage& peer) : shared_(shared), peer_(peer) {
     ++shared_.connections;
+    if (shared_.tls)
+        fetch_.protocol = "https";
+}
+
+Exchange::~Exchange() {
+    report();
+    if (fileFd_ >= 0)
+        ::close(fileFd_);
+    --shared_.connections;
+}
+
+Connection::Connection(Worker& worker, int fd, const sockaddr_storage& peer)
+    : Exchange(worker.shared(), peer), worker_(worker), fd_(fd) {
     readDeadline_ = std::chrono::steady_clock::now() + shared_.readTimeout;
     parser_.header_limit(kHeaderLimit);
     parser_.body_limit(kBodyLimit);
@@ -375,11 +466,8 @@ Connection::~Connection() {
     report();
     if (waiting_)
         worker_.RemoveWaiting(waitingAt_);
-    if (fileFd_ >= 0)
-        ::close(fileFd_);
     if (!socket_ && fd_ >= 0)
         ::close(fd_);
-    --shared_.connections;
 }
 
 void Connection::receive() {
@@ -426,23 +514,27 @@ void Connection::receive() {
 }
 
 void Connection::onRequest() {
-    if (shared_.fetchObserver) {
-        fetch_.time = std::time(nullptr);
-        const auto agent = parser_.get()[http::field::user_agent];
-        fetch_.userAgent = QByteArray(agent.data(), qsizetype(agent.size()));
-    }
     {
         const Worker::HeldLogLines held(worker_);
-        try {
-            answer(parser_.get());
-        } catch (const std::exception& e) {
-            failed(e.what());
-        }
+        respond(parser_.get());
     }
     worker_.SendAfterLogLines(shared_from_this());
 }
 
-QByteArray Connection::peerText() const {
+void Exchange::respond(const http::request<http::string_body>& request) {
+    if (shared_.fetchObserver) {
+        fetch_.time = std::time(nullptr);
+        const auto agent = request[http::field::user_agent];
+        fetch_.userAgent = QByteArray(agent.data(), qsizetype(agent.size()));
+    }
+    try {
+        answer(request);
+    } catch (const std::exception& e) {
+        failed(e.what());
+    }
+}
+
+QByteArray Exchange::peerText() const {
     // A client usually asks for several files in a row: the last address's text is kept.
     thread_local std::array<unsigned char, 16> lastAddress{};
     thread_local sa_family_t lastFamily = AF_UNSPEC;
@@ -462,7 +554,7 @@ QByteArray Connection::peerText() const {
     return lastText;
 }
 
-void Connection::failed(const std::string& text) {
+void Exchange::failed(const std::string& text) {
     if (fileFd_ >= 0)
         ::close(fileFd_);
     fileFd_ = -1;
@@ -472,13 +564,18 @@ void Connection::failed(const std::string& text) {
     fetch_.status = 500;
 }
 
-void Connection::answer(const http::request<http::string_body>& request) {
+void Exchange::answer(const http::request<http::string_body>& request) {
     const http::verb method = request.method();
     const auto target = request.target();
     const std::string path = RequestPath(std::string_view(target.data(), target.size()));
     fetch_.path = QByteArray(path.data(), qsizetype(path.size()));
     while (fetch_.path.startsWith('/'))
         fetch_.path.remove(0, 1);
+    if (shared_.access &&
+        refused(request,
+                shared_.rootBytes + LogSafeText(QByteArray(path.data(), qsizetype(path.size()))),
+                method == http::verb::head))
+        return;
     if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
         fetch_.status = 405;
         body_ = "405 Method Not Allowed\r\n";
@@ -533,7 +630,7 @@ void Connection::answer(const http::request<http::string_body>& request) {
     head_ = responseHead("200 OK", MimeTypeForFile(path), static_cast<unsigned long long>(size));
 }
 
-bool Connection::readWhole(int* error) {
+bool Exchange::readWhole(int* error) {
     body_.resize(static_cast<size_t>(end_));
     size_t got = 0;
     while (got < body_.size()) {
@@ -678,8 +775,7 @@ void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
 }
 
 int Connection::unacknowledged() const {
-    int bytes = 0;
-    return ::ioctl(fd_, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+    return unacknowledgedBytes(fd_);
 }
 
 void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
@@ -700,7 +796,7 @@ void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
     close();
 }
 
-void Connection::report() {
+void Exchange::report() {
     if (fetch_.status == 0 || !shared_.fetchObserver)
         return;
     if (fetch_.time == 0)
@@ -724,6 +820,235 @@ void Connection::close() {
         ::close(fd_);
     }
     fd_ = -1;
+}
+
+bool Exchange::refused(const http::request<http::string_body>& request, const QByteArray& file,
+                       bool headOnly) {
+    fetch_.peer = peerText();
+    const auto authorization = request[http::field::authorization];
+    const ServerAccess::Refusal refusal =
+        shared_.access->Check(reinterpret_cast<const sockaddr*>(&peer_), fetch_.peer,
+                              std::string_view(authorization.data(), authorization.size()));
+    if (refusal.status == 0)
+        return false;
+    if (refusal.logged)
+        shared_.Log(kRefusalSubject + fetch_.peer + " with " + QByteArray::number(refusal.status) +
+                    ". File " + file + ": " + refusal.reason);
+    fetch_.status = refusal.status;
+    const char* status = "403 Forbidden";
+    const char* extra = "";
+    if (refusal.status == 401) {
+        status = "401 Unauthorized";
+        extra = "WWW-Authenticate: Basic realm=\"Orvo Provision Tool\", charset=\"UTF-8\"\r\n";
+    } else if (refusal.status == 429) {
+        status = "429 Too Many Requests";
+        extra = "Retry-After: 60\r\n";
+    }
+    const std::string text = std::string(status) + "\r\n";
+    if (!headOnly)
+        body_ = text;
+    head_ = responseHead(status, "text/plain", text.size(), extra);
+    return true;
+}
+
+TlsConnection::TlsConnection(Worker& worker, int fd, const sockaddr_storage& peer)
+    : Exchange(worker.shared(), peer),
+      stream_(worker.context(), *worker.shared().tls),
+      timer_(worker.context()) {
+    boost::system::error_code ec;
+    stream_.next_layer().assign(peer.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd, ec);
+    if (ec) {
+        ::close(fd);
+        closed_ = true;
+    }
+    parser_.header_limit(kHeaderLimit);
+    parser_.body_limit(kBodyLimit);
+    parser_.eager(true);
+}
+
+void TlsConnection::Start() {
+    if (closed_)
+        return;
+    // The handshake and the whole request within the read time-out.
+    arm(shared_.readTimeout);
+    stream_.async_handshake(asio::ssl::stream_base::server,
+                            [self = shared_from_this()](const boost::system::error_code& ec) {
+                                self->onHandshake(ec);
+                            });
+}
+
+void TlsConnection::onHandshake(const boost::system::error_code& ec) {
+    if (closed_)
+        return;
+    if (ec) {
+        refuseHandshake(ec);
+        return;
+    }
+    stage_ = Stage::Request;
+    http::async_read(stream_, buffer_, parser_,
+                     [self = shared_from_this()](const boost::system::error_code& ec, size_t) {
+                         self->onRead(ec);
+                     });
+}
+
+void TlsConnection::onRead(const boost::system::error_code& ec) {
+    if (closed_)
+        return;
+    if (ec && ec.category() != http::make_error_code(http::error::bad_target).category()) {
+        close();  // closed, reset or cut off: nothing to answer
+        return;
+    }
+    if (ec) {
+        fetch_.status = 400;
+        head_ = responseHead("400 Bad Request", "text/plain", 0);
+    } else {
+        respond(parser_.get());
+    }
+    stage_ = Stage::Answer;
+    write();
+}
+
+void TlsConnection::write() {
+    out_.clear();
+    outBody_ = 0;
+    if (!head_.empty()) {
+        out_.swap(head_);
+        out_ += body_;
+        outBody_ = qint64(body_.size());
+        body_.clear();
+    }
+    if (offset_ < end_) {
+        // One TLS record holds up to 16 KB; a few of them go out per write.
+        constexpr off_t kPiece = 64 * 1024;
+        const size_t at = out_.size();
+        const size_t want = static_cast<size_t>(std::min<off_t>(end_ - offset_, kPiece));
+        out_.resize(at + want);
+        ssize_t n;
+        do
+            n = ::pread(fileFd_, out_.data() + at, want, offset_);
+        while (n < 0 && errno == EINTR);
+        // A file that shrank while being sent cannot keep its announced length.
+        if (n <= 0) {
+            close();
+            return;
+        }
+        out_.resize(at + static_cast<size_t>(n));
+        offset_ += n;
+        outBody_ += n;
+    }
+    if (out_.empty()) {
+        finish();
+        return;
+    }
+    writeOut(stream_, &TlsConnection::onWritten);
+}
+
+void TlsConnection::onWritten() {
+    fetch_.bytes += outBody_;
+    write();
+}
+
+template <typename Stream>
+void TlsConnection::writeOut(Stream& stream, void (TlsConnection::*next)()) {
+    arm(shared_.writeTimeout);
+    asio::async_write(
+        stream, asio::buffer(out_),
+        [self = shared_from_this(), next](const boost::system::error_code& ec, size_t) {
+            if (self->closed_)
+                return;
+            if (ec)
+                self->close();
+            else
+                ((*self).*next)();
+        });
+}
+
+void TlsConnection::finish() {
+    stage_ = Stage::Closing;
+    arm(shared_.writeTimeout);
+    stream_.async_shutdown(
+        [self = shared_from_this()](const boost::system::error_code&) { self->close(); });
+}
+
+void TlsConnection::refuseHandshake(const boost::system::error_code& ec) {
+    const bool plainHttp =
+        ec.category() == asio::error::get_ssl_category() &&
+        ERR_GET_REASON(static_cast<unsigned long>(ec.value())) == SSL_R_HTTP_REQUEST;
+    std::string reason = ec.message();
+    if (plainHttp)
+        reason = "a plain HTTP request to the HTTPS port";
+    else if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated)
+        reason = "the client closed the connection";
+    shared_.Log(kRefusalSubject + peerText() +
+                ": TLS handshake failed: " + LogSafeText(QByteArray::fromStdString(reason)));
+    if (!plainHttp) {
+        close();
+        return;
+    }
+    static const std::string text = "400 Bad Request: this port speaks HTTPS\r\n";
+    out_ = responseHead("400 Bad Request", "text/plain", text.size()) + text;
+    stage_ = Stage::Closing;
+    writeOut(stream_.next_layer(), &TlsConnection::endPlain);
+}
+
+void TlsConnection::endPlain() {
+    boost::system::error_code ignored;
+    stream_.next_layer().shutdown(tcp::socket::shutdown_send, ignored);
+    drain();
+}
+
+void TlsConnection::drain() {
+    stream_.next_layer().async_read_some(
+        asio::buffer(out_.data(), out_.size()),
+        [self = shared_from_this()](const boost::system::error_code& ec, size_t) {
+            if (self->closed_)
+                return;
+            if (ec)
+                self->close();
+            else
+                self->drain();
+        });
+}
+
+void TlsConnection::arm(milliseconds timeout) {
+    queued_ = stage_ == Stage::Handshake || stage_ == Stage::Request
+                  ? 0
+                  : unacknowledgedBytes(stream_.next_layer().native_handle());
+    timer_.expires_after(timeout);
+    timer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
+        if (!ec)
+            self->onTimer();
+    });
+}
+
+void TlsConnection::onTimer() {
+    if (closed_)
+        return;
+    // A slow reader that still takes bytes of the answer is given more time.
+    if (stage_ == Stage::Answer || stage_ == Stage::Closing) {
+        const int queued = unacknowledgedBytes(stream_.next_layer().native_handle());
+        if (queued > 0 && queued < queued_) {
+            arm(shared_.writeTimeout);
+            return;
+        }
+    }
+    if (stage_ == Stage::Handshake) {
+        const qint64 ms = shared_.readTimeout.count();
+        shared_.Log(
+            kRefusalSubject + peerText() + ": TLS handshake failed: not completed within " +
+            (ms % 1000 ? QByteArray::number(ms) + " ms" : QByteArray::number(ms / 1000) + " s"));
+    }
+    close();
+}
+
+void TlsConnection::close() {
+    if (closed_)
+        return;
+    closed_ = true;
+    report();
+    timer_.cancel();
+    boost::system::error_code ec;
+    stream_.next_layer().close(ec);
 }
 
 SocketError listenError(const boost::system::error_code& ec, quint16 port) {
@@ -766,6 +1091,9 @@ struct MyHttpServer::Impl {
     milliseconds readTimeout{5000};
     milliseconds writeTimeout{5000};
     int threadCount = defaultThreadCount();
+    QString certFile;
+    QString keyFile;
+    std::shared_ptr<ServerAccess> access;
 
     // While active:
     std::unique_ptr<Shared> shared;
@@ -811,6 +1139,19 @@ void MyHttpServer::SetThreadCount(int count) {
     impl_->threadCount = std::max(1, count);
 }
 
+void MyHttpServer::SetTls(const QString& certFile, const QString& keyFile) {
+    impl_->certFile = certFile;
+    impl_->keyFile = keyFile;
+}
+
+bool MyHttpServer::IsHttps() const {
+    return !impl_->certFile.isEmpty();
+}
+
+void MyHttpServer::SetAccess(std::shared_ptr<ServerAccess> access) {
+    impl_->access = std::move(access);
+}
+
 void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
     if (IsActive())
         return;
@@ -822,10 +1163,13 @@ void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
             throw std::invalid_argument("not an IP address: " + bindAddress.toStdString());
     }
     PrepareMimeTypes();
+    // Throws TlsSetupError before anything listens.
+    std::shared_ptr<asio::ssl::context> tls =
+        IsHttps() ? MakeTlsServerContext(impl_->certFile, impl_->keyFile) : nullptr;
 
-    auto shared =
-        std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->observer,
-                                 impl_->fetchObserver, impl_->readTimeout, impl_->writeTimeout);
+    auto shared = std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->observer,
+                                           impl_->fetchObserver, impl_->readTimeout,
+                                           impl_->writeTimeout, std::move(tls), impl_->access);
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < impl_->threadCount; ++i)
         workers.push_back(std::make_unique<Worker>(*shared));

@@ -11,6 +11,7 @@
 #include <memory>
 
 class MyLog;
+class ServerAccess;
 
 // The built-in HTTP server. It answers GET, POST and HEAD with the regular file of that path
 // below the document root (200, Content-Type by extension, Content-Length, the body sent from
@@ -41,12 +42,21 @@ class MyHttpServer {
     void SetTimeouts(std::chrono::milliseconds read, std::chrono::milliseconds write);
     // Threads serving connections (the machine's cores, 1 to 4, unless set).
     void SetThreadCount(int count);
+    // HTTPS instead of HTTP, with this PEM certificate (chain) and key: TLS 1.2 and 1.3 only;
+    // the fetch observer gets protocol "https". Empty names: plain HTTP (the default).
+    void SetTls(const QString& certFile, const QString& keyFile);
+    bool IsHttps() const;
+    // Who may download (the allow-list, the credentials); refused requests get 403, 401 or 429,
+    // one log line "BUILT-IN HTTP SERVER refuses <peer> with <status>. File <file>: <reason>"
+    // each, and go to the fetch observer with that status. None: everyone (the default).
+    void SetAccess(std::shared_ptr<ServerAccess> access);
 
     // Listens on port (0 picks a free port) at bindAddress (empty: every local IPv4 address),
     // with address reuse, on one socket per thread (SO_REUSEPORT), each with a backlog of 100; a
     // port another socket listens on is refused all the same. Throws SocketError (Kind::BindFailed,
-    // or Kind::AccessDenied for EACCES) when the listening socket cannot be set up, and
-    // std::invalid_argument for an address that is not one. Does nothing while active.
+    // or Kind::AccessDenied for EACCES) when the listening socket cannot be set up,
+    // std::invalid_argument for an address that is not one, and TlsSetupError when the
+    // certificate or key cannot be used. Does nothing while active.
     void Start(quint16 port, const QString& bindAddress = {});
     // Stops listening and closes every connection; returns when the server threads have ended.
     void Stop();

@@ -2,6 +2,7 @@
 
 #include "app/MyLog.h"
 #include "app/SocketError.h"
+#include "protection/ServerAccess.h"
 #include "servers/HttpDocumentRoot.h"
 #include "servers/TftpPacket.h"
 
@@ -36,6 +37,7 @@ using std::chrono::milliseconds;
 namespace {
 
 const char kLogSubject[] = "BUILT-IN TFTP SERVER responses to ";
+const char kRefusalSubject[] = "BUILT-IN TFTP SERVER refuses ";
 // The largest window a transfer sends before it waits for an ACK.
 constexpr unsigned kMaxWindow = 64;
 // Requests taken from the socket before other work gets a turn.
@@ -112,7 +114,8 @@ struct Address {
 // What every transfer of one run reads; lives from Start to Stop.
 struct Shared {
     Shared(const QString& root, MyLog* log, MyTftpServer::LineObserver lineObserver,
-           FetchObserver fetchObserver, milliseconds timeout, int retries)
+           FetchObserver fetchObserver, milliseconds timeout, int retries,
+           std::shared_ptr<ServerAccess> access)
         : rootPath(QFile::encodeName(root).toStdString()),
           documentRoot(rootPath),
           rootBytes(QFile::encodeName(root)),
@@ -120,7 +123,8 @@ struct Shared {
           lineObserver(std::move(lineObserver)),
           fetchObserver(std::move(fetchObserver)),
           timeout(timeout),
-          retries(retries) {}
+          retries(retries),
+          access(std::move(access)) {}
 
     void Log(const QByteArray& message) const {
         if (log)
@@ -156,6 +160,8 @@ struct Shared {
     FetchObserver fetchObserver;
     milliseconds timeout;
     int retries;
+    // Whose requests are read (its allow-list); everyone's when not set.
+    std::shared_ptr<ServerAccess> access;
     std::atomic<int> transfers{0};
     std::mutex firstPacketMutex;
     std::set<std::string> firstPacket;
@@ -538,8 +544,10 @@ class Listener {
 
   private:
     void onRequest(const uint8_t* data, size_t size, const Address& peer, const Address& local);
+    // Logs and reports the refusal, then sends the ERROR packet with text. With refusal, the
+    // log line is "BUILT-IN TFTP SERVER refuses ..." with that reason instead of text.
     void refuse(const Address& peer, const std::string& path, uint16_t code,
-                const std::string& text);
+                const std::string& text, const char* refusal = nullptr);
     // A transfer socket on the local address the request came to; -1 (errno set) on failure.
     int transferSocket(const Address& local) const;
     // True when the path names something that exists outside the root (a link leading out).
@@ -661,17 +669,20 @@ bool Listener::leadsOutOfRoot(const std::string& path) const {
 }
 
 void Listener::refuse(const Address& peer, const std::string& path, uint16_t code,
-                      const std::string& text) {
+                      const std::string& text, const char* refusal) {
     const QByteArray file =
         shared_.rootBytes + "/" +
         LogSafeText(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
-    const QByteArray head = kLogSubject + peer.HostText() + " with error " +
-                            QByteArray::number(code) + ". File " + file;
-    shared_.Log(
-        code == Tftp::FileNotFound
-            ? head + " NOT exist!"
-            : head + ": " +
-                  LogSafeText(QByteArray(text.data(), static_cast<qsizetype>(text.size()))));
+    const QByteArray head = (refusal ? kRefusalSubject : kLogSubject) + peer.HostText() +
+                            " with error " + QByteArray::number(code) + ". File " + file;
+    if (refusal)
+        shared_.Log(head + ": " + refusal);
+    else
+        shared_.Log(
+            code == Tftp::FileNotFound
+                ? head + " NOT exist!"
+                : head + ": " +
+                      LogSafeText(QByteArray(text.data(), static_cast<qsizetype>(text.size()))));
     FetchEvent report;
     report.protocol = "tftp";
     report.peer = peer.HostText();
@@ -700,12 +711,19 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
         refuse(peer, path, code, Tftp::ErrorText(code));
     };
     Tftp::Request request;
-    if (!Tftp::ParseRequest(data, size, &request)) {
-        const auto* name = reinterpret_cast<const char*>(data + 2);
-        refuseWith(std::string(name, strnlen(name, size - 2)), Tftp::IllegalOperation);
+    const bool parsed = Tftp::ParseRequest(data, size, &request);
+    const auto* name = reinterpret_cast<const char*>(data + 2);
+    const std::string path = parsed ? Tftp::RequestPathBelowRoot(request.filename)
+                                    : std::string(name, strnlen(name, size - 2));
+    if (shared_.access && !shared_.access->AllowList().Allows(peer.get())) {
+        refuse(peer, path, Tftp::AccessViolation, Tftp::ErrorText(Tftp::AccessViolation),
+               "address not allowed");
         return;
     }
-    const std::string path = Tftp::RequestPathBelowRoot(request.filename);
+    if (!parsed) {
+        refuseWith(path, Tftp::IllegalOperation);
+        return;
+    }
     if (request.opcode == Tftp::Wrq || Tftp::PathLeavesRoot(path)) {
         refuseWith(path, Tftp::AccessViolation);
         return;
@@ -790,6 +808,7 @@ struct MyTftpServer::Impl {
     milliseconds timeout{1000};
     int retries = 5;
     int threadCount = defaultThreadCount();
+    std::shared_ptr<ServerAccess> access;
 
     // While active:
     std::unique_ptr<Shared> shared;
@@ -836,6 +855,10 @@ void MyTftpServer::SetThreadCount(int count) {
     impl_->threadCount = std::max(1, count);
 }
 
+void MyTftpServer::SetAccess(std::shared_ptr<ServerAccess> access) {
+    impl_->access = std::move(access);
+}
+
 void MyTftpServer::Start(quint16 port, const QString& bindAddress) {
     if (IsActive())
         return;
@@ -847,7 +870,8 @@ void MyTftpServer::Start(quint16 port, const QString& bindAddress) {
             throw std::invalid_argument("not an IP address: " + bindAddress.toStdString());
     }
     impl_->shared = std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->lineObserver,
-                                             impl_->fetchObserver, impl_->timeout, impl_->retries);
+                                             impl_->fetchObserver, impl_->timeout, impl_->retries,
+                                             impl_->access);
     for (int i = 0; i < impl_->threadCount; ++i)
         impl_->workers.push_back(std::make_unique<Worker>(*impl_->shared));
     impl_->listener = std::make_unique<Listener>(*impl_->shared, impl_->workers);

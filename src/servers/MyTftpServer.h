@@ -10,6 +10,7 @@
 #include <memory>
 
 class MyLog;
+class ServerAccess;
 
 // The built-in TFTP server: read requests only, over the same document root as the HTTP server
 // (nothing outside it is opened). Modes octet and netascii; options blksize, timeout, tsize and
@@ -46,6 +47,10 @@ class MyTftpServer {
     void SetRetransmission(std::chrono::milliseconds timeout, int retries);
     // Threads serving transfers (the machine's cores, 1 to 4, unless set).
     void SetThreadCount(int count);
+    // Whose requests are read: a client not on the access's allow-list gets ERROR 2 (access
+    // violation), the log line "BUILT-IN TFTP SERVER refuses <peer> with error 2. File <file>:
+    // address not allowed", and goes to the fetch observer with status 403. None: everyone.
+    void SetAccess(std::shared_ptr<ServerAccess> access);
 
     // Listens on UDP port (0 picks a free port) at bindAddress (empty: every local IPv4
     // address). Throws SocketError (Kind::BindFailed, or Kind::AccessDenied for EACCES) when

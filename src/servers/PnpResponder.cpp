@@ -22,8 +22,8 @@ std::optional<PnpResponder::Reply> PnpResponder::Compose(const QByteArray& datag
     f.address = analyser_.Host();
     f.user = analyser_.Mac();
     f.callId = analyser_.CallId();
-    f.body =
-        ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl, o.protocol);
+    f.body = ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl,
+                             o.protocol, o.access);
     // Host and MAC are the datagram's own bytes.
     const QByteArray destination = LogSafeText(analyser_.Host()) + ":" +
                                    QByteArray::number(analyser_.Port()) +
@@ -33,7 +33,7 @@ std::optional<PnpResponder::Reply> PnpResponder::Compose(const QByteArray& datag
                                : o.protocol == ServerProtocol::Tftp ? "BUILT-IN TFTP"
                                                                     : "BUILT-IN HTTP") +
                               " SERVER. To: ";
-    reply.logLine = prefix + destination + " with content = " + f.body;
+    reply.logLine = prefix + destination + " with content = " + UrlWithoutPassword(f.body);
     return reply;
 }
 
@@ -55,7 +55,7 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
         e.kind = RecordEvent::Kind::Pnp;
         e.phone = PhoneOfMac(f.user);
         e.address = f.address;
-        e.url = DeviceCommandBody(f.kind, f.body);
+        e.url = UrlWithoutPassword(DeviceCommandBody(f.kind, f.body));
         record_->Add(std::move(e));
     }
     return reply->logLine;

@@ -18,6 +18,7 @@ struct PnpAnswerOptions {
     QByteArray interfaceText;                        // the shown text of the server interface list
     QByteArray portText;     // the built-in server's port text (of that protocol's server)
     QByteArray externalUrl;  // the external server's URL text
+    UrlAccess access;        // HTTPS and credentials of the built-in HTTP server
 };
 
 // Answers every datagram of the plug-and-play group with a ua-profile NOTIFY to its sender's

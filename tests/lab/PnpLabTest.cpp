@@ -7,6 +7,7 @@
 #include "discovery/DiscoveryDriver.h"
 #include "discovery/ui/DevicesOnlinePage.h"
 #include "lab/LabManifest.h"
+#include "protection/ui/ProtectionGroup.h"
 #include "record/ui/ProvisioningPage.h"
 #include "record/ui/TextTableModel.h"
 #include "servers/MyIPMCastClient.h"
@@ -51,12 +52,14 @@ std::map<QString, QString> PhoneNamespaces() {
 // one SUBSCRIBE to the group at start and keeps what the NOTIFY's URL gave it in fetched.
 class AnnouncingPhones {
   public:
-    AnnouncingPhones(const QString& fetched, int phonePort, const QString& group) {
+    AnnouncingPhones(const QString& fetched, int phonePort, const QString& group,
+                     const QStringList& extra = {}) {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(
-            "/usr/bin/python3",
-            {SourcePath("tests/lab/phone_sim.py"), "--phones", LabWork() + "/phones", "--port",
-             QString::number(phonePort), "--subscribe", group, "--fetched", fetched});
+        process_.start("/usr/bin/python3",
+                       QStringList{SourcePath("tests/lab/phone_sim.py"), "--phones",
+                                   LabWork() + "/phones", "--port", QString::number(phonePort),
+                                   "--subscribe", group, "--fetched", fetched} +
+                           extra);
         process_.waitForStarted();
     }
     ~AnnouncingPhones() {
@@ -152,6 +155,33 @@ class PnpLab : public ShellFixture {
         }
         return states;
     }
+    // The window on its servers page, with short waits; the lab's interface first in its list.
+    ServerPage& ShowServersPage() {
+        SupplyTree("server");
+        SupplyLanguages();
+        TForm1& w = Start();
+        w.show();
+        ServerPage& servers = *w.ServerTab;
+        servers.serverWaitMs = 20;
+        servers.pnpLookMs = 50;
+        w.PageControl1->setCurrentWidget(w.ServerTab);
+        EXPECT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
+        return servers;
+    }
+    // orvo-cli batch of a bin template with the phones' passwords into folder (extra: --record).
+    void BatchBin(const char* mode, const QString& folder, const QStringList& extra = {}) {
+        const QString tpl = dir.write(
+            "template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
+        QByteArray err;
+        ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                             QStringList{"batch", "--template", tpl, "--csv",
+                                         WriteCsv(QByteArray(mode).toUpper()), "--mode", mode,
+                                         "--format", "bin", "--out", folder} +
+                                 extra,
+                             nullptr, &err),
+                  0)
+            << err.toStdString();
+    }
     static void ForgetFetched(const std::vector<LabHost>& list) {
         for (const LabHost& h : list)
             QFile::remove(LabWork() + "/fetched/" + h.PlainMac());
@@ -219,17 +249,10 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
     const QString root = dir.file("htdocs");
     const QString cfg = root + "/cfg";
     QDir().mkpath(cfg);
-    const QString tpl =
-        dir.write("template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
     for (const char* mode : {"mac", "pin"}) {
-        QByteArray err;
-        ASSERT_EQ(
-            RunProgram(BuiltProgram("orvo-cli"),
-                       {"batch", "--template", tpl, "--csv", WriteCsv(QByteArray(mode).toUpper()),
-                        "--mode", mode, "--format", "bin", "--out", cfg, "--record", record},
-                       nullptr, &err),
-            0)
-            << err.toStdString();
+        BatchBin(mode, cfg, {"--record", record});
+        if (HasFatalFailure())
+            return;
     }
     ASSERT_TRUE(ReadFileBytes(cfg + "/" + PinFile(phones[0])).contains("P410=pw-"));
 
@@ -310,26 +333,13 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
 // hand every announcing phone a tftp:// URL, and each phone reads its own file by TFTP; then
 // the same with orvo-cli serve --tftp-port and orvo-cli pnp.
 TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
-    SupplyTree("server");
-    SupplyLanguages();
-    TForm1& w = Start();
-    w.show();
-    ServerPage& servers = *w.ServerTab;
-    servers.serverWaitMs = 20;
-    servers.pnpLookMs = 50;
-    w.PageControl1->setCurrentWidget(w.ServerTab);
-    ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
+    ServerPage& servers = ShowServersPage();
+    TForm1& w = *form;
     const QString root = dir.path() + "/server/htdocs";
     const QString cfg = root + "/cfg";
-    const QString tpl =
-        dir.write("template.bin", "Flag=5678&CheckSum=0&P237=x&P410={$admin_pass}&P411=user&end");
-    QByteArray err;
-    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
-                         {"batch", "--template", tpl, "--csv", WriteCsv("MAC"), "--mode", "mac",
-                          "--format", "bin", "--out", cfg},
-                         nullptr, &err),
-              0)
-        << err.toStdString();
+    BatchBin("mac", cfg);
+    if (HasFatalFailure())
+        return;
 
     servers.BuiltinProtocolCB->setCurrentIndex(servers.BuiltinProtocolCB->findText("TFTP"));
     servers.MyTftpServerPort->setText("69");
@@ -373,12 +383,9 @@ TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
 
     // orvo-cli: serve by TFTP only, plug-and-play in PIN mode, both recording.
     const QString record = dir.file("record.sqlite");
-    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
-                         {"batch", "--template", tpl, "--csv", WriteCsv("PIN"), "--mode", "pin",
-                          "--format", "bin", "--out", cfg, "--record", record},
-                         nullptr, &err),
-              0)
-        << err.toStdString();
+    BatchBin("pin", cfg, {"--record", record});
+    if (HasFatalFailure())
+        return;
     CliProcess serve(
         {"serve", "--root", root, "--tftp-port", "0", "--bind", iface, "--record", record});
     const QString started = serve.WaitForLine(QRegularExpression("TFTP Server started! Port: "));
@@ -413,22 +420,82 @@ TEST_F(PnpLab, PhonesToldATftpUrlReadTheirFilesByTftp) {
     }
 }
 
+// HTTPS with credentials and an allow-list on the servers page: plug-and-play hands every
+// announcing phone an https:// URL with the credentials; the phones trust the certificate the
+// window made and fetch their files, but for the one phone left off the list, which gets 403.
+TEST_F(PnpLab, PhonesToldAnHttpsUrlWithCredentialsFetchTheirFiles) {
+    ServerPage& servers = ShowServersPage();
+    TForm1& w = *form;
+    const QString cfg = dir.path() + "/server/htdocs/cfg";
+    BatchBin("mac", cfg);
+    if (HasFatalFailure())
+        return;
+    std::vector<LabHost> allowed(phones.begin(), phones.end() - 1);
+    const LabHost refused = phones.back();
+    QStringList addresses;
+    for (const LabHost& h : allowed)
+        addresses << h.address;
+
+    servers.ProtectionGB->SetProtection({true, {}, {}, addresses.join(", "), "phone", "p@ss word"});
+    servers.MyHttpServerPort->setText("6000");
+    servers.HttpServerControlButton->click();
+    ASSERT_TRUE(servers.HttpServerActive()) << dialogs.messages().join(", ").toStdString();
+    servers.MyPnpServerPortEdit->setText("5060");
+    servers.PnpModeMacRb->setChecked(true);
+    servers.MyPnpServerControlBtn->click();
+    ASSERT_TRUE(servers.PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
+    const QString cert = dir.file("ini/tls/server.crt");
+    const QString url = "https://phone:p%40ss%20word@" + iface + ":6000/cfg";
+    TempDir fetched;
+    {
+        AnnouncingPhones announcing(fetched.path(), 5060, "224.0.1.75:5060", {"--cafile", cert});
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return AllFetched(allowed, fetched.path(), cfg, MacFile) &&
+                       ReadFileBytes(fetched.path() + "/fetches.log")
+                           .contains(refused.PlainMac().toLatin1());
+            },
+            30000));
+    }
+    servers.MyPnpServerControlBtn->click();
+    servers.HttpServerControlButton->click();
+    const QByteArray fetches = ReadFileBytes(fetched.path() + "/fetches.log");
+    EXPECT_TRUE(fetches.contains(
+        (refused.PlainMac() + "\t" + url + "/" + MacFile(refused) + "\t403").toLatin1()))
+        << fetches.constData();
+    EXPECT_FALSE(QFile::exists(fetched.path() + "/" + refused.PlainMac()));
+    const QStringList log = LogMessages();
+    for (const LabHost& h : allowed)
+        EXPECT_TRUE(log.contains("PNP: MAC MODE, BUILT-IN HTTP SERVER. To: " + h.address +
+                                 ":5060 Mac: MAC" + h.PlainMac() + " with content = https://" +
+                                 "phone:***@" + iface + ":6000/cfg"))
+            << h.address.toStdString();
+    EXPECT_TRUE(log.join('\n').contains("BUILT-IN HTTP SERVER refuses " + refused.address +
+                                        " with 403. File " + cfg + "/" + MacFile(refused) +
+                                        ": address not allowed"));
+    EXPECT_FALSE(log.join('\n').contains("p@ss") || log.join('\n').contains("p%40ss"));
+    ASSERT_TRUE(w.Record().Flush());
+    for (const LabHost& h : allowed)
+        EXPECT_NE(Sqlite3Value(w.Record().Path(),
+                               "SELECT count(*) FROM fetches WHERE protocol = 'https' AND "
+                               "status = 200 AND phone = '" +
+                                   h.PlainMac() + "' AND peer = '" + h.address + "'"),
+                  "0")
+            << h.address.toStdString();
+    EXPECT_EQ(Sqlite3Value(w.Record().Path(),
+                           "SELECT status FROM fetches WHERE peer = '" + refused.address + "'"),
+              "403");
+}
+
 // The window: a batch to the built-in server, both servers started on the servers page, every
 // phone announcing itself; then Provision and Refresh from the device grid.
 TEST_F(PnpLab, TheWindowProvisionsAnnouncingAndSelectedPhones) {
-    SupplyTree("server");
-    SupplyLanguages();
-    TForm1& w = Start();
-    w.show();
-    ServerPage& servers = *w.ServerTab;
-    servers.serverWaitMs = 20;
-    servers.pnpLookMs = 50;
+    ServerPage& servers = ShowServersPage();
+    TForm1& w = *form;
 
     // Batch to the built-in server, plain bin files in MAC mode, for every phone but one.
     const LabHost stranger = phones.back();
     const std::vector<LabHost> listed(phones.begin(), phones.end() - 1);
-    w.PageControl1->setCurrentWidget(w.ServerTab);
-    ASSERT_EQ(servers.InterfaceForServerCB->itemText(0), iface);
     w.PageControl1->setCurrentWidget(w.CsvBatchTab);
     CsvBatchPage& batch = *w.CsvBatchTab;
     batch.CsvModeRadioButton->setChecked(true);

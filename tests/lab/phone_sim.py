@@ -13,7 +13,10 @@ lower-case digits), or, when the body ends in "$input.cfg", the folder before it
 PIN + ".cfg" (the PIN is the plain MAC unless the phones file gives one). With --fetched DIR the
 bytes are kept as DIR/<plain MAC> (written whole, then renamed) and every fetch leaves a line
 in DIR/fetches.log: MAC, URL, status (HTTP's, or for TFTP 200 when the whole file came and the
-server's error code otherwise; -1 when nothing came) and the length.
+server's error code otherwise; -1 when nothing came) and the length. An https:// URL is
+fetched trusting only the certificate of --cafile FILE (read at each fetch, so the server may
+make it after the phones have started); user info in a URL ("user:password@", percent-encoded)
+is sent as Basic credentials, as phones do.
 
 With --subscribe GROUP:PORT every phone announces itself at start: it sends a SUBSCRIBE
 carrying "MAC" + its MAC from its own socket to the group (--subscribe-count times, spread over
@@ -25,11 +28,13 @@ the milliseconds from the SUBSCRIBE to the NOTIFY that carried its Call-ID.
   phone_sim.py --user-agent UA one phone in this namespace
 """
 import argparse
+import base64
 import ctypes
 import os
 import selectors
 import signal
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -146,7 +151,7 @@ def profile_url(body, mac, pin):
 
 class Phone:
     def __init__(self, namespace, user_agent, port, log=None, mac="", address="", pin="",
-                 fetched=None, timings=None):
+                 fetched=None, timings=None, cafile=None):
         self.namespace = namespace
         self.user_agent = user_agent
         self.log = log
@@ -156,6 +161,7 @@ class Phone:
         self.port = port
         self.fetched = fetched
         self.timings = timings
+        self.cafile = cafile
         self.sent = {}  # Call-ID of each SUBSCRIBE sent: its time
         with in_namespace(namespace):
             self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -197,9 +203,7 @@ class Phone:
                 if url.startswith("tftp://"):
                     status, content = tftp_get(url)
                 else:
-                    fetch = urllib.request.Request(url, headers={"User-Agent": self.user_agent})
-                    with urllib.request.urlopen(fetch, timeout=10) as reply:
-                        status, content = reply.status, reply.read()
+                    status, content = self.http_get(url)
             except urllib.error.HTTPError as e:
                 status = e.code
             except OSError as e:
@@ -211,6 +215,24 @@ class Phone:
             os.replace(part, os.path.join(self.fetched, self.mac))
         with open(os.path.join(self.fetched, "fetches.log"), "a") as f:
             f.write("%s\t%s\t%d\t%d\n" % (self.mac, url, status, len(content)))
+
+    def http_get(self, url):
+        """GET an http:// or https:// URL; its user info goes into an Authorization header."""
+        parts = urllib.parse.urlsplit(url)
+        headers = {"User-Agent": self.user_agent}
+        if parts.username is not None:
+            credentials = "%s:%s" % (urllib.parse.unquote(parts.username),
+                                     urllib.parse.unquote(parts.password or ""))
+            headers["Authorization"] = "Basic " + base64.b64encode(
+                credentials.encode("utf-8")).decode("ascii")
+            host = parts.hostname + (":%d" % parts.port if parts.port else "")
+            url = urllib.parse.urlunsplit(parts._replace(netloc=host))
+        context = None
+        if parts.scheme == "https":
+            context = ssl.create_default_context(cafile=self.cafile)
+        request = urllib.request.Request(url, headers=headers)
+        with urllib.request.urlopen(request, timeout=10, context=context) as reply:
+            return reply.status, reply.read()
 
     def subscribe(self, group, number):
         """One SUBSCRIBE to the plug-and-play group, answered to this phone's socket."""
@@ -255,6 +277,7 @@ def main():
                         help="every phone announces itself to this group at start")
     parser.add_argument("--subscribe-count", type=int, default=1)
     parser.add_argument("--subscribe-window", type=float, default=0.0, metavar="SECONDS")
+    parser.add_argument("--cafile", help="the certificate https:// servers are trusted by")
     parser.add_argument("--timings", help="file of Call-ID and SUBSCRIBE-to-NOTIFY milliseconds")
     parser.add_argument("--duration", type=float, default=0.0,
                         help="seconds to run after the last SUBSCRIBE (0: until stopped)")
@@ -280,7 +303,7 @@ def main():
         namespace, user_agent = entry[0], entry[1]
         mac, address, pin = (entry[2:] + ["", "", ""])[:3]
         phone = Phone(namespace, user_agent, args.port, args.log, mac, address, pin,
-                      args.fetched, args.timings)
+                      args.fetched, args.timings, args.cafile)
         selector.register(phone.sock, selectors.EVENT_READ, phone)
         phones.append(phone)
     if args.ready:

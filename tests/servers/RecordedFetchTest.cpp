@@ -1,5 +1,7 @@
 // The built-in server's fetch observer feeding a provisioning record: curl downloads, then the
 // rows as the sqlite3 program reads them; a record that fails never stops the serving.
+#include "protection/ServerAccess.h"
+#include "protection/TlsCertificate.h"
 #include "record/ProvisioningRecord.h"
 #include "servers/HttpClient.h"
 #include "servers/MyHttpServer.h"
@@ -86,6 +88,34 @@ TEST_F(RecordedFetch, AnAbortedDownloadCountsTheBytesSent) {
     const qint64 bytes = Sqlite3Value(file, "SELECT bytes FROM fetches").toLongLong();
     EXPECT_GT(bytes, 0);
     EXPECT_LT(bytes, 32 << 20);
+}
+
+// Over HTTPS with credentials: the refusals are rows too, with their status, and no row holds
+// the password.
+TEST_F(RecordedFetch, HttpsDownloadsAndTheirRefusalsAreRowsOfTheirOwnProtocol) {
+    const TlsFiles tls{dir.file("server.crt"), dir.file("server.key")};
+    QString error;
+    ASSERT_TRUE(MakeSelfSignedCertificate({"127.0.0.1"}, TlsKeyType::Ec, tls, &error));
+    server.SetTls(tls.certFile, tls.keyFile);
+    server.SetAccess(
+        std::make_shared<ServerAccess>(AddressAllowList(), BasicCredentials("u", "s3cr3t")));
+    ASSERT_TRUE(record.Open(file));
+    Serve();
+    const QString url = QString("https://127.0.0.1:%1/cfg/cfg0a1b2c3d4e5f").arg(server.Port());
+    const QStringList trust = {"--cacert", tls.certFile, "-A", "a"};
+    EXPECT_EQ(Curl(url, trust).status, 401);
+    EXPECT_EQ(Curl(url, QStringList{"--user", "u:wrong1"} << trust).status, 401);
+    EXPECT_EQ(Curl(url, QStringList{"--user", "u:s3cr3t"} << trust).status, 200);
+    server.Stop();
+    ASSERT_TRUE(record.Flush());
+    EXPECT_EQ(Sqlite3Rows(file, "SELECT protocol, peer, path, status, user_agent FROM fetches"),
+              (QStringList{
+                  "https|127.0.0.1|cfg/cfg0a1b2c3d4e5f|401|a",
+                  "https|127.0.0.1|cfg/cfg0a1b2c3d4e5f|401|a",
+                  "https|127.0.0.1|cfg/cfg0a1b2c3d4e5f|200|a",
+              }));
+    const QByteArray bytes = ReadFileBytes(file);
+    EXPECT_FALSE(bytes.contains("s3cr3t") || bytes.contains("wrong1"));
 }
 
 TEST_F(RecordedFetch, AFullDiskTurnsRecordingOffWhileServingGoesOn) {

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
 
@@ -193,7 +195,8 @@ TEST_F(ServeCommand, ServingGoesOnWhileTheOutputIsNotRead) {
     for (int i = 0; i < kRequests; ++i) {
         const QByteArray answer =
             ExchangeRaw(port_, "GET /cfg/cfg02e5d2aabbcc HTTP/1.1\r\nHost: a\r\n\r\n");
-        ASSERT_TRUE(answer.startsWith("HTTP/1.1 200")) << "request " << i << ": " << answer.toStdString();
+        ASSERT_TRUE(answer.startsWith("HTTP/1.1 200"))
+            << "request " << i << ": " << answer.toStdString();
     }
     const QByteArray out = stop(SIGTERM);
     EXPECT_EQ(out.count("responses to 127.0.0.1 with File "), kRequests);
@@ -201,3 +204,102 @@ TEST_F(ServeCommand, ServingGoesOnWhileTheOutputIsNotRead) {
 }
 
 }  // namespace
+
+namespace {
+
+QString Fingerprint(const QString& cert) {
+    QByteArray out;
+    RunProgram("openssl", {"x509", "-in", cert, "-noout", "-fingerprint", "-sha256"}, &out);
+    return QString::fromUtf8(out.trimmed()).section('=', 1);
+}
+
+}  // namespace
+
+// orvo-cli cert makes the pair; serve takes it with an allow-list and credentials from a file;
+// curl trusts the pair, and the second loopback address is refused.
+TEST_F(ServeCommand, ServesHttpsWithAMadePairAnAllowListAndCredentials) {
+    TempDir tls;
+    QByteArray certOut, certErr;
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"cert", "--address", "127.0.0.1,phones.example", "--out", tls.path()},
+                         &certOut, &certErr),
+              0)
+        << certErr.toStdString();
+    const QString cert = tls.file("server.crt"), key = tls.file("server.key");
+    EXPECT_TRUE(certOut.contains("SHA-256 fingerprint: " + Fingerprint(cert).toUtf8()))
+        << certOut.toStdString();
+    EXPECT_TRUE(certOut.contains("public key pin: sha256//"));
+    struct stat keyStat {};
+    ASSERT_EQ(::stat(QFile::encodeName(key).constData(), &keyStat), 0);
+    EXPECT_EQ(keyStat.st_mode & 0777, 0600u);
+    QByteArray san;
+    RunProgram("openssl", {"x509", "-in", cert, "-noout", "-ext", "subjectAltName"}, &san);
+    EXPECT_TRUE(san.contains("IP Address:127.0.0.1, DNS:phones.example")) << san.toStdString();
+    // A second run keeps the pair unless told to replace it.
+    QByteArray err;
+    EXPECT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"cert", "--address", "127.0.0.1", "--out", tls.path()}, nullptr, &err),
+              1);
+    EXPECT_TRUE(err.contains("exists (--overwrite replaces it)")) << err.toStdString();
+
+    dir_.write("cfg/cfg02e5d2aabbcc", "Flag=5678&CheckSum=0&end");
+    const QString authFile = tls.write("auth", "phone:s3cr3t pass\n");
+    start(
+        {"--tls-cert", cert, "--tls-key", key, "--allow", "127.0.0.1/32", "--auth-file", authFile});
+    if (HasFatalFailure())
+        return;
+    const QString url = QString("https://127.0.0.1:%1/cfg/cfg02e5d2aabbcc").arg(port_);
+    const QStringList trust = {"--cacert", cert};
+    EXPECT_EQ(Curl(url, QStringList{"--user", "phone:s3cr3t pass"} << trust).body,
+              "Flag=5678&CheckSum=0&end");
+    EXPECT_EQ(Curl(url, trust).status, 401);
+    EXPECT_EQ(
+        Curl(url, QStringList{"--user", "phone:s3cr3t pass", "--interface", "127.0.0.2"} << trust)
+            .status,
+        403);
+    const QByteArray out = stop(SIGTERM);
+    EXPECT_EQ(process_.exitCode(), 0);
+    for (const QByteArray line :
+         {"Built-in HTTP Server: HTTPS, certificate " + cert.toUtf8() + ", SHA-256 " +
+              Fingerprint(cert).toUtf8(),
+          QByteArray("Built-in HTTP Server: downloads allowed from 127.0.0.1"),
+          QByteArray("Built-in HTTP Server: credentials required, user phone"),
+          QByteArray("BUILT-IN HTTP SERVER refuses 127.0.0.1 with 401. File "),
+          QByteArray("BUILT-IN HTTP SERVER refuses 127.0.0.2 with 403. File ")})
+        EXPECT_TRUE(out.contains(line)) << line.constData() << "\n" << out.toStdString();
+    EXPECT_FALSE(out.contains("s3cr3t"));
+}
+
+TEST_F(ServeCommand, RefusesProtectionArgumentsThatDoNotGoTogether) {
+    TempDir tls;
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"cert", "--address", "127.0.0.1", "--out", tls.path(), "--type", "rsa"}),
+              0);
+    const QString cert = tls.file("server.crt"), key = tls.file("server.key");
+    const QString root = dir_.path();
+    const struct {
+        QStringList args;
+        QString problem;
+    } cases[] = {
+        {{"--tls-cert", cert}, "--tls-cert and --tls-key go together"},
+        {{"--tls-cert", cert, "--tls-key", cert}, "server.crt"},
+        {{"--tls-cert", key, "--tls-key", key}, "server.key"},
+        {{"--tls-cert", tls.file("none"), "--tls-key", key}, "none"},
+        {{"--allow", "10.0.0.0/8,example.org"}, "LAllowListError1: not an IPv4 address"},
+        {{"--allow", "10.0.0.1/33"}, "10.0.0.1/33"},
+        {{"--auth", "nocolon"}, "--auth expects USER:PASSWORD"},
+        {{"--auth", "user:"}, "LAuthError1"},
+        {{"--auth", "a:b", "--auth-file", tls.file("none")}, "exclude each other"},
+        {{"--auth-file", tls.file("none")}, "none"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QByteArray err;
+        const int code = RunProgram(
+            BuiltProgram("orvo-cli"),
+            QStringList{"serve", "--root", root, "--port", "0", "--bind", "127.0.0.1"} + c.args,
+            nullptr, &err);
+        EXPECT_NE(code, 0);
+        EXPECT_TRUE(err.contains(c.problem.toUtf8())) << err.toStdString();
+    }
+}

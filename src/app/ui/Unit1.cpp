@@ -54,6 +54,7 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
     ctx_.workDir = workDir_;
     ctx_.httpServerActive = [this] { return ServerTab->HttpServerActive(); };
     ctx_.tftpServerActive = [this] { return ServerTab->TftpServerActive(); };
+    ctx_.httpUrlAccess = [this] { return ServerTab->HttpUrlAccess(); };
     buildWindow();
     SetEscapedExceptionHandler([this](std::exception_ptr e) { ApplicationEvents1Exception(e); });
     FormCreate();

@@ -200,6 +200,7 @@ void CsvBatchController::run(const QString& folder, BatchDestination destination
     if (job.autofill) {
         job.serverAddress = s_.firstServerInterface ? s_.firstServerInterface() : QString();
         job.portText = s_.serverPortText ? s_.serverPortText() : QString();
+        job.urlAccess = s_.serverUrlAccess ? s_.serverUrlAccess() : UrlAccess{};
         job.pno = s_.settings;
     }
     job.folder = folder;

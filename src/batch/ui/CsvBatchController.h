@@ -51,6 +51,7 @@ struct CsvBatchServices {
     std::function<bool()> serverRunning;            // the built-in HTTP server runs
     std::function<QString()> firstServerInterface;  // first entry of InterfaceForServerCB
     std::function<QString()> serverPortText;        // text of MyHttpServerPort
+    std::function<UrlAccess()> serverUrlAccess;     // HTTPS and credentials of the server
 };
 
 // The button flows of the Cfg Batch page. The grid shows the batch table with its fixed row as

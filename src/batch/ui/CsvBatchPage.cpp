@@ -74,6 +74,7 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
         const auto* port = ctx.Control<QLineEdit>("MyHttpServerPort");
         return port ? port->text() : QString();
     };
+    services.serverUrlAccess = [&ctx] { return ctx.httpUrlAccess(); };
     batch_ = new CsvBatchController(controls, services, this);
     batch_->Connect();
 }

@@ -197,6 +197,7 @@ void DevicesOnlinePage::provision(RecordEvent::Kind recordKind) {
     o.interfaceText = interfaces ? interfaces->currentText().toUtf8() : QByteArray();
     o.portText = port ? port->text().toUtf8() : QByteArray();
     o.externalUrl = external ? external->text().toUtf8() : QByteArray();
+    o.access = ctx_.httpUrlAccess();
     const QString error = ProvisionDevices(selectedDevices(), o, ctx_.log);
     if (!error.isEmpty())
         ctx_.dialogs->messageKey(error);

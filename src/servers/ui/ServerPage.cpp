@@ -9,6 +9,9 @@
 #include "app/SettingsStore.h"
 #include "app/SocketError.h"
 #include "app/ui/PageControls.h"
+#include "protection/ServerProtection.h"
+#include "protection/TlsServerContext.h"
+#include "protection/ui/ProtectionGroup.h"
 #include "record/ProvisioningRecord.h"
 #include "servers/HttpServerPort.h"
 #include "servers/MyHttpServer.h"
@@ -95,6 +98,9 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
     TftpServerControlButton = MakeCaptioned<QPushButton>(TftpServerGB, "TftpServerControlButton",
                                                          "Start", {490, 28, 96, 59});
 
+    ProtectionGB = new ProtectionGroup(ctx, this);
+    ProtectionGB->setGeometry(630, 260, 600, 250);
+
     SettingsGB = MakeCaptioned<QGroupBox>(this, "SettingsGB", "Settings", {630, 10, 600, 130});
     LangOptLabel =
         MakeCaptioned<QLabel>(SettingsGB, "LangOptLabel", "Language:", {16, 30, 150, 22});
@@ -151,6 +157,12 @@ void ServerPage::ServerTabShow() {
     readSettings();
     ReservedLogFileAmountLabel->setToolTip(ctx_.Translate("LLogSettingHint"));
     BuiltinProtocolCB->setToolTip(ctx_.Translate("LBuiltinProtocolHint"));
+    ProtectionGB->Translate();
+    ProtectionGB->ShowFingerprint(tlsFolder());
+}
+
+QString ServerPage::tlsFolder() const {
+    return ctx_.workDir + "/ini/tls";
 }
 
 void ServerPage::fillInterfaceList() {
@@ -201,6 +213,7 @@ void ServerPage::readSettings() {
         else if (key == Setting::TftpProtocol.key)
             BuiltinProtocolCB->setCurrentIndex(ReadLeadingInt(value) != 0 ? 1 : 0);
     }
+    ProtectionGB->SetProtection(ReadServerProtection(s));
 }
 
 void ServerPage::ServerTabExit() {
@@ -214,6 +227,7 @@ void ServerPage::ServerTabExit() {
     s.AddSectionIfMissing({Setting::TftpPort, Setting::TftpProtocol});
     s.Write(Setting::TftpPort, MyTftpServerPort->text());
     s.Write(Setting::TftpProtocol, BuiltinProtocolCB->currentIndex() == 1 ? "1" : "0");
+    WriteServerProtection(s, ProtectionGB->Protection());
     s.Write(Setting::LogTotalCount, LogSettingCB->currentText());
 }
 
@@ -240,6 +254,10 @@ bool ServerPage::BuiltinServerActive() const {
     return BuiltinProtocol() == ServerProtocol::Tftp ? TftpServerActive() : HttpServerActive();
 }
 
+UrlAccess ServerPage::HttpUrlAccess() const {
+    return httpServer_->IsActive() ? runningUrl_ : ProtectionGB->Protection().Url();
+}
+
 bool ServerPage::PnpServerRunning() const {
     return pnpListener_ && pnpListener_->IsRunning();
 }
@@ -264,6 +282,7 @@ void ServerPage::TftpServerControlButtonClick() {
         tftpServer_->Stop();
         TftpServerControlButton->setText(ctx_.Translate("TftpServerControlButton"));
         MyTftpServerPort->setEnabled(true);
+        ProtectionGB->SetServersRunning(httpServer_->IsActive(), false);
         setTftpStatus(false);
         ctx_.log->Write("Built-in TFTP Server stopped!");
         return;
@@ -273,6 +292,13 @@ void ServerPage::TftpServerControlButtonClick() {
         ctx_.dialogs->messageKey(check.errorKey);
         return;
     }
+    // The allow-list applies to TFTP as well.
+    const PreparedProtection access = PrepareAccess(ProtectionGB->Protection());
+    if (!access.error.isEmpty()) {
+        ctx_.dialogs->message(access.error);
+        return;
+    }
+    tftpServer_->SetAccess(access.access);
     tftpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
     try {
         tftpServer_->Start(static_cast<quint16>(check.port));
@@ -283,9 +309,12 @@ void ServerPage::TftpServerControlButtonClick() {
         return;
     }
     MyTftpServerPort->setEnabled(false);
+    ProtectionGB->SetServersRunning(httpServer_->IsActive(), true);
     TftpServerControlButton->setText(ctx_.Translate("LTftpServerBtnStop"));
     setTftpStatus(true);
     ctx_.log->Write("Built-in TFTP Server started! Port: " + check.text);
+    for (const QByteArray& line : TftpProtectionLines(access))
+        ctx_.log->Write(line);
 }
 
 void ServerPage::wait(int ms) {
@@ -315,30 +344,66 @@ void ServerPage::HttpServerControlButtonClick() {
         return;
     }
     if (!httpServer_->IsActive()) {
-        HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStarting"));
-        for (QWidget* w : std::initializer_list<QWidget*>{InterfaceForServerCB, MyHttpServerPort,
-                                                          HttpServerBuiltinRb, HttpServerExRb})
-            w->setEnabled(false);
-        httpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
-        // A port that cannot be bound throws SocketError to the application's handler.
-        httpServer_->Start(static_cast<quint16>(check.port));
-        wait(serverWaitMs);
-        HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStop"));
-        setStatus("HttpServerStatusLabel", ctx_.Translate("LHttpServerRunning"), true);
-        ctx_.log->Write("Built-in HTTP Server started! Port: " + check.text);
+        startHttpServer(check);
         return;
     }
     HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStopping"));
     httpServer_->Stop();
     wait(serverWaitMs);
     HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
+    enableAfterHttp();
+    ProtectionGB->SetServersRunning(false, tftpServer_->IsActive());
+    setStatus("HttpServerStatusLabel", ctx_.Translate("HttpServerStatusLabel"), false);
+    ctx_.log->Write("Built-in HTTP Server stopped!");
+}
+
+void ServerPage::startHttpServer(const HttpServerPortCheck& check) {
+    QStringList addresses;
+    for (int i = 0; i < InterfaceForServerCB->count(); ++i)
+        addresses << InterfaceForServerCB->itemText(i);
+    const ServerProtection protection = ProtectionGB->Protection();
+    const PreparedProtection prepared = PrepareProtection(
+        protection, tlsFolder(), InterfaceForServerCB->currentText().trimmed(), addresses);
+    if (!prepared.error.isEmpty()) {
+        ctx_.dialogs->message(prepared.error);
+        return;
+    }
+    httpServer_->SetAccess(prepared.access);
+    httpServer_->SetTls(prepared.https ? prepared.tls.certFile : QString(),
+                        prepared.https ? prepared.tls.keyFile : QString());
+    HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStarting"));
+    for (QWidget* w : std::initializer_list<QWidget*>{InterfaceForServerCB, MyHttpServerPort,
+                                                      HttpServerBuiltinRb, HttpServerExRb})
+        w->setEnabled(false);
+    httpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
+    try {
+        // A port that cannot be bound throws SocketError to the application's handler.
+        httpServer_->Start(static_cast<quint16>(check.port));
+    } catch (const TlsSetupError& e) {
+        HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
+        enableAfterHttp();
+        ctx_.dialogs->message(
+            UiText::key("LHttpsError2").addLiteral(QString::fromLocal8Bit(e.what())));
+        return;
+    }
+    runningUrl_ = protection.Url();
+    ProtectionGB->SetServersRunning(true, tftpServer_->IsActive());
+    ProtectionGB->ShowFingerprint(tlsFolder());
+    wait(serverWaitMs);
+    HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStop"));
+    setStatus("HttpServerStatusLabel",
+              ctx_.Translate(prepared.https ? "LHttpsServerRunning" : "LHttpServerRunning"), true);
+    ctx_.log->Write("Built-in HTTP Server started! Port: " + check.text);
+    for (const QByteArray& line : HttpProtectionLines(prepared))
+        ctx_.log->Write(line);
+}
+
+void ServerPage::enableAfterHttp() {
     for (QWidget* w :
          std::initializer_list<QWidget*>{MyHttpServerPort, HttpServerBuiltinRb, HttpServerExRb})
         w->setEnabled(true);
     if (MyPnpServerIpEdiit->isEnabled())
         InterfaceForServerCB->setEnabled(true);
-    setStatus("HttpServerStatusLabel", ctx_.Translate("HttpServerStatusLabel"), false);
-    ctx_.log->Write("Built-in HTTP Server stopped!");
 }
 
 void ServerPage::enableAfterPnp() {
@@ -435,6 +500,7 @@ void ServerPage::OnPnpPacket(const PnpPacket& packet) {
                      ->text()
                      .toLatin1();
     o.externalUrl = ExHttpServerEdiit->text().toUtf8();
+    o.access = HttpUrlAccess();
     const QByteArray line = pnpResponder_->Answer(packet.text, o);
     if (!line.isEmpty())
         ctx_.log->Write(line);
@@ -445,4 +511,6 @@ void ServerPage::LangConfirmButtonClick() {
         return;
     ReservedLogFileAmountLabel->setToolTip(ctx_.Translate("LLogSettingHint"));
     BuiltinProtocolCB->setToolTip(ctx_.Translate("LBuiltinProtocolHint"));
+    ProtectionGB->Translate();
+    ProtectionGB->ShowFingerprint(tlsFolder());
 }

@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "discovery/DeviceCommand.h"
+#include "servers/HttpServerPort.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -17,10 +18,12 @@ class MyHttpServer;
 class MyIPMCastClient;
 class MyTftpServer;
 class PnpResponder;
+class ProtectionGroup;
 struct PnpPacket;
 
 // The servers page: the built-in HTTP server, the plug-and-play server, the built-in TFTP
-// server, and the settings group with the language and the number of log files kept.
+// server, the protection of the built-in servers, and the settings group with the language and
+// the number of log files kept.
 class ServerPage : public QWidget {
     Q_OBJECT
   public:
@@ -56,6 +59,9 @@ class ServerPage : public QWidget {
     QPushButton* TftpServerControlButton;
     QLabel* TftpServerStateLabel;
 
+    // HTTPS, the address allow-list and the credentials.
+    ProtectionGroup* ProtectionGB;
+
     QGroupBox* SettingsGB;
     QLabel* LangOptLabel;
     QComboBox* LangOptCB;
@@ -90,6 +96,9 @@ class ServerPage : public QWidget {
     ServerProtocol BuiltinProtocol() const;
     // Whether the built-in server of that protocol runs.
     bool BuiltinServerActive() const;
+    // How URLs reach the built-in HTTP server: HTTPS and the credentials it runs with (those
+    // set in the protection group while it is stopped).
+    UrlAccess HttpUrlAccess() const;
 
     // How long the server buttons wait after starting or stopping (2000 ms; tests shorten it),
     // and between the looks at a starting plug-and-play listener (1000 ms).
@@ -108,6 +117,12 @@ class ServerPage : public QWidget {
     void waitUnless(int ms, const std::function<bool()>& over);
     // The controls given back after the plug-and-play listener stopped or failed to start.
     void enableAfterPnp();
+    // The start of the HTTP server with its protection; a refused one shows why.
+    void startHttpServer(const HttpServerPortCheck& check);
+    // The controls given back after the HTTP server stopped or failed to start with TLS.
+    void enableAfterHttp();
+    // Where the self-signed certificate and key are kept.
+    QString tlsFolder() const;
 
     const AppContext& ctx_;
     bool shown_ = false;
@@ -115,4 +130,5 @@ class ServerPage : public QWidget {
     std::unique_ptr<MyTftpServer> tftpServer_;
     std::unique_ptr<MyIPMCastClient> pnpListener_;
     std::unique_ptr<PnpResponder> pnpResponder_;
+    UrlAccess runningUrl_;  // HttpUrlAccess while the HTTP server runs
 };

@@ -22,7 +22,7 @@ const std::map<QString, QStringList> kRunTimeCaptions = {
     {"DiscoverProgressLabel", {"LDDSearching", "LDDCleaning", "LDDProStopping", "LDDDoing"}},
     {"HttpServerControlButton",
      {"LHttpServerBtnStarting", "LHttpServerBtnStopping", "LHttpServerBtnStop"}},
-    {"HttpServerStatusLabel", {"LHttpServerRunning"}},
+    {"HttpServerStatusLabel", {"LHttpServerRunning", "LHttpsServerRunning"}},
     {"MyPnpServerControlBtn",
      {"LPnpServerBtnStarting", "LPnpServerBtnStopping", "LPnpServerBtnStop"}},
     {"PnpServerStatusLabel", {"LPnpServerRunning"}},

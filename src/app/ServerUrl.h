@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+
+// The protocol of the built-in server whose URL phones are told.
+enum class ServerProtocol { Http, Tftp };
+
+// How phones reach the built-in HTTP server beyond its address and port: over HTTPS, and with
+// the credentials it asks for (both empty: none).
+struct UrlAccess {
+    bool https = false;
+    QByteArray user;
+    QByteArray password;
+};
+
+// The configuration URL phones are told: the built-in server's folder (by default "/cfg"),
+// scheme + user info + interface text + ":" + port text trimmed + folder, or the external URL
+// trimmed. The scheme is "tftp://" for TFTP, else "https://" or "http://" as access says; user
+// info "user:password@" when access has credentials (HTTP and HTTPS only), each percent-encoded
+// but for the unreserved characters of URLs. portText is the port of the protocol's server.
+QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
+                           const QByteArray& portText, const QByteArray& externalUrl,
+                           ServerProtocol protocol = ServerProtocol::Http,
+                           const UrlAccess& access = {}, const char* folder = "/cfg");
+
+// The URL as log lines and the record show it: the password of its user info (between the
+// first ":" after "//" and the "@" that ends the user info) written as "***".
+QByteArray UrlWithoutPassword(const QByteArray& url);

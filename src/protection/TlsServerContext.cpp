@@ -1,0 +1,43 @@
+#include "protection/TlsServerContext.h"
+
+#include <QFile>
+
+#include <openssl/ssl.h>
+#include <boost/asio/ssl/context.hpp>
+
+namespace ssl = boost::asio::ssl;
+
+namespace {
+
+[[noreturn]] void refuse(const QString& file, const boost::system::error_code& ec) {
+    throw TlsSetupError(QFile::encodeName(file).toStdString() + ": " + ec.message());
+}
+
+}  // namespace
+
+std::shared_ptr<ssl::context> MakeTlsServerContext(const QString& certFile,
+                                                   const QString& keyFile) {
+    auto context = std::make_shared<ssl::context>(ssl::context::tls_server);
+    SSL_CTX* native = context->native_handle();
+    SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
+    context->set_options(ssl::context::default_workarounds | ssl::context::no_compression |
+                         ssl::context::single_dh_use);
+    // A phone fetches a file or two per start: no sessions are kept for resumption, so no
+    // ticket is made and sent after each handshake and no session key outlives a connection.
+    SSL_CTX_set_options(native, SSL_OP_NO_TICKET);
+    SSL_CTX_set_num_tickets(native, 0);
+    SSL_CTX_set_session_cache_mode(native, SSL_SESS_CACHE_OFF);
+    context->set_password_callback(
+        [](std::size_t, ssl::context::password_purpose) { return std::string(); });
+    boost::system::error_code ec;
+    context->use_certificate_chain_file(QFile::encodeName(certFile).toStdString(), ec);
+    if (ec)
+        refuse(certFile, ec);
+    context->use_private_key_file(QFile::encodeName(keyFile).toStdString(), ssl::context::pem, ec);
+    if (ec)
+        refuse(keyFile, ec);
+    if (SSL_CTX_check_private_key(native) != 1)
+        throw TlsSetupError(QFile::encodeName(keyFile).toStdString() +
+                            ": the key does not belong to the certificate");
+    return context;
+}
