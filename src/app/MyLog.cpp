@@ -90,7 +90,7 @@ QByteArray MyLog::LineStamp() {
     return text;
 }
 
-void MyLog::Write(const QByteArray& text) {
+QByteArray MyLog::FormatLine(const QByteArray& text) const {
     const QByteArray message = LogSafeText(text);
     if (observer_)
         observer_(message);
@@ -101,11 +101,15 @@ void MyLog::Write(const QByteArray& text) {
     line += ' ';
     line += message;
     line += "\r\n";
+    return line;
+}
+
+void MyLog::Append(const QByteArray& lines) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (fd_ < 0)
         return;
-    const char* p = line.constData();
-    qsizetype left = line.size();
+    const char* p = lines.constData();
+    qsizetype left = lines.size();
     while (left > 0) {
         const ssize_t n = ::write(fd_, p, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR)

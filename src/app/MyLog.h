@@ -26,9 +26,14 @@ class MyLog {
     // Appends "<date> <time> <message>\r\n", the message through LogSafeText, so that one call
     // is one line; does nothing while no file is open. The line observer, when set, gets every
     // message as written (open file or not) on the writing thread.
-    void Write(const QByteArray& text);
+    void Write(const QByteArray& text) { Append(FormatLine(text)); }
     void Write(const QString& message) { Write(message.toUtf8()); }
     void Write(const char* message) { Write(QByteArray(message)); }
+    // The two halves of Write, for a thread that writes several lines at once: FormatLine gives
+    // the line Write would write (and hands the message to the line observer); Append writes
+    // such lines, as many as given, in one write call.
+    QByteArray FormatLine(const QByteArray& text) const;
+    void Append(const QByteArray& lines);
     void Close();
     // Removes the oldest log files so that at most keep remain, the open one always among them;
     // nothing when keep <= 0.

@@ -58,6 +58,9 @@ constexpr off_t kTurnBytes = 4 << 20;
 const char kLogSubject[] = "BUILT-IN HTTP SERVER responses to ";
 const char kRefusalSubject[] = "BUILT-IN HTTP SERVER refuses ";
 
+// Where a worker holds the log lines of the answers it forms, while it forms one.
+thread_local QByteArray* tHeldLogLines = nullptr;
+
 // What every connection of one run reads; lives from Start to Stop.
 struct Shared {
     Shared(const QString& root, MyLog* log, MyHttpServer::LineObserver observer,
@@ -74,7 +77,9 @@ struct Shared {
           access(std::move(access)) {}
 
     void Log(const QByteArray& message) const {
-        if (log)
+        if (log && tHeldLogLines)
+            *tHeldLogLines += log->FormatLine(message);
+        else if (log)
             log->Write(message);
         if (observer)
             observer(message);
@@ -202,6 +207,8 @@ class Connection : public Exchange, public std::enable_shared_from_this<Connecti
 
     // Reads what has arrived and goes on from there.
     void Start() { receive(); }
+    // Sends the answer formed.
+    void SendAnswer() { send(); }
     // Closes the connection when its time-out has passed.
     void ExpireBefore(std::chrono::steady_clock::time_point now);
 
@@ -283,7 +290,7 @@ class TlsConnection : public Exchange, public std::enable_shared_from_this<TlsCo
     qint64 outBody_ = 0;  // body bytes in out_
 };
 
-// One thread with its own event loop and its own handle of the listening socket.
+// One thread with its own event loop and its own listening socket.
 class Worker {
   public:
     explicit Worker(Shared& shared) : shared_(shared) {}
@@ -296,6 +303,30 @@ class Worker {
         return waiting_.insert(waiting_.end(), connection);
     }
     void RemoveWaiting(std::list<Connection*>::iterator at) { waiting_.erase(at); }
+
+    // The log lines of the answers formed in one turn of the event loop are written together,
+    // in one call, before those answers go out: a client never has an answer whose line is not
+    // in the log yet, and the log takes one write per turn instead of one per request.
+    // While one lives, the lines this thread logs are held.
+    class HeldLogLines {
+      public:
+        explicit HeldLogLines(Worker& worker) { tHeldLogLines = &worker.logLines_; }
+        ~HeldLogLines() { tHeldLogLines = nullptr; }
+        HeldLogLines(const HeldLogLines&) = delete;
+        HeldLogLines& operator=(const HeldLogLines&) = delete;
+    };
+    // Sends the connection's answer once the held lines are written (at once when none are).
+    void SendAfterLogLines(std::shared_ptr<Connection> connection) {
+        if (logLines_.isEmpty()) {
+            connection->SendAnswer();
+            return;
+        }
+        answers_.push_back(std::move(connection));
+        if (!writePosted_) {
+            writePosted_ = true;
+            asio::post(ioc_, [this] { writeLogLines(); });
+        }
+    }
 
     void Start() {
         accept();
@@ -310,11 +341,15 @@ class Worker {
             for (;;) {
                 try {
                     ioc_.run();
-                    return;
+                    break;
                 } catch (...) {
                     // A failure in one handler must not end the thread serving the others.
                 }
             }
+            // Stopped: the held lines still go to the log; the answers not sent are dropped with
+            // their connections.
+            writeHeldLines();
+            answers_.clear();
         });
     }
 
@@ -325,6 +360,20 @@ class Worker {
     }
 
   private:
+    void writeHeldLines() {
+        if (shared_.log && !logLines_.isEmpty())
+            shared_.log->Append(logLines_);
+        logLines_.resize(0);
+    }
+    void writeLogLines() {
+        writePosted_ = false;
+        writeHeldLines();
+        std::vector<std::shared_ptr<Connection>> answers;
+        answers.swap(answers_);
+        for (const auto& connection : answers)
+            connection->SendAnswer();
+    }
+
     // Takes every connection waiting to be accepted, then waits for more.
     void accept() {
         acceptor_.async_wait(tcp::acceptor::wait_read, [this](const boost::system::error_code& ec) {
@@ -379,6 +428,8 @@ class Worker {
     }
 
     Shared& shared_;
+    QByteArray logLines_;
+    bool writePosted_ = false;
     // Declared before the event loop: connections still unlist themselves while the loop's
     // pending handlers are destroyed.
     std::list<Connection*> waiting_;
@@ -386,6 +437,7 @@ class Worker {
     tcp::acceptor acceptor_{ioc_};
     asio::steady_timer retry_{ioc_};
     asio::steady_timer sweep_{ioc_};
+    std::vector<std::shared_ptr<Connection>> answers_;  // waiting for logLines_ to be written
     std::thread thread_;
 };
 
@@ -462,8 +514,11 @@ void Connection::receive() {
 }
 
 void Connection::onRequest() {
-    respond(parser_.get());
-    send();
+    {
+        const Worker::HeldLogLines held(worker_);
+        respond(parser_.get());
+    }
+    worker_.SendAfterLogLines(shared_from_this());
 }
 
 void Exchange::respond(const http::request<http::string_body>& request) {
@@ -1004,6 +1059,23 @@ SocketError listenError(const boost::system::error_code& ec, quint16 port) {
                        "cannot listen on port " + std::to_string(port) + ": " + ec.message());
 }
 
+// Opens, binds and listens, without blocking on accept; with SO_REUSEPORT when shared.
+void listenOn(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, bool shared,
+              boost::system::error_code& ec) {
+    using ReusePort = asio::detail::socket_option::boolean<SOL_SOCKET, SO_REUSEPORT>;
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec && shared)
+        acceptor.set_option(ReusePort(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (!ec)
+        acceptor.listen(kBacklog, ec);
+    if (!ec)
+        acceptor.non_blocking(true, ec);
+}
+
 int defaultThreadCount() {
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(cores, 1u, 4u));
@@ -1102,31 +1174,26 @@ void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
     for (int i = 0; i < impl_->threadCount; ++i)
         workers.push_back(std::make_unique<Worker>(*shared));
 
-    const tcp::endpoint endpoint(address, port);
-    tcp::acceptor& acceptor = workers[0]->acceptor();
-    boost::system::error_code ec;
-    acceptor.open(endpoint.protocol(), ec);
-    if (!ec)
-        acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
-    if (!ec)
-        acceptor.bind(endpoint, ec);
-    if (!ec)
-        acceptor.listen(kBacklog, ec);
-    if (!ec)
-        acceptor.non_blocking(true, ec);  // accepting never blocks a worker
-    if (ec)
-        throw listenError(ec, port);
-    const quint16 boundPort = acceptor.local_endpoint(ec).port();
-    // Every worker accepts on its own handle of the one listening socket.
-    for (size_t i = 1; i < workers.size(); ++i) {
-        const int fd = ::dup(acceptor.native_handle());
-        if (fd < 0 || workers[i]->acceptor().assign(endpoint.protocol(), fd, ec)) {
-            if (fd >= 0)
-                ::close(fd);
-            throw listenError(
-                ec ? ec : boost::system::error_code(errno, boost::system::system_category()), port);
-        }
+    // A port that something else listens on fails here, before the sockets below share it.
+    if (port != 0) {
+        tcp::acceptor probe(workers[0]->context());
+        boost::system::error_code ec;
+        listenOn(probe, tcp::endpoint(address, port), false, ec);
+        if (ec)
+            throw listenError(ec, port);
     }
+    // Each worker listens on a socket of its own on the same port (the first one picks it when
+    // port is 0); the kernel spreads the connections over them, waking only the worker it gives
+    // one to.
+    tcp::endpoint endpoint(address, port);
+    for (auto& worker : workers) {
+        boost::system::error_code ec;
+        listenOn(worker->acceptor(), endpoint, true, ec);
+        if (ec)
+            throw listenError(ec, port);
+        endpoint.port(worker->acceptor().local_endpoint(ec).port());
+    }
+    const quint16 boundPort = endpoint.port();
 
     impl_->shared = std::move(shared);
     impl_->workers = std::move(workers);

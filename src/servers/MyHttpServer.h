@@ -52,8 +52,9 @@ class MyHttpServer {
     void SetAccess(std::shared_ptr<ServerAccess> access);
 
     // Listens on port (0 picks a free port) at bindAddress (empty: every local IPv4 address),
-    // with address reuse and a backlog of 100. Throws SocketError (Kind::BindFailed, or
-    // Kind::AccessDenied for EACCES) when the listening socket cannot be set up,
+    // with address reuse, on one socket per thread (SO_REUSEPORT), each with a backlog of 100; a
+    // port another socket listens on is refused all the same. Throws SocketError (Kind::BindFailed,
+    // or Kind::AccessDenied for EACCES) when the listening socket cannot be set up,
     // std::invalid_argument for an address that is not one, and TlsSetupError when the
     // certificate or key cannot be used. Does nothing while active.
     void Start(quint16 port, const QString& bindAddress = {});

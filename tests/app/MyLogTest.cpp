@@ -87,6 +87,33 @@ TEST(Log, LinesFromManyThreadsStayWhole) {
     }
 }
 
+// A thread that writes several lines at once forms them as Write does and hands them over in
+// one piece.
+TEST(Log, LinesFormedAheadAreWrittenAsWriteWritesThem) {
+    TempDir dir;
+    MyLog log;
+    QList<QByteArray> observed;
+    log.SetLineObserver([&](const QByteArray& m) { observed << m; });
+    log.Append(log.FormatLine("before open"));
+    log.SetDirectory(dir.path());
+    ASSERT_EQ(log.Open(), 0);
+    const QByteArray first = log.FormatLine("one\r\ntwo");
+    const QByteArray second = log.FormatLine("three");
+    EXPECT_EQ(observed, QList<QByteArray>({"before open", "one%0D%0Atwo", "three"}));
+    EXPECT_EQ(ReadFileBytes(log.FileName()), "");  // formed, not written
+    log.Append(first + second);
+    log.Write("four");
+    log.Close();
+    log.Append(log.FormatLine("after close"));
+    const std::vector<QByteArray> lines = SplitTextLines(ReadFileBytes(log.FileName()));
+    ASSERT_EQ(lines.size(), 3u);
+    const QRegularExpression line("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (.*)$");
+    const char* const messages[] = {"one%0D%0Atwo", "three", "four"};
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(line.match(QString::fromUtf8(lines[i])).captured(1), messages[i]);
+    EXPECT_TRUE(first.endsWith("\r\n"));
+}
+
 TEST(Log, OpenFailsWithoutTheWorkingDirectory) {
     MyLog log;
     log.SetDirectory("/nonexistent/orvo-workdir");

@@ -28,6 +28,7 @@
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -119,6 +120,38 @@ TEST_F(HttpServer, ServesFilesWithTypeLengthAndLogLine) {
             kSubject + "File " + root().toUtf8() + "/" + c.file.toUtf8() + "\r\n";
         EXPECT_TRUE(logText().contains(line)) << logText().toStdString();
     }
+}
+
+// Clients on several connections at once: each request has its one whole line in the log by
+// the time its answer has arrived.
+TEST_F(HttpServer, EveryAnswerFindsItsLogLineWritten) {
+    constexpr int kClients = 4, kRequests = 60;
+    for (int c = 0; c < kClients; ++c)
+        for (int i = 0; i < kRequests; ++i)
+            put(QString("cfg/c%1-%2").arg(c).arg(i), "x");
+    std::vector<std::thread> clients;
+    std::mutex failuresMutex;
+    QStringList failures;
+    for (int c = 0; c < kClients; ++c)
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < kRequests; ++i) {
+                const QByteArray name =
+                    "cfg/c" + QByteArray::number(c) + "-" + QByteArray::number(i);
+                const QByteArray answer =
+                    ExchangeRaw(server_.Port(), "GET /" + name + " HTTP/1.1\r\nHost: a\r\n\r\n");
+                const QByteArray line = kSubject + "File " + root().toUtf8() + "/" + name + "\r\n";
+                if (!answer.startsWith("HTTP/1.1 200 OK\r\n") || !logText().contains(line)) {
+                    std::lock_guard<std::mutex> lock(failuresMutex);
+                    failures << QString::fromUtf8(name);
+                }
+            }
+        });
+    for (auto& client : clients)
+        client.join();
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(' ').toStdString();
+    const QByteArray text = logText();
+    EXPECT_EQ(text.count(kSubject + "File "), kClients * kRequests);
+    EXPECT_EQ(text.count("\r\n"), kClients * kRequests);
 }
 
 TEST_F(HttpServer, AnswersMissingFilesAndFoldersWith404) {
@@ -539,6 +572,25 @@ TEST_F(HttpServer, StartFailuresAreSocketErrors) {
         EXPECT_EQ(e.kind(), SocketError::Kind::BindFailed);
         EXPECT_EQ(e.systemError(), EADDRINUSE);
     }
+    EXPECT_FALSE(second.IsActive());
+    // Nor is a port that another program listens on while letting others share it.
+    const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ASSERT_EQ(setsockopt(other, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on), 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(other, 1), 0);
+    ASSERT_EQ(getsockname(other, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+    try {
+        second.Start(ntohs(addr.sin_port), "127.0.0.1");
+        ADD_FAILURE() << "a shared port in use was bound";
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.systemError(), EADDRINUSE);
+    }
+    ::close(other);
     EXPECT_FALSE(second.IsActive());
     // An address that is not this machine's cannot be bound either.
     try {
