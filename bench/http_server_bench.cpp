@@ -12,6 +12,7 @@
 // the round-to-round swing on a small machine is several percent, so the median takes five.)
 // Needs wrk and nginx (scripts/install-deps bench). nginx runs as a child of this program on
 // 127.0.0.1 with its own configuration, pid, log and temporary paths, and is stopped at the end.
+#include "FreePort.h"
 #include "app/MyLog.h"
 #include "protection/TlsCertificate.h"
 #include "record/ProvisioningRecord.h"
@@ -81,19 +82,6 @@ int connectLoopback(quint16 port) {
     return fd;
 }
 
-// A port that was free a moment ago.
-quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 // True when GET path answers 200 within a few seconds; over HTTPS curl asks.
 bool answers200(quint16 port, const QByteArray& path, bool https = false) {
     if (https) {
@@ -133,7 +121,7 @@ class Nginx {
 
     bool start(const QString& root, const QString& probe) {
         for (int attempt = 0; attempt < 5; ++attempt) {
-            port_ = freePort();
+            port_ = FreeLoopbackPort(SOCK_STREAM);
             writeConfig(root);
             process_.setProgram("nginx");
             process_.setArguments({"-p", dir_, "-c", dir_ + "/nginx.conf"});

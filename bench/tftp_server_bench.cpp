@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include "FreePort.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -38,19 +39,6 @@ struct Options {
     int clients = 32;
     int files = 1000;
 };
-
-// A UDP port on loopback that was free a moment ago.
-quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 // True when a read request for path is answered with its first block within a few seconds;
 // the transfer is then ended with an ERROR.
@@ -253,7 +241,7 @@ int main(int argc, char** argv) {
     // One measurement: the server started afresh, every file fetched, the server stopped.
     const auto measure = [&](bool builtIn, int blockSize) {
         Child server;
-        const quint16 port = freePort();
+        const quint16 port = FreeLoopbackPort(SOCK_DGRAM);
         const bool started =
             builtIn ? server.start(program,
                                    {"serve", "--root", root, "--tftp-port", QString::number(port),

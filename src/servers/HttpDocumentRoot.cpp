@@ -15,22 +15,6 @@
 
 namespace {
 
-// Any ".." segment, and any NUL byte (no file name holds one), refuses the path.
-bool leavesRoot(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos)
-        return true;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (path.substr(start, end - start) == "..")
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // O_NONBLOCK keeps a FIFO from blocking the open; it does nothing for regular files.
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 // Links followed on one path, as the kernel allows.
@@ -161,6 +145,21 @@ std::string RequestPath(std::string_view target) {
     return out;
 }
 
+bool PathLeavesRoot(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos)
+        return true;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (path.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 HttpDocumentRoot::HttpDocumentRoot(std::string path, Mode mode)
     : path_(std::move(path)), mode_(mode) {
     if (mode_ == Mode::Auto)
@@ -175,7 +174,7 @@ HttpDocumentRoot::~HttpDocumentRoot() {
 
 int HttpDocumentRoot::Open(std::string_view requestPath, int* error, off_t* size) const {
     *error = ENOENT;
-    if (leavesRoot(requestPath))
+    if (PathLeavesRoot(requestPath))
         return -1;
     size_t skip = 0;
     while (skip < requestPath.size() && requestPath[skip] == '/')

@@ -11,6 +11,10 @@
 // target that does not begin with "/" ("cfg/x", "*") gives an empty path, which names nothing.
 std::string RequestPath(std::string_view target);
 
+// True when a path below the root has a ".." segment or a NUL byte (no file name holds one):
+// such a path is refused before anything is looked up.
+bool PathLeavesRoot(std::string_view path);
+
 // The folder a server hands files out of. Files are opened only below it: a path with a ".."
 // segment is refused, and a symbolic link is followed only when the file it leads to lies below
 // the folder, however the link is written (relative, or absolute through the folder's path, its

@@ -6,6 +6,7 @@
 #include "protection/TlsServerContext.h"
 #include "servers/HttpDocumentRoot.h"
 #include "servers/MimeTypes.h"
+#include "servers/ServerThreads.h"
 
 #include <QFile>
 
@@ -1076,11 +1077,6 @@ void listenOn(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, bool share
         acceptor.non_blocking(true, ec);
 }
 
-int defaultThreadCount() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(cores, 1u, 4u));
-}
-
 }  // namespace
 
 struct MyHttpServer::Impl {
@@ -1090,7 +1086,7 @@ struct MyHttpServer::Impl {
     FetchObserver fetchObserver;
     milliseconds readTimeout{5000};
     milliseconds writeTimeout{5000};
-    int threadCount = defaultThreadCount();
+    int threadCount = DefaultServerThreadCount();
     QString certFile;
     QString keyFile;
     std::shared_ptr<ServerAccess> access;

@@ -4,6 +4,7 @@
 #include "app/SocketError.h"
 #include "protection/ServerAccess.h"
 #include "servers/HttpDocumentRoot.h"
+#include "servers/ServerThreads.h"
 #include "servers/TftpPacket.h"
 
 #include <QFile>
@@ -229,6 +230,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     void Start();
 
   private:
+    // The OACK while it waits for its ACK, else the current window; the timer armed.
+    void sendCurrent();
     void sendWindow();
     // Reads block start into packet_ after its header; false on a read failure (errno set).
     bool produce(const BlockStart& start, size_t* size, BlockStart* next);
@@ -307,17 +310,21 @@ Transfer::~Transfer() {
     --shared_.transfers;
 }
 
-void Transfer::Start() {
-    if (!socket_.is_open()) {
-        finish(kFailed);
-        return;
-    }
+void Transfer::sendCurrent() {
     if (awaitingOackAck_) {
         sendTo(oack_, peer_);
         armTimer();
     } else {
         sendWindow();
     }
+}
+
+void Transfer::Start() {
+    if (!socket_.is_open()) {
+        finish(kFailed);
+        return;
+    }
+    sendCurrent();
     if (!finished_)
         waitForPacket();
 }
@@ -493,12 +500,7 @@ void Transfer::onTimer() {
         finish(kTimedOut);
         return;
     }
-    if (awaitingOackAck_) {
-        sendTo(oack_, peer_);
-        armTimer();
-    } else {
-        sendWindow();
-    }
+    sendCurrent();
 }
 
 void Transfer::sendTo(const std::string& packet, const Address& to) {
@@ -724,7 +726,7 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
         refuseWith(path, Tftp::IllegalOperation);
         return;
     }
-    if (request.opcode == Tftp::Wrq || Tftp::PathLeavesRoot(path)) {
+    if (request.opcode == Tftp::Wrq || PathLeavesRoot(path)) {
         refuseWith(path, Tftp::AccessViolation);
         return;
     }
@@ -793,11 +795,6 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
     asio::post(worker.context(), [transfer] { transfer->Start(); });
 }
 
-int defaultThreadCount() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(cores, 1u, 4u));
-}
-
 }  // namespace
 
 struct MyTftpServer::Impl {
@@ -807,7 +804,7 @@ struct MyTftpServer::Impl {
     FetchObserver fetchObserver;
     milliseconds timeout{1000};
     int retries = 5;
-    int threadCount = defaultThreadCount();
+    int threadCount = DefaultServerThreadCount();
     std::shared_ptr<ServerAccess> access;
 
     // While active:

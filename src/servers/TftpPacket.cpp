@@ -207,19 +207,4 @@ std::string RequestPathBelowRoot(std::string_view filename) {
     return first == std::string::npos ? std::string() : path.substr(first);
 }
 
-bool PathLeavesRoot(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos)
-        return true;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (path.substr(start, end - start) == "..")
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 }  // namespace Tftp

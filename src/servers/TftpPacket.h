@@ -85,7 +85,5 @@ uint64_t NetasciiLength(const char* input, size_t size);
 // A file name of a request as a path below the document root: "\" taken as "/", leading
 // separators dropped. Empty when nothing is left.
 std::string RequestPathBelowRoot(std::string_view filename);
-// True when the path has a ".." segment or a NUL byte.
-bool PathLeavesRoot(std::string_view path);
 
 }  // namespace Tftp

@@ -1,6 +1,7 @@
 // libFuzzer target: the TFTP server's reading of a request datagram, the options it takes from
 // it, the path it makes of the file name and the netascii form of the name's bytes.
 #include "FuzzSupport.h"
+#include "servers/HttpDocumentRoot.h"
 #include "servers/TftpPacket.h"
 
 #include <string>
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = Tftp::RequestPathBelowRoot(request.filename);
     FUZZ_CHECK(path.empty() || path[0] != '/');
     FUZZ_CHECK(path.find('\\') == std::string::npos);
-    FUZZ_CHECK(Tftp::PathLeavesRoot(path) ==
+    FUZZ_CHECK(PathLeavesRoot(path) ==
                (path == ".." || path.rfind("../", 0) == 0 ||
                 path.find("/../") != std::string::npos ||
                 (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0)));

@@ -5,6 +5,7 @@
 #include "servers/HttpClient.h"
 #include "support/ObeyFilePermissions.h"
 #include "support/QtPrinters.h"
+#include "support/RunAsNobody.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -606,26 +607,21 @@ TEST_F(HttpServer, StartFailuresAreSocketErrors) {
 TEST_F(HttpServer, APrivilegedPortIsAccessDenied) {
     // In a child process that is not root (it gives up root when it has it): ports below 1024
     // need a privilege it lacks.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-                               setresuid(65534, 65534, 65534) != 0))
-            _exit(3);
-        MyHttpServer privileged(root());
-        try {
-            privileged.Start(1, "127.0.0.1");
-        } catch (const SocketError& e) {
-            _exit(e.kind() == SocketError::Kind::AccessDenied && e.systemError() == EACCES ? 0 : 1);
-        } catch (...) {
-            _exit(4);
-        }
-        _exit(2);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another kind, 2: bound, 3: could not drop root";
+    EXPECT_EQ(
+        RunAsNobody([&] {
+            MyHttpServer privileged(root());
+            try {
+                privileged.Start(1, "127.0.0.1");
+            } catch (const SocketError& e) {
+                return e.kind() == SocketError::Kind::AccessDenied && e.systemError() == EACCES ? 0
+                                                                                                : 1;
+            } catch (...) {
+                return 4;
+            }
+            return 2;
+        }),
+        0)
+        << "1: another kind, 2: bound, 3: could not drop root";
 }
 
 TEST_F(HttpServer, StartsWithoutADocumentRootAndServesItOnceItExists) {

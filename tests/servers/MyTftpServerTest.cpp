@@ -4,6 +4,7 @@
 #include "app/SocketError.h"
 #include "servers/TftpClient.h"
 #include "support/QtPrinters.h"
+#include "support/RunAsNobody.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -354,8 +355,9 @@ TEST_F(TftpServer, RefusesWritesMissingFilesAndPathsLeavingTheRoot) {
     EXPECT_FALSE(QFile::exists(root() + "/cfg/uploaded"));
 
     for (const FetchEvent& r : reports()) {
-        if (r.path != "cfg/in")
+        if (r.path != "cfg/in") {
             EXPECT_GE(r.status, 400) << r.path.toStdString();
+        }
     }
 }
 
@@ -530,26 +532,21 @@ TEST_F(TftpServer, StopEndsTransfersAndTheSocketsFailAsTheyShould) {
 TEST_F(TftpServer, APrivilegedPortIsAccessDenied) {
     // In a child process that is not root (it gives up root when it has it): port 69 needs a
     // privilege it lacks.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-                               setresuid(65534, 65534, 65534) != 0))
-            _exit(3);
-        MyTftpServer privileged(root());
-        try {
-            privileged.Start(69, "127.0.0.1");
-        } catch (const SocketError& e) {
-            _exit(e.kind() == SocketError::Kind::AccessDenied && e.systemError() == EACCES ? 0 : 1);
-        } catch (...) {
-            _exit(4);
-        }
-        _exit(2);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another kind, 2: bound, 3: could not drop root";
+    EXPECT_EQ(
+        RunAsNobody([&] {
+            MyTftpServer privileged(root());
+            try {
+                privileged.Start(69, "127.0.0.1");
+            } catch (const SocketError& e) {
+                return e.kind() == SocketError::Kind::AccessDenied && e.systemError() == EACCES ? 0
+                                                                                                : 1;
+            } catch (...) {
+                return 4;
+            }
+            return 2;
+        }),
+        0)
+        << "1: another kind, 2: bound, 3: could not drop root";
 }
 
 // A file the server may not read is an access violation, not a missing file. The server runs in
@@ -559,21 +556,14 @@ TEST_F(TftpServer, AFileTheServerMayNotReadIsAnAccessViolation) {
     ::chmod(QFile::encodeName(root() + "/cfg/private").constData(), 0);
     for (const QString& folder : {base_.path(), root(), root() + "/cfg"})
         ::chmod(QFile::encodeName(folder).constData(), 0755);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-                               setresuid(65534, 65534, 65534) != 0))
-            _exit(3);
-        MyTftpServer server(root());
-        server.Start(0, "127.0.0.1");
-        const TftpDownload d = DownloadByHand(server.Port(), "cfg/private");
-        _exit(d.errorCode == 2 && d.errorText == "Access violation" ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another answer, 3: could not drop root";
+    EXPECT_EQ(RunAsNobody([&] {
+                  MyTftpServer server(root());
+                  server.Start(0, "127.0.0.1");
+                  const TftpDownload d = DownloadByHand(server.Port(), "cfg/private");
+                  return d.errorCode == 2 && d.errorText == "Access violation" ? 0 : 1;
+              }),
+              0)
+        << "1: another answer, 3: could not drop root";
 }
 
 // Listening on every address, each transfer answers from the address its request was sent to.

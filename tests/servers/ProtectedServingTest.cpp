@@ -164,8 +164,9 @@ TEST_F(ProtectedServing, HttpsTakesTls12And13AndRefusesOlderVersions) {
         const int code = sClient(c.option, &output);
         EXPECT_EQ(code == 0, c.taken) << c.option << "\n" << output.constData();
         EXPECT_TRUE(output.contains(c.text)) << c.option << "\n" << output.constData();
-        if (c.taken)
+        if (c.taken) {
             EXPECT_TRUE(output.contains("Verification: OK")) << output.constData();
+        }
     }
     EXPECT_EQ(trusted("/cfg/a.cfg").status, 200);
 }
@@ -281,7 +282,7 @@ TEST_F(ProtectedServing, CredentialsAreAskedForCheckedAndThrottled) {
     EXPECT_EQ(log.count(": no credentials"), 2 * 2);
     EXPECT_EQ(log.count(": wrong credentials"), 2 * 10);
     EXPECT_EQ(log.count("BUILT-IN HTTP SERVER refuses 127.0.0.1 with 429. File "), 2);
-    for (const QByteArray secret : {QByteArray("p@ss"), QByteArray("w7x9q")})
+    for (const QByteArray& secret : {QByteArray("p@ss"), QByteArray("w7x9q")})
         EXPECT_FALSE(log.contains(secret)) << secret.constData();
     const std::vector<FetchEvent> events = fetches();
     int refused = 0;

@@ -259,7 +259,7 @@ TEST_F(ServeCommand, ServesHttpsWithAMadePairAnAllowListAndCredentials) {
         403);
     const QByteArray out = stop(SIGTERM);
     EXPECT_EQ(process_.exitCode(), 0);
-    for (const QByteArray line :
+    for (const QByteArray& line :
          {"Built-in HTTP Server: HTTPS, certificate " + cert.toUtf8() + ", SHA-256 " +
               Fingerprint(cert).toUtf8(),
           QByteArray("Built-in HTTP Server: downloads allowed from 127.0.0.1"),

@@ -1,3 +1,4 @@
+#include "servers/HttpDocumentRoot.h"
 #include "servers/TftpPacket.h"
 
 #include <gtest/gtest.h>
@@ -188,9 +189,9 @@ TEST(TftpPacket, RequestPathsBelowTheRoot) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filename);
         EXPECT_EQ(Tftp::RequestPathBelowRoot(c.filename), c.path);
-        EXPECT_EQ(Tftp::PathLeavesRoot(c.path), c.leaves);
+        EXPECT_EQ(PathLeavesRoot(c.path), c.leaves);
     }
-    EXPECT_TRUE(Tftp::PathLeavesRoot(std::string("a\0b", 3)));
+    EXPECT_TRUE(PathLeavesRoot(std::string("a\0b", 3)));
 }
 
 }  // namespace

@@ -617,8 +617,9 @@ TEST_F(ServerPageTest, TheCertificateAndKeyAreChosenThroughTheDialogs) {
     p->AllowOwnNetworksBtn->click();
     AddressAllowList list;
     EXPECT_TRUE(list.Parse(p->AllowListEdit->text())) << p->AllowListEdit->text().toStdString();
-    if (!list.IsEmpty())
+    if (!list.IsEmpty()) {
         EXPECT_FALSE(list.Allows(0x7f000001));
+    }
 }
 
 // In a network namespace of its own where ports under 30000 need a privilege, run without it
