@@ -8,13 +8,22 @@
 // One file request answered by a server of the program (the built-in HTTP server; TFTP and
 // HTTPS servers report the same way), as the server hands it to its observer.
 struct FetchEvent {
-    std::time_t time = 0;
+    std::time_t time = 0;           // when the answer ended (the connection or transfer closed)
     const char* protocol = "http";  // "http", "tftp" or "https"; a literal that lives for good
+    const char* method = "GET";     // "GET", "HEAD", "POST"; TFTP: "RRQ"; a literal
     QByteArray peer;                // the client's address
     QByteArray path;                // relative to the document root, without a leading "/"
     int status = 0;                 // 200, 404, 500, ...
-    qint64 bytes = 0;               // body bytes sent
-    QByteArray userAgent;           // as the client sent it; empty when it sent none
+    qint64 bytes = 0;               // body bytes the client took (acknowledged), not bytes written
+    // The whole body reached the client: every byte written and acknowledged before the
+    // connection ended. A 2xx that is not complete is a cut-off download, never a fetch.
+    bool complete = false;
+    QByteArray userAgent;  // as the client sent it; empty when it sent none
+    // The file version delivered, as the server saw it when it opened the file: size, inode and
+    // modification time (ns since the epoch). fileSize -1: no file was opened.
+    qint64 fileSize = -1;
+    quint64 fileInode = 0;
+    qint64 fileMtimeNs = 0;
 };
 
 // Receives every answered request on the server's own thread. It must return at once: it may
