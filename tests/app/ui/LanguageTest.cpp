@@ -34,7 +34,7 @@ const char* const kMessageKeys[] = {
     "LAppError2", "LAppError3", "LLangError1Part1", "LLangError1Part2", "LLangError2Part1",
     "LLangError2Part2", "LLogSettingHint", "LDDProError5", "LPnpError6", "LTftpPortError1",
     "LTftpPortError2", "LTftpServerBtnStop", "LTftpServerRunning", "LTftpError1", "LTftpError2",
-    "LBuiltinProtocolHint",
+    "LBuiltinProtocolHint", "LCsvError8", "LBatchUnfilled",
     // The Provisioning page and the record.
     "LRecordOff", "LRecordError1", "LRecordClearQ", "LRecStateFileReady", "LRecStateTold",
     "LRecStateFetched", "LRecStateFailed", "LRecStateUnknown", "LRecColPhone", "LRecColState",
