@@ -154,6 +154,8 @@ void TForm1::FormCreate() {
 
     localization_.SetWorkDir(workDir_);
     localization_.applyCaptions = [this](const LanguageTable& table) {
+        // Qt's own dialogs and buttons follow the language too.
+        qtTranslation_.Use(table.Translate("LLanguageCode"));
         ApplyCaptionsToAllWindows(table);
         // The captions know no state: a running server keeps showing that it runs.
         ServerTab->ShowServerStates();
