@@ -9,7 +9,6 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -56,13 +55,11 @@ int MyLog::Open() {
         return -1;
     dir += '/';
     directory_ = dir;
-    std::fprintf(stderr, "%s\n", QFile::encodeName(dir).constData());
 
     const QString stamp = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
     QString name = dir + "log-" + stamp + ".log";
     for (int n = 1; QFileInfo::exists(name); ++n)
         name = dir + "log-" + stamp + "-" + QString::number(n) + ".log";
-    std::fprintf(stderr, "%s\n", QFile::encodeName(name).constData());
 
     const int fd = ::open(QFile::encodeName(name).constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);

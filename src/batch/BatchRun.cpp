@@ -193,8 +193,8 @@ AutofillNumbers ReadAutofillNumbers(const SettingsStore& settings) {
     AutofillNumbers n;
     const auto read = [&](const SettingKey& key, bool* has, PNumber* p) {
         const std::optional<QString> value = settings.Find(key.section, key.key);
-        *has = value.has_value();
         *p = value ? ReadLeadingInt(*value) : 0;
+        *has = *p > 0;
     };
     read(Setting::PnoUpgradeMode, &n.hasUpgradeMode, &n.upgradeMode);
     read(Setting::PnoCfgServerPath, &n.hasCfgPath, &n.cfgPath);
@@ -203,10 +203,10 @@ AutofillNumbers ReadAutofillNumbers(const SettingsStore& settings) {
 }
 
 QByteArray AutofillUrl(const QString& address, const QString& portText, const char* path,
-                       const UrlAccess& access) {
+                       const UrlAccess& access, ServerProtocol protocol) {
     return ConfigServerUrl(true, address.toUtf8(),
-                           QByteArray::number(ReadLeadingInt(portText.trimmed())), {},
-                           ServerProtocol::Http, access, path);
+                           QByteArray::number(ReadLeadingInt(portText.trimmed())), {}, protocol,
+                           access, path);
 }
 
 QString BatchLogLine(const BatchJob& job) {
@@ -258,14 +258,15 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
         };
         fill(n.hasUpgradeMode, n.upgradeMode, "1");
         fill(n.hasCfgPath, n.cfgPath,
-             AutofillUrl(job.serverAddress, job.portText, "/cfg", job.urlAccess));
+             AutofillUrl(job.serverAddress, job.portText, "/cfg", job.urlAccess, job.protocol));
         fill(n.hasFwPath, n.fwPath,
-             AutofillUrl(job.serverAddress, job.portText, "/fw", job.urlAccess));
+             AutofillUrl(job.serverAddress, job.portText, "/fw", job.urlAccess, job.protocol));
     }
     const std::vector<Column> columns = mapColumns(table, params, autofilled);
     std::vector<PNumber> varying;
     for (const Column& col : columns)
         varying.push_back(col.p);
+    outcome.unfilled = FindUnfilledPlaceholders(params, varying);
     const BatchFileForm form(job, params, varying);
 
     const int rowCount = table.RowCount() - 1;
@@ -318,6 +319,8 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
         progress(rowCount, rowCount);
 
     params = before;
+    if (log && !outcome.unfilled.empty())
+        log->Write(UnfilledPlaceholderLogLine(outcome.unfilled));
     if (log)
         log->Write(BatchLogLine(job));
     return outcome;

@@ -2,6 +2,7 @@
 
 #include "app/ServerUrl.h"
 #include "batch/BatchTable.h"
+#include "batch/Placeholders.h"
 #include "config/ParameterSet.h"
 #include "config/XmlFile.h"
 
@@ -32,9 +33,10 @@ struct BatchJob {
     QByteArray xmlKey;
     // Autofill: the three [PNO] parameters set to "1" and the server's cfg and fw URLs.
     bool autofill = false;
-    QString serverAddress;               // first entry of the server interface list
-    QString portText;                    // the built-in server's port text
-    UrlAccess urlAccess;                 // HTTPS and credentials of the built-in server
+    QString serverAddress;  // first entry of the server interface list
+    QString portText;       // the port text of the chosen protocol's built-in server
+    ServerProtocol protocol = ServerProtocol::Http;  // the built-in server phones are told
+    UrlAccess urlAccess;                 // HTTPS and credentials of the built-in HTTP server
     const SettingsStore* pno = nullptr;  // holds the [PNO] keys
     QString folder;
     BatchDestination destination = BatchDestination::Folder;
@@ -53,6 +55,8 @@ struct BatchOutcome {
     QStringList failed;   // the files that could not be written
     // The XML files written without characters of some values, with what they lost.
     std::vector<std::pair<QString, XmlLosses>> losses;
+    // The placeholders no column filled: every file written carries them as they are.
+    UnfilledPlaceholders unfilled;
 };
 
 // Rows handled so far and the number of phone rows; called at most every progressIntervalMs
@@ -63,17 +67,19 @@ using BatchProgress = std::function<void(int rowsDone, int rowCount)>;
 // MAC mode "cfg" + id (bin) or "cfg" + id + ".xml"; PIN mode id + ".cfg" or id + ".xml".
 QString BatchFileName(BatchMode mode, BatchFormat format, const QString& identifier);
 
-// The three P-numbers autofill sets, from [PNO]; a missing key gives none.
+// The three P-numbers autofill sets, from [PNO]; a missing key, and one whose number is 0 or
+// not a number above 0, gives none ("do not fill").
 struct AutofillNumbers {
     bool hasUpgradeMode = false, hasCfgPath = false, hasFwPath = false;
     PNumber upgradeMode = 0, cfgPath = 0, fwPath = 0;
 };
 AutofillNumbers ReadAutofillNumbers(const SettingsStore& settings);
 
-// "http://" (or "https://", with the user info of access) + address + ":" + the port read as a
-// decimal number + path.
+// "http://" (or "https://", with the user info of access; "tftp://" for TFTP) + address + ":" +
+// the port read as a decimal number + path.
 QByteArray AutofillUrl(const QString& address, const QString& portText, const char* path,
-                       const UrlAccess& access = {});
+                       const UrlAccess& access = {},
+                       ServerProtocol protocol = ServerProtocol::Http);
 
 // The log line of a run: "CFG BATCH: ", the format and protection, "Autofill Server Path, "
 // and the destination with the folder.
@@ -84,7 +90,8 @@ QString BatchLogLine(const BatchJob& job);
 // Writers report "LCfgError3" through the template; a missing folder and an identifier holding
 // "/" show it too. Afterwards the parameter set is exactly what it was after the commit. The
 // log line is written when the run went ahead, after one XmlLossLogLine per XML file written
-// without characters XML cannot hold.
+// without characters XML cannot hold and the UnfilledPlaceholderLogLine when a placeholder
+// was left unfilled.
 BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob& job,
                       Dialogs& dialogs, MyLog* log, const BatchProgress& progress = {},
                       int progressIntervalMs = 100);

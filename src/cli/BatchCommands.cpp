@@ -83,8 +83,10 @@ int batch(const CliArgs& args) {
         if (!settings.LoadFile(ini))
             return CliFail(ini, "cannot be read");
         job.pno = &settings;
-        // The window's server settings: HTTPS and credentials go into the URLs as well.
+        // The window's server settings: the protocol, HTTPS and credentials go into the URLs.
         job.urlAccess = ReadServerProtection(settings).Url();
+        job.protocol = settings.ReadInt(Setting::TftpProtocol) != 0 ? ServerProtocol::Tftp
+                                                                    : ServerProtocol::Http;
     }
     job.folder = args.value("out");
     if (!QFileInfo(job.folder).isDir())
@@ -112,6 +114,8 @@ int batch(const CliArgs& args) {
         CliPrint(path);
     for (const auto& [path, losses] : outcome.losses)
         CliWarn(path, XmlLossText(losses));
+    if (!outcome.unfilled.empty())
+        CliWarn(templatePath, UnfilledPlaceholderText(outcome.unfilled));
     for (const QString& path : outcome.failed)
         CliFail(path, "cannot be written");
     if (outcome.status != BatchOutcome::Status::Ran)
@@ -128,10 +132,11 @@ const CliRegistration batchCommand(
       {"format", "bin|xml", "write bin or XML files", true},
       {"scramble", {}, "scramble the bin files"},
       {"xml-key", "KEY", "encrypt the XML files with KEY (at most 16 characters)"},
-      {"autofill", "ADDR:PORT", "fill in the server paths for the HTTP server at ADDR:PORT"},
+      {"autofill", "ADDR:PORT", "fill in the server paths for the built-in server at ADDR:PORT"},
       {"settings", "INI",
-       "with --autofill: the settings whose [PNO] keys name the parameters; with [HTTP SERVER] "
-       "https=1 the URLs begin with https://, and auth_user and auth_password go into them"},
+       "with --autofill: the settings whose [PNO] keys name the parameters (0: none); with "
+       "[TFTP SERVER] protocol=1 the URLs begin with tftp://, with [HTTP SERVER] https=1 with "
+       "https://, and auth_user and auth_password go into them"},
       {"out", "DIR", "the folder the files are written to", true},
       {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
      {},

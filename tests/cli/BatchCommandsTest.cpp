@@ -74,7 +74,8 @@ TEST_F(CliBatch, AutofillTakesTheAddressPortAndTheSettingsPNumbers) {
 
 TEST_F(CliBatch, XmlFilesNameWhatTheyLeftOutOnStderr) {
     csv = dir.write("c.csv",
-                    "MAC,{$username.line.1}\r\n02E5D2AABBCC,al\x02ice\r\n02E5D2000002,bob\r\n");
+                    "MAC,{$username.line.1},{$cfg_srv_path}\r\n02E5D2AABBCC,al\x02ice,c\r\n"
+                    "02E5D2000002,bob,c\r\n");
     ASSERT_EQ(batch({"--mode", "mac", "--format", "xml"}), 0) << stderrText.constData();
     EXPECT_EQ(stdoutText,
               (out + "/cfg02e5d2aabbcc.xml\n" + out + "/cfg02e5d2000002.xml\n").toUtf8());
@@ -82,6 +83,32 @@ TEST_F(CliBatch, XmlFilesNameWhatTheyLeftOutOnStderr) {
                               "/cfg02e5d2aabbcc.xml: characters XML cannot hold left out: P35 "
                               "U+0002\n");
     EXPECT_EQ(RunProgram("xmllint", {"--noout", out + "/cfg02e5d2aabbcc.xml"}), 0);
+}
+
+// The placeholders no column fills are named once on stderr (the exit status stays 0).
+// Autofill follows the protocol of the settings' built-in server: tftp:// with [TFTP SERVER]
+// protocol=1, and then nothing is left unfilled.
+TEST_F(CliBatch, NamesUnfilledPlaceholdersAndAutofillsForTheChosenProtocol) {
+    ASSERT_EQ(batch({"--mode", "mac", "--format", "bin"}), 0) << stderrText.constData();
+    EXPECT_EQ(stderrText, "orvo-cli: " + tpl.toUtf8() +
+                              ": placeholders no CSV column fills, left in the files as they "
+                              "are: P237={$cfg_srv_path}\n");
+    EXPECT_EQ(stdoutText, (out + "/cfg02e5d2aabbcc\n" + out + "/cfg02e5d2000002\n").toUtf8());
+
+    const QString ini = dir.write("s.ini",
+                                  "[PNO]\r\np_upgrade_mode=0\r\np_cfg_server_path=237\r\n"
+                                  "p_fw_server_path=238\r\n[TFTP SERVER]\r\nport=69\r\n"
+                                  "protocol=1\r\n[HTTP SERVER]\r\nhttps=1\r\n");
+    ASSERT_EQ(batch({"--mode", "mac", "--format", "xml", "--autofill", "10.0.0.5:1069",
+                     "--settings", ini}),
+              0)
+        << stderrText.constData();
+    EXPECT_EQ(stderrText, "");
+    EXPECT_EQ(ReadFileBytes(out + "/cfg02e5d2000002.xml"),
+              PrintXmlConfig(set({{2, "admin"},
+                                  {35, "bob"},
+                                  {237, "tftp://10.0.0.5:1069/cfg"},
+                                  {238, "tftp://10.0.0.5:1069/fw"}})));
 }
 
 TEST_F(CliBatch, RefusalsGoToStderrWithANonZeroExit) {

@@ -30,6 +30,16 @@ sed 's/^/lintian: /' "$lintian_out"
 check "lintian reports no error" test "$lintian_status" -eq 0
 check "Depends comes from the shared libraries" \
     bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6.*libtinyxml2'"
+names_all() { # TEXT WORD...: the text names every word
+    local text=$1 word missing=0
+    shift
+    for word in "$@"; do
+        grep -qF -- "$word" <<<"$text" || { echo "does not name: $word" >&2; missing=1; }
+    done
+    return $missing
+}
+check "the package description names TFTP, HTTPS and the record" \
+    names_all "$(dpkg-deb -f "$deb" Description)" TFTP HTTPS "provisioning record"
 
 "${sudo[@]}" apt-get install -y -qq "$deb" >/dev/null || { echo "package-check: apt-get install failed" >&2; exit 1; }
 
@@ -87,6 +97,28 @@ every_option_described() {
     return $missing
 }
 check "orvo-cli(1) describes every command and option" every_option_described
+window_page=$(MANWIDTH=200 man -l /usr/share/man/man1/orvo-provision-tool.1.gz 2>/dev/null)
+check "orvo-provision-tool(1) names the six pages, the record and the options" names_all \
+    "$window_page" "six pages" "Phone Configuration" "Cfg Batch" "Devices Online" Servers Tools \
+    Provisioning "provisioning record" db/provisioning.sqlite --help --version
+# The examples of orvo-cli(1), as the page shows them, run in an empty folder: the files they
+# name are installed, and a batch of the supplied template and sample CSV leaves no placeholder
+# unfilled (nothing on stderr).
+examples_run() {
+    local folder script status
+    folder=$(mktemp -d)
+    script=$(MANWIDTH=300 man -l /usr/share/man/man1/orvo-cli.1.gz 2>/dev/null |
+        sed -n '/^EXAMPLES/,/^SEE ALSO/p' | sed -n 's/^ *\(mkdir .*\|orvo-cli .*\)$/\1/p')
+    [[ $(grep -c '^orvo-cli batch' <<<"$script") -ge 1 ]] || { echo "no batch example" >&2; return 1; }
+    (cd "$folder" && bash -e -c "$script" >"$folder/.out" 2>"$folder/.err")
+    status=$?
+    [[ $status -eq 0 && ! -s $folder/.err ]] || { echo "$script" >&2; cat "$folder/.err" >&2; }
+    [[ $status -eq 0 && ! -s $folder/.err ]] && grep -q '^P1004=201$' "$folder/.out"
+    status=$?
+    rm -rf "$folder"
+    return $status
+}
+check "the examples of orvo-cli(1) run" examples_run
 
 # The completion loads as bash-completion loads it, and completes from the installed orvo-cli.
 check "complete -p orvo-cli" test "$(bash -c 'source /usr/share/bash-completion/completions/orvo-cli; complete -p orvo-cli')" == "complete -F _orvo_cli orvo-cli"
@@ -96,6 +128,11 @@ check "the installed completion completes" \
 check "appstreamcli validate" appstreamcli validate --no-net \
     /usr/share/metainfo/org.example.orvo_provision_tool.metainfo.xml
 check "desktop-file-validate" desktop-file-validate /usr/share/applications/orvo-provision-tool.desktop
+check "the desktop entry speaks German" names_all \
+    "$(cat /usr/share/applications/orvo-provision-tool.desktop)" "GenericName[de]=" "Comment[de]="
+check "the metainfo speaks German" names_all \
+    "$(cat /usr/share/metainfo/org.example.orvo_provision_tool.metainfo.xml)" \
+    '<summary xml:lang="de">' '<p xml:lang="de">'
 
 "${sudo[@]}" apt-get purge -y -qq orvo-provision-tool >/dev/null
 check "apt-get purge removes the programs" test ! -e /usr/bin/orvo-cli -a ! -e /usr/libexec/orvo-provision-tool

@@ -75,7 +75,7 @@ void expectTemplateHolds(const QString& path, const std::set<PNumber>& bound) {
     ParameterSet params;
     ASSERT_EQ(ReadBinFile(path, params), BinReadStatus::Ok) << path.toStdString();
     for (const char* placeholder :
-         {"{$cfg_srv_path}", "{$username.line.1}", "{$line_active.line.1|1}"})
+         {"{$cfg_srv_path}", "{$fw_srv_path}", "{$username.line.1}", "{$admin_pass}"})
         EXPECT_GE(params.FindParameterByValue(placeholder), 0) << placeholder;
     for (PNumber p : bound)
         EXPECT_TRUE(params.Contains(p)) << path.toStdString() << ": P" << p;

@@ -1,8 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <functional>
+#include <optional>
 
 class TForm1;
+
+// --help (-h) and --version among the program's arguments: the text they print on stdout, or
+// nothing when neither was given. Qt's own options (-platform offscreen, ...) pass unread.
+std::optional<QByteArray> InformationRequested(int argc, char** argv);
 
 // Whether a window can be shown: a display to connect to, or a platform chosen with
 // QT_QPA_PLATFORM.

@@ -153,8 +153,12 @@ void TForm1::FormCreate() {
         settings_.Load(workDir_);
 
     localization_.SetWorkDir(workDir_);
-    localization_.applyCaptions = [](const LanguageTable& table) {
+    localization_.applyCaptions = [this](const LanguageTable& table) {
+        // Qt's own dialogs and buttons follow the language too.
+        qtTranslation_.Use(table.Translate("LLanguageCode"));
         ApplyCaptionsToAllWindows(table);
+        // The captions know no state: a running server keeps showing that it runs.
+        ServerTab->ShowServerStates();
     };
     localization_.Start(settings_);
 

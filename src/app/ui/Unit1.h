@@ -5,6 +5,7 @@
 #include "app/Localization.h"
 #include "app/MyLog.h"
 #include "app/Notices.h"
+#include "app/QtTranslation.h"
 #include "app/SettingsStore.h"
 #include "app/ui/QtDialogs.h"
 #include "config/CfgTemplate.h"
@@ -97,6 +98,7 @@ class TForm1 : public QWidget {
     std::unique_ptr<QtDialogs> ownDialogs_;
     Dialogs* dialogs_;
     Localization localization_;
+    QtTranslation qtTranslation_;
     MyLog log_;
     CfgTemplate cfg_;
     NoticeTransport notices_;

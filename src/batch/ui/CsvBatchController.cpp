@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -151,10 +152,14 @@ void CsvBatchController::AddCsvRowButtonClick() {
         c_.CfgBatchTable->setRowCount(c_.CfgBatchTable->rowCount() + n);
 }
 
+ServerProtocol CsvBatchController::protocol() const {
+    return s_.serverProtocol ? s_.serverProtocol() : ServerProtocol::Http;
+}
+
 void CsvBatchController::AutofillServerPathChkboxMouseUp() {
     if (s_.serverRunning && s_.serverRunning())
         return;
-    s_.dialogs->messageKey("LCsvError3");
+    s_.dialogs->messageKey(protocol() == ServerProtocol::Tftp ? "LCsvError8" : "LCsvError3");
     c_.AutofillServerPathChkbox->setChecked(false);
 }
 
@@ -201,6 +206,7 @@ void CsvBatchController::run(const QString& folder, BatchDestination destination
         job.serverAddress = s_.firstServerInterface ? s_.firstServerInterface() : QString();
         job.portText = s_.serverPortText ? s_.serverPortText() : QString();
         job.urlAccess = s_.serverUrlAccess ? s_.serverUrlAccess() : UrlAccess{};
+        job.protocol = protocol();
         job.pno = s_.settings;
     }
     job.folder = folder;
@@ -216,13 +222,23 @@ void CsvBatchController::run(const QString& folder, BatchDestination destination
     QProgressDialog* dialog = nullptr;
     QElapsedTimer clock;
     clock.start();
-    RunBatch(
+    const BatchOutcome outcome = RunBatch(
         table, *s_.tpl, job, *s_.dialogs, s_.log,
         [&](int done, int total) { progress(done, total, clock.elapsed(), title, &dialog); },
         progressIntervalMs);
     delete dialog;
+    showUnfilled(outcome.unfilled);
     c_.CfgBatchButton->setEnabled(true);
     c_.CfgBatchToServerButton->setEnabled(true);
+}
+
+void CsvBatchController::showUnfilled(const UnfilledPlaceholders& unfilled) {
+    if (!c_.UnfilledNote)
+        return;
+    const QString lead = s_.translate ? s_.translate("LBatchUnfilled") : QString();
+    c_.UnfilledNote->setPlainText(unfilled.empty() ? QString()
+                                                   : lead + UnfilledPlaceholderList(unfilled));
+    c_.UnfilledNote->setVisible(!unfilled.empty());
 }
 
 void CsvBatchController::progress(int done, int total, qint64 elapsedMs, const QString& title,

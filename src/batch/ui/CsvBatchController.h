@@ -14,6 +14,7 @@ class ProvisioningRecord;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QProgressDialog;
 class QPushButton;
 class QRadioButton;
@@ -38,6 +39,9 @@ struct CsvBatchControls {
     QPushButton* LoadCsvFileButton = nullptr;
     QPushButton* SaveCsvFileButton = nullptr;
     QPushButton* AddCsvRowButton = nullptr;
+    // Where a run names the placeholders no column filled (none: not named on the page); hidden
+    // while the last run left none.
+    QPlainTextEdit* UnfilledNote = nullptr;
 };
 
 // What the flows need beside the page.
@@ -48,10 +52,14 @@ struct CsvBatchServices {
     MyLog* log = nullptr;
     ProvisioningRecord* record = nullptr;  // where the files written are recorded
     QString workDir;
-    std::function<bool()> serverRunning;            // the built-in HTTP server runs
+    std::function<bool()> serverRunning;            // the chosen built-in server runs
     std::function<QString()> firstServerInterface;  // first entry of InterfaceForServerCB
-    std::function<QString()> serverPortText;        // text of MyHttpServerPort
+    std::function<QString()> serverPortText;        // the chosen server's port text
     std::function<UrlAccess()> serverUrlAccess;     // HTTPS and credentials of the server
+    // The built-in server's protocol chosen on the servers page (HTTP when not set).
+    std::function<ServerProtocol()> serverProtocol;
+    // The text of a language key.
+    std::function<QString(const QString&)> translate;
 };
 
 // The button flows of the Cfg Batch page. The grid shows the batch table with its fixed row as
@@ -70,8 +78,8 @@ class CsvBatchController : public QObject {
     void LoadCsvFileButtonClick();
     void SaveCsvFileButtonClick();
     void AddCsvRowButtonClick();
-    // A mouse button was released on AutofillServerPathChkbox: without a running built-in
-    // server "LCsvError3" is shown and the box unchecked.
+    // A mouse button was released on AutofillServerPathChkbox: when the chosen built-in server
+    // does not run, "LCsvError3" (HTTP) or "LCsvError8" (TFTP) is shown and the box unchecked.
     void AutofillServerPathChkboxMouseUp();
     void CfgBatchButtonClick();
     void CfgBatchToServerButtonClick();
@@ -95,10 +103,12 @@ class CsvBatchController : public QObject {
 
   private:
     BatchMode mode() const;
+    ServerProtocol protocol() const;
     bool scrambled() const;
     void run(const QString& folder, BatchDestination destination);
     void progress(int done, int total, qint64 elapsedMs, const QString& title,
                   QProgressDialog** dialog);
+    void showUnfilled(const UnfilledPlaceholders& unfilled);
 
     CsvBatchControls c_;
     CsvBatchServices s_;

@@ -51,12 +51,16 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     CfgBatchButton = MakeCaptioned<QPushButton>(this, "CfgBatchButton", "Batch", {x, 316, 175, 34});
     CfgBatchToServerButton = MakeCaptioned<QPushButton>(
         this, "CfgBatchToServerButton", "Batch to Built-in Server", {x + 185, 316, 175, 34});
+    BatchUnfilledNote = MakeControl<QPlainTextEdit>(this, "BatchUnfilledNote", {x, 362, 360, 150});
+    BatchUnfilledNote->setReadOnly(true);
+    BatchUnfilledNote->hide();
 
     CsvBatchControls controls{CfgBatchTable,        CsvModeRadioButton,   PinModeRadioButton,
                               BatchFileFormatBinRB, BatchFileFormatXmlRB, CfgToEncryptCB,
                               XmlCfgEncryptChkB,    XmlCfgEncryptKeyEdit, AutofillServerPathChkbox,
                               AddCsvEditRow,        CfgBatchButton,       CfgBatchToServerButton,
-                              LoadCsvFileButton,    SaveCsvFileButton,    AddCsvRowButton};
+                              LoadCsvFileButton,    SaveCsvFileButton,    AddCsvRowButton,
+                              BatchUnfilledNote};
     CsvBatchServices services;
     services.dialogs = ctx.dialogs;
     services.tpl = ctx.cfg;
@@ -64,14 +68,24 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     services.log = ctx.log;
     services.record = ctx.record;
     services.workDir = ctx.workDir;
-    services.serverRunning = [&ctx] { return ctx.httpServerActive(); };
-    // The server interface list and the port are the servers page's.
+    services.translate = [&ctx](const QString& key) { return ctx.Translate(key); };
+    // The server interface list, the protocol and the ports are the servers page's.
+    services.serverProtocol = [&ctx] {
+        const auto* protocol = ctx.Control<QComboBox>("BuiltinProtocolCB");
+        return protocol && protocol->currentIndex() == 1 ? ServerProtocol::Tftp
+                                                         : ServerProtocol::Http;
+    };
+    const auto protocol = services.serverProtocol;
+    services.serverRunning = [&ctx, protocol] {
+        return protocol() == ServerProtocol::Tftp ? ctx.tftpServerActive() : ctx.httpServerActive();
+    };
     services.firstServerInterface = [&ctx] {
         const auto* list = ctx.Control<QComboBox>("InterfaceForServerCB");
         return list && list->count() > 0 ? list->itemText(0) : QString();
     };
-    services.serverPortText = [&ctx] {
-        const auto* port = ctx.Control<QLineEdit>("MyHttpServerPort");
+    services.serverPortText = [&ctx, protocol] {
+        const auto* port = ctx.Control<QLineEdit>(
+            protocol() == ServerProtocol::Tftp ? "MyTftpServerPort" : "MyHttpServerPort");
         return port ? port->text() : QString();
     };
     services.serverUrlAccess = [&ctx] { return ctx.httpUrlAccess(); };

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -41,6 +42,8 @@ class CsvBatchPage : public QWidget {
     QCheckBox* AutofillServerPathChkbox;
     QPushButton* CfgBatchButton;
     QPushButton* CfgBatchToServerButton;
+    // The placeholders the last run left unfilled, shown only when there are some.
+    QPlainTextEdit* BatchUnfilledNote;
 
     // Page shown: the model's template when the set is empty, the encryption choice (every
     // time) and, the first time, the other options from [BATCH].

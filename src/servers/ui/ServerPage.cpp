@@ -301,7 +301,7 @@ void ServerPage::TftpServerControlButtonClick() {
     tftpServer_->SetAccess(access.access);
     tftpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
     try {
-        tftpServer_->Start(static_cast<quint16>(check.port));
+        tftpServer_->Start(static_cast<quint16>(check.port), serverBindAddress);
     } catch (const SocketError& e) {
         // Ports up to 1024 need a privilege; a port in use has its own message.
         ctx_.dialogs->messageKey(e.kind() == SocketError::Kind::AccessDenied ? "LTftpError1"
@@ -378,7 +378,7 @@ void ServerPage::startHttpServer(const HttpServerPortCheck& check) {
     httpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
     try {
         // A port that cannot be bound throws SocketError to the application's handler.
-        httpServer_->Start(static_cast<quint16>(check.port));
+        httpServer_->Start(static_cast<quint16>(check.port), serverBindAddress);
     } catch (const TlsSetupError& e) {
         HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
         enableAfterHttp();
@@ -504,6 +504,32 @@ void ServerPage::OnPnpPacket(const PnpPacket& packet) {
     const QByteArray line = pnpResponder_->Answer(packet.text, o);
     if (!line.isEmpty())
         ctx_.log->Write(line);
+}
+
+void ServerPage::ShowServerStates() {
+    const bool http = httpServer_->IsActive();
+    HttpServerControlButton->setText(
+        ctx_.Translate(http ? "LHttpServerBtnStop" : "HttpServerControlButton"));
+    const char* httpState = !http               ? "HttpServerStatusLabel"
+                            : runningUrl_.https ? "LHttpsServerRunning"
+                                                : "LHttpServerRunning";
+    setStatus("HttpServerStatusLabel", ctx_.Translate(httpState), http);
+    const bool pnp = PnpServerRunning();
+    MyPnpServerControlBtn->setText(
+        ctx_.Translate(pnp ? "LPnpServerBtnStop" : "MyPnpServerControlBtn"));
+    setStatus("PnpServerStatusLabel",
+              ctx_.Translate(pnp ? "LPnpServerRunning" : "PnpServerStatusLabel"), pnp);
+    const bool tftp = tftpServer_->IsActive();
+    TftpServerControlButton->setText(
+        ctx_.Translate(tftp ? "LTftpServerBtnStop" : "TftpServerControlButton"));
+    if (tftp) {
+        setTftpStatus(true);
+    } else {
+        // Stopped: each label its own caption.
+        setStatus("TftpServerStatusLabel", ctx_.Translate("TftpServerStatusLabel"), false);
+        TftpServerStateLabel->setText(ctx_.Translate("TftpServerStateLabel"));
+        showState(TftpServerStateLabel, false);
+    }
 }
 
 void ServerPage::LangConfirmButtonClick() {

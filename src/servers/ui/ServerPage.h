@@ -84,6 +84,9 @@ class ServerPage : public QWidget {
     void TftpServerControlButtonClick();
     void MyPnpServerControlBtnClick();
     void LangConfirmButtonClick();
+    // The buttons and states of the three servers as they are (running or stopped), in the
+    // language in force: after a language's captions were applied, which know no state.
+    void ShowServerStates();
     // The answer to one datagram of the plug-and-play group.
     void OnPnpPacket(const PnpPacket& packet);
 
@@ -104,6 +107,9 @@ class ServerPage : public QWidget {
     // and between the looks at a starting plug-and-play listener (1000 ms).
     int serverWaitMs = 2000;
     int pnpLookMs = 1000;
+    // The address the built-in HTTP and TFTP servers listen on: empty, every local address
+    // (tests keep them on 127.0.0.1).
+    QString serverBindAddress;
 
   private:
     void fillInterfaceList();

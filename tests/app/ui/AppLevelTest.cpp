@@ -145,6 +145,9 @@ TEST_P(ProgramTest, QuitSignalWritesSettingsAndClosesTheLog) {
     EXPECT_EQ(program.exitCode(), 0);
     EXPECT_TRUE(QFileInfo::exists(dir.file("ini/setting.ini")));
     EXPECT_TRUE(log().endsWith(" QRV Closed!\r\n")) << log().toStdString();
+    // The program keeps its paths off stderr (Qt's own platform notes may be there).
+    const QByteArray err = program.readAllStandardError();
+    EXPECT_FALSE(err.contains(dir.file("log").toUtf8())) << err.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramTest, ::testing::Values(SIGTERM, SIGINT));
@@ -164,6 +167,40 @@ TEST(Program, WithoutADisplaySaysSoInOneLine) {
     EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
     EXPECT_TRUE(err.contains("no display")) << err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.file("log")));
+}
+
+// --help and --version print on stdout and end at once, also without a display and among Qt's
+// options; the window does not start (no log).
+TEST(Program, HelpAndVersionPrintAndExit) {
+    struct Case {
+        QStringList args;
+        QByteArray begins;
+    } cases[] = {
+        {{"--help"}, "usage: orvo-provision-tool"},
+        {{"-h"}, "usage: orvo-provision-tool"},
+        {{"-help"}, "usage: orvo-provision-tool"},
+        {{"--version"}, "orvo-provision-tool " ORVO_VERSION "\n"},
+        {{"-platform", "offscreen", "--version"}, "orvo-provision-tool " ORVO_VERSION "\n"},
+        {{"-reverse", "--help"}, "usage: orvo-provision-tool"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        TempDir dir;
+        QProcess program;
+        program.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(name);
+        program.setProcessEnvironment(env);
+        program.start(BuiltProgram("orvo-provision-tool"), c.args);
+        ASSERT_TRUE(program.waitForFinished(20000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        const QByteArray out = program.readAllStandardOutput();
+        EXPECT_TRUE(out.startsWith(c.begins)) << out.toStdString();
+        EXPECT_EQ(program.readAllStandardError(), "");
+        EXPECT_FALSE(QFileInfo::exists(dir.file("log")));
+    }
 }
 
 }  // namespace

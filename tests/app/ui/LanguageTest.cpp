@@ -5,6 +5,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -34,7 +36,7 @@ const char* const kMessageKeys[] = {
     "LAppError2", "LAppError3", "LLangError1Part1", "LLangError1Part2", "LLangError2Part1",
     "LLangError2Part2", "LLogSettingHint", "LDDProError5", "LPnpError6", "LTftpPortError1",
     "LTftpPortError2", "LTftpServerBtnStop", "LTftpServerRunning", "LTftpError1", "LTftpError2",
-    "LBuiltinProtocolHint",
+    "LBuiltinProtocolHint", "LCsvError8", "LBatchUnfilled", "LLanguageCode",
     // The Provisioning page and the record.
     "LRecordOff", "LRecordError1", "LRecordClearQ", "LRecStateFileReady", "LRecStateTold",
     "LRecStateFetched", "LRecStateFailed", "LRecStateUnknown", "LRecColPhone", "LRecColState",
@@ -129,6 +131,42 @@ TEST_F(LanguageTest, ChangeSwitchesEveryCaptionAndIsRemembered) {
     TForm1& again = Start();
     EXPECT_EQ(again.PageControl1->tabText(0), deutsch.Translate("PhoneCfgTab"));
     EXPECT_EQ(again.findChild<QPushButton*>("LangConfirmButton")->text(), "Wechseln");
+}
+
+// Qt's own texts follow the language in force: the buttons of a message box and the file
+// dialog, at a change and at the next start.
+TEST_F(LanguageTest, QtsOwnTextsFollowTheLanguage) {
+    SupplyLanguages();
+    Supply("ini/$default.ini");
+    const auto texts = [] {
+        QDialogButtonBox box(QDialogButtonBox::Cancel);
+        QFileDialog files;
+        files.setOption(QFileDialog::DontUseNativeDialog);
+        const auto* name = files.findChild<QLabel*>("fileNameLabel");
+        return QStringList{box.button(QDialogButtonBox::Cancel)->text(),
+                           name ? name->text() : QString()};
+    };
+    const QStringList english = texts();
+    ASSERT_EQ(english, QStringList({"Cancel", "File &name:"}));
+    TForm1& w = Start();
+    w.show();
+    w.PageControl1->setCurrentWidget(w.ServerTab);
+    EXPECT_EQ(texts(), english);
+    const auto change = [&](const char* language) {
+        w.ServerTab->LangOptCB->setCurrentIndex(w.ServerTab->LangOptCB->findText(language));
+        w.ServerTab->LangConfirmButton->click();
+    };
+    change("Deutsch");
+    const QStringList deutsch = {"Abbrechen", "Datei&name:"};
+    EXPECT_EQ(texts(), deutsch);
+    change("English");
+    EXPECT_EQ(texts(), english);
+    change("Deutsch");
+    Stop();
+    EXPECT_EQ(texts(), english);  // the window took its translation along
+    Start();
+    EXPECT_EQ(texts(), deutsch);
+    EXPECT_TRUE(dialogs.shown.isEmpty());
 }
 
 TEST_F(LanguageTest, ChangingToALanguageDeletedMeanwhileKeepsTheCaptions) {

@@ -4,6 +4,8 @@
 #include "batch/ui/CsvBatchPage.h"
 #include "config/BinFile.h"
 #include "config/ui/ToolPage.h"
+#include "servers/ui/ServerPage.h"
+#include "support/LoopbackMulticast.h"
 #include "visual/ui/PhoneCfgPage.h"
 #include "visual/ui/TemplateBar.h"
 
@@ -59,6 +61,56 @@ TEST_F(PageWiring, CfgBatchLoadsTheModelTemplateAndBatchesToTheServerFolder) {
               BinReadStatus::Ok);
     EXPECT_EQ(written.Value(1004), "alice");
     EXPECT_TRUE(dialogs.messages().isEmpty()) << dialogs.messages().join(',').toStdString();
+}
+
+// A first run with what is supplied: the sample CSV on the model's template, autofilled for the
+// TFTP server chosen on the servers page, leaves no placeholder unfilled; a CSV that fills
+// fewer has them named on the page.
+TEST_F(PageWiring, CfgBatchOfTheSuppliedDataAutofillsForTheChosenProtocol) {
+    SupplyLanguages();
+    Supply("ini/$default.ini");
+    Supply("examples/phones.csv");
+    QDir().mkpath(dir.file("server/htdocs/cfg"));
+    TForm1& w = Start();
+    w.show();
+    ServerPage& servers = *w.ServerTab;
+    w.PageControl1->setCurrentWidget(&servers);
+    servers.serverBindAddress = "127.0.0.1";
+    servers.InterfaceForServerCB->clear();
+    servers.InterfaceForServerCB->addItem("127.0.0.1");
+    servers.BuiltinProtocolCB->setCurrentIndex(1);
+    const QString port = QString::number(FreeLoopbackPort(SOCK_DGRAM));
+    servers.MyTftpServerPort->setText(port);
+    servers.TftpServerControlButton->click();
+    ASSERT_TRUE(servers.TftpServerActive());
+
+    CsvBatchPage& batch = *w.CsvBatchTab;
+    w.PageControl1->setCurrentWidget(&batch);
+    batch.AutofillServerPathChkbox->resize(200, 20);
+    QTest::mouseClick(batch.AutofillServerPathChkbox, Qt::LeftButton, {}, QPoint(5, 10));
+    QApplication::processEvents();
+    ASSERT_TRUE(batch.AutofillServerPathChkbox->isChecked())
+        << dialogs.messages().join(',').toStdString();
+    dialogs.paths = {dir.file("examples/phones.csv")};
+    batch.LoadCsvFileButton->click();
+    batch.CfgBatchToServerButton->click();
+    ParameterSet written;
+    ASSERT_EQ(ReadBinFile(dir.file("server/htdocs/cfg/cfg02e5d2000001"), written),
+              BinReadStatus::Ok);
+    EXPECT_EQ(written.Value(400), "tftp://127.0.0.1:" + port.toUtf8() + "/cfg");
+    EXPECT_EQ(written.Value(403), "tftp://127.0.0.1:" + port.toUtf8() + "/fw");
+    EXPECT_EQ(written.Value(1004), "201");
+    EXPECT_FALSE(written.Contains(0));
+    EXPECT_TRUE(batch.BatchUnfilledNote->isHidden());
+    EXPECT_TRUE(dialogs.messages().isEmpty()) << dialogs.messages().join(',').toStdString();
+
+    dialogs.paths = {dir.write("phones.csv", "MAC,{$username.line.1}\r\n02E5D2AABBCC,alice\r\n")};
+    batch.LoadCsvFileButton->click();
+    batch.CfgBatchToServerButton->click();
+    EXPECT_TRUE(batch.BatchUnfilledNote->isVisible());
+    EXPECT_TRUE(batch.BatchUnfilledNote->toPlainText().startsWith(
+        w.Language().Translate("LBatchUnfilled") + "P410={$admin_pass} "));
+    servers.TftpServerControlButton->click();
 }
 
 TEST_F(PageWiring, PhoneConfigurationShowsTheModelAndSavesAnEdit) {

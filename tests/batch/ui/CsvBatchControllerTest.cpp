@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -47,7 +48,7 @@ struct Page {
     }
     CsvBatchControls controls() {
         return {&table,    &mac,     &pin,   &bin,      &xml,  &cfgToEncrypt, &xmlEncrypt, &xmlKey,
-                &autofill, &addRows, &batch, &toServer, &load, &save,         &add};
+                &autofill, &addRows, &batch, &toServer, &load, &save,         &add,        &note};
     }
     QWidget window;
     QTableWidget table{&window};
@@ -56,6 +57,7 @@ struct Page {
     QCheckBox xmlEncrypt{&window}, autofill{&window};
     QLineEdit xmlKey{&window}, addRows{&window};
     QPushButton batch{&window}, toServer{&window}, load{&window}, save{&window}, add{&window};
+    QPlainTextEdit note{&window};
 };
 
 class Controller : public ::testing::Test {
@@ -79,6 +81,8 @@ class Controller : public ::testing::Test {
         services.serverRunning = [this] { return serverRunning; };
         services.firstServerInterface = [] { return QString("192.168.1.10"); };
         services.serverPortText = [] { return QString(" 6000"); };
+        services.serverProtocol = [this] { return protocol; };
+        services.translate = [](const QString& key) { return key + ": "; };
         controller = std::make_unique<CsvBatchController>(page.controls(), services);
         controller->Connect();
     }
@@ -112,6 +116,7 @@ class Controller : public ::testing::Test {
     CfgTemplate tpl;
     SettingsStore pno;
     bool serverRunning = false;
+    ServerProtocol protocol = ServerProtocol::Http;
     Page page;
     std::unique_ptr<CsvBatchController> controller;
 };
@@ -245,20 +250,32 @@ TEST_F(Controller, AddAppendsTheNumberOfRowsTyped) {
     EXPECT_EQ(cell(5, 0), "");
 }
 
+// The guard asks for the server of the chosen protocol, each with its own message.
 TEST_F(Controller, AutofillNeedsTheRunningServerOnMouseRelease) {
     page.window.show();
     page.autofill.resize(100, 20);
-    QTest::mouseClick(&page.autofill, Qt::LeftButton, {}, QPoint(5, 10));
-    QApplication::processEvents();
-    EXPECT_FALSE(page.autofill.isChecked());
-    EXPECT_EQ(dialogs.messages(), QStringList{"LCsvError3"});
+    const auto release = [&] {
+        QTest::mouseClick(&page.autofill, Qt::LeftButton, {}, QPoint(5, 10));
+        QApplication::processEvents();
+    };
+    const std::pair<ServerProtocol, QString> protocols[] = {{ServerProtocol::Http, "LCsvError3"},
+                                                            {ServerProtocol::Tftp, "LCsvError8"}};
+    for (const auto& [chosen, message] : protocols) {
+        SCOPED_TRACE(message.toStdString());
+        protocol = chosen;
+        serverRunning = false;
+        page.autofill.setChecked(false);
+        dialogs.clear();
+        release();
+        EXPECT_FALSE(page.autofill.isChecked());
+        EXPECT_EQ(dialogs.messages(), QStringList{message});
 
-    serverRunning = true;
-    dialogs.clear();
-    QTest::mouseClick(&page.autofill, Qt::LeftButton, {}, QPoint(5, 10));
-    QApplication::processEvents();
-    EXPECT_TRUE(page.autofill.isChecked());
-    EXPECT_TRUE(dialogs.messages().isEmpty());
+        serverRunning = true;
+        dialogs.clear();
+        release();
+        EXPECT_TRUE(page.autofill.isChecked());
+        EXPECT_TRUE(dialogs.messages().isEmpty());
+    }
 
     // Only a mouse release is guarded: the box keeps a check made otherwise.
     serverRunning = false;
@@ -266,6 +283,45 @@ TEST_F(Controller, AutofillNeedsTheRunningServerOnMouseRelease) {
     page.autofill.click();
     QApplication::processEvents();
     EXPECT_TRUE(page.autofill.isChecked());
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
+// With TFTP chosen for the built-in server, autofill writes its URLs.
+TEST_F(Controller, AutofillFollowsTheChosenProtocol) {
+    protocol = ServerProtocol::Tftp;
+    page.autofill.setChecked(true);
+    const QString cfg = dir.path() + "/server/htdocs/cfg";
+    QDir().mkpath(cfg);
+    load("MAC,{$admin_pass}\r\n02E5D2AABBCC,pw1\r\n");
+    page.toServer.click();
+    ParameterSet file;
+    ASSERT_EQ(ReadBinFile(cfg + "/cfg02e5d2aabbcc", file), BinReadStatus::Ok);
+    EXPECT_EQ(file.Value(237), "tftp://192.168.1.10:6000/cfg");
+    EXPECT_EQ(file.Value(238), "tftp://192.168.1.10:6000/fw");
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
+// A run names the placeholders no column filled on the page, without a message to answer; a run
+// that fills them all hides the note again.
+TEST_F(Controller, ARunNamesTheUnfilledPlaceholdersOnThePage) {
+    const QString out = dir.path() + "/out";
+    QDir().mkpath(out);
+    load("MAC,{$admin_pass}\r\n02E5D2000001,pw1\r\n");
+    dialogs.paths << out;
+    page.batch.click();
+    EXPECT_FALSE(page.note.isHidden());
+    EXPECT_EQ(page.note.toPlainText(),
+              "LBatchUnfilled: P35={$username.line.1} P237={$cfg_srv_path}");
+    EXPECT_TRUE(
+        logText().contains(" CFG BATCH: placeholders no CSV column fills, left in the "
+                           "files as they are: P35={$username.line.1} "
+                           "P237={$cfg_srv_path}\r\n"));
+
+    load("MAC,{$admin_pass},{$username.line.1},{$cfg_srv_path}\r\n02E5D2000001,pw1,u,c\r\n");
+    dialogs.paths << out;
+    page.batch.click();
+    EXPECT_TRUE(page.note.isHidden());
+    EXPECT_EQ(page.note.toPlainText(), "");
     EXPECT_TRUE(dialogs.messages().isEmpty());
 }
 

@@ -49,6 +49,7 @@ class ServerPageTest : public ShellFixture {
         page = w->ServerTab;
         page->serverWaitMs = 150;
         page->pnpLookMs = 30;
+        page->serverBindAddress = "127.0.0.1";
         // The listener joins on the first entry: loopback, never one of the machine's networks.
         page->InterfaceForServerCB->clear();
         page->InterfaceForServerCB->addItem("127.0.0.1");
@@ -190,6 +191,80 @@ TEST_F(ServerPageTest, HttpStartAndStopShowTheirCaptionsStatusesAndLogLines) {
     EXPECT_EQ(w->HttpServerStatusLabel->text(), "HttpServerStatusLabel");
     EXPECT_EQ(Colour(w->HttpServerStatusLabel), kMaroon);
     EXPECT_EQ(LogMessages().last(), "Built-in HTTP Server stopped!");
+}
+
+// "Change" applies the language's captions, which know nothing of the servers' states: each
+// button and state still shows whether its server runs, and the button still does what it says.
+TEST_F(ServerPageTest, ALanguageChangeShowsTheServersRealStates) {
+    QByteArray other;
+    for (const char* key : kKeys)
+        other += QByteArray(key) + "=DE " + key + "\r\n";
+    other += "TftpServerStateLabel=DE TftpServerStateLabel\r\n";
+    dir.write("ini/lang/Deutsch", other);
+    const auto change = [&](const char* language) {
+        page->LangOptCB->setEditText(language);
+        page->LangConfirmButton->click();
+        ASSERT_EQ(w->Language().CurrentName(), language);
+    };
+    struct Server {
+        QPushButton* button;
+        std::vector<QLabel*> states;
+        const char *stopCaption, *running, *startCaption, *stopped;
+    };
+    const std::vector<Server> servers = {
+        {page->HttpServerControlButton,
+         {w->HttpServerStatusLabel},
+         "LHttpServerBtnStop",
+         "LHttpServerRunning",
+         "HttpServerControlButton",
+         "HttpServerStatusLabel"},
+        {page->MyPnpServerControlBtn,
+         {w->PnpServerStatusLabel},
+         "LPnpServerBtnStop",
+         "LPnpServerRunning",
+         "MyPnpServerControlBtn",
+         "PnpServerStatusLabel"},
+        {page->TftpServerControlButton,
+         {w->TftpServerStatusLabel, page->TftpServerStateLabel},
+         "LTftpServerBtnStop",
+         "LTftpServerRunning",
+         "TftpServerControlButton",
+         "TftpServerStatusLabel"},
+    };
+    StartHttp();
+    StartTftp();
+    page->MyPnpServerControlBtn->click();
+    ASSERT_TRUE(page->PnpServerRunning()) << dialogs.messages().join(", ").toStdString();
+
+    change("Deutsch");
+    for (const Server& s : servers) {
+        SCOPED_TRACE(s.stopCaption);
+        EXPECT_EQ(s.button->text(), QString("DE ") + s.stopCaption);
+        for (QLabel* state : s.states) {
+            EXPECT_EQ(state->text(), QString("DE ") + s.running);
+            EXPECT_EQ(Colour(state), kGreen);
+        }
+    }
+    // Each button stops its server (plug-and-play first: it holds the HTTP button).
+    page->MyPnpServerControlBtn->click();
+    EXPECT_FALSE(page->PnpServerRunning());
+    page->HttpServerControlButton->click();
+    EXPECT_FALSE(page->HttpServerActive());
+    page->TftpServerControlButton->click();
+    EXPECT_FALSE(page->TftpServerActive());
+    EXPECT_TRUE(dialogs.messages().isEmpty()) << dialogs.messages().join(", ").toStdString();
+
+    // Stopped, a change shows them stopped.
+    change("English");
+    for (const Server& s : servers) {
+        SCOPED_TRACE(s.startCaption);
+        EXPECT_EQ(s.button->text(), s.startCaption);
+        for (QLabel* state : s.states) {
+            EXPECT_EQ(Colour(state), kMaroon);
+            EXPECT_NE(state->text(), s.running);
+        }
+    }
+    EXPECT_EQ(w->HttpServerStatusLabel->text(), "HttpServerStatusLabel");
 }
 
 TEST_F(ServerPageTest, ABoundPortGivesTheApplicationMessageAndTheStartCaption) {
