@@ -149,6 +149,8 @@ struct DhcpServer::Impl {
     std::atomic<bool> stopping{false};
     std::atomic<bool> running{false};
     pid_t pid = -1;
+    // The supervisor's wake-up pipe; both ends are closed once it has been joined.
+    int wakeRead = -1;
     int wakeWrite = -1;
 
     void Log(const QByteArray& message) const {
@@ -306,10 +308,10 @@ UiText DhcpServer::Impl::Spawn(const QString& program) {
     endReason.clear();
     stopping = false;
     pid = -1;
+    wakeRead = wakePipe[0];
     wakeWrite = wakePipe[1];
     const int errRead = errPipe[0];
     const int errWrite = errPipe[1];
-    const int wakeRead = wakePipe[0];
 
     // The supervisor forks: the parent-death signal follows the thread that forked, and this
     // one lives until dnsmasq has ended.
@@ -357,12 +359,11 @@ UiText DhcpServer::Impl::Spawn(const QString& program) {
             endReason = "fork: " + QByteArray(std::strerror(errno));
             changed.notify_all();
             ::close(errRead);
-            ::close(wakeRead);
             if (eventsFd >= 0)
                 ::close(eventsFd);
             return;
         }
-        Supervise(errRead, eventsFd, wakeRead);
+        Supervise(errRead, eventsFd, wakePipe[0]);
     });
 
     std::unique_lock<std::mutex> lock(mutex);
@@ -385,6 +386,7 @@ UiText DhcpServer::Impl::Spawn(const QString& program) {
     if (up)
         return {};
     closeFd(&wakeWrite);
+    closeFd(&wakeRead);
     const QByteArray reason =
         endReason.isEmpty() ? QByteArray("dnsmasq did not start in time") : endReason;
     Log("DHCP Server not started: " + reason);
@@ -446,7 +448,6 @@ void DhcpServer::Impl::Supervise(int errFd, int eventsFd, int wakeFd) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     ::close(errFd);
-    ::close(wakeFd);
     // Lease changes written before the end are still reported.
     if (eventsFd >= 0)
         for (ssize_t n; (n = ::read(eventsFd, buffer, sizeof buffer)) > 0;)
@@ -507,6 +508,7 @@ void DhcpServer::Stop() {
     d.supervisor.join();
     d.running = false;
     closeFd(&d.wakeWrite);
+    closeFd(&d.wakeRead);
     if (wasRunning)
         d.Log("DHCP Server stopped!");
 }
