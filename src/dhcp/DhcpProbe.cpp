@@ -71,22 +71,20 @@ DhcpProbeResult ProbeDhcpServers(const DhcpProbeOptions& o) {
     const Clock::time_point start = Clock::now();
     const Clock::time_point end = start + std::chrono::milliseconds(o.waitMs);
     Clock::time_point nextSend = start;
-    int sends = 0;
     uint8_t buffer[1500];
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (now >= end)
             break;
-        if (sends < 2 && now >= nextSend) {
+        if (now >= nextSend) {
             if (::sendto(s.fd, discover.constData(), static_cast<size_t>(discover.size()), 0,
                          reinterpret_cast<sockaddr*>(&server), sizeof server) < 0) {
                 result.error = errno;
                 return result;
             }
-            ++sends;
-            nextSend = start + std::chrono::milliseconds(o.waitMs / 2);
+            nextSend += std::chrono::milliseconds(o.resendMs);
         }
-        const Clock::time_point wake = sends < 2 ? std::min(end, nextSend) : end;
+        const Clock::time_point wake = std::min(end, nextSend);
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
         pollfd p{s.fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(std::max<long long>(ms, 1))) <= 0)

@@ -5,12 +5,15 @@
 #include <vector>
 
 // Looks for DHCP servers on a link: a DHCPDISCOVER (from a random, locally administered MAC,
-// with the broadcast flag) goes out on the interface, once at the start and once half-way, and
-// every server that answers within the wait is reported. Needs port 68 and SO_BINDTODEVICE:
-// root or the capabilities cap_net_bind_service and cap_net_raw.
+// with the broadcast flag) goes out on the interface at the start and again every resend
+// interval, as a client retries, and every server that answers within the wait is reported. Needs
+// port 68 and SO_BINDTODEVICE: root or the capabilities cap_net_bind_service and cap_net_raw.
 struct DhcpProbeOptions {
     QString interfaceName;
-    int waitMs = 2000;
+    // A server that checks an address by ping before it offers it (dnsmasq waits 3 s for an
+    // echo) answers only a DISCOVER sent after that check: 4 s finds it.
+    int waitMs = 4000;
+    int resendMs = 1000;
     // Tests use other ports and a unicast destination; host byte order.
     uint16_t serverPort = 67;
     uint16_t clientPort = 68;

@@ -208,6 +208,11 @@ bool DhcpServer::IsRunning() const {
     return impl_->running;
 }
 
+qint64 DhcpServer::ProcessId() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->running && !impl_->ended ? impl_->pid : 0;
+}
+
 QString DhcpServer::Folder() const {
     return impl_->folder;
 }

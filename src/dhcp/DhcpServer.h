@@ -53,6 +53,8 @@ class DhcpServer {
     // Ends dnsmasq (SIGTERM, SIGKILL after 3 s) and waits for it.
     void Stop();
     bool IsRunning() const;
+    // dnsmasq's process id while it runs, 0 otherwise.
+    qint64 ProcessId() const;
     QString Folder() const;
     // The program Start would run; empty when there is none.
     QString ProgramPath() const;
