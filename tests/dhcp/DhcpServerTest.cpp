@@ -294,6 +294,7 @@ TEST(DnsmasqConfiguration, TheEngineTakesItWithAwkwardUrlsAndFolders) {
     EXPECT_TRUE(plain.contains("\ndhcp-option=6\n"));
     EXPECT_FALSE(plain.contains("dhcp-option=150"));
     EXPECT_TRUE(plain.contains("\nport=0\n"));
+    EXPECT_TRUE(plain.contains("\nno-ping\n"));
 }
 
 }  // namespace

@@ -483,4 +483,43 @@ TEST_F(DhcpLab, ThePrivilegesComeFromRootOrTheProgramsCapabilities) {
     EXPECT_TRUE(out.contains("DHCP Server stopped!")) << out.toStdString();
 }
 
+// 200 phones asking at once (one generator of distinct MACs in the silent host's namespace):
+// every one is leased, and every lease reaches the log.
+TEST(DhcpLoad, TwoHundredPhonesAskingAtOnceAreAllLeased) {
+    const QString iface = qEnvironmentVariable("ORVO_LAB_IFACE");
+    const std::vector<LabHost> hosts = ReadLabManifest(qEnvironmentVariable("ORVO_LAB_MANIFEST"));
+    if (iface.isEmpty() || hosts.size() != 1 || hosts[0].kind != "silent")
+        GTEST_SKIP() << "needs a lab of one silent host (tests/lab/lab.sh --phones 0 --others 0 "
+                        "--silent 1)";
+    const QString net = iface.section('.', 0, 2) + ".";
+    TempDir root, state;
+    QProcessEnvironment env;
+    env.insert("XDG_DATA_HOME", state.path());
+    CliProcess serve({"serve", "--root", root.path(), "--port", "0", "--bind", iface,
+                      "--dhcp-range", net + "10-" + net + "250"},
+                     env);
+    ASSERT_FALSE(serve.WaitForLine(QRegularExpression("DHCP Server started!")).isEmpty())
+        << serve.ErrorOutput().toStdString();
+    QByteArray out, err;
+    const int code = RunProgram(
+        "ip",
+        {"netns", "exec", QString("orvo-%1-h0").arg(qEnvironmentVariable("ORVO_LAB_RUN")),
+         "/usr/bin/python3", SourcePath("tests/lab/dhcp_flood.py"), "--count", "200", "--limit",
+         "120"},
+        &out, &err);
+    EXPECT_EQ(code, 0) << out.toStdString() << err.toStdString();
+    EXPECT_TRUE(out.contains("\"leased\": 200, \"distinct\": 200, \"naks\": 0"))
+        << out.toStdString();
+    // Every lease is told (the script's records arrive after the ACKs).
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            serve.WaitForLine(QRegularExpression("^$"), 50);
+            return serve.Output().count("DHCP Server: add ") >= 200;
+        },
+        20000))
+        << serve.Output().count("DHCP Server: add ");
+    EXPECT_EQ(serve.Stop(), 0);
+    EXPECT_EQ(serve.Output().count("DHCP Server: add "), 200);
+}
+
 }  // namespace
