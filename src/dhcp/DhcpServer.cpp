@@ -295,7 +295,14 @@ UiText DhcpServer::Impl::Spawn(const QString& program) {
     }
     // Held open for reading and writing, so that the script never waits for a reader.
     const QByteArray pipePath = QFile::encodeName(folder + "/lease-events");
-    int eventsFd = ::open(pipePath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int eventsFd = ::open(pipePath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (eventsFd < 0) {
+        const QString reason = QString::fromLocal8Bit(pipePath) + ": " + std::strerror(errno);
+        for (const int fd : {errPipe[0], errPipe[1], wakePipe[0], wakePipe[1]})
+            ::close(fd);
+        Log("DHCP Server not started: " + reason.toLocal8Bit());
+        return UiText::key("LDhcpError12").addLiteral(" " + reason);
+    }
 
     // Everything the child needs is made before the fork.
     const QByteArray programPath = QFile::encodeName(program);

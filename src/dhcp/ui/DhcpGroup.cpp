@@ -177,8 +177,9 @@ void DhcpGroup::probed(const DhcpProbeResult& result) {
     };
     const bool ignore = DhcpIgnoreOtherChkB->isChecked();
     if (result.error != 0 && !ignore) {
-        ctx_.log->Write("DHCP Server not started: the probe for other DHCP servers failed: " +
-                        QByteArray(std::strerror(result.error)));
+        if (ctx_.log)
+            ctx_.log->Write("DHCP Server not started: the probe for other DHCP servers failed: " +
+                            QByteArray(std::strerror(result.error)));
         giveUp();
         ctx_.dialogs->message(
             UiText::key("LDhcpError13")
@@ -189,8 +190,10 @@ void DhcpGroup::probed(const DhcpProbeResult& result) {
         QStringList others;
         for (const uint32_t a : result.servers)
             others << Ipv4Text(a);
-        ctx_.log->Write("DHCP Server: another DHCP server answers on " +
-                        plan_.interfaceName.toLocal8Bit() + ": " + others.join(", ").toLatin1());
+        if (ctx_.log)
+            ctx_.log->Write("DHCP Server: another DHCP server answers on " +
+                            plan_.interfaceName.toLocal8Bit() + ": " +
+                            others.join(", ").toLatin1());
         if (!ignore &&
             !ctx_.dialogs->question(UiText::key("LDhcpError10").addLiteral(" " + others.join(", ")),
                                     UiText::key("LContinueQ"), Dialogs::Buttons::YesNo)) {
