@@ -477,15 +477,18 @@ void DhcpServer::Impl::Supervise(int errFd, int eventsFd, int wakeFd) {
     QByteArray reason = reasonOf(lines);
     reason = reason.isEmpty() ? "dnsmasq ended (" + exitText(status) + ")"
                               : reason + " (" + exitText(status) + ")";
-    const bool unexpected = !stopping && running;
+    // Decided under the lock that Start takes to mark the server running.
+    bool unexpected = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         ended = true;
         endReason = reason;
+        unexpected = !stopping && running;
+        if (unexpected)
+            running = false;
         changed.notify_all();
     }
     if (unexpected) {
-        running = false;
         Log("DHCP Server stopped: " + reason);
         if (endObserver)
             endObserver(reason);
