@@ -111,10 +111,13 @@ std::vector<DhcpLease> DhcpLeaseReader::Feed(const char* data, size_t size, std:
 
 QByteArray DhcpLeaseReader::ScriptText() {
     // The engine runs it once per lease change, one at a time; the record goes out in one
-    // write (far below the pipe's atomic size).
+    // write (far below the pipe's atomic size). The pipe is opened for reading and writing, so
+    // that the open never waits for a reader: a change the engine reports after the program
+    // stopped reading is dropped, and the script still ends.
     return "#!/bin/sh\n"
            "# Hands each lease change to the program that started the DHCP server.\n"
            "exec printf 'L\\0%s\\0%s\\0%s\\0%s\\0%s\\0%s\\0%s\\0%s\\0' \"$1\" \"$2\" "
            "\"$3\" \"$4\" \"${DNSMASQ_VENDOR_CLASS-}\" \"${DNSMASQ_SUPPLIED_HOSTNAME-}\" "
-           "\"${DNSMASQ_LEASE_EXPIRES-}\" \"${DNSMASQ_LEASE_LENGTH-}\" >\"${0%/*}/lease-events\"\n";
+           "\"${DNSMASQ_LEASE_EXPIRES-}\" \"${DNSMASQ_LEASE_LENGTH-}\" "
+           "1<>\"${0%/*}/lease-events\"\n";
 }

@@ -152,6 +152,9 @@ struct DhcpServer::Impl {
     QByteArray endReason;
     std::atomic<bool> stopping{false};
     std::atomic<bool> running{false};
+    // Start has written its line: lease changes are read from then on, so that the log tells
+    // the start before the leases read back from the lease file.
+    std::atomic<bool> announced{false};
     pid_t pid = -1;
     // The supervisor's wake-up pipe; both ends are closed once it has been joined.
     int wakeRead = -1;
@@ -280,6 +283,8 @@ UiText DhcpServer::Start(const DhcpPlan& plan, const DhcpHandout& handout) {
           plan.RangeText().toLatin1() + " Lease: " + QByteArray::number(plan.leaseSeconds) +
           " s URL: " + UrlWithoutPassword(handout.url) +
           (handout.tftpServer ? " TFTP: " + address(plan.serverAddress) : QByteArray()));
+    d.announced = true;
+    (void)!::write(d.wakeWrite, "x", 1);
     return {};
 }
 
@@ -320,6 +325,7 @@ UiText DhcpServer::Impl::Spawn(const QString& program) {
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
 
     serving = false;
+    announced = false;
     ended = false;
     endReason.clear();
     stopping = false;
@@ -419,10 +425,12 @@ void DhcpServer::Impl::Supervise(int errFd, int eventsFd, int wakeFd) {
     char buffer[8192];
     while (errOpen) {
         pollfd fds[3] = {{errFd, POLLIN, 0}, {eventsFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        ::poll(fds, eventsFd >= 0 ? 3 : 1, 100);
+        if (!announced && !stopping)
+            fds[1].fd = -1;  // not yet
+        ::poll(fds, 3, 100);
         if (fds[2].revents & POLLIN)
             (void)!::read(wakeFd, buffer, sizeof buffer);
-        if (eventsFd >= 0 && (fds[1].revents & POLLIN))
+        if (fds[1].fd >= 0 && (fds[1].revents & POLLIN))
             for (ssize_t n; (n = ::read(eventsFd, buffer, sizeof buffer)) > 0;)
                 for (const DhcpLease& lease :
                      reader.Feed(buffer, static_cast<size_t>(n), std::time(nullptr)))
@@ -459,7 +467,10 @@ void DhcpServer::Impl::Supervise(int errFd, int eventsFd, int wakeFd) {
             }
         }
     }
-    // stderr closes when dnsmasq and its script helper have ended.
+    // stderr closes when dnsmasq has ended. Its script helper (which writes nothing there) may
+    // still run scripts for changes it had queued: whatever is left of its process group goes
+    // too. Before dnsmasq is reaped its id cannot name another group.
+    ::kill(-pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

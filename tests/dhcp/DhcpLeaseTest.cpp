@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr std::time_t kNow = 1796900000;
@@ -124,6 +126,20 @@ TEST_F(LeaseScript, OtherActionsAndMalformedFieldsGiveNoLease) {
         DhcpLeaseReader reader;
         EXPECT_TRUE(reader.Feed(written.constData(), size_t(written.size()), kNow).empty());
     }
+}
+
+// When the program has stopped reading (the server stopped while the engine still ran scripts
+// for changes it had queued), the script ends all the same, its record dropped.
+TEST_F(LeaseScript, WithoutAReaderTheScriptEndsAtOnce) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir_.file("lease-events")).constData(), 0600), 0);
+    QProcess p;
+    p.start(script_, {"add", "0a:1b:2c:00:01:02", "10.1.2.50"});
+    const bool ended = p.waitForFinished(3000);
+    if (!ended)
+        p.kill();
+    p.waitForFinished(2000);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(p.exitCode(), 0);
 }
 
 TEST(LeaseReader, RecordsAreReadWhateverTheyArriveInAndAfterAnyNoise) {

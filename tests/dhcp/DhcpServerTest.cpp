@@ -208,6 +208,23 @@ TEST_F(DhcpChild, LeaseChangesOfTheScriptReachTheObserverAndTheLog) {
     EXPECT_EQ(log[3], "DHCP Server: release 10.1.2.50 Mac: 0a1b2c000102 Host: phone-one");
 }
 
+// The engine's script helper goes on running the lease script for changes it had queued after
+// the engine ended; nothing of it outlives the server, whatever the script does.
+TEST_F(DhcpChild, NothingOfTheEngineIsLeftAfterStop) {
+    standIn(
+        "late() { exec 2>/dev/null; sleep 0.5; "
+        "\"$folder/lease-event\" add 0a:1b:2c:00:01:02 10.1.2.50; }\n"
+        "trap 'late & echo $! > \"$folder/late\"; exit 0' TERM\n"
+        "echo 'dnsmasq: started, version 2.90' >&2\n"
+        "while :; do sleep 0.1; done\n");
+    ASSERT_TRUE(server_.Start(plan(), kHandout).isEmpty());
+    server_.Stop();
+    ASSERT_TRUE(eventually([&] { return QFile::exists(dir_.file("state/late")); }, 3000));
+    const pid_t late = ReadFileBytes(dir_.file("state/late")).trimmed().toInt();
+    ASSERT_GT(late, 0);
+    EXPECT_TRUE(eventually([&] { return !alive(late); }, 3000));
+}
+
 TEST_F(DhcpChild, TheEngineEndsWithTheProgramHoweverItEnds) {
     standIn("echo 'dnsmasq: started, version 2.90' >&2\nexec sleep 30\n");
     // A process that starts the server and is killed without stopping it.
