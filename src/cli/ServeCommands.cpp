@@ -2,6 +2,7 @@
 // or SIGTERM.
 #include "cli/Cli.h"
 #include "cli/CliRecord.h"
+#include "cli/DhcpOptions.h"
 
 #include "app/SocketError.h"
 #include "protection/ServerProtection.h"
@@ -103,6 +104,9 @@ int serve(const CliArgs& args) {
     int status = 0;
     if (!readProtection(args, &protection, &status))
         return status;
+    CliDhcp dhcp(args);
+    if (!dhcp.Check(&status))
+        return status;
     const PreparedProtection prepared = PrepareProtection(protection, {}, {}, {});
     if (!prepared.error.isEmpty())
         return CliFail("serve", worded(prepared.error));
@@ -148,8 +152,12 @@ int serve(const CliArgs& args) {
         for (const QByteArray& line : TftpProtectionLines(prepared))
             CliPrintLogLine(line);
     }
+    if (!dhcp.Start(http ? httpServer.Port() : 0, tftp ? tftpServer.Port() : 0, protection.Url(),
+                    &status))
+        return status;
 
     stop.Wait();
+    dhcp.Stop();
     if (http) {
         httpServer.Stop();
         CliPrintLogLine("Built-in HTTP Server stopped!");
@@ -162,21 +170,23 @@ int serve(const CliArgs& args) {
 }
 
 const CliRegistration serveCommand(
-    "serve", {"Run the built-in HTTP server, TFTP server or both over one folder in the "
-              "foreground until SIGINT or SIGTERM, printing their log lines.",
-              {{"root", "DIR", "the folder served", true},
-               {"port", "N", "the HTTP port; 0 picks a free one"},
-               {"tftp-port", "N", "the TFTP port; 0 picks a free one"},
-               {"bind", "ADDR", "listen on this local address only"},
-               {"record", "FILE", "record the events in this provisioning record (SQLite)"},
-               {"tls-cert", "FILE", "serve HTTPS with this PEM certificate (with --tls-key)"},
-               {"tls-key", "FILE", "the PEM key of --tls-cert"},
-               {"allow", "LIST",
-                "serve only these comma-separated IPv4 addresses and networks (a.b.c.d/n), "
-                "over HTTP and TFTP"},
-               {"auth", "USER:PASSWORD", "ask HTTP clients for these credentials"},
-               {"auth-file", "FILE", "the same, from the first line of FILE"}},
-              {},
-              serve});
+    "serve",
+    {"Run the built-in HTTP server, TFTP server or both over one folder in the "
+     "foreground until SIGINT or SIGTERM, printing their log lines.",
+     WithDhcpOptions({{"root", "DIR", "the folder served", true},
+                      {"port", "N", "the HTTP port; 0 picks a free one"},
+                      {"tftp-port", "N", "the TFTP port; 0 picks a free one"},
+                      {"bind", "ADDR", "listen on this local address only"},
+                      {"record", "FILE", "record the events in this provisioning record (SQLite)"},
+                      {"tls-cert", "FILE",
+                       "serve HTTPS with this PEM certificate (with --tls-key)"},
+                      {"tls-key", "FILE", "the PEM key of --tls-cert"},
+                      {"allow", "LIST",
+                       "serve only these comma-separated IPv4 addresses and networks (a.b.c.d/n), "
+                       "over HTTP and TFTP"},
+                      {"auth", "USER:PASSWORD", "ask HTTP clients for these credentials"},
+                      {"auth-file", "FILE", "the same, from the first line of FILE"}}),
+     {},
+     serve});
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "batch/ui/CsvBatchPage.h"
 #include "discovery/DiscoveryDriver.h"
 #include "discovery/ui/DevicesOnlinePage.h"
+#include "lab/LabCli.h"
 #include "lab/LabManifest.h"
 #include "protection/ui/ProtectionGroup.h"
 #include "record/ui/ProvisioningPage.h"
@@ -71,48 +72,6 @@ class AnnouncingPhones {
 
   private:
     QProcess process_;
-};
-
-// An orvo-cli command running in the background; its output is read when it has ended.
-class CliProcess {
-  public:
-    explicit CliProcess(const QStringList& args) {
-        process_.start(BuiltProgram("orvo-cli"), args);
-        process_.waitForStarted();
-    }
-    ~CliProcess() { Stop(); }
-    // The first line that matches, waiting up to ms for it.
-    QString WaitForLine(const QRegularExpression& pattern, int ms = 15000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms) {
-            out_ += process_.readAllStandardOutput();
-            for (const QByteArray& line : out_.split('\n'))
-                if (pattern.match(QString::fromUtf8(line)).hasMatch())
-                    return QString::fromUtf8(line);
-            if (!process_.waitForReadyRead(200) && process_.state() == QProcess::NotRunning)
-                break;
-        }
-        return {};
-    }
-    // SIGTERM; gives the exit code (-1 when it had to be killed).
-    int Stop() {
-        if (process_.state() == QProcess::NotRunning)
-            return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-        process_.terminate();
-        if (!process_.waitForFinished(10000)) {
-            process_.kill();
-            process_.waitForFinished(2000);
-            return -1;
-        }
-        out_ += process_.readAllStandardOutput();
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-    QByteArray Output() const { return out_; }
-
-  private:
-    QProcess process_;
-    QByteArray out_;
 };
 
 class PnpLab : public ShellFixture {

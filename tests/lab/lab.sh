@@ -9,6 +9,8 @@
 #   phones  MAC under the prefix, a phone simulator answering on UDP port 60000
 #   others  phones whose MAC lies outside the prefix
 #   silent  hosts that answer ARP but are not phones (no simulator)
+# Bench mode (--bench N): the first N phones have no address; they take one by DHCP when a test
+# runs ORVO_LAB_DHCP for them (their manifest address is "dhcp").
 # Links: the last --late hosts answer ARP requests late (tc's netem is not in every kernel, so
 # late_arp.py answers for them from user space and their kernel stays silent), the --lossy hosts
 # before them sit on a link that drops a share of the packets each way (nftables).
@@ -20,7 +22,9 @@
 #   ORVO_LAB_WORK      the lab's scratch folder: phones (the simulator's phones file, lines
 #                      namespace<TAB>user-agent<TAB>MAC<TAB>address), fetched/ (the configuration
 #                      each phone fetched after a ua-profile NOTIFY, by plain MAC), requests
-#                      (every datagram the phones received)
+#                      (every datagram the phones received), dhcp/ (the DHCP clients' files)
+#   ORVO_LAB_DHCP      dhcp_phone.sh beside this script: a phone without an address takes a
+#                      lease with a real DHCP client and fetches from the URL it was given
 # and the lab's exit code is COMMAND's. Multicast (224.0.0.0/4) goes out on every host's eth0,
 # and the bridge floods it to every port, so a SUBSCRIBE to a group reaches the workstation. The lab is always torn down. Without root, or when
 # namespaces cannot be made, it exits 77 (skipped) with the reason on stderr.
@@ -28,12 +32,12 @@
 # Options: --phones N (20)  --others N (3)  --silent N (2)  --prefix 0a:1b:2c
 #          --net 10.a.b (the first three bytes of the network)  --prefix-length 16..24 (24)
 #          --late N (0)  --late-ms MS (150)  --lossy N (0)  --loss PERCENT (10)
-#          --sim PATH (the phone simulator beside this script)
+#          --bench N (0)  --sim PATH (the phone simulator beside this script)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 phones=20 others=3 silent=2 prefix=0a:1b:2c net="" bits=24 sim="$here/phone_sim.py"
-late=0 late_ms=150 lossy=0 loss=10
+late=0 late_ms=150 lossy=0 loss=10 bench=0
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --phones) phones=$2; shift 2 ;;
@@ -46,6 +50,7 @@ while [[ $# -gt 0 ]]; do
         --late-ms) late_ms=$2; shift 2 ;;
         --lossy) lossy=$2; shift 2 ;;
         --loss) loss=$2; shift 2 ;;
+        --bench) bench=$2; shift 2 ;;
         --sim) sim=$2; shift 2 ;;
         --) shift; break ;;
         *) echo "lab: unknown option $1" >&2; exit 2 ;;
@@ -56,6 +61,7 @@ total=$((phones + others + silent))
 (( total >= 1 && total <= 250 )) || { echo "lab: 1 to 250 hosts" >&2; exit 2; }
 (( bits >= 16 && bits <= 24 )) || { echo "lab: a prefix length of 16 to 24" >&2; exit 2; }
 (( late + lossy <= total )) || { echo "lab: more late and lossy hosts than hosts" >&2; exit 2; }
+(( bench >= 0 && bench <= phones )) || { echo "lab: more bench phones than phones" >&2; exit 2; }
 
 skip() { echo "SKIPPED: phone lab: $*" >&2; exit 77; }
 [[ $(id -u) -eq 0 ]] || skip "needs root to make network namespaces"
@@ -82,6 +88,10 @@ teardown() {
     local pid ns
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    # What tests left running in the lab's namespaces (DHCP clients, servers) ends with it.
+    for ns in "${namespaces[@]}"; do
+        for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
+    done
     # Deleting the namespaces removes the bridge and every veth with them.
     for ns in "${namespaces[@]}"; do
         ip netns del "$ns" 2>/dev/null || true
@@ -107,6 +117,7 @@ for ((i = 0; i < total; i++)); do
     # Spread over the network, the workstation first (a /24: .2 to .253).
     address=$(dotted $((base + 2 + i * (size - 4) / total)))
     lo=$(printf '%02x' $((i & 255)))
+    ((i >= bench)) || address=dhcp
     if ((i < phones)); then
         kind=phone mac="$prefix:00:01:$lo" ua="${models[i % 3]} 2.0.4.$i"
     elif ((i < phones + others)); then
@@ -167,7 +178,11 @@ i=0
 while IFS=$'\t' read -r kind _ _ ua; do
     read -r ns address mac <<<"${hosts[i]}"
     link=${links[i]}
-    configure "$ns" "$address"
+    if [[ "$address" == dhcp ]]; then
+        printf 'link set lo up\nlink set eth0 up\n' | ip -n "$ns" -batch -
+    else
+        configure "$ns" "$address"
+    fi
     [[ "$kind" == silent ]] || printf '%s\t%s\t%s\t%s\n' "$ns" "$ua" "$mac" "$address" >>"$work/phones"
     if [[ "$link" == late ]]; then
         # Its kernel answers no ARP request; late_arp.py does.
@@ -203,9 +218,10 @@ done
 [[ -e "$work/ready" ]] || { echo "lab: the phone simulator did not start" >&2; exit 1; }
 [[ -e "$work/late-ready" ]] || { echo "lab: the late ARP answerer did not start" >&2; exit 1; }
 
+mkdir -p "$work/dhcp"
 set +e
 ip netns exec "$ws" env ORVO_LAB_IFACE="$workstation" ORVO_LAB_MANIFEST="$manifest" \
-    ORVO_LAB_RUN="$rid" ORVO_LAB_WORK="$work" "$@"
+    ORVO_LAB_RUN="$rid" ORVO_LAB_WORK="$work" ORVO_LAB_DHCP="$here/dhcp_phone.sh" "$@"
 status=$?
 set -e
 exit $status

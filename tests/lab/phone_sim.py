@@ -23,9 +23,14 @@ carrying "MAC" + its MAC from its own socket to the group (--subscribe-count tim
 --subscribe-window seconds). --timings FILE gets one line per answered SUBSCRIBE: Call-ID, then
 the milliseconds from the SUBSCRIBE to the NOTIFY that carried its Call-ID.
 
+With --fetch-lease FILE (a lease of dhcp_phone.sh, lines NAME=VALUE) the phone in this
+namespace fetches once from the URL its DHCP lease gave it (option 160, else option 66; an
+address alone in option 66 is a TFTP server) and ends.
+
   phone_sim.py --phones FILE   lines "namespace<TAB>user-agent[<TAB>MAC<TAB>address[<TAB>PIN]]"
                                (namespace "-": this one)
   phone_sim.py --user-agent UA one phone in this namespace
+  phone_sim.py --fetch-lease FILE --mac MAC --fetched DIR [--cafile FILE]
 """
 import argparse
 import base64
@@ -264,6 +269,20 @@ class Phone:
             handler(request, sender, data)
 
 
+def lease_url(path):
+    """The configuration URL of a DHCP lease file: option 160, else option 66 (an address alone
+    there names a TFTP server)."""
+    values = {}
+    with open(path) as f:
+        for line in f:
+            name, _, value = line.rstrip("\n").partition("=")
+            values[name] = value
+    url = values.get("option160") or values.get("option66", "")
+    if url and "://" not in url:
+        url = "tftp://" + url
+    return url
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -279,6 +298,9 @@ def main():
     parser.add_argument("--subscribe-window", type=float, default=0.0, metavar="SECONDS")
     parser.add_argument("--cafile", help="the certificate https:// servers are trusted by")
     parser.add_argument("--timings", help="file of Call-ID and SUBSCRIBE-to-NOTIFY milliseconds")
+    parser.add_argument("--fetch-lease", metavar="FILE",
+                        help="fetch once from the URL of this DHCP lease and end")
+    parser.add_argument("--mac", help="the MAC of the --fetch-lease phone")
     parser.add_argument("--duration", type=float, default=0.0,
                         help="seconds to run after the last SUBSCRIBE (0: until stopped)")
     args = parser.parse_args()
@@ -288,6 +310,17 @@ def main():
     if args.phones:
         with open(args.phones) as f:
             entries = [line.rstrip("\n").split("\t") for line in f if line.strip()]
+    if args.fetch_lease:
+        if not args.mac or not args.fetched:
+            parser.error("--fetch-lease needs --mac and --fetched")
+        os.makedirs(args.fetched, exist_ok=True)
+        phone = Phone("-", args.user_agent or "Orvo X100 2.0.4", 0, mac=args.mac,
+                      fetched=args.fetched, cafile=args.cafile)
+        url = lease_url(args.fetch_lease)
+        if not url:
+            sys.exit("phone_sim: the lease gave no URL")
+        phone.fetch(profile_url(url.encode(), phone.mac, phone.pin))
+        return
     if args.user_agent:
         entries.append(["-", args.user_agent])
     if not entries:
