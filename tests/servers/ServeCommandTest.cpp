@@ -290,7 +290,7 @@ TEST_F(ServeCommand, RefusesProtectionArgumentsThatDoNotGoTogether) {
         {{"--tls-cert", cert}, "--tls-cert and --tls-key go together"},
         {{"--tls-cert", cert, "--tls-key", cert}, "server.crt"},
         {{"--tls-cert", key, "--tls-key", key}, "server.key"},
-        {{"--tls-cert", tls.file("none"), "--tls-key", key}, "none"},
+        {{"--tls-cert", tls.file("none"), "--tls-key", key}, tls.file("none") + ": no such file"},
         {{"--allow", "10.0.0.0/8,example.org"}, "LAllowListError1: not an IPv4 address"},
         {{"--allow", "10.0.0.1/33"}, "10.0.0.1/33"},
         {{"--auth", "nocolon"}, "--auth expects USER:PASSWORD"},
