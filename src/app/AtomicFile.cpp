@@ -87,8 +87,11 @@ static bool writeAtomically(const QString& path, const char* data, qsizetype siz
     ok = (::close(fd) == 0) && ok;
     if (ok)
         ok = ::rename(temp.constData(), target.constData()) == 0;
-    if (!ok)
+    if (!ok) {
+        const int error = errno;  // the failure's reason, for the caller's message
         ::unlink(temp.constData());
+        errno = error;
+    }
     return ok;
 }
 

@@ -9,7 +9,7 @@
 // folder, which is then renamed over the target: a reader sees the old file or the whole new
 // one, and a failed write leaves the old file as it was. The temporary name is "." + the file's
 // name + ".tmp-<pid>-<n>", the name cut short where that would be longer than the folder takes,
-// so every name the folder takes can be written. False on any failure.
+// so every name the folder takes can be written. False on any failure, errno telling why.
 bool WriteFileAtomically(const QString& path, const char* data, qsizetype size);
 inline bool WriteFileAtomically(const QString& path, const QByteArray& data) {
     return WriteFileAtomically(path, data.constData(), data.size());

@@ -1,5 +1,7 @@
 #include "app/ServerUrl.h"
 
+#include <QRegularExpression>
+#include <QStringList>
 #include <QUrl>
 
 QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
@@ -21,14 +23,30 @@ QByteArray UrlWithoutPassword(const QByteArray& url) {
     if (start < 0)
         return url;
     const qsizetype authority = start + 2;
-    qsizetype end = url.indexOf('/', authority);
-    if (end < 0)
-        end = url.size();
-    const qsizetype at = url.lastIndexOf('@', end - 1);
+    qsizetype end = authority;
+    while (end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#')
+        ++end;
+    // "host", "host:port", "[v6]:port": no user information; an "@" after it is the path's.
+    static const QRegularExpression hostAndPort("^(\\[[^\\]@]*\\]|[^:@\\[\\]]*)(:[0-9]*)?$");
+    if (hostAndPort.match(QString::fromLatin1(url.mid(authority, end - authority))).hasMatch())
+        return url;
+    const qsizetype at = url.lastIndexOf('@');
     if (at < authority)
         return url;
     const qsizetype colon = url.indexOf(':', authority);
     if (colon < 0 || colon > at)
-        return url;
+        return url.left(authority) + "***" + url.mid(at);
     return url.left(colon + 1) + "***" + url.mid(at);
+}
+
+bool IsHostName(const QString& text) {
+    static const QRegularExpression label("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$");
+    static const QRegularExpression digits("^[0-9]+$");
+    if (text.isEmpty() || text.size() > 253)
+        return false;
+    const QStringList labels = text.split('.');
+    for (const QString& l : labels)
+        if (!label.match(l).hasMatch())
+            return false;
+    return !digits.match(labels.last()).hasMatch();
 }

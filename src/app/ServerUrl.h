@@ -23,6 +23,14 @@ QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
                            ServerProtocol protocol = ServerProtocol::Http,
                            const UrlAccess& access = {}, const char* folder = "/cfg");
 
-// The URL as log lines and the record show it: the password of its user info (between the
-// first ":" after "//" and the "@" that ends the user info) written as "***".
+// The URL as log lines and the record show it, its user information masked. When the text
+// between "//" and the first "/", "?" or "#" is a host with an optional numeric port, the URL
+// has none; otherwise the user information runs up to the URL's last "@" (a password typed
+// without percent-encoding may hold "/"). Of "user:password" the password is written "***",
+// a user name alone (a token) is written "***" as a whole.
 QByteArray UrlWithoutPassword(const QByteArray& url);
+
+// Whether text is a host name: labels of letters, digits and hyphens (1 to 63 characters, no
+// hyphen first or last) joined by dots, at most 253 characters, the last label not all digits
+// (such a text is meant as an address).
+bool IsHostName(const QString& text);

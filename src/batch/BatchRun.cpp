@@ -295,8 +295,10 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
     sinceProgress.start();
     for (int r = 1; r <= rowCount; ++r) {
         RowFile file = rows.Next();
-        if (file.kind == RowFile::Kind::Refused)
-            dialogs.messageKey("LCfgError3");
+        if (file.kind == RowFile::Kind::Refused) {
+            dialogs.message(UiText::key("LCsvError9").addLiteral(file.id));
+            outcome.refused << file.path;
+        }
         if (file.kind == RowFile::Kind::Bytes &&
             writeRow(tpl, dialogs, job, file.path, file.bytes)) {
             outcome.written << file.path;

@@ -53,6 +53,7 @@ struct BatchOutcome {
     Status status = Status::Ran;
     QStringList written;  // the files written, in row order
     QStringList failed;   // the files that could not be written
+    QStringList refused;  // those of them whose identifier is no file name in the folder
     // The XML files written without characters of some values, with what they lost.
     std::vector<std::pair<QString, XmlLosses>> losses;
     // The placeholders no column filled: every file written carries them as they are.
@@ -87,11 +88,11 @@ QString BatchLogLine(const BatchJob& job);
 
 // Commits the editor, then writes one file per table row that has an identifier: the whole
 // parameter set with the row's values in place of the placeholders the header row names.
-// Writers report "LCfgError3" through the template; a missing folder and an identifier holding
-// "/" show it too. Afterwards the parameter set is exactly what it was after the commit. The
-// log line is written when the run went ahead, after one XmlLossLogLine per XML file written
-// without characters XML cannot hold and the UnfilledPlaceholderLogLine when a placeholder
-// was left unfilled.
+// Writers report "LCfgError3" through the template; a missing folder shows it too. An identifier
+// holding "/" (it would lead out of the folder) is refused with "LCsvError9" and the identifier.
+// Afterwards the parameter set is exactly what it was after the commit. The log line is written
+// when the run went ahead, after one XmlLossLogLine per XML file written without characters XML
+// cannot hold and the UnfilledPlaceholderLogLine when a placeholder was left unfilled.
 BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob& job,
                       Dialogs& dialogs, MyLog* log, const BatchProgress& progress = {},
                       int progressIntervalMs = 100);

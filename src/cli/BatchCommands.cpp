@@ -3,11 +3,15 @@
 #include "cli/CliRecord.h"
 
 #include "app/Dialogs.h"
+#include "app/FileProblem.h"
+#include "app/InterfaceTable.h"
+#include "app/ServerUrl.h"
 #include "app/SettingsStore.h"
 #include "batch/BatchRun.h"
 #include "batch/BatchTable.h"
 #include "config/CfgTemplate.h"
 #include "protection/ServerProtection.h"
+#include "servers/HttpServerPort.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -44,49 +48,64 @@ QString worded(const UiText& text) {
     return text.raw();
 }
 
+// ADDR:PORT for the autofilled URLs: an IPv4 address or host name, and the port by the rule of
+// the window's port of the chosen server (HTTP 1025 to 65525, TFTP 1 to 65535); false when it
+// is not of that form.
+bool readServer(const QString& text, ServerProtocol protocol, QString* address, QString* port) {
+    const qsizetype colon = text.lastIndexOf(':');
+    if (colon < 0)
+        return false;
+    *address = text.left(colon).trimmed();
+    *port = text.mid(colon + 1);
+    uint32_t ipv4 = 0;
+    const bool portOk = protocol == ServerProtocol::Tftp ? CheckTftpServerPort(*port).ok()
+                                                         : CheckHttpServerPort(*port).ok();
+    return (ParseIpv4(*address, &ipv4) || IsHostName(*address)) && portOk;
+}
+
 int batch(const CliArgs& args) {
+    const auto usage = [](const QString& problem) { return CliUsageError("batch", problem); };
     BatchJob job;
     const QString mode = args.value("mode");
     if (mode != "mac" && mode != "pin")
-        return CliFail("batch", "--mode must be mac or pin");
+        return usage("--mode must be mac or pin");
     job.mode = mode == "mac" ? BatchMode::Mac : BatchMode::Pin;
     const QString format = args.value("format");
     if (format != "bin" && format != "xml")
-        return CliFail("batch", "--format must be bin or xml");
+        return usage("--format must be bin or xml");
     job.format = format == "bin" ? BatchFormat::Bin : BatchFormat::Xml;
     job.scrambled = args.has("scramble");
     if (job.scrambled && job.format != BatchFormat::Bin)
-        return CliFail("batch", "--scramble applies to --format bin only");
+        return usage("--scramble applies to --format bin only");
     job.xmlEncrypted = args.has("xml-key");
     if (job.xmlEncrypted) {
         if (job.format != BatchFormat::Xml)
-            return CliFail("batch", "--xml-key applies to --format xml only");
+            return usage("--xml-key applies to --format xml only");
         job.xmlKey = args.value("xml-key").trimmed().toUtf8();
-        if (job.xmlKey.isEmpty())
-            return CliFail("batch", "the XML key is empty");
-        if (job.xmlKey.size() > 16)
-            return CliFail("batch", "the XML key is longer than 16 characters");
+        const QString problem = CliXmlKeyProblem(job.xmlKey);
+        if (!problem.isEmpty())
+            return usage("--xml-key: " + problem);
     }
 
     SettingsStore settings;
     job.autofill = args.has("autofill");
     if (args.has("settings") != job.autofill)
-        return CliFail("batch", "--autofill and --settings go together");
+        return usage("--autofill and --settings go together");
     if (job.autofill) {
-        const QString server = args.value("autofill");
-        const qsizetype colon = server.lastIndexOf(':');
-        job.serverAddress = server.left(colon < 0 ? 0 : colon);
-        job.portText = colon < 0 ? QString() : server.mid(colon + 1);
-        if (job.serverAddress.trimmed().isEmpty() || job.portText.trimmed().isEmpty())
-            return CliFail("batch", "--autofill expects ADDR:PORT");
         const QString ini = args.value("settings");
-        if (!settings.LoadFile(ini))
-            return CliFail(ini, "cannot be read");
+        if (!settings.LoadFile(ini)) {
+            const QString problem = FileReadProblem(ini);
+            return CliFail(ini, problem.isEmpty() ? "cannot be read" : problem);
+        }
         job.pno = &settings;
         // The window's server settings: the protocol, HTTPS and credentials go into the URLs.
         job.urlAccess = ReadServerProtection(settings).Url();
         job.protocol = settings.ReadInt(Setting::TftpProtocol) != 0 ? ServerProtocol::Tftp
                                                                     : ServerProtocol::Http;
+        if (!readServer(args.value("autofill"), job.protocol, &job.serverAddress, &job.portText))
+            return usage(
+                "--autofill expects ADDR:PORT: an IPv4 address or host name, and a port from "
+                "1025 to 65525 (with the settings' TFTP protocol: 1 to 65535)");
     }
     job.folder = args.value("out");
     if (!QFileInfo(job.folder).isDir())
@@ -95,13 +114,17 @@ int batch(const CliArgs& args) {
     CliDialogs dialogs;
     CfgTemplate tpl(&dialogs, nullptr);
     const QString templatePath = args.value("template");
+    const QString templateProblem = FileReadProblem(templatePath);
+    if (!templateProblem.isEmpty())
+        return CliFail(templatePath, templateProblem);
     if (!tpl.LoadTemplate(templatePath))
         return CliFail(templatePath, worded(dialogs.last));
 
     const QString csvPath = args.value("csv");
     QFile csv(csvPath);
-    if (!csv.open(QIODevice::ReadOnly))
-        return CliFail(csvPath, "cannot be read");
+    const QString csvProblem = FileReadProblem(csvPath);
+    if (!csvProblem.isEmpty() || !csv.open(QIODevice::ReadOnly))
+        return CliFail(csvPath, csvProblem.isEmpty() ? "cannot be read" : csvProblem);
     BatchTable table;
     const QString refusal = table.LoadCsv(csv.readAll(), job.mode);
     if (!refusal.isEmpty())
@@ -117,7 +140,10 @@ int batch(const CliArgs& args) {
     if (!outcome.unfilled.empty())
         CliWarn(templatePath, UnfilledPlaceholderText(outcome.unfilled));
     for (const QString& path : outcome.failed)
-        CliFail(path, "cannot be written");
+        CliFail(path, outcome.refused.contains(path)
+                          ? "refused: the row's MAC or PIN is no file name in the folder (it "
+                            "holds \"/\" and so would lead out of it)"
+                          : "cannot be written");
     if (outcome.status != BatchOutcome::Status::Ran)
         return CliFail("batch", worded(dialogs.last));
     return outcome.failed.isEmpty() ? 0 : 1;
@@ -131,8 +157,10 @@ const CliRegistration batchCommand(
       {"mode", "mac|pin", "name the files by MAC (cfg<mac>) or by PIN (<pin>.cfg)", true},
       {"format", "bin|xml", "write bin or XML files", true},
       {"scramble", {}, "scramble the bin files"},
-      {"xml-key", "KEY", "encrypt the XML files with KEY (at most 16 characters)"},
-      {"autofill", "ADDR:PORT", "fill in the server paths for the built-in server at ADDR:PORT"},
+      {"xml-key", "KEY", "encrypt the XML files with KEY (at most 16 hexadecimal digits)"},
+      {"autofill", "ADDR:PORT",
+       "fill in the server paths for the built-in server at ADDR:PORT (an IPv4 address or host "
+       "name; a port from 1025 to 65525, with the TFTP protocol 1 to 65535)"},
       {"settings", "INI",
        "with --autofill: the settings whose [PNO] keys name the parameters (0: none); with "
        "[TFTP SERVER] protocol=1 the URLs begin with tftp://, with [HTTP SERVER] https=1 with "

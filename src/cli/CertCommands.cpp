@@ -12,9 +12,13 @@ int cert(const CliArgs& args) {
     const QString out = args.value("out");
     const QString type = args.value("type", "ec");
     if (type != "ec" && type != "rsa")
-        return CliFail("cert", "--type must be ec or rsa");
+        return CliUsageError("cert", "--type must be ec or rsa");
     if (addresses.isEmpty())
-        return CliFail("cert", "--address names no address");
+        return CliUsageError("cert", "--address names no address");
+    for (const QString& address : addresses)
+        if (!IsCertificateName(address))
+            return CliUsageError("cert", "--address: " + address +
+                                             " is neither an IPv4 or IPv6 address nor a host name");
     if (!QFileInfo(out).isDir())
         return CliFail(out, "is not a folder");
     const TlsFiles files{out + "/server.crt", out + "/server.key"};

@@ -1,11 +1,14 @@
 #include "cli/Cli.h"
 
+#include "app/DebugChannel.h"
 #include "app/MyLog.h"
+#include "config/CfgCrypto.h"
 
 #include <pthread.h>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <mutex>
@@ -153,8 +156,16 @@ QString optionSyntax(const CliOption& option) {
 
 std::vector<CliOption> optionsWithHelp(const CliCommand& command) {
     std::vector<CliOption> options = command.options;
+    options.push_back({"debug", {}, "print the debug lines on stderr as well"});
     options.push_back({"help", {}, "print this help and exit"});
     return options;
+}
+
+// Qt's own warnings are debug lines: stderr carries the command's errors only.
+void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    DebugLine("Qt: " + message.toUtf8());
+    if (type == QtFatalMsg)
+        std::abort();
 }
 
 void write(FILE* stream, const QString& text) {
@@ -220,6 +231,7 @@ void configure(QCommandLineParser& parser) {
     // "-name" is "--name": a single dash never starts a group of one-letter options.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOption(QCommandLineOption(QStringList{"h", "help"}));
+    parser.addOption(QCommandLineOption("debug"));
 }
 
 int runCommand(const QString& name, const QStringList& args) {
@@ -234,6 +246,8 @@ int runCommand(const QString& name, const QStringList& args) {
     }
     if (!ok)
         return usageError(name, parsed.error());
+    if (parsed.has("debug"))
+        SetDebugChannel(true);
     const int status = it->second.run(parsed);
     CliFlushLogLines();
     return status;
@@ -243,6 +257,15 @@ int runCommand(const QString& name, const QStringList& args) {
 
 int CliUsageError(const QString& name, const QString& problem) {
     return usageError(name, problem);
+}
+
+QString CliXmlKeyProblem(const QByteArray& key) {
+    if (key.size() > 16)
+        return "the key is longer than 16 characters";
+    if (!IsHexKeyText(key))
+        return "the key holds characters that are not hexadecimal digits (0-9, a-f): it would "
+               "end at the first of them";
+    return {};
 }
 
 QString CliUsageLine(const QString& name, const CliCommand& command) {
@@ -255,6 +278,8 @@ QString CliUsageLine(const QString& name, const CliCommand& command) {
 }
 
 int CliMain(const QStringList& args) {
+    SetDebugChannel(false);
+    qInstallMessageHandler(qtMessage);
     QCommandLineParser parser;
     configure(parser);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
@@ -262,6 +287,8 @@ int CliMain(const QStringList& args) {
     if (!parser.parse(QStringList{kProgram} + args))
         return usageError({}, worded(parser.errorText()));
     const QStringList words = parser.positionalArguments();
+    if (parser.isSet("debug"))
+        SetDebugChannel(true);
     if (parser.isSet("version")) {
         CliPrint(kProgram + ' ' + ORVO_VERSION);
         return 0;
@@ -296,6 +323,9 @@ bool CliArgs::parse(const CliCommand& command, const QStringList& args) {
             error_ = "option '--" + option.name + "' is given more than once";
         else if (option.required && !parser_.isSet(option.name))
             error_ = "missing option '--" + option.name + "'";
+        else if (!option.valueName.isEmpty() && !option.mayBeEmpty && parser_.isSet(option.name) &&
+                 parser_.value(option.name).trimmed().isEmpty())
+            error_ = "option '--" + option.name + "' is empty";
         if (!error_.isEmpty())
             return false;
     }

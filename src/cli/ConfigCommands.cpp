@@ -2,6 +2,7 @@
 // readers and writers.
 #include "cli/Cli.h"
 
+#include "app/FileProblem.h"
 #include "config/BinFile.h"
 #include "config/XmlFile.h"
 
@@ -22,6 +23,14 @@ const char* kindName(ConfigFileKind kind) {
     }
 }
 
+// "cannot be read: " and why: what keeps the file from being opened, or that it is empty.
+QString unreadable(const QString& path) {
+    const QString problem = FileReadProblem(path);
+    if (problem.startsWith("cannot be read"))
+        return problem;
+    return "cannot be read: " + (problem.isEmpty() ? "is empty" : problem);
+}
+
 // Reads a bin or XML file; on failure gives the problem in words.
 bool readConfig(const QString& path, ConfigFileKind kind, ParameterSet& params, QString* problem) {
     if (kind == ConfigFileKind::Bin) {
@@ -29,7 +38,7 @@ bool readConfig(const QString& path, ConfigFileKind kind, ParameterSet& params, 
             case BinReadStatus::Ok:
                 return true;
             case BinReadStatus::OpenFailed:
-                *problem = "cannot be read";
+                *problem = unreadable(path);
                 return false;
             case BinReadStatus::NotBin:
                 *problem = "does not begin with \"Flag=\"";
@@ -52,7 +61,7 @@ bool readConfig(const QString& path, ConfigFileKind kind, ParameterSet& params, 
         }
     }
     *problem = kind == ConfigFileKind::Unreadable
-                   ? "cannot be read"
+                   ? unreadable(path)
                    : "is neither a bin nor an XML configuration file";
     return false;
 }
@@ -62,7 +71,7 @@ int show(const CliArgs& args) {
     const ConfigFileKind kind = DetectConfigFileKind(path);
     CliPrint(QByteArray("kind: ") + kindName(kind));
     if (kind == ConfigFileKind::Unreadable)
-        return CliFail(path, "cannot be read");
+        return CliFail(path, unreadable(path));
     if (kind == ConfigFileKind::Other)
         return 0;
     ParameterSet params;
@@ -78,12 +87,13 @@ int convert(const CliArgs& args) {
     const QString to = args.value("to");
     static const QStringList forms = {"bin", "bin-scrambled", "xml", "xml-encrypted"};
     if (!forms.contains(to))
-        return CliFail("convert", "--to must be one of " + forms.join(", "));
+        return CliUsageError("convert", "--to must be one of " + forms.join(", "));
     const QByteArray key = args.value("key").toUtf8();
     if (args.has("key") && to != "xml-encrypted")
-        return CliFail("convert", "--key applies to --to xml-encrypted only");
-    if (key.size() > 16)
-        return CliFail("convert", "the key is longer than 16 characters");
+        return CliUsageError("convert", "--key applies to --to xml-encrypted only");
+    const QString keyProblem = CliXmlKeyProblem(key);
+    if (!keyProblem.isEmpty())
+        return CliUsageError("convert", "--key: " + keyProblem);
 
     const QString in = args.positional()[0];
     const QString out = args.positional()[1];
@@ -121,7 +131,9 @@ const CliRegistration convertCommand(
     "convert",
     {"Write the parameters of a bin or XML configuration file IN in another form to OUT.",
      {{"to", "bin|bin-scrambled|xml|xml-encrypted", "the form of OUT", true},
-      {"key", "KEY", "for xml-encrypted: the key (at most 16 characters; default key if empty)"}},
+      {"key", "KEY",
+       "for xml-encrypted: the key (at most 16 hexadecimal digits; default key if empty)", false,
+       true}},
      "IN OUT",
      convert});
 

@@ -73,8 +73,6 @@ QString Seconds(qint64 ms) {
 
 int discover(const CliArgs& args) {
     const QString iface = args.value("iface");
-    if (iface.isEmpty())
-        return CliFail("discover", "--iface ADDR is needed (one of this computer's addresses)");
 
     QElapsedTimer run;
     run.start();

@@ -14,17 +14,16 @@ bool isFailure(int status) {
 }
 
 int encrypt(const CliArgs& args) {
-    const QString outDir = args.value("out").trimmed();
-    if (outDir.isEmpty())
-        return CliFail("encrypt", "--out DIR is required");
-    const QFileInfo dirInfo(outDir);
-    if (!dirInfo.isDir() || !dirInfo.isWritable())
-        return CliFail(outDir, "is not an existing writable folder");
     // Without --key the default key, as the page uses once its question is answered OK; an
     // empty --key skips the XML files, as the worker does without a key.
     const QString key = args.has("key") ? args.value("key").trimmed() : QString(kDefaultXmlKey);
-    if (key.size() > 16)
-        return CliFail("encrypt", "the key is longer than 16 characters");
+    const QString keyProblem = CliXmlKeyProblem(key.toUtf8());
+    if (!keyProblem.isEmpty())
+        return CliUsageError("encrypt", "--key: " + keyProblem);
+    const QString outDir = args.value("out").trimmed();
+    const QFileInfo dirInfo(outDir);
+    if (!dirInfo.isDir() || !dirInfo.isWritable())
+        return CliFail(outDir, "is not an existing writable folder");
 
     bool failed = false;
     for (const QString& path : args.positional()) {
@@ -42,7 +41,10 @@ const CliRegistration encryptCommand(
     {"Scramble bin files and encrypt plain XML files into a folder, as the Tools page does; "
      "one line per file: path, status code, status.",
      {{"out", "DIR", "the existing folder the files are written to", true},
-      {"key", "KEY", "the XML key (default 02E5D220170412; empty: XML files are skipped)"},
+      {"key", "KEY",
+       "the XML key, at most 16 hexadecimal digits (default 02E5D220170412; empty: XML files "
+       "are skipped)",
+       false, true},
       {"overwrite", {}, "replace files that exist in DIR"}},
      "FILE...",
      encrypt});

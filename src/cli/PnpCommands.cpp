@@ -35,16 +35,14 @@ void waitForCommands(int ms) {
 int pnp(const CliArgs& args) {
     const QString iface = args.value("iface");
     const QString url = args.value("url").trimmed();
-    if (iface.isEmpty() || url.isEmpty())
-        return CliFail("pnp", "expects --iface ADDR and --url URL");
     const QString group = args.value("group", "224.0.1.75").trimmed();
     if (!isIpv4(iface))
-        return CliFail("pnp", "--iface " + iface + " is not a dotted IPv4 address");
+        return CliUsageError("pnp", "--iface " + iface + " is not a dotted IPv4 address");
     if (!isIpv4(group))
-        return CliFail("pnp", "--group " + group + " is not a dotted IPv4 address");
+        return CliUsageError("pnp", "--group " + group + " is not a dotted IPv4 address");
     const HttpServerPortCheck port = CheckPnpServerPort(args.value("port", "5060"));
     if (!port.ok())
-        return CliFail("pnp", port.errorKey + ": --port must be a number from 1025 to 65525");
+        return CliUsageError("pnp", port.errorKey + ": --port must be a number from 1025 to 65525");
 
     CliStopSignals stop;
     CliRecord record(args);
@@ -87,12 +85,10 @@ int pnp(const CliArgs& args) {
 
 int provision(const CliArgs& args) {
     const QString url = args.value("url").trimmed();
-    if (url.isEmpty())
-        return CliFail("provision", "the URL is empty");
     bool numeric = false;
     const int phonePort = args.value("phone-port", "60000").toInt(&numeric);
     if (!numeric || phonePort < 1 || phonePort > 65535)
-        return CliFail("provision", "--phone-port must be a number from 1 to 65535");
+        return CliUsageError("provision", "--phone-port must be a number from 1 to 65535");
 
     static const QRegularExpression mac("^[0-9A-Fa-f]{2}([-:][0-9A-Fa-f]{2}){5}$");
     std::vector<SelectedDevice> phones;
@@ -100,8 +96,8 @@ int provision(const CliArgs& args) {
         const QString address = phone.section('=', 0, 0);
         const QString macText = phone.section('=', 1);
         if (!isIpv4(address) || !mac.match(macText).hasMatch())
-            return CliFail("provision",
-                           phone + " is not ADDR=MAC (dotted IPv4, six pairs joined by - or :)");
+            return CliUsageError(
+                "provision", phone + " is not ADDR=MAC (dotted IPv4, six pairs joined by - or :)");
         phones.push_back(
             {static_cast<int>(phones.size()) + 1, address.toLatin1(), macText.toLatin1()});
     }

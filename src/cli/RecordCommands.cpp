@@ -19,7 +19,7 @@ namespace {
 int status(const CliArgs& args) {
     const QString path = args.value("record");
     if (args.has("pending") + args.has("failed") + args.has("unknown") > 1)
-        return CliFail("status", "--pending, --failed and --unknown exclude each other");
+        return CliUsageError("status", "--pending, --failed and --unknown exclude each other");
     PhoneFilter filter = PhoneFilter::All;
     if (args.has("pending"))
         filter = PhoneFilter::Pending;

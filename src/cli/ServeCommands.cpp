@@ -4,6 +4,7 @@
 #include "cli/CliRecord.h"
 #include "cli/DhcpOptions.h"
 
+#include "app/FileProblem.h"
 #include "app/SocketError.h"
 #include "protection/ServerProtection.h"
 #include "protection/TlsServerContext.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <arpa/inet.h>
 #include <sys/resource.h>
 #include <stdexcept>
 
@@ -37,6 +39,13 @@ bool readPort(const QString& text, quint16* port) {
     return true;
 }
 
+bool isIpAddress(const QString& text) {
+    unsigned char buffer[sizeof(in6_addr)];
+    const QByteArray latin = text.toLatin1();
+    return inet_pton(AF_INET, latin.constData(), buffer) == 1 ||
+           inet_pton(AF_INET6, latin.constData(), buffer) == 1;
+}
+
 // A refused allow-list or credentials, as "KEY: what is wrong".
 QString worded(const UiText& error) {
     return error.render([](const QString& key) {
@@ -52,54 +61,74 @@ QString worded(const UiText& error) {
     });
 }
 
+// What is wrong with the credentials "USER:PASSWORD" that source (--auth or --auth-file FILE)
+// gives; empty when they can be used. Given but empty never means "no credentials".
+QString credentialsProblem(const QString& text, const QString& source, QString* user,
+                           QString* password) {
+    if (!BasicCredentials::Split(text, user, password))
+        return source + " expects USER:PASSWORD";
+    if (user->isEmpty() && password->isEmpty())
+        return source + " gives neither a user name nor a password";
+    const QString problem = BasicCredentials::Problem(*user, *password);
+    return problem.isEmpty() ? QString() : source + ": " + worded(UiText::key(problem));
+}
+
 // The protection that --tls-cert, --tls-key, --allow, --auth and --auth-file ask for; false with
-// the exit status in *status when they do not go together or cannot be read.
+// the exit status in *status when they do not go together, are not of their form (exit 2) or
+// cannot be read (exit 1).
 bool readProtection(const CliArgs& args, ServerProtection* p, int* status) {
-    if (args.has("tls-cert") != args.has("tls-key")) {
-        *status = CliUsageError("serve", "--tls-cert and --tls-key go together");
+    const auto usage = [&](const QString& problem) {
+        *status = CliUsageError("serve", problem);
         return false;
-    }
-    if (args.has("auth") && args.has("auth-file")) {
-        *status = CliUsageError("serve", "--auth and --auth-file exclude each other");
-        return false;
-    }
+    };
+    if (args.has("tls-cert") != args.has("tls-key"))
+        return usage("--tls-cert and --tls-key go together");
+    if (args.has("auth") && args.has("auth-file"))
+        return usage("--auth and --auth-file exclude each other");
     p->https = args.has("tls-cert");
     p->certFile = args.value("tls-cert");
     p->keyFile = args.value("tls-key");
     p->allowText = args.value("allow");
-    QString credentials = args.value("auth");
+    if (args.has("allow")) {
+        AddressAllowList list;
+        QString bad;
+        if (!list.Parse(p->allowText, &bad))
+            return usage("--allow: " + worded(UiText::key("LAllowListError1").addLiteral(bad)));
+        if (list.IsEmpty())
+            return usage("--allow names no address or network");
+    }
+    QString problem;
+    if (args.has("auth"))
+        problem = credentialsProblem(args.value("auth"), "--auth", &p->user, &p->password);
     if (args.has("auth-file")) {
         // The first line of the file, so that the password stays out of process lists.
-        QFile file(args.value("auth-file"));
-        if (!file.open(QIODevice::ReadOnly)) {
-            *status = CliFail(args.value("auth-file"), file.errorString());
+        const QString path = args.value("auth-file");
+        QFile file(path);
+        const QString unreadable = FileReadProblem(path);
+        if (!unreadable.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+            *status = CliFail(path, unreadable.isEmpty() ? file.errorString() : unreadable);
             return false;
         }
-        credentials = QString::fromUtf8(file.readLine()).remove('\n').remove('\r');
+        const QString line = QString::fromUtf8(file.readLine()).remove('\n').remove('\r');
+        problem = credentialsProblem(line, "--auth-file " + path, &p->user, &p->password);
     }
-    if ((args.has("auth") || args.has("auth-file")) &&
-        !BasicCredentials::Split(credentials, &p->user, &p->password)) {
-        *status = CliFail("serve", "--auth expects USER:PASSWORD");
-        return false;
-    }
-    return true;
+    return problem.isEmpty() || usage(problem);
 }
 
 int serve(const CliArgs& args) {
-    const QString root = args.value("root");
     const bool http = args.has("port");
     const bool tftp = args.has("tftp-port");
     if (!http && !tftp)
         return CliUsageError("serve", "missing option '--port' or '--tftp-port'");
-    if (root.isEmpty())
-        return CliFail("serve", "expects --root DIR and --port N, --tftp-port N or both");
-    if (!QFileInfo(root).isDir())
-        return CliFail(root, "is not a folder");
     quint16 httpPort = 0, tftpPort = 0;
     if (http && !readPort(args.value("port"), &httpPort))
-        return CliFail("serve", "--port must be a number from 0 (any free port) to 65535");
+        return CliUsageError("serve", "--port must be a number from 0 (any free port) to 65535");
     if (tftp && !readPort(args.value("tftp-port"), &tftpPort))
-        return CliFail("serve", "--tftp-port must be a number from 0 (any free port) to 65535");
+        return CliUsageError("serve",
+                             "--tftp-port must be a number from 0 (any free port) to 65535");
+    const QString bind = args.value("bind");
+    if (args.has("bind") && !isIpAddress(bind))
+        return CliUsageError("serve", "--bind " + bind + " is not an IP address");
     ServerProtection protection;
     int status = 0;
     if (!readProtection(args, &protection, &status))
@@ -107,6 +136,9 @@ int serve(const CliArgs& args) {
     CliDhcp dhcp(args);
     if (!dhcp.Check(&status))
         return status;
+    const QString root = args.value("root");
+    if (!QFileInfo(root).isDir())
+        return CliFail(root, "is not a folder");
     const PreparedProtection prepared = PrepareProtection(protection, {}, {}, {});
     if (!prepared.error.isEmpty())
         return CliFail("serve", worded(prepared.error));
@@ -130,9 +162,9 @@ int serve(const CliArgs& args) {
         httpServer.SetTls(prepared.tls.certFile, prepared.tls.keyFile);
     try {
         if (http)
-            httpServer.Start(httpPort, args.value("bind"));
+            httpServer.Start(httpPort, bind);
         if (tftp)
-            tftpServer.Start(tftpPort, args.value("bind"));
+            tftpServer.Start(tftpPort, bind);
     } catch (const SocketError& e) {
         return CliFail("serve", e.what());
     } catch (const std::invalid_argument& e) {

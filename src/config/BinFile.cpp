@@ -103,7 +103,8 @@ ConfigFileKind DetectConfigFileKindOfHead(const QByteArray& head) {
 }
 
 ConfigFileKind DetectConfigFileKind(QIODevice& file) {
-    if (!file.isOpen() || !file.seek(0))
+    // A device or pipe cannot be read from its start (and Qt warns when asked to seek in one).
+    if (!file.isOpen() || file.isSequential() || !file.seek(0))
         return ConfigFileKind::Unreadable;
     return DetectConfigFileKindOfHead(file.read(128));
 }

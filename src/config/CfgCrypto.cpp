@@ -58,6 +58,13 @@ Aes128Block HexKeyToBytes(const QByteArray& keyText) {
     return key;
 }
 
+bool IsHexKeyText(const QByteArray& keyText) {
+    for (const char c : keyText)
+        if (HexDigitValue(c) < 0)
+            return false;
+    return true;
+}
+
 QByteArray EncryptXmlBuffer(QByteArray buffer, const QByteArray& keyText) {
     if (buffer.size() % 16 != 0)
         return {};

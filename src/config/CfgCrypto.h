@@ -29,6 +29,9 @@ bool AesCbcEncrypt(const uint8_t* in, size_t blockCount, const Aes128Block& key,
 // The key bytes of a hexadecimal key text: pairs of digits fill bytes 0..7, the first
 // character that is not a hexadecimal digit ends the conversion, an odd text gets a "0".
 Aes128Block HexKeyToBytes(const QByteArray& keyText);
+// Whether every character of the key text is a hexadecimal digit, so that HexKeyToBytes takes
+// all of it (any other character ends the key there: with none before it, the zero key).
+bool IsHexKeyText(const QByteArray& keyText);
 
 // Encrypts a caller-prepared buffer (its length a multiple of 16) under the key text, or the
 // default key when the text is empty. Empty result when the length is not a multiple of 16.

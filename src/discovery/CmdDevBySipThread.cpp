@@ -1,11 +1,11 @@
 #include "discovery/CmdDevBySipThread.h"
 
+#include "app/DebugChannel.h"
 #include "app/Notices.h"
 #include "app/ThreadName.h"
 #include "app/UdpExchange.h"
 
 #include <atomic>
-#include <cstdio>
 #include <system_error>
 #include <thread>
 
@@ -27,7 +27,7 @@ CmdDevBySipThread::CmdDevBySipThread(DeviceCommandKind kind, int32_t row, int32_
 
 void CmdDevBySipThread::SetIdentity(const QByteArray& identity) {
     identity_ = identity;
-    std::fprintf(stderr, "%s\n", identity.constData());
+    DebugLine(identity);
 }
 
 void CmdDevBySipThread::Start() {

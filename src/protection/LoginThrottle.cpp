@@ -2,11 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-// More addresses than this are pruned before another is added.
-constexpr size_t kPruneAbove = 1024;
-}  // namespace
-
 bool LoginThrottle::Refuses(const QByteArray& address, Clock::time_point now, bool* first) {
     if (tracked_.load(std::memory_order_relaxed) == 0)
         return false;
@@ -22,37 +17,53 @@ bool LoginThrottle::Refuses(const QByteArray& address, Clock::time_point now, bo
 
 bool LoginThrottle::Fail(const QByteArray& address, Clock::time_point now) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (entries_.size() >= kPruneAbove)
-        prune(now);
-    Entry& e = entries_[address.toStdString()];
-    tracked_.store(int(entries_.size()), std::memory_order_relaxed);
+    expire(now);
+    std::string key = address.toStdString();
+    auto it = entries_.find(key);
+    if (it == entries_.end()) {
+        if (entries_.size() >= kMaxTracked) {
+            Expiry& victims = failing_.empty() ? blocked_ : failing_;
+            erase(entries_.find(victims.begin()->second));
+        }
+        it = entries_.emplace(key, Entry{}).first;
+    }
+    Entry& e = it->second;
     auto& f = e.failures;
     f.erase(f.begin(), std::find_if(f.begin(), f.end(),
                                     [&](Clock::time_point t) { return now - t < kWindow; }));
     f.push_back(now);
-    if (int(f.size()) < kLimit)
-        return false;
-    f.clear();
-    e.blockedUntil = now + kBlock;
-    e.refused = false;
-    return true;
+    const bool blocks = int(f.size()) >= kLimit;
+    if (blocks) {
+        f.clear();
+        e.blockedUntil = now + kBlock;
+        e.refused = false;
+    }
+    if (e.queue)
+        e.queue->erase({e.forget, key});
+    e.forget = std::max(e.blockedUntil, f.empty() ? Clock::time_point() : f.back() + kWindow);
+    e.queue = e.blockedUntil > now ? &blocked_ : &failing_;
+    e.queue->emplace(e.forget, std::move(key));
+    publish();
+    return blocks;
 }
 
 void LoginThrottle::Succeed(const QByteArray& address) {
     if (tracked_.load(std::memory_order_relaxed) == 0)
         return;
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_.erase(address.toStdString());
-    tracked_.store(int(entries_.size()), std::memory_order_relaxed);
+    const auto it = entries_.find(address.toStdString());
+    if (it != entries_.end())
+        erase(it);
+    publish();
 }
 
-void LoginThrottle::prune(Clock::time_point now) {
-    for (auto it = entries_.begin(); it != entries_.end();) {
-        const Entry& e = it->second;
-        const bool recent = !e.failures.empty() && now - e.failures.back() < kWindow;
-        if (!recent && e.blockedUntil <= now)
-            it = entries_.erase(it);
-        else
-            ++it;
-    }
+void LoginThrottle::expire(Clock::time_point now) {
+    for (Expiry* queue : {&failing_, &blocked_})
+        while (!queue->empty() && queue->begin()->first <= now)
+            erase(entries_.find(queue->begin()->second));
+}
+
+void LoginThrottle::erase(Entries::iterator it) {
+    it->second.queue->erase({it->second.forget, it->first});
+    entries_.erase(it);
 }

@@ -47,8 +47,10 @@ PreparedProtection PrepareAccess(const ServerProtection& protection) {
     PreparedProtection out;
     AddressAllowList allowList;
     QString bad;
-    if (!allowList.Parse(protection.allowText, &bad)) {
-        out.error = UiText::key("LAllowListError1").addLiteral(bad);
+    // An empty field allows everyone; separators without an entry are no such field.
+    const QString allowText = protection.allowText.trimmed();
+    if (!allowList.Parse(allowText, &bad) || (!allowText.isEmpty() && allowList.IsEmpty())) {
+        out.error = UiText::key("LAllowListError1").addLiteral(bad.isEmpty() ? allowText : bad);
         return out;
     }
     const QString problem = BasicCredentials::Problem(protection.user, protection.password);

@@ -41,8 +41,9 @@ struct PreparedProtection {
     UiText error;                  // why it cannot be used; empty when it can
 };
 
-// The allow-list and the credentials checked ("LAllowListError1" with the entry, "LAuthError1",
-// "LAuthError2"); an access object when either is set.
+// The allow-list and the credentials checked ("LAllowListError1" with the entry, or with the
+// text when it holds separators only, "LAuthError1", "LAuthError2"); an access object when
+// either is set. An empty or blank allow-list allows every client.
 PreparedProtection PrepareAccess(const ServerProtection& protection);
 // PrepareAccess, and with https the certificate: both files chosen ("LHttpsError1" when only one
 // is), or the self-signed pair in tlsFolder kept or made for address and the others

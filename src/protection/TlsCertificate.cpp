@@ -1,6 +1,8 @@
 #include "protection/TlsCertificate.h"
 
 #include "app/AtomicFile.h"
+#include "app/FileProblem.h"
+#include "app/ServerUrl.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -79,21 +82,24 @@ bool isIpAddress(const QString& text) {
 
 // "IP:10.0.0.2,DNS:phones.example"; empty, with the reason, for an entry that is neither.
 QByteArray altNames(const QStringList& addresses, QString* error) {
-    static const QRegularExpression hostName("^[A-Za-z0-9*]([A-Za-z0-9.-]*[A-Za-z0-9])?$");
     QByteArray names;
     for (const QString& a : addresses) {
-        QByteArray entry;
-        if (isIpAddress(a))
-            entry = "IP:" + a.toLatin1();
-        else if (hostName.match(a).hasMatch())
-            entry = "DNS:" + a.toLatin1();
-        else {
+        if (!IsCertificateName(a)) {
             *error = "not an address or host name: " + a;
             return {};
         }
-        names += (names.isEmpty() ? "" : ",") + entry;
+        names += (names.isEmpty() ? "" : ",") + QByteArray(isIpAddress(a) ? "IP:" : "DNS:") +
+                 a.toLatin1();
     }
     return names;
+}
+
+// Makes the file or folder readable by its owner only; false with the reason.
+bool makePrivate(const QString& path, mode_t mode, QString* error) {
+    if (::chmod(QFile::encodeName(path).constData(), mode) == 0)
+        return true;
+    *error = path + ": cannot be made readable by its owner only: " + SystemErrorWords(errno);
+    return false;
 }
 
 bool addExtension(X509* cert, X509V3_CTX* ctx, int nid, const QByteArray& value) {
@@ -180,12 +186,23 @@ bool MakeSelfSignedCertificate(const QStringList& addresses, TlsKeyType type, co
         *error = opensslReason("the certificate cannot be written");
         return false;
     }
-    if ((newKey && !WriteFileAtomically(files.keyFile, bioBytes(keyOut.get()), 0600)) ||
-        !WriteFileAtomically(files.certFile, bioBytes(certOut.get()), 0644)) {
-        *error = QString::fromLocal8Bit(strerror(errno));
+    // A kept key is made private again: it may have been loosened since it was written.
+    if (!newKey && !makePrivate(files.keyFile, 0600, error))
         return false;
+    for (const auto& [file, bytes, mode] :
+         {std::tuple{files.keyFile, newKey ? bioBytes(keyOut.get()) : QByteArray(), 0600},
+          std::tuple{files.certFile, bioBytes(certOut.get()), 0644}}) {
+        if (!bytes.isEmpty() && !WriteFileAtomically(file, bytes, mode_t(mode))) {
+            *error = file + ": cannot be written: " + SystemErrorWords(errno);
+            return false;
+        }
     }
     return true;
+}
+
+bool IsCertificateName(const QString& text) {
+    return isIpAddress(text) || IsHostName(text) ||
+           (text.startsWith("*.") && IsHostName(text.mid(2)));
 }
 
 QByteArray CertificateFingerprint(const QString& certFile, QString* error) {
@@ -235,20 +252,20 @@ bool EnsureSelfSignedCertificate(const QString& folder, const QString& address,
     files->certFile = folder + "/server.crt";
     files->keyFile = folder + "/server.key";
     *made = false;
-    if (!QDir(folder).exists()) {
-        if (!QDir().mkpath(folder)) {
-            *error = "cannot make the folder " + folder;
-            return false;
-        }
-        ::chmod(QFile::encodeName(folder).constData(), 0700);
+    if (!QDir(folder).exists() && !QDir().mkpath(folder)) {
+        *error = "cannot make the folder " + folder;
+        return false;
     }
+    // The folder and the key are made private whether the pair is kept or made again.
+    if (!makePrivate(folder, 0700, error))
+        return false;
     if (CertificateServes(files->certFile, address)) {
         X509Ptr cert = readCertificate(files->certFile);
         KeyPtr key = readKey(files->keyFile);
         const bool matches = cert && key && X509_check_private_key(cert.get(), key.get()) == 1;
         ERR_clear_error();
         if (matches)
-            return true;
+            return makePrivate(files->keyFile, 0600, error);
     }
     QStringList addresses{address};
     for (const QString& other : others)

@@ -18,11 +18,16 @@ enum class TlsKeyType {
 // The days a self-signed certificate is valid: ten years from the day before it is made.
 constexpr int kSelfSignedDays = 3650;
 
-// Makes a self-signed certificate for the addresses (the first is its common name; an IPv4
-// address becomes an IP entry of the subject alternative names, any other text a DNS entry),
-// valid kSelfSignedDays, for TLS servers only (not a CA), and writes it (PEM, mode 0644) and its
-// key (PEM, mode 0600 from the start) atomically. With keepKey, a key already in keyFile that
-// can be read is kept (so that a public-key pin stays valid). False with the reason in *error.
+// Whether text may name the server in a certificate: an IPv4 or IPv6 address, a host name
+// (IsHostName), or a host name after "*." (a wildcard).
+bool IsCertificateName(const QString& text);
+
+// Makes a self-signed certificate for the addresses (the first is its common name; an address
+// becomes an IP entry of the subject alternative names, a host name a DNS entry; anything else
+// is refused), valid kSelfSignedDays, for TLS servers only (not a CA), and writes it (PEM, mode
+// 0644) and its key (PEM, mode 0600 from the start) atomically. With keepKey, a key already in
+// keyFile that can be read is kept (so that a public-key pin stays valid) and set to mode 0600.
+// False with the reason in *error (naming the file a write failed on).
 bool MakeSelfSignedCertificate(const QStringList& addresses, TlsKeyType type, const TlsFiles& files,
                                QString* error, bool keepKey = false);
 
@@ -39,9 +44,9 @@ QByteArray PublicKeyPin(const QString& certFile);
 bool CertificateServes(const QString& certFile, const QString& address);
 
 // The self-signed pair the built-in server uses when no certificate is chosen: folder/server.crt
-// and folder/server.key (folder made, mode 0700, when missing). Kept while it serves address;
-// otherwise made anew for address and the others, keeping the key. *made tells whether it was
-// made. False with the reason in *error.
+// and folder/server.key (folder made when missing). Kept while it serves address; otherwise made
+// anew for address and the others, keeping the key. Either way the folder is set to mode 0700
+// and the key to 0600. *made tells whether it was made. False with the reason in *error.
 bool EnsureSelfSignedCertificate(const QString& folder, const QString& address,
                                  const QStringList& others, TlsFiles* files, bool* made,
                                  QString* error);

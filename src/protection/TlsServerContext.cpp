@@ -1,16 +1,31 @@
 #include "protection/TlsServerContext.h"
 
+#include "app/FileProblem.h"
+
 #include <QFile>
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/error.hpp>
 
 namespace ssl = boost::asio::ssl;
 
 namespace {
 
-[[noreturn]] void refuse(const QString& file, const boost::system::error_code& ec) {
-    throw TlsSetupError(QFile::encodeName(file).toStdString() + ": " + ec.message());
+// The file and what is wrong with it: that it cannot be read, or why OpenSSL cannot use what
+// it holds.
+[[noreturn]] void refuse(const QString& file, const char* what,
+                         const boost::system::error_code& ec) {
+    QString problem = FileReadProblem(file);
+    if (problem.isEmpty()) {
+        const char* reason = ec.category() == boost::asio::error::get_ssl_category()
+                                 ? ERR_reason_error_string(static_cast<unsigned long>(ec.value()))
+                                 : nullptr;
+        problem = QString("holds no usable PEM ") + what + " (" +
+                  (reason ? reason : ec.message().c_str()) + ")";
+    }
+    throw TlsSetupError((file + ": " + problem).toStdString());
 }
 
 }  // namespace
@@ -32,10 +47,10 @@ std::shared_ptr<ssl::context> MakeTlsServerContext(const QString& certFile,
     boost::system::error_code ec;
     context->use_certificate_chain_file(QFile::encodeName(certFile).toStdString(), ec);
     if (ec)
-        refuse(certFile, ec);
+        refuse(certFile, "certificate", ec);
     context->use_private_key_file(QFile::encodeName(keyFile).toStdString(), ssl::context::pem, ec);
     if (ec)
-        refuse(keyFile, ec);
+        refuse(keyFile, "key", ec);
     if (SSL_CTX_check_private_key(native) != 1)
         throw TlsSetupError(QFile::encodeName(keyFile).toStdString() +
                             ": the key does not belong to the certificate");

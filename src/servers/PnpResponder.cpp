@@ -1,11 +1,10 @@
 #include "servers/PnpResponder.h"
 
+#include "app/DebugChannel.h"
 #include "app/MyLog.h"
 #include "discovery/CmdDevBySipThread.h"
 #include "record/PhoneKey.h"
 #include "record/ProvisioningRecord.h"
-
-#include <cstdio>
 
 std::optional<PnpResponder::Reply> PnpResponder::Compose(const QByteArray& datagram,
                                                          const PnpAnswerOptions& o) {
@@ -38,12 +37,12 @@ std::optional<PnpResponder::Reply> PnpResponder::Compose(const QByteArray& datag
 }
 
 QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptions& o) {
-    std::fprintf(stderr, ">>MyIPMulticastClient recieved!\n");
+    DebugLine(">>MyIPMulticastClient recieved!");
     const std::optional<Reply> reply = Compose(datagram, o);
     if (!reply)
         return {};
     if (o.macMode)
-        std::fprintf(stderr, "=====On read PnpModeMacRb->Checked\n");
+        DebugLine("=====On read PnpModeMacRb->Checked");
     const DeviceCommandFields& f = reply->fields;
     auto* command = new CmdDevBySipThread(f.kind, 0, f.port, f.address);
     command->SetUser(f.user);

@@ -170,7 +170,10 @@ TEST_F(Run, ManyRowsKeepTheirOrderBytesAndMessagesInEveryForm) {
         const BatchOutcome o = run(t);
         EXPECT_EQ(o.written, withExt(written));
         EXPECT_EQ(o.failed, withExt(failed));
-        EXPECT_EQ(dialogs.messages(), QStringList(failed.size(), "LCfgError3"));
+        QStringList messages;
+        for (const QString& path : failed)
+            messages << (path.contains("/cfga/") ? "LCsvError9" : "LCfgError3");
+        EXPECT_EQ(dialogs.messages(), messages);
         for (const QString& path : written)
             ASSERT_EQ(ReadFileBytes(path + ext), forms[f].bytes(expected[path]))
                 << path.toStdString();
@@ -289,8 +292,11 @@ TEST_F(Run, AnIdentifierWithASlashWritesNothingOutsideTheFolder) {
         run(table("PIN,{$admin_pass}\r\n../escape,a\r\n12345,b\r\n", BatchMode::Pin));
     EXPECT_EQ(o.written, QStringList{out + "/12345.cfg"});
     EXPECT_EQ(o.failed, QStringList{out + "/../escape.cfg"});
+    EXPECT_EQ(o.refused, QStringList{out + "/../escape.cfg"});
     EXPECT_FALSE(QFileInfo::exists(dir.path() + "/escape.cfg"));
-    EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
+    // Refused as a name that leads out of the folder, not reported as a file not written.
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0].text, UiText::key("LCsvError9").addLiteral("../escape"));
 }
 
 TEST_F(Run, AFileThatCannotBeWrittenShowsItsMessageAndTheRunGoesOn) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -143,6 +144,17 @@ TEST_F(CliBatch, RefusalsGoToStderrWithANonZeroExit) {
     csv = dir.write("h.csv", "MAC,{$a}\r\n");
     EXPECT_NE(batch({"--mode", "mac", "--format", "bin"}), 0);
     EXPECT_TRUE(stderrText.contains("h.csv: LCsvError4")) << stderrText.constData();
+}
+
+// A row whose PIN would lead out of the folder is refused as such; the other rows are written.
+TEST_F(CliBatch, ARowLeadingOutOfTheFolderIsRefusedAsSuch) {
+    csv = dir.write("p.csv", "PIN,{$username.line.1}\r\n../evil,mallory\r\n12345,carol\r\n");
+    EXPECT_EQ(batch({"--mode", "pin", "--format", "bin"}), 1);
+    EXPECT_EQ(stdoutText, (out + "/12345.cfg\n").toUtf8());
+    EXPECT_EQ(stderrText, "orvo-cli: " + out.toUtf8() +
+                              "/../evil.cfg: refused: the row's MAC or PIN is no file name in the "
+                              "folder (it holds \"/\" and so would lead out of it)\n");
+    EXPECT_FALSE(QFileInfo::exists(dir.file("evil.cfg")));
 }
 
 }  // namespace

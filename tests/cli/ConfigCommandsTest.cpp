@@ -51,6 +51,11 @@ TEST(CliShow, ReportsUnreadableAndBrokenFilesOnStderr) {
     } cases[] = {
         {dir.file("missing.bin"), "kind: unreadable", "cannot be read"},
         {dir.write("empty", ""), "kind: unreadable", "cannot be read"},
+        // What keeps the file from being read is named, and no warning of the toolkit leaks.
+        {dir.file("none.bin"), "kind: unreadable", "none.bin: cannot be read: no such file"},
+        {dir.write("void", ""), "kind: unreadable", "void: cannot be read: is empty"},
+        {"/dev/null", "kind: unreadable", "/dev/null: cannot be read: is not a regular file"},
+        {dir.path(), "kind: unreadable", ": cannot be read: is a folder, not a file"},
         {dir.write("nopairs.bin", "Flag=5678&CheckSum=0&end"), "kind: bin", "no parameter"},
         {dir.write("bad.xml", "<?xml version=\"1.0\"?><r><config>"), "kind: xml",
          "not well-formed"},

@@ -89,7 +89,7 @@ TEST(EncryptCommand, RefusesBadArguments) {
         QStringList args;
         const char* error;
     } cases[] = {
-        {{"--out", "", bin}, "--out DIR is required"},
+        {{"--out", "", bin}, "option '--out' is empty"},
         {{"--out", out.file("none"), bin}, "is not an existing writable folder"},
         {{"--out", bin, bin}, "is not an existing writable folder"},
         {{"--key", "0123456789abcdef0", "--out", out.path(), bin}, "longer than 16"},

@@ -173,7 +173,7 @@ TEST_F(RecordCommands, BatchServeAndStatusFollowEachPhone) {
     EXPECT_TRUE(lines[1].startsWith("0a1b2c0000ff,unknown phone,,,,,,")) << lines[1].toStdString();
 
     EXPECT_EQ(Cli({"status", "--record", dir.file("none.sqlite")}).code, 1);
-    EXPECT_EQ(Cli({"status", "--record", record, "--failed", "--unknown"}).code, 1);
+    EXPECT_EQ(Cli({"status", "--record", record, "--failed", "--unknown"}).code, 2);
 }
 
 TEST_F(RecordCommands, PnpAndProvisionRecordWhomTheyToldWhichUrl) {

@@ -230,6 +230,43 @@ TEST(LoginThrottle, ForgetsAddressesWithNothingLeftToRemember) {
     EXPECT_TRUE(t.Refuses("blocked", t0 + 61s));
 }
 
+// Far more failing addresses than the table keeps: it stays at its bound, forgets the addresses
+// that failed least recently, and keeps a block under way as long as others can go instead.
+TEST(LoginThrottle, KeepsAtMostItsBoundAndForgetsTheLeastRecentFirst) {
+    using namespace std::chrono_literals;
+    LoginThrottle t;
+    const auto t0 = LoginThrottle::Clock::time_point() + 1000s;
+    for (int i = 0; i < LoginThrottle::kLimit; ++i)
+        t.Fail("blocked", t0);
+    constexpr int kOthers = int(LoginThrottle::kMaxTracked) + 5000;
+    for (int i = 0; i < kOthers; ++i)
+        t.Fail("a" + QByteArray::number(i), t0 + 1s + std::chrono::microseconds(i));
+    EXPECT_EQ(t.Tracked(), int(LoginThrottle::kMaxTracked));
+    const auto later = t0 + 2s;
+    EXPECT_TRUE(t.Refuses("blocked", later));
+    // The most recent addresses keep their count: nine more failures block the last one ...
+    const QByteArray last = "a" + QByteArray::number(kOthers - 1);
+    for (int i = 0; i < LoginThrottle::kLimit - 2; ++i)
+        EXPECT_FALSE(t.Fail(last, later));
+    EXPECT_TRUE(t.Fail(last, later));
+    // ... while the first ones were forgotten and count from one again.
+    for (int i = 0; i < LoginThrottle::kLimit - 2; ++i)
+        EXPECT_FALSE(t.Fail("a0", later));
+    EXPECT_FALSE(t.Fail("a0", later));
+    EXPECT_EQ(t.Tracked(), int(LoginThrottle::kMaxTracked));
+    // When every address is blocked, the block ending soonest goes first.
+    LoginThrottle full;
+    for (int i = 0; i < int(LoginThrottle::kMaxTracked) + 1; ++i)
+        for (int k = 0; k < LoginThrottle::kLimit; ++k)
+            full.Fail("b" + QByteArray::number(i), t0 + std::chrono::microseconds(i));
+    EXPECT_EQ(full.Tracked(), int(LoginThrottle::kMaxTracked));
+    EXPECT_FALSE(full.Refuses("b0", t0 + 1s));
+    EXPECT_TRUE(full.Refuses("b1", t0 + 1s));
+    // A minute on, all have expired: the next failure leaves one address.
+    full.Fail("c", t0 + 2min);
+    EXPECT_EQ(full.Tracked(), 1);
+}
+
 TEST(ServerAccess, ChecksTheAddressThenTheBlockThenTheCredentials) {
     AddressAllowList list;
     ASSERT_TRUE(list.Parse("127.0.0.0/30"));

@@ -64,6 +64,27 @@ TEST(ServerProtection, OffByDefaultInTheSuppliedSettings) {
     EXPECT_TRUE(TftpProtectionLines(prepared).isEmpty());
 }
 
+// The page's allow field: empty or blank allows everyone, as documented; separators without an
+// entry are refused rather than taken as empty.
+TEST(ServerProtection, AnEmptyAllowFieldAllowsEveryoneAndOneWithoutEntriesIsRefused) {
+    const struct {
+        QString text;
+        bool refused, listed;
+    } cases[] = {
+        {"", false, false},    {"  ", false, false},      {",", true, false},
+        {" , ,", true, false}, {"10.0.0.1", false, true}, {"10.0.0.1,", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        ServerProtection p;
+        p.allowText = c.text;
+        const PreparedProtection prepared = PrepareAccess(p);
+        EXPECT_EQ(prepared.error.keys(),
+                  c.refused ? QStringList{"LAllowListError1"} : QStringList{});
+        EXPECT_EQ(prepared.access != nullptr, c.listed);
+    }
+}
+
 // The self-signed pair is made once for the address, and the log lines tell what is in force.
 TEST(ServerProtection, PreparesThePairOnceAndTellsWhatIsInForce) {
     TempDir work;

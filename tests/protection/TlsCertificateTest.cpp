@@ -107,13 +107,22 @@ TEST(TlsCertificate, RefusesWhatItCannotMakeAndNamesWhy) {
     EXPECT_FALSE(MakeSelfSignedCertificate({}, TlsKeyType::Ec,
                                            {dir.file("a.crt"), dir.file("a.key")}, &error));
     EXPECT_EQ(error, "no address given");
-    EXPECT_FALSE(MakeSelfSignedCertificate({"10.0.0.2", "a b,IP:1.2.3.4"}, TlsKeyType::Ec,
-                                           {dir.file("a.crt"), dir.file("a.key")}, &error));
-    EXPECT_EQ(error, "not an address or host name: a b,IP:1.2.3.4");
+    // Neither an address nor a valid host name: never written as a DNS name.
+    for (const QString& bad :
+         {QString("a b,IP:1.2.3.4"), QString("300.1.1.1"), QString("10.0.0"), QString("-x.example"),
+          QString("a..b"), QString("*"), QString("x.*.example")}) {
+        EXPECT_FALSE(MakeSelfSignedCertificate({"10.0.0.2", bad}, TlsKeyType::Ec,
+                                               {dir.file("a.crt"), dir.file("a.key")}, &error));
+        EXPECT_EQ(error, "not an address or host name: " + bad);
+        EXPECT_FALSE(IsCertificateName(bad)) << bad.toStdString();
+    }
+    for (const char* good : {"10.0.0.2", "fd00::2", "phones.example", "*.phones.example"})
+        EXPECT_TRUE(IsCertificateName(good)) << good;
     EXPECT_FALSE(QFileInfo::exists(dir.file("a.key")));
+    // A file that cannot be written is named with the reason.
     EXPECT_FALSE(MakeSelfSignedCertificate(
         {"10.0.0.2"}, TlsKeyType::Ec, {dir.file("none/a.crt"), dir.file("none/a.key")}, &error));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(error, dir.file("none/a.key") + ": cannot be written: no such file or directory");
     EXPECT_TRUE(CertificateFingerprint(dir.file("none.crt"), &error).isEmpty());
     EXPECT_FALSE(error.isEmpty());
     dir.write("text.crt", "not a certificate");
@@ -155,6 +164,19 @@ TEST(TlsCertificate, TheSelfSignedPairIsKeptOrMadeAgainWithItsKey) {
     EXPECT_EQ(ReadFileBytes(files.keyFile), key);
     EXPECT_TRUE(CertificateServes(files.certFile, "172.16.0.9"));
 
+    // Loosened modes are made private again, whether the pair is made again or kept.
+    for (const char* address : {"172.16.0.10", "172.16.0.10"}) {
+        SCOPED_TRACE(address);
+        ::chmod(QFile::encodeName(folder).constData(), 0755);
+        ::chmod(QFile::encodeName(files.keyFile).constData(), 0644);
+        ASSERT_TRUE(EnsureSelfSignedCertificate(folder, address, {}, &files, &made, &error))
+            << error.toStdString();
+        EXPECT_EQ(Mode(folder), 0700);
+        EXPECT_EQ(Mode(files.keyFile), 0600);
+        EXPECT_EQ(PublicKeyPin(files.certFile), pin);
+    }
+    EXPECT_FALSE(made);  // the second time the pair was kept
+
     // A key that is not the certificate's: made again with a key that is.
     TempDir other;
     TlsFiles foreign{other.file("c"), other.file("k")};
@@ -187,11 +209,14 @@ TEST(TlsServerContext, TakesAPairAndRefusesWhatTheServerCannotUse) {
         QString cert, key, what;
     } refused[] = {
         {good.certFile, other.keyFile, "other.key: the key does not belong to the certificate"},
-        {good.certFile, dir.file("encrypted.key"), "encrypted.key"},
-        {dir.file("none.crt"), good.keyFile, "none.crt"},
-        {good.certFile, dir.file("none.key"), "none.key"},
-        {dir.file("text.pem"), good.keyFile, "text.pem"},
-        {good.keyFile, good.keyFile, "good.key"},
+        {good.certFile, dir.file("encrypted.key"), "encrypted.key: holds no usable PEM key ("},
+        {dir.file("none.crt"), good.keyFile, "none.crt: no such file"},
+        {good.certFile, dir.file("none.key"), "none.key: no such file"},
+        {dir.path(), good.keyFile, dir.path() + ": is a folder, not a file"},
+        {"/dev/null", good.keyFile, "/dev/null: is not a regular file"},
+        {dir.file("text.pem"), good.keyFile,
+         "text.pem: holds no usable PEM certificate (no start line)"},
+        {good.keyFile, good.keyFile, "good.key: holds no usable PEM certificate (no start line)"},
     };
     for (const auto& r : refused) {
         SCOPED_TRACE((r.cert + " " + r.key).toStdString());

@@ -160,25 +160,31 @@ TEST_F(ServeCommand, RefusesBadArgumentsAndBusyPorts) {
     if (HasFatalFailure())
         return;
     const QString busy = QString::number(port_);
+    // A value not of its option's form is a usage error (2), the work failing exits 1.
     const struct {
         QStringList args;
         QString problem;
+        int code;
     } cases[] = {
-        {{"--root", dir_.path(), "--port", busy, "--bind", "127.0.0.1"}, "cannot listen on port"},
-        {{"--root", dir_.file("missing"), "--port", "0"}, "is not a folder"},
-        {{"--root", dir_.path(), "--port", "65536"}, "--port must be"},
-        {{"--root", dir_.path(), "--port", "http"}, "--port must be"},
-        {{"--root", "", "--port", "0"}, "expects --root DIR and --port N"},
-        {{"--root", dir_.path(), "--tftp-port", "65536"}, "--tftp-port must be"},
-        {{"--root", dir_.path(), "--tftp-port", "x", "--port", "0"}, "--tftp-port must be"},
-        {{"--root", dir_.path(), "--tftp-port", "0", "--bind", "nowhere"}, "not an IP address"},
-        {{"--root", dir_.path(), "--port", "0", "--bind", "nowhere"}, "not an IP address"},
+        {{"--root", dir_.path(), "--port", busy, "--bind", "127.0.0.1"},
+         "cannot listen on port",
+         1},
+        {{"--root", dir_.file("missing"), "--port", "0"}, "is not a folder", 1},
+        {{"--root", dir_.path(), "--port", "65536"}, "--port must be", 2},
+        {{"--root", dir_.path(), "--port", "http"}, "--port must be", 2},
+        {{"--root", "", "--port", "0"}, "option '--root' is empty", 2},
+        {{"--root", dir_.path(), "--tftp-port", "65536"}, "--tftp-port must be", 2},
+        {{"--root", dir_.path(), "--tftp-port", "x", "--port", "0"}, "--tftp-port must be", 2},
+        {{"--root", dir_.path(), "--tftp-port", "0", "--bind", "nowhere"}, "not an IP address", 2},
+        {{"--root", dir_.path(), "--port", "0", "--bind", "nowhere"}, "not an IP address", 2},
+        {{"--root", dir_.path(), "--port", "0", "--bind", "192.0.2.1"}, "cannot listen", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
         QByteArray err;
         EXPECT_EQ(
-            RunProgram(BuiltProgram("orvo-cli"), QStringList{"serve"} + c.args, nullptr, &err), 1);
+            RunProgram(BuiltProgram("orvo-cli"), QStringList{"serve"} + c.args, nullptr, &err),
+            c.code);
         EXPECT_TRUE(err.contains(c.problem.toUtf8())) << err.toStdString();
     }
     stop(SIGTERM);
@@ -284,7 +290,7 @@ TEST_F(ServeCommand, RefusesProtectionArgumentsThatDoNotGoTogether) {
         {{"--tls-cert", cert}, "--tls-cert and --tls-key go together"},
         {{"--tls-cert", cert, "--tls-key", cert}, "server.crt"},
         {{"--tls-cert", key, "--tls-key", key}, "server.key"},
-        {{"--tls-cert", tls.file("none"), "--tls-key", key}, "none"},
+        {{"--tls-cert", tls.file("none"), "--tls-key", key}, tls.file("none") + ": no such file"},
         {{"--allow", "10.0.0.0/8,example.org"}, "LAllowListError1: not an IPv4 address"},
         {{"--allow", "10.0.0.1/33"}, "10.0.0.1/33"},
         {{"--auth", "nocolon"}, "--auth expects USER:PASSWORD"},

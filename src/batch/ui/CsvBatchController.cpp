@@ -6,6 +6,7 @@
 #include "app/Dialogs.h"
 #include "app/MyLog.h"
 #include "app/TextLines.h"
+#include "config/CfgCrypto.h"
 #include "config/CfgTemplate.h"
 
 #include <QCheckBox>
@@ -177,6 +178,8 @@ void CsvBatchController::CfgBatchButtonClick() {
             s_.dialogs->messageText("Encrpyt key is too long!");
             return;
         }
+        if (!xmlKeyAccepted(key))
+            return;
         c_.XmlCfgEncryptKeyEdit->setText(key);
     }
     run(folder, BatchDestination::Folder);
@@ -189,9 +192,18 @@ void CsvBatchController::CfgBatchToServerButtonClick() {
             s_.dialogs->messageText("Encrpyt key is too long!");
             return;
         }
+        if (!xmlKeyAccepted(key))
+            return;
         c_.XmlCfgEncryptKeyEdit->setText(key);
     }
     run(s_.workDir + "/server/htdocs" + "/cfg", BatchDestination::BuiltInServer);
+}
+
+bool CsvBatchController::xmlKeyAccepted(const QString& key) {
+    if (!c_.BatchFileFormatXmlRB->isChecked() || IsHexKeyText(key.toUtf8()))
+        return true;
+    return s_.dialogs->question(UiText::key("LXmlKeyNotHex"), UiText::key("LContinueQ"),
+                                Dialogs::Buttons::OkCancel);
 }
 
 void CsvBatchController::run(const QString& folder, BatchDestination destination) {

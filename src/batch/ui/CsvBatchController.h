@@ -105,6 +105,9 @@ class CsvBatchController : public QObject {
     BatchMode mode() const;
     ServerProtocol protocol() const;
     bool scrambled() const;
+    // With XML files: true when the key holds hexadecimal digits only, or the user goes on with
+    // one that does not ("LXmlKeyNotHex": the key ends at the first other character).
+    bool xmlKeyAccepted(const QString& key);
     void run(const QString& folder, BatchDestination destination);
     void progress(int done, int total, qint64 elapsedMs, const QString& title,
                   QProgressDialog** dialog);

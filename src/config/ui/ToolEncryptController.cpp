@@ -134,6 +134,11 @@ void ToolEncryptController::ToolEncryptBtnClick() {
         dialogs_.messageText("Encrypt key is longer than 16 chars!");
         return;
     }
+    // The key ends at its first character that is not a hexadecimal digit.
+    if (!IsHexKeyText(key.toUtf8()) &&
+        !dialogs_.question(UiText::key("LXmlKeyNotHex"), UiText::key("LContinueQ"),
+                           Dialogs::Buttons::OkCancel))
+        return;
 
     setControlsEnabled(false);
     freeWorker();

@@ -36,7 +36,11 @@ const char* const kMessageKeys[] = {
     "LAppError2", "LAppError3", "LLangError1Part1", "LLangError1Part2", "LLangError2Part1",
     "LLangError2Part2", "LLogSettingHint", "LDDProError5", "LPnpError6", "LTftpPortError1",
     "LTftpPortError2", "LTftpServerBtnStop", "LTftpServerRunning", "LTftpError1", "LTftpError2",
-    "LBuiltinProtocolHint", "LCsvError8", "LBatchUnfilled", "LLanguageCode",
+    "LBuiltinProtocolHint", "LCsvError8", "LCsvError9", "LBatchUnfilled", "LLanguageCode",
+    "LXmlKeyNotHex", "LDhcpServerBtnStop", "LDhcpServerRunning", "LDhcpServerProbing",
+    "LDhcpServerEnded", "LDhcpRangeHint", "LDhcpIgnoreOtherHint", "LDhcpError1", "LDhcpError2",
+    "LDhcpError3", "LDhcpError4", "LDhcpError5", "LDhcpError6", "LDhcpError7", "LDhcpError8",
+    "LDhcpError9", "LDhcpError10", "LDhcpError11", "LDhcpError12", "LDhcpError13",
     // The Provisioning page and the record.
     "LRecordOff", "LRecordError1", "LRecordClearQ", "LRecStateFileReady", "LRecStateTold",
     "LRecStateFetched", "LRecStateFailed", "LRecStateUnknown", "LRecColPhone", "LRecColState",

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -371,6 +373,52 @@ TEST_F(Controller, BatchAsksForTheFolderAndChecksTheXmlKey) {
     EXPECT_EQ(ReadFileBytes(out + "/cfg02e5d2000001.xml"),
               EncryptedXmlBytes(PrintXmlConfig(with({{8000, "pw1"}})), "ab12"));
     EXPECT_TRUE(logText().endsWith(" CFG BATCH: XML format, Batch to: " + out.toUtf8() + "\r\n"));
+}
+
+// A key that is not all hexadecimal digits ends at its first other character ("secret": the
+// zero key): the page asks before it uses one, for either destination, and only for XML files.
+TEST_F(Controller, BatchAsksBeforeItUsesAKeyThatIsNotHexadecimal) {
+    load("MAC,{$admin_pass}\r\n02E5D2000001,pw1\r\n");
+    const QString out = dir.path() + "/chosen";
+    const QString cfg = dir.path() + "/server/htdocs/cfg";
+    QDir().mkpath(out);
+    QDir().mkpath(cfg);
+    page.xml.setChecked(true);
+    page.xmlEncrypt.setChecked(true);
+    page.xmlKey.setText(" secret ");
+    for (QPushButton* button : {&page.batch, &page.toServer}) {
+        const QString folder = button == &page.batch ? out : cfg;
+        for (const bool goOn : {false, true}) {
+            SCOPED_TRACE(folder.toStdString() + (goOn ? " go on" : " cancel"));
+            dialogs.clear();
+            dialogs.paths << out;
+            dialogs.answers << goOn;
+            button->click();
+            const auto questions = std::count_if(
+                dialogs.shown.begin(), dialogs.shown.end(),
+                [](const auto& s) { return s.kind == RecordingDialogs::Shown::Question; });
+            ASSERT_EQ(questions, 1);
+            const auto& q = dialogs.shown.last();
+            EXPECT_EQ(q.text.keys(), QStringList{"LXmlKeyNotHex"});
+            EXPECT_EQ(q.caption.keys(), QStringList{"LContinueQ"});
+            EXPECT_TRUE(dialogs.messages().isEmpty());
+            const QString file = folder + "/cfg02e5d2000001.xml";
+            EXPECT_EQ(QFileInfo::exists(file), goOn);
+            if (goOn) {
+                EXPECT_EQ(ReadFileBytes(file),
+                          EncryptedXmlBytes(PrintXmlConfig(with({{8000, "pw1"}})), "secret"));
+            }
+            QFile::remove(file);
+        }
+    }
+    // Bin files do not use the key: nothing is asked.
+    dialogs.clear();
+    page.bin.setChecked(true);
+    dialogs.paths << out;
+    page.batch.click();
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+    EXPECT_EQ(dialogs.shown.size(), 1);  // the folder
+    EXPECT_TRUE(QFileInfo::exists(out + "/cfg02e5d2000001"));
 }
 
 TEST_F(Controller, BatchToTheServerWritesIntoItsCfgFolderWithAutofill) {

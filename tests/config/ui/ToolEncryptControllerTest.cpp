@@ -134,18 +134,20 @@ TEST_F(ToolEncryptControllerTest, RefusesToStartWithoutAUsableFolderOrKey) {
         QString key;
         QList<bool> answers;
         QStringList messages;
-        bool asked;
+        QString question;  // the question asked, when one is
     } cases[] = {
-        {"no folder", "  ", "abc", {}, {"LToolE_SelectOutDirFirst"}, false},
-        {"missing folder", outDir.file("none"), "abc", {}, {"LToolE_OutDirNotExist"}, false},
-        {"folder is a file", aFile, "abc", {}, {"LToolE_OutDirNotExist"}, false},
-        {"no key, cancelled", outDir.path(), "  ", {false}, {}, true},
+        {"no folder", "  ", "abc", {}, {"LToolE_SelectOutDirFirst"}, {}},
+        {"missing folder", outDir.file("none"), "abc", {}, {"LToolE_OutDirNotExist"}, {}},
+        {"folder is a file", aFile, "abc", {}, {"LToolE_OutDirNotExist"}, {}},
+        {"no key, cancelled", outDir.path(), "  ", {false}, {}, "LToolES_XmlDefaultEncrypt"},
         {"key too long",
          outDir.path(),
          "0123456789abcdef0",
          {},
          {"Encrypt key is longer than 16 chars!"},
-         false},
+         {}},
+        // It would end at "s": the zero key.
+        {"key not hexadecimal, cancelled", outDir.path(), "secret", {false}, {}, "LXmlKeyNotHex"},
     };
     choose({bin});
     for (const auto& c : cases) {
@@ -156,11 +158,11 @@ TEST_F(ToolEncryptControllerTest, RefusesToStartWithoutAUsableFolderOrKey) {
         keyEdit->setText(c.key);
         encryptBtn->click();
         EXPECT_EQ(dialogs.messages(), c.messages);
-        ASSERT_EQ(dialogs.shown.size(), c.messages.size() + (c.asked ? 1 : 0));
-        if (c.asked) {
+        ASSERT_EQ(dialogs.shown.size(), c.messages.size() + (c.question.isEmpty() ? 0 : 1));
+        if (!c.question.isEmpty()) {
             const auto& q = dialogs.shown[0];
             EXPECT_EQ(q.kind, RecordingDialogs::Shown::Question);
-            EXPECT_EQ(q.text.keys(), QStringList({"LToolES_XmlDefaultEncrypt"}));
+            EXPECT_EQ(q.text.keys(), QStringList({c.question}));
             EXPECT_EQ(q.caption.keys(), QStringList({"LContinueQ"}));
         }
         EXPECT_FALSE(controller->IsRunning());
@@ -220,6 +222,17 @@ TEST_F(ToolEncryptControllerTest, RunWithTheDefaultKeyTurnsEveryRowToItsStatus) 
     EXPECT_EQ(OpensslDecrypt(outDir.file("b.xml"), "0123456789abcde00000000000000000"),
               xml + QByteArray(12, '\0'));
     EXPECT_EQ(ReadFileBytes(outDir.file("e.bin")).size(), bin.size() + 14);
+
+    // A key that is not all hexadecimal digits, used once the question is answered OK: it ends
+    // at its first other character.
+    dialogs.clear();
+    dialogs.answers << true;
+    keyEdit->setText("12xy");
+    encryptBtn->click();
+    runToEnd();
+    EXPECT_EQ(dialogs.shown.value(0).text.keys(), QStringList({"LXmlKeyNotHex"}));
+    EXPECT_EQ(OpensslDecrypt(outDir.file("b.xml"), "12000000000000000000000000000000"),
+              xml + QByteArray(12, '\0'));
 }
 
 TEST_F(ToolEncryptControllerTest, InputsOwnFolderWithOverwritingKeepsTheInputs) {
