@@ -247,6 +247,8 @@ int CliUsageError(const QString& name, const QString& problem) {
 
 QString CliUsageLine(const QString& name, const CliCommand& command) {
     QStringList words{kProgram, name};
+    if (!command.subcommand.isEmpty())
+        words << command.subcommand;
     for (const CliOption& option : command.options)
         words << (option.required ? optionSyntax(option) : '[' + optionSyntax(option) + ']');
     if (!command.positional.isEmpty())
@@ -291,6 +293,15 @@ bool CliArgs::parse(const CliCommand& command, const QStringList& args) {
         error_ = worded(parser_.errorText());
         return false;
     }
+    if (!command.subcommand.isEmpty()) {
+        const QString first = parser_.positionalArguments().value(0);
+        if (first != command.subcommand) {
+            error_ = first.isEmpty() ? "missing " + command.subcommand
+                                     : "unknown subcommand '" + first + "'";
+            return false;
+        }
+        skipped_ = 1;
+    }
     for (const CliOption& option : command.options) {
         if (parser_.values(option.name).size() > 1)
             error_ = "option '--" + option.name + "' is given more than once";
@@ -300,7 +311,7 @@ bool CliArgs::parse(const CliCommand& command, const QStringList& args) {
             return false;
     }
     const QStringList words = command.positional.split(' ', Qt::SkipEmptyParts);
-    const QStringList given = parser_.positionalArguments();
+    const QStringList given = positional();
     if (given.size() < words.size())
         error_ = "missing " + words.mid(given.size()).join(' ');
     else if (given.size() > words.size() && !(words.size() && words.last().endsWith("...")))
