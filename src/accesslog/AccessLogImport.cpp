@@ -285,13 +285,14 @@ bool LogFollower::Poll(QString* error) {
         current_.reset();
         return true;
     }
-    if (!current_->ReadAvailable(error))
-        return false;
+    // Before reading: bytes written anew past the old end must not be read as old ones.
     if (current_->Truncated()) {
         lastChange_ = "truncated";
-        if (!current_->Restart(error) || !current_->ReadAvailable(error))
+        if (!current_->Restart(error))
             return false;
     }
+    if (!current_->ReadAvailable(error))
+        return false;
     struct stat st {};
     if (::stat(QFile::encodeName(path_).constData(), &st) != 0)
         return true;  // renamed away, the new file not made yet: the old one is read on
