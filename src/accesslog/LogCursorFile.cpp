@@ -39,30 +39,34 @@ LogCursorFile::~LogCursorFile() = default;
 
 bool LogCursorFile::Open(const QString& path, QString* error) {
     db_ = std::make_unique<SqliteDb>();
-    if (!db_->Open(path, true) || !db_->Exec("PRAGMA journal_mode = WAL")) {
-        *error = db_->Error();
+    const auto failed = [&](const QString& why) {
+        *error = why;
         db_.reset();
         return false;
-    }
+    };
+    if (!db_->Open(path, true) || !db_->Exec("PRAGMA journal_mode = WAL") ||
+        !db_->Exec("BEGIN IMMEDIATE"))
+        return failed(db_->Error());
+    // Under the write lock: another reader of logs may be making the file at the same time.
     const qint64 application = db_->QueryInt("PRAGMA application_id", -1);
     const qint64 objects = db_->QueryInt("SELECT count(*) FROM sqlite_schema", -1);
     if (application < 0 || objects < 0) {
-        *error = db_->Error();
-        db_.reset();
-        return false;
+        const QString why = db_->Error();
+        db_->Exec("ROLLBACK");
+        return failed(why);
     }
     if (objects > 0 && application != kCursorFileApplicationId) {
-        *error = QStringLiteral("the file is another program's database");
-        db_.reset();
-        return false;
+        db_->Exec("ROLLBACK");
+        return failed(QStringLiteral("the file is another program's database"));
     }
-    if (objects == 0 &&
-        !db_->Exec(QByteArray(kLogCursorsTable + QByteArray("PRAGMA application_id = ") +
-                              QByteArray::number(kCursorFileApplicationId) + ";")
-                       .constData())) {
-        *error = db_->Error();
-        db_.reset();
-        return false;
+    if ((objects == 0 &&
+         !db_->Exec(QByteArray(kLogCursorsTable + QByteArray("PRAGMA application_id = ") +
+                               QByteArray::number(kCursorFileApplicationId) + ";")
+                        .constData())) ||
+        !db_->Exec("COMMIT")) {
+        const QString why = db_->Error();
+        db_->Exec("ROLLBACK");
+        return failed(why);
     }
     return true;
 }
