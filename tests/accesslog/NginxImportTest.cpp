@@ -143,13 +143,15 @@ class NginxImport : public ::testing::Test {
         log = dir.file("logs/access.log");
         QDir().mkpath(dir.file("logs"));
         record = dir.file("db/provisioning.sqlite");
-        // The batch: two small files and one of 4 MB, so that a client leaving early cuts it.
+        // The batch: two small files and one of 16 MB, far more than a slow reader's connection
+        // holds in its buffers (the server's send buffer alone takes up to 4 MB), so that a
+        // client leaving early cuts it.
         const QString tpl =
             dir.write("t.bin", "Flag=5678&CheckSum=0&P2=admin&P35={$username.line.1}&end");
         const QString csv =
             dir.write("a.csv", "MAC,{$username.line.1}\r\n" + kPhoneA.toUtf8() + ",alice\r\n" +
                                    kPhoneB.toUtf8() + ",bob\r\n" + kPhoneC.toUtf8() + "," +
-                                   QByteArray(4 << 20, 'c') + "\r\n");
+                                   QByteArray(16 << 20, 'c') + "\r\n");
         QByteArray err;
         ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
                              {"batch", "--template", tpl, "--csv", csv, "--mode", "mac", "--format",
@@ -196,7 +198,7 @@ TEST_F(NginxImport, DownloadsOfTheLogAreRecordedOnce) {
 
     EXPECT_EQ(curl({}, "/cfg/cfg" + kPhoneA), 0);
     EXPECT_EQ(curl({}, "/cfg/cfg" + kPhoneB), 0);
-    // A client that leaves after a second, having taken a little of the 4 MB.
+    // A client that leaves after a second, having taken a little of the 16 MB.
     EXPECT_EQ(curl({"--limit-rate", "16K", "--max-time", "1"}, "/cfg/cfg" + kPhoneC), 28);
     EXPECT_EQ(curl({"-I"}, "/cfg/cfg" + kPhoneA), 0);
     EXPECT_EQ(curl({"-f"}, "/cfg/cfg" + kStranger), 22);  // 404: not in the batch
