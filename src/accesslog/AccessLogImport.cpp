@@ -29,9 +29,10 @@ const QByteArray& shared(QByteArray& last, QByteArrayView text) {
     return last;
 }
 
-}  // namespace
-
-bool FetchEventOfLine(const AccessLogLine& line, const QByteArray& prefix, FetchEvent* event) {
+// The event of a line; the peer and User-Agent share the bytes of the last event's when the
+// same (many lines come from the same client and model).
+bool fetchEvent(const AccessLogLine& line, const QByteArray& prefix, FetchEvent* event,
+                QByteArray* lastPeer, QByteArray* lastAgent) {
     if (line.method.isEmpty())
         return false;
     QByteArray file = FileBelowPrefix(line.target, prefix);
@@ -40,16 +41,23 @@ bool FetchEventOfLine(const AccessLogLine& line, const QByteArray& prefix, Fetch
     event->time = line.time;
     event->protocol = "external";
     event->method = methodLiteral(line.method);
-    event->peer = line.peer.toByteArray();
+    event->peer = shared(*lastPeer, line.peer);
     event->path = std::move(file);
     event->status = line.status;
     event->bytes = line.bytes < 0 ? 0 : line.bytes;
     event->complete = false;
-    event->userAgent = line.userAgent == "-" ? QByteArray() : line.userAgent.toByteArray();
+    event->userAgent = line.userAgent == "-" ? QByteArray() : shared(*lastAgent, line.userAgent);
     event->fileSize = -1;
     event->fileInode = 0;
     event->fileMtimeNs = 0;
     return true;
+}
+
+}  // namespace
+
+bool FetchEventOfLine(const AccessLogLine& line, const QByteArray& prefix, FetchEvent* event) {
+    QByteArray peer, agent;
+    return fetchEvent(line, prefix, event, &peer, &agent);
 }
 
 LogStream::LogStream(const LogImportOptions& options, LogCursorStore& store,
@@ -192,14 +200,10 @@ void LogStream::takeLine(const char* begin, const char* end) {
         return;
     }
     FetchEvent event;
-    if (!FetchEventOfLine(line, options_.prefix, &event)) {
+    if (!fetchEvent(line, options_.prefix, &event, &lastPeer_, &lastAgent_)) {
         ++pending_.notFiles;
         return;
     }
-    // Many lines come from the same client and model: their texts share bytes.
-    event.peer = shared(lastPeer_, line.peer);
-    if (!event.userAgent.isEmpty())
-        event.userAgent = shared(lastAgent_, line.userAgent);
     events_.push_back(std::move(event));
     ++pending_.recorded;
 }
@@ -254,11 +258,13 @@ bool LogStream::Truncated() {
     if (size == checkedSize_)
         return false;
     checkedSize_ = size;
-    // Cut and written anew between two looks: the first line is another.
-    QByteArray head(firstLine_.size() + 1, '\0');
+    // Cut and written anew between two looks: the first line is another (its beginning tells).
+    const QByteArrayView first =
+        QByteArrayView(firstLine_).first(qMin<qsizetype>(firstLine_.size(), 4096));
+    char head[4096];
     QString error;
-    const qint64 n = file_.ReadAt(0, head.data(), head.size(), &error);
-    return n >= firstLine_.size() && !head.startsWith(firstLine_);
+    const qint64 n = file_.ReadAt(0, head, first.size(), &error);
+    return n == first.size() && QByteArrayView(head, first.size()) != first;
 }
 
 LogFollower::LogFollower(const QString& path, const LogImportOptions& options,
@@ -272,6 +278,19 @@ bool LogFollower::Start(QString* error) {
     return current_->Open(path_, error);
 }
 
+// The file now at the path, after a rotation: false with *error when it is there but cannot be
+// read; true without a file while none is there yet.
+bool LogFollower::openNew(QString* error) {
+    QString openError;
+    if (Start(&openError))
+        return true;
+    current_.reset();
+    if (!QFileInfo::exists(path_))
+        return true;
+    *error = openError;
+    return false;
+}
+
 bool LogFollower::Poll(QString* error) {
     lastChange_.clear();
     const auto now = std::chrono::steady_clock::now();
@@ -281,9 +300,11 @@ bool LogFollower::Poll(QString* error) {
         if (now >= previousUntil_)
             previous_.reset();
     }
-    if (!current_ && !Start(error)) {  // the new file of a rotation could not be opened yet
-        current_.reset();
-        return true;
+    if (!current_) {
+        if (!openNew(error))
+            return false;
+        if (!current_)
+            return true;  // not there yet
     }
     // Before reading: bytes written anew past the old end must not be read as old ones.
     if (current_->Truncated()) {
@@ -304,12 +325,9 @@ bool LogFollower::Poll(QString* error) {
         return false;
     previous_ = std::move(current_);
     previousUntil_ = now + kRotationGrace;
-    QString openError;
-    if (!Start(&openError)) {
-        current_.reset();
-        return true;
-    }
-    return current_->ReadAvailable(error);
+    if (!openNew(error))
+        return false;
+    return !current_ || current_->ReadAvailable(error);
 }
 
 bool ImportLog(const QString& path, const LogImportOptions& options, LogCursorStore& store,

@@ -100,6 +100,8 @@ class LogFollower {
     QByteArray LastChange() const { return lastChange_; }
 
   private:
+    bool openNew(QString* error);
+
     QString path_;
     LogImportOptions options_;
     LogCursorStore& store_;

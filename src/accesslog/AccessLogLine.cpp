@@ -366,6 +366,20 @@ QByteArray FileBelowPrefix(QByteArrayView target, const QByteArray& prefix) {
     }
     if (target.isEmpty() || target[0] != '/')
         return {};
+    // Most requests name their file plainly: below the prefix, no escape, no query, no "."
+    // segment, no repeated or trailing slash.
+    const qsizetype skip = prefix.size() + 1;
+    if (target.size() > skip && target.startsWith(prefix) && target[skip - 1] == '/') {
+        bool plain = true;
+        for (qsizetype i = skip - 1; plain && i < target.size(); ++i) {
+            const char c = target[i];
+            plain = c != '%' && c != '?' && c != '#' && c != '\0' &&
+                    !(c == '/' &&
+                      (i + 1 == target.size() || target[i + 1] == '/' || target[i + 1] == '.'));
+        }
+        if (plain)
+            return target.sliced(skip).toByteArray();
+    }
     qsizetype pathEnd = 0;
     while (pathEnd < target.size() && target[pathEnd] != '?' && target[pathEnd] != '#')
         ++pathEnd;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 
 #include <fcntl.h>
@@ -304,6 +305,19 @@ TEST_F(LogFollow, ReadsAcrossRenameRotationAndCopyTruncate) {
     for (const QString& name : {log + ".1", log + ".2"})
         EXPECT_EQ(import(name).lines, 0);
     EXPECT_EQ(follower.Counts().recorded, 12);
+}
+
+TEST_F(LogFollow, ANewFileThatCannotBeReadStopsIt) {
+    const QString log = dir.write("access.log", logLines(0, 1));
+    LogFollower follower(log, options, store);
+    QString error;
+    ASSERT_TRUE(follower.Start(&error));
+    poll(follower);
+    ASSERT_TRUE(QFile::rename(log, log + ".1"));
+    poll(follower);  // nothing at the path yet: waits
+    ASSERT_TRUE(QDir().mkdir(log));
+    EXPECT_FALSE(follower.Poll(&error));
+    EXPECT_EQ(error, "is a folder");
 }
 
 TEST_F(LogFollow, WaitsForTheFirstWholeLine) {

@@ -182,6 +182,7 @@ TEST(AccessLogLine, NamesTheFileBelowThePrefixAsTheServerMapsIt) {
         {"/cfg/x%zz.cfg", "/cfg", ""},
         {"/cfg/x%2", "/cfg", ""},
         {"/cfg/x%00.cfg", "/cfg", ""},
+        {QByteArray("/cfg/x\0.cfg", 11), "/cfg", ""},  // a NUL from a "\x00" escape
         {"*", "", ""},
         {"cfg/x.cfg", "", ""},
         {"http://host", "", ""},

@@ -32,9 +32,8 @@ struct Fields {
 };
 
 Fields fields(const AccessLogLine& l) {
-    return {text(l.peer),     text(l.ident),     text(l.user), text(l.request),
-            text(l.referer),  text(l.userAgent), l.time,       l.offsetMinutes,
-            l.status,         l.bytes};
+    return {text(l.peer),      text(l.ident), text(l.user),    text(l.request), text(l.referer),
+            text(l.userAgent), l.time,        l.offsetMinutes, l.status,        l.bytes};
 }
 
 }  // namespace
@@ -64,9 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!line.method.isEmpty()) {
         FUZZ_CHECK(!line.method.contains(' ') && !line.target.isEmpty() &&
                    !line.target.contains(' ') && !line.protocol.contains(' '));
-        const QByteArray joined = text(line.method) + ' ' + text(line.target) +
-                                  (line.protocol.isEmpty() ? QByteArray()
-                                                           : ' ' + text(line.protocol));
+        const QByteArray joined =
+            text(line.method) + ' ' + text(line.target) +
+            (line.protocol.isEmpty() ? QByteArray() : ' ' + text(line.protocol));
         FUZZ_CHECK(joined == text(line.request));
     } else {
         FUZZ_CHECK(line.target.isEmpty() && line.protocol.isEmpty());
@@ -86,11 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray prefix;
     if (!NormalizedUrlPrefix(givenPrefix, &prefix))
         return 0;
-    FUZZ_CHECK(prefix.isEmpty() || (prefix.startsWith('/') && !prefix.endsWith('/') &&
-                                    !prefix.contains("//")));
+    FUZZ_CHECK(prefix.isEmpty() ||
+               (prefix.startsWith('/') && !prefix.endsWith('/') && !prefix.contains("//")));
     FetchEvent event;
     const bool recorded = FetchEventOfLine(line, prefix, &event);
     const QByteArray file = FileBelowPrefix(line.target, prefix);
+    // A query (even empty) takes the careful way through the path: the same file.
+    FUZZ_CHECK(FileBelowPrefix(text(line.target) + '?', prefix) == file);
     FUZZ_CHECK(recorded == (!line.method.isEmpty() && !file.isEmpty()));
     if (file.isEmpty())
         return 0;
