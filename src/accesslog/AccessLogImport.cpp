@@ -76,13 +76,13 @@ bool LogStream::Open(const QString& path, QString* error) {
 bool LogStream::Restart(QString* error) {
     identified_ = false;
     checkedSize_ = -1;
-    return file_.Seek(0, error);
+    return file_.Seek(0, error) == 0;
 }
 
 // Reads the first line, loads its cursor and moves to where it stands. Leaves identified_
 // unset while the file holds no whole first line.
 bool LogStream::identify(QString* error) {
-    if (!file_.Seek(0, error))
+    if (file_.Seek(0, error) != 0)
         return false;
     QByteArray head;
     char chunk[16 * 1024];
@@ -98,7 +98,7 @@ bool LogStream::identify(QString* error) {
         end = head.indexOf('\n', from);
     }
     if (end < 0 && head.size() < kMaxLineBytes)
-        return file_.Seek(0, error);  // no whole line yet
+        return file_.Seek(0, error) == 0;  // no whole line yet
     firstLine_ = head.left(end < 0 ? kMaxLineBytes : qMin(end, kMaxLineBytes));
     const QByteArray digest =
         QCryptographicHash::hash(firstLine_, QCryptographicHash::Sha256).toHex();
@@ -112,33 +112,45 @@ bool LogStream::identify(QString* error) {
     return moveTo(cursor_.offset, error);
 }
 
-// Reads on from offset when a line ends just before it there; from the start otherwise (the
-// file is shorter than what was read of the log with its first line, or was changed).
+// Reads on from offset when a line ends just before it there. A text that ends before offset
+// holds nothing that was not read (a copy made before the last lines were written, as by
+// copy-and-truncate): it is left unidentified and looked at again next time. Another text
+// (another log that begins with the same line) is read from its start.
 bool LogStream::moveTo(qint64 offset, QString* error) {
     buffered_ = 0;
     discarding_ = false;
     discarded_ = 0;
     events_.clear();
     pending_ = {};
-    if (offset > 0 && file_.Seek(offset - 1, error)) {
-        char before = 0;
-        if (file_.Read(&before, 1, error) == 1 && before == '\n') {
-            consumed_ = offset;
-            return true;
-        }
-    }
     consumed_ = 0;
-    return file_.Seek(0, error);
+    if (offset == 0)
+        return file_.Seek(0, error) == 0;
+    const qint64 at = file_.Seek(offset - 1, error);
+    if (at < 0)
+        return false;
+    char before = 0;
+    const qint64 n = at == offset - 1 ? file_.Read(&before, 1, error) : 0;
+    if (n < 0)
+        return false;
+    if (n == 1 && before == '\n') {
+        consumed_ = offset;
+        return true;
+    }
+    if (n == 0) {
+        identified_ = false;
+        return true;
+    }
+    return file_.Seek(0, error) == 0;
 }
 
 bool LogStream::ReadAvailable(QString* error) {
-    if (!identified_) {
-        if (!identify(error))
-            return false;
-        if (!identified_)
-            return true;
-    }
     for (;;) {
+        if (!identified_) {
+            if (!identify(error))
+                return false;
+            if (!identified_)
+                return true;  // no whole first line yet, or nothing that was not read
+        }
         bool moved = false;
         if (!readLines(&moved, error) || (!moved && !commit(&moved, error)))
             return false;

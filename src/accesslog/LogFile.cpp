@@ -124,27 +124,28 @@ qint64 LogFile::Read(char* data, qint64 size, QString* error) {
     }
 }
 
-bool LogFile::Seek(qint64 offset, QString* error) {
+qint64 LogFile::Seek(qint64 offset, QString* error) {
     if (!gz_) {
-        if (::lseek(fd_, offset, SEEK_SET) == offset)
-            return true;
+        const qint64 size = Size();
+        const qint64 to = size < 0 ? offset : qMin(offset, size);
+        if (::lseek(fd_, to, SEEK_SET) == to)
+            return to;
         *error = systemError(errno);
-        return false;
+        return -1;
     }
     if (!openGzip(error))
-        return false;
+        return -1;
     char skip[64 * 1024];
-    for (qint64 left = offset; left > 0;) {
-        const qint64 n = Read(skip, qMin<qint64>(left, sizeof skip), error);
+    qint64 at = 0;
+    while (at < offset) {
+        const qint64 n = Read(skip, qMin<qint64>(offset - at, sizeof skip), error);
         if (n < 0)
-            return false;
-        if (n == 0) {
-            *error = QStringLiteral("is shorter than what was read of it before");
-            return false;
-        }
-        left -= n;
+            return -1;
+        if (n == 0)
+            break;
+        at += n;
     }
-    return true;
+    return at;
 }
 
 qint64 LogFile::ReadAt(qint64 offset, char* data, qint64 size, QString* error) const {

@@ -27,9 +27,9 @@ class LogFile {
 
     // Up to size bytes of the text from the current position; 0 at the end, -1 with *error.
     qint64 Read(char* data, qint64 size, QString* error);
-    // Moves to a position of the text: a plain file seeks, a gzip file is read anew from its
-    // start up to there. False with *error when the text is shorter or cannot be read.
-    bool Seek(qint64 offset, QString* error);
+    // Moves to a position of the text, or to its end when it is shorter: a plain file seeks, a
+    // gzip file is read anew from its start up to there. The position reached; -1 with *error.
+    qint64 Seek(qint64 offset, QString* error);
     // Bytes of the plain file at a position without moving; -1 with *error.
     qint64 ReadAt(qint64 offset, char* data, qint64 size, QString* error) const;
 

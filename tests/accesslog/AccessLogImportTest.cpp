@@ -161,6 +161,22 @@ TEST_F(LogImport, CopiedAndTruncatedImportsTheCopyFromWhereItStood) {
     EXPECT_EQ(agents(), numbered(0, 6));
 }
 
+// logrotate's copytruncate loses the lines written between its copy and its truncation: the
+// copy is shorter than what was read of the log. It holds nothing new, plain or compressed.
+TEST_F(LogImport, ACopyShorterThanWhatWasReadHoldsNothingNew) {
+    const QString log = dir.write("access.log", logLines(0, 4));
+    EXPECT_EQ(import(log).recorded, 4);
+    const QString copy = dir.write("access.log.1", logLines(0, 3));
+    EXPECT_EQ(import(copy).lines, 0);
+    dir.write("access.log.2", logLines(0, 3));
+    ASSERT_EQ(RunProgram("gzip", {dir.file("access.log.2")}), 0);
+    EXPECT_EQ(import(dir.file("access.log.2.gz")).lines, 0);
+    // The cursor stayed where it was: the log goes on from there.
+    append(log, logLine(4));
+    EXPECT_EQ(import(log).recorded, 1);
+    EXPECT_EQ(agents(), numbered(0, 5));
+}
+
 TEST_F(LogImport, ADamagedCompressedLogFailsAndRecordsNothingOfTheStretch) {
     dir.write("access.log", logLines(0, 200));
     ASSERT_EQ(RunProgram("gzip", {dir.file("access.log")}), 0);
