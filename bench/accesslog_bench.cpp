@@ -1,23 +1,29 @@
 // Importing a web server's access log into the provisioning record: `orvo-cli record import` of
 // 100,000 and 1,000,000 combined-format lines (1,000 phones, some 404s and HEADs, other paths),
 // its lines per second and its peak memory (which must not grow with the log), and the line
-// reader alone. Each import goes into a new record; the median of the rounds is given.
+// reader alone. Each import goes into a new record; the median of the rounds is given. Then
+// `orvo-cli record import --follow`: the time from a line written to the log to its row in the
+// record, for 20 lines one after the other.
 //   accesslog_bench [--rounds N] [--dir DIR]   (DIR: where the logs and records are written;
 //                                               default /dev/shm when it is there)
 #include "accesslog/AccessLogImport.h"
 #include "accesslog/AccessLogLine.h"
+#include "record/Sqlite.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <vector>
 
@@ -81,6 +87,47 @@ Run importRun(const QString& log, const QString& record) {
     run.peakKb = usage.ru_maxrss;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+// The rows of the record's downloads; -1 while it cannot be read.
+qint64 fetchRows(const QString& record) {
+    SqliteDb db;
+    return db.Open(record, false, true) ? db.QueryInt("SELECT count(*) FROM fetches", -1) : -1;
+}
+
+// Milliseconds from each of count lines appended to the log to its row in the record.
+std::vector<double> followLatencies(const QString& dir, int count) {
+    const QString log = dir + "/follow.log", record = dir + "/follow.sqlite";
+    const QByteArray line =
+        "10.1.0.1 - - [10/Dec/2026:14:03:07 +0100] \"GET /cfg/cfg0a1b2c000001.xml HTTP/1.1\" 200 "
+        "13012 \"-\" \"X100\"\n";
+    std::vector<double> latencies;
+    QFile f(log);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(line) != line.size() ||
+        !f.flush())
+        return latencies;
+    QProcess follower;
+    follower.start(QCoreApplication::applicationDirPath() + "/orvo-cli",
+                   {"record", "import", "--record", record, "--strip", "/cfg", "--follow", log});
+    if (!follower.waitForStarted(5000))
+        return latencies;
+    const auto waitFor = [&](qint64 rows) {
+        for (int i = 0; i < 1000 && fetchRows(record) < rows; ++i)
+            QThread::msleep(5);
+    };
+    waitFor(1);
+    for (int n = 0; n < count; ++n) {
+        QThread::msleep(100 + n * 37 % 200);  // at moments spread over the follower's look
+        QElapsedTimer clock;
+        clock.start();
+        f.write(line);
+        f.flush();
+        waitFor(n + 2);
+        latencies.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    ::kill(pid_t(follower.processId()), SIGTERM);
+    follower.waitForFinished(10000);
+    return latencies;
 }
 
 double median(std::vector<double> values) {
@@ -163,5 +210,11 @@ int main(int argc, char** argv) {
             *std::max_element(rates.begin(), rates.end()));
         QFile::remove(log);
     }
+    std::vector<double> latencies = followLatencies(dir.path(), 20);
+    if (latencies.empty())
+        return 1;
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("follow: a line in the record after %.0f ms (median of %zu; %.0f to %.0f ms)\n",
+                median(latencies), latencies.size(), latencies.front(), latencies.back());
     return 0;
 }
