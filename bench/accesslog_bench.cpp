@@ -60,6 +60,7 @@ bool writeLog(const QString& path, int count) {
 
 struct Run {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system, all threads
     long peakKb = 0;
     int status = -1;
 };
@@ -85,6 +86,8 @@ Run importRun(const QString& log, const QString& record) {
     wait4(pid, &status, 0, &usage);
     run.seconds = clock.nsecsElapsed() / 1e9;
     run.peakKb = usage.ru_maxrss;
+    run.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                     usage.ru_stime.tv_usec / 1e6;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
@@ -189,7 +192,7 @@ int main(int argc, char** argv) {
             }
             std::printf("%9d lines  reader alone   %10.0f lines/s\n", lines, median(rates));
         }
-        std::vector<double> rates, peaks;
+        std::vector<double> rates, peaks, cpu;
         for (int r = 0; r < rounds; ++r) {
             const QString record = dir.path() + "/rec-" + QString::number(r) + ".sqlite";
             const Run run = importRun(log, record);
@@ -200,13 +203,15 @@ int main(int argc, char** argv) {
             }
             rates.push_back(lines / run.seconds);
             peaks.push_back(double(run.peakKb) / 1024);
+            cpu.push_back(run.cpuSeconds / lines * 1e6);
             QFile::remove(record);
             QFile::remove(record + ".logs");
         }
         std::printf(
-            "%9d lines  orvo-cli import %10.0f lines/s, peak memory %.1f MB "
+            "%9d lines  orvo-cli import %10.0f lines/s, %.2f us CPU per line, peak memory %.1f MB "
             "(rounds: %.0f to %.0f lines/s)\n",
-            lines, median(rates), median(peaks), *std::min_element(rates.begin(), rates.end()),
+            lines, median(rates), median(cpu), median(peaks),
+            *std::min_element(rates.begin(), rates.end()),
             *std::max_element(rates.begin(), rates.end()));
         QFile::remove(log);
     }
