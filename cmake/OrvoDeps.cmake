@@ -2,6 +2,7 @@
 find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets Test)
 find_package(Threads REQUIRED)
 find_package(OpenSSL REQUIRED)
+find_package(ZLIB REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(TINYXML2 REQUIRED IMPORTED_TARGET tinyxml2)
 pkg_check_modules(CJSON REQUIRED IMPORTED_TARGET libcjson)

@@ -19,6 +19,17 @@ _orvo_cli() {
         return 0
     fi
 
+    # A command with a subcommand ("orvo-cli record import ..."): its usage line names it first.
+    if ((COMP_CWORD == 2)) && [[ $cur != -* ]]; then
+        local subcommand
+        subcommand=$("$program" help "$command" 2>/dev/null |
+            sed -n "1s/^usage: orvo-cli $command \([a-z][a-z]*\)\( .*\)\{0,1\}\$/\1/p")
+        if [[ -n $subcommand ]]; then
+            mapfile -t COMPREPLY < <(compgen -W "$subcommand" -- "$cur")
+            return 0
+        fi
+    fi
+
     # The command's options, one a line: "--name" or "--name VALUE".
     local name value options=()
     local -A values=()

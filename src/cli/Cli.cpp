@@ -270,6 +270,8 @@ QString CliXmlKeyProblem(const QByteArray& key) {
 
 QString CliUsageLine(const QString& name, const CliCommand& command) {
     QStringList words{kProgram, name};
+    if (!command.subcommand.isEmpty())
+        words << command.subcommand;
     for (const CliOption& option : command.options)
         words << (option.required ? optionSyntax(option) : '[' + optionSyntax(option) + ']');
     if (!command.positional.isEmpty())
@@ -318,6 +320,15 @@ bool CliArgs::parse(const CliCommand& command, const QStringList& args) {
         error_ = worded(parser_.errorText());
         return false;
     }
+    if (!command.subcommand.isEmpty()) {
+        const QString first = parser_.positionalArguments().value(0);
+        if (first != command.subcommand) {
+            error_ = first.isEmpty() ? "missing " + command.subcommand
+                                     : "unknown subcommand '" + first + "'";
+            return false;
+        }
+        skipped_ = 1;
+    }
     for (const CliOption& option : command.options) {
         if (parser_.values(option.name).size() > 1)
             error_ = "option '--" + option.name + "' is given more than once";
@@ -330,7 +341,7 @@ bool CliArgs::parse(const CliCommand& command, const QStringList& args) {
             return false;
     }
     const QStringList words = command.positional.split(' ', Qt::SkipEmptyParts);
-    const QStringList given = parser_.positionalArguments();
+    const QStringList given = positional();
     if (given.size() < words.size())
         error_ = "missing " + words.mid(given.size()).join(' ');
     else if (given.size() > words.size() && !(words.size() && words.last().endsWith("...")))

@@ -29,6 +29,9 @@ struct CliCommand {
     std::vector<CliOption> options;
     QString positional;
     std::function<int(const CliArgs& args)> run;
+    // A word that must come first among the arguments ("orvo-cli record import ..."); it is
+    // not one of positional().
+    QString subcommand = {};
 };
 
 // Subcommands register themselves from their own source files.
@@ -93,9 +96,10 @@ class CliArgs {
     bool helpAsked() const;
     bool has(const QString& name) const { return parser_.isSet(name); }
     QString value(const QString& name, const QString& fallback = {}) const;
-    QStringList positional() const { return parser_.positionalArguments(); }
+    QStringList positional() const { return parser_.positionalArguments().mid(skipped_); }
 
   private:
     QCommandLineParser parser_;
     QString error_;
+    int skipped_ = 0;  // the subcommand's word
 };

@@ -23,8 +23,8 @@ CliRun Cli(const QStringList& args, const QString& workDir = {}) {
     return r;
 }
 
-const QStringList kCommands = {"batch", "cert",      "convert", "discover", "encrypt",
-                               "pnp",   "provision", "serve",   "show",     "status"};
+const QStringList kCommands = {"batch",     "cert",   "convert", "discover", "encrypt", "pnp",
+                               "provision", "record", "serve",   "show",     "status"};
 
 TEST(CliCommandLine, HelpFormsPrintUsageOnStdoutAndExitZero) {
     const struct {

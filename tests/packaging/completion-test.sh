@@ -47,5 +47,10 @@ expect "orvo-cli show $work/fi" "$work/file.cfg"
 expect "orvo-cli convert --key " ""
 expect "orvo-cli serve --" "$(options serve | paste -sd ' ')"
 expect "orvo-cli nosuch --" ""
+expect "orvo-cli record " "import"
+expect "orvo-cli record im" "import"
+expect "orvo-cli record import --f" "--follow --format"
+expect "orvo-cli record import --format " "combined common"
+expect "orvo-cli record import --record $work/f" "$work/file.cfg $work/folder"
 
 checks_done

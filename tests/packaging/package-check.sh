@@ -53,7 +53,27 @@ check "the installed layout" installed /usr/bin/orvo-cli /usr/bin/orvo-provision
     /usr/share/metainfo/org.example.orvo_provision_tool.metainfo.xml \
     /usr/share/man/man1/{orvo-cli,orvo-provision-tool,orvo-provision-tool-start}.1.gz \
     /usr/share/bash-completion/completions/orvo-cli \
-    /usr/share/doc/orvo-provision-tool/{copyright,changelog.gz}
+    /usr/share/doc/orvo-provision-tool/{copyright,changelog.gz} \
+    /usr/share/doc/orvo-provision-tool/examples/nginx-provisioning.conf \
+    /lib/systemd/system/{orvo-serve.service,orvo-access-log@.service} \
+    /etc/orvo-provision-tool/{serve.conf,access-log.conf}
+
+# The system services: valid units, shipped disabled, their configuration files conffiles.
+verify_units() {
+    local out
+    out=$(systemd-analyze verify /lib/systemd/system/orvo-serve.service \
+        /lib/systemd/system/orvo-access-log@.service 2>&1)
+    [[ -z $out ]] || { echo "$out" >&2; return 1; }
+}
+check "systemd-analyze verify of the services" verify_units
+check "the services are not enabled" bash -c \
+    '! compgen -G "/etc/systemd/system/*.wants/orvo-*" >/dev/null'
+check "the services' configuration files are conffiles" bash -c \
+    "dpkg-deb -I '$deb' conffiles | grep -qx /etc/orvo-provision-tool/serve.conf &&
+     dpkg-deb -I '$deb' conffiles | grep -qx /etc/orvo-provision-tool/access-log.conf"
+for unit in orvo-serve.service orvo-access-log@.service; do
+    systemd-analyze security --offline=true "/lib/systemd/system/$unit" 2>&1 | grep 'Overall exposure'
+done
 
 # orvo-cli from PATH.
 check "orvo-cli --version" test "$(orvo-cli --version)" == "orvo-cli $version"
@@ -136,4 +156,6 @@ check "the metainfo speaks German" names_all \
 
 "${sudo[@]}" apt-get purge -y -qq orvo-provision-tool >/dev/null
 check "apt-get purge removes the programs" test ! -e /usr/bin/orvo-cli -a ! -e /usr/libexec/orvo-provision-tool
+check "apt-get purge removes the services and their configuration" \
+    test ! -e /lib/systemd/system/orvo-serve.service -a ! -e /etc/orvo-provision-tool
 checks_done
