@@ -48,19 +48,24 @@ QString worded(const UiText& text) {
     return text.raw();
 }
 
-// ADDR:PORT for the autofilled URLs: an IPv4 address or host name, and the port by the rule of
-// the window's port of the chosen server (HTTP 1025 to 65525, TFTP 1 to 65535); false when it
-// is not of that form.
-bool readServer(const QString& text, ServerProtocol protocol, QString* address, QString* port) {
+// ADDR:PORT for the autofilled URLs: an IPv4 address or host name, and a port of 1 to 65535;
+// false when it is not of that form. Which ports the chosen server takes is known only once the
+// settings are read (PortFitsServer).
+bool readServer(const QString& text, QString* address, QString* port) {
     const qsizetype colon = text.lastIndexOf(':');
     if (colon < 0)
         return false;
     *address = text.left(colon).trimmed();
     *port = text.mid(colon + 1);
     uint32_t ipv4 = 0;
-    const bool portOk = protocol == ServerProtocol::Tftp ? CheckTftpServerPort(*port).ok()
-                                                         : CheckHttpServerPort(*port).ok();
-    return (ParseIpv4(*address, &ipv4) || IsHostName(*address)) && portOk;
+    return (ParseIpv4(*address, &ipv4) || IsHostName(*address)) && CheckTftpServerPort(*port).ok();
+}
+
+// The port by the rule of the window's port of the chosen server: HTTP 1025 to 65525, TFTP 1 to
+// 65535.
+bool portFitsServer(const QString& port, ServerProtocol protocol) {
+    return protocol == ServerProtocol::Tftp ? CheckTftpServerPort(port).ok()
+                                            : CheckHttpServerPort(port).ok();
 }
 
 int batch(const CliArgs& args) {
@@ -91,6 +96,11 @@ int batch(const CliArgs& args) {
     job.autofill = args.has("autofill");
     if (args.has("settings") != job.autofill)
         return usage("--autofill and --settings go together");
+    const QString autofillProblem =
+        "--autofill expects ADDR:PORT: an IPv4 address or host name, and a port from 1025 to 65525 "
+        "(with the settings' TFTP protocol: 1 to 65535)";
+    if (job.autofill && !readServer(args.value("autofill"), &job.serverAddress, &job.portText))
+        return usage(autofillProblem);
     if (job.autofill) {
         const QString ini = args.value("settings");
         if (!settings.LoadFile(ini)) {
@@ -102,10 +112,8 @@ int batch(const CliArgs& args) {
         job.urlAccess = ReadServerProtection(settings).Url();
         job.protocol = settings.ReadInt(Setting::TftpProtocol) != 0 ? ServerProtocol::Tftp
                                                                     : ServerProtocol::Http;
-        if (!readServer(args.value("autofill"), job.protocol, &job.serverAddress, &job.portText))
-            return usage(
-                "--autofill expects ADDR:PORT: an IPv4 address or host name, and a port from "
-                "1025 to 65525 (with the settings' TFTP protocol: 1 to 65535)");
+        if (!portFitsServer(job.portText, job.protocol))
+            return usage(autofillProblem);
     }
     job.folder = args.value("out");
     if (!QFileInfo(job.folder).isDir())

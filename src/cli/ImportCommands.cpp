@@ -13,7 +13,6 @@
 
 namespace {
 
-const QString kName = QStringLiteral("record import");
 
 // How often a follower looks at its logs.
 constexpr int kPollMs = 200;
@@ -126,21 +125,22 @@ int follow(const QStringList& logs, const LogImportOptions& options, ImportTarge
 }
 
 int importLogs(const CliArgs& args) {
+    const auto usage = [](const QString& problem) { return CliUsageError("record", problem); };
     LogImportOptions options;
     if (!AccessLogFormatByName(args.value("format", "combined"), &options.format))
-        return CliFail(kName, "--format is combined or common, not '" + args.value("format") + "'");
+        return usage("--format is combined or common, not '" + args.value("format") + "'");
     if (args.has("strip")) {
         const QByteArray prefix = args.value("strip").toUtf8();
         if (prefix.isEmpty())
-            return CliFail(kName, "--strip is empty");
+            return usage("option '--strip' is empty");
         if (!NormalizedUrlPrefix(prefix, &options.prefix))
-            return CliFail(kName, "--strip '" + args.value("strip") +
-                                      "' is no URL path (a '.' or '..' segment, '?', '#' or "
-                                      "a control character)");
+            return usage("--strip '" + args.value("strip") +
+                         "' is no URL path (a '.' or '..' segment, '?', '#' or a control "
+                         "character)");
     }
     const QString recordPath = args.value("record");
     if (recordPath.isEmpty())
-        return CliFail(kName, "--record is empty");
+        return usage("option '--record' is empty");
     // Blocks the stop signals before the record's writer thread starts.
     std::unique_ptr<CliStopSignals> stop;
     if (args.has("follow"))

@@ -112,6 +112,23 @@ TEST_F(CliBatch, NamesUnfilledPlaceholdersAndAutofillsForTheChosenProtocol) {
                                   {238, "tftp://10.0.0.5:1069/fw"}})));
 }
 
+// The port's range is the chosen server's: TFTP takes 69, HTTP does not take 80 (a usage error).
+TEST_F(CliBatch, TheAutofilledPortFollowsTheChosenServersRule) {
+    const QString tftp = dir.write("t.ini",
+                                   "[PNO]\r\np_cfg_server_path=237\r\n[TFTP SERVER]\r\n"
+                                   "protocol=1\r\n");
+    EXPECT_EQ(batch({"--mode", "mac", "--format", "bin", "--autofill", "10.0.0.5:69", "--settings",
+                     tftp}),
+              0)
+        << stderrText.constData();
+    const QString http = dir.write("h.ini", "[PNO]\r\np_cfg_server_path=237\r\n");
+    EXPECT_EQ(batch({"--mode", "mac", "--format", "bin", "--autofill", "10.0.0.5:80", "--settings",
+                     http}),
+              2);
+    EXPECT_TRUE(stderrText.startsWith("orvo-cli batch: --autofill expects"))
+        << stderrText.constData();
+}
+
 TEST_F(CliBatch, RefusalsGoToStderrWithANonZeroExit) {
     const QString goodTpl = tpl, goodOut = out;
     const struct {
@@ -151,7 +168,11 @@ TEST_F(CliBatch, ARowLeadingOutOfTheFolderIsRefusedAsSuch) {
     csv = dir.write("p.csv", "PIN,{$username.line.1}\r\n../evil,mallory\r\n12345,carol\r\n");
     EXPECT_EQ(batch({"--mode", "pin", "--format", "bin"}), 1);
     EXPECT_EQ(stdoutText, (out + "/12345.cfg\n").toUtf8());
-    EXPECT_EQ(stderrText, "orvo-cli: " + out.toUtf8() +
+    EXPECT_EQ(stderrText, "orvo-cli: " + tpl.toUtf8() +
+                              ": placeholders no CSV column fills, left in the files as they "
+                              "are: P237={$cfg_srv_path}\n"
+                              "orvo-cli: " +
+                              out.toUtf8() +
                               "/../evil.cfg: refused: the row's MAC or PIN is no file name in the "
                               "folder (it holds \"/\" and so would lead out of it)\n");
     EXPECT_FALSE(QFileInfo::exists(dir.file("evil.cfg")));

@@ -94,7 +94,7 @@ TEST(CliCommandLine, UsageErrorsExitTwoWithOneLineAndDoNoWork) {
         QStringList{"--format", "bin", "--out", out, "--settings", dir.file("s.ini"), "--autofill"};
     const QString autofillLine =
         "orvo-cli batch: --autofill expects ADDR:PORT: an IPv4 address or host name, and a port "
-        "from 1025 to 65525" +
+        "from 1025 to 65525 (with the settings' TFTP protocol: 1 to 65535)" +
         hint;
     const struct {
         QStringList args;
@@ -231,7 +231,7 @@ TEST(CliCommandLine, UsageErrorsExitTwoWithOneLineAndDoNoWork) {
         {autofill + QStringList{"10.0.0.5"}, autofillLine},
         {autofill + QStringList{"10.0.0.5:"}, autofillLine},
         {autofill + QStringList{":6000"}, autofillLine},
-        {autofill + QStringList{"10.0.0.5:80"}, autofillLine},
+        {autofill + QStringList{"10.0.0.5:0"}, autofillLine},
         {autofill + QStringList{"300.0.0.5:6000"}, autofillLine},
         {{"frobnicate"}, "orvo-cli: unknown command 'frobnicate'; see 'orvo-cli --help'\n"},
         {{"help", "frobnicate"}, "orvo-cli: unknown command 'frobnicate'; see 'orvo-cli --help'\n"},

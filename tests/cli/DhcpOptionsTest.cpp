@@ -21,7 +21,7 @@ TEST(ServeDhcpOptions, MalformedOrMisplacedOptionsExitTwoWithOneLine) {
         {{"--bind", "0.0.0.0", "--dhcp-range", "10.1.2.50-10.1.2.60"},
          "--dhcp-range needs a specific --bind address"},
         {{"--bind", "127.0.0.1", "--dhcp-range", "10.1.2.60-10.1.2.50"}, "LDhcpError1: "},
-        {{"--bind", "127.0.0.1", "--dhcp-range", ""}, "LDhcpError1: "},
+        {{"--bind", "127.0.0.1", "--dhcp-range", ""}, "option '--dhcp-range' is empty"},
         // Loopback is no link for phones, whatever the range.
         {{"--bind", "127.0.0.1", "--dhcp-range", "127.0.0.5-127.0.0.9"},
          "LDhcpError2: --dhcp-range needs --bind with an address of a network interface"},
