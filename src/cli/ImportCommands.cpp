@@ -13,7 +13,6 @@
 
 namespace {
 
-
 // How often a follower looks at its logs.
 constexpr int kPollMs = 200;
 // A follower tells of lines not in the format at most this often.
