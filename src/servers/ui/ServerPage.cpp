@@ -464,6 +464,7 @@ void ServerPage::MyPnpServerControlBtnClick() {
     const QString group = MyPnpServerIpEdiit->text().trimmed();
     pnpListener_ = std::make_unique<MyIPMCastClient>(check.port, group.toLatin1(),
                                                      listenInterface.toLatin1(), ctx_.notices);
+    pnpListener_->SetLog(ctx_.log);
     pnpListener_->Start();
     MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStarting"));
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -494,6 +495,8 @@ void ServerPage::MyPnpServerControlBtnClick() {
     MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStop"));
     setStatus("PnpServerStatusLabel", ctx_.Translate("LPnpServerRunning"), true);
     ctx_.log->Write("PNP Server started! Listen to: " + group + " Port: " + check.text);
+    if (const QByteArray note = pnpListener_->ReceiveBufferNote(); !note.isEmpty())
+        ctx_.log->Write(note);
 }
 
 void ServerPage::OnPnpPacket(const PnpPacket& packet) {
