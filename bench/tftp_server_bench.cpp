@@ -145,6 +145,14 @@ int floodWave(quint16 port, const QByteArray& path, int size) {
     return answered;
 }
 
+// True when a read request for path is answered with its first block within a few seconds.
+bool answers(quint16 port, const QByteArray& path) {
+    for (int attempt = 0; attempt < 50; ++attempt)
+        if (firstBlockMs(port, path, 100) >= 0)
+            return true;
+    return false;
+}
+
 struct FloodResult {
     std::vector<double> quietMs;    // first-block latencies without the flood
     std::vector<double> floodedMs;  // during it
@@ -157,35 +165,6 @@ double percentile(std::vector<double> v, double p) {
         return -1;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
-// True when a read request for path is answered with its first block within a few seconds;
-// the transfer is then ended with an ERROR.
-bool answers(quint16 port, const QByteArray& path) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const QByteArray request = QByteArray("\0\1", 2) + path + QByteArray("\0octet\0", 7);
-    bool ok = false;
-    for (int attempt = 0; attempt < 50 && !ok; ++attempt) {
-        ::sendto(fd, request.constData(), size_t(request.size()), 0,
-                 reinterpret_cast<sockaddr*>(&to), sizeof to);
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) != 1)
-            continue;
-        char buf[600];
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t n =
-            ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &length);
-        ok = n >= 4 && buf[1] == 3;
-        const char stop[] = {0, 5, 0, 0, 'b', 'e', 'n', 'c', 'h', 0};
-        ::sendto(fd, stop, sizeof stop, 0, reinterpret_cast<sockaddr*>(&from), length);
-    }
-    ::close(fd);
-    return ok;
 }
 
 bool havePerf() {

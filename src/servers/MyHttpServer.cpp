@@ -197,6 +197,8 @@ class Exchange {
     // A client the access rules refuse gets 403, 429 or 401 (logged); false when it is served.
     bool refused(const http::request<http::string_body>& request, const QByteArray& file,
                  bool headOnly);
+    // Answers with status and its status line as the body (none for a HEAD).
+    void shortAnswer(int status, const char* statusLine, bool headOnly, const char* extra = "");
     // Reads the opened file (end_ bytes) into body_ and closes it; false with *error on failure.
     bool readWhole(int* error);
     void failed(const std::string& text);
@@ -687,10 +689,7 @@ void Exchange::answer(const http::request<http::string_body>& request) {
                 method == http::verb::head))
         return;
     if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
-        fetch_.status = 405;
-        body_ = "405 Method Not Allowed\r\n";
-        head_ = responseHead("405 Method Not Allowed", "text/plain", body_.size(),
-                             "Allow: GET, POST, HEAD\r\n");
+        shortAnswer(405, "405 Method Not Allowed", false, "Allow: GET, POST, HEAD\r\n");
         return;
     }
     const bool headOnly = method == http::verb::head;
@@ -717,20 +716,12 @@ void Exchange::answer(const http::request<http::string_body>& request) {
         (error == HttpDocumentRoot::kHiddenName || error == HttpDocumentRoot::kWithheldFile)) {
         shared_.Log(joined(kRefusalSubject, fetch_.peer, " with 403. File ", file, ": ",
                            HttpDocumentRoot::RefusalReason(error)));
-        fetch_.status = 403;
-        static const std::string forbidden = "403 Forbidden\r\n";
-        if (!headOnly)
-            body_ = forbidden;
-        head_ = responseHead("403 Forbidden", "text/plain", forbidden.size());
+        shortAnswer(403, "403 Forbidden", headOnly);
         return;
     }
     if (fd < 0 && error == ENOENT) {
         shared_.Log(joined(kLogSubject, fetch_.peer, " with 404. File ", file, " NOT exist!"));
-        fetch_.status = 404;
-        static const std::string notFound = "404 Not Found\r\n";
-        if (!headOnly)
-            body_ = notFound;
-        head_ = responseHead("404 Not Found", "text/plain", notFound.size());
+        shortAnswer(404, "404 Not Found", headOnly);
         return;
     }
     if (fd < 0) {
@@ -986,7 +977,6 @@ bool Exchange::refused(const http::request<http::string_body>& request, const QB
     if (refusal.logged)
         shared_.Log(kRefusalSubject + fetch_.peer + " with " + QByteArray::number(refusal.status) +
                     ". File " + file + ": " + refusal.reason);
-    fetch_.status = refusal.status;
     const char* status = "403 Forbidden";
     const char* extra = "";
     if (refusal.status == 401) {
@@ -996,11 +986,16 @@ bool Exchange::refused(const http::request<http::string_body>& request, const QB
         status = "429 Too Many Requests";
         extra = "Retry-After: 60\r\n";
     }
-    const std::string text = std::string(status) + "\r\n";
+    shortAnswer(refusal.status, status, headOnly, extra);
+    return true;
+}
+
+void Exchange::shortAnswer(int status, const char* statusLine, bool headOnly, const char* extra) {
+    fetch_.status = status;
+    const std::string text = std::string(statusLine) + "\r\n";
     if (!headOnly)
         body_ = text;
-    head_ = responseHead(status, "text/plain", text.size(), extra);
-    return true;
+    head_ = responseHead(statusLine, "text/plain", text.size(), extra);
 }
 
 TlsConnection::TlsConnection(Worker& worker, int fd, const sockaddr_storage& peer)
