@@ -678,6 +678,7 @@ const char* methodName(http::verb method) {
 void Exchange::answer(const http::request<http::string_body>& request) {
     const http::verb method = request.method();
     fetch_.method = methodName(method);
+    headOnly_ = method == http::verb::head;
     const auto target = request.target();
     const std::string path = RequestPath(std::string_view(target.data(), target.size()));
     fetch_.path = QByteArray(path.data(), qsizetype(path.size()));
@@ -692,8 +693,7 @@ void Exchange::answer(const http::request<http::string_body>& request) {
         shortAnswer(405, "405 Method Not Allowed", false, "Allow: GET, POST, HEAD\r\n");
         return;
     }
-    const bool headOnly = method == http::verb::head;
-    headOnly_ = headOnly;
+    const bool headOnly = headOnly_;
     if (path.empty()) {  // not a path from the root
         fetch_.status = 400;
         head_ = responseHead("400 Bad Request", "text/plain", 0);

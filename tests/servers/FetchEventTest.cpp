@@ -3,6 +3,7 @@
 // the version of the file delivered. Clients are curl (whole, HEAD, POST, --max-filesize), curl
 // piped into a reader that leaves after 200 KB, a client of its own that half-closes, and a
 // TFTP client by hand.
+#include "protection/ServerAccess.h"
 #include "protection/TlsCertificate.h"
 #include "servers/HttpClient.h"
 #include "servers/MyHttpServer.h"
@@ -167,6 +168,24 @@ TEST_P(HttpFetchEvents, TellWhatTheClientAcknowledged) {
     const FetchEvent missing = events_.Next();
     EXPECT_EQ(missing.status, 404);
     EXPECT_EQ(missing.fileSize, -1);
+}
+
+// A refusal names the method too; a HEAD delivers no body, refused or not.
+TEST_P(HttpFetchEvents, ARefusedHeadIsNoCompleteAnswer) {
+    server_.Stop();
+    server_.SetAccess(
+        std::make_shared<ServerAccess>(AddressAllowList(), BasicCredentials("u", "p")));
+    server_.Start(0, "127.0.0.1");
+    for (const bool head : {true, false}) {
+        SCOPED_TRACE(head);
+        const QStringList extra = head ? QStringList{"--head"} : QStringList{};
+        EXPECT_EQ(Curl(url("/cfg/a.cfg"), extra + trust()).status, 401);
+        const FetchEvent e = events_.Next();
+        EXPECT_EQ(e.status, 401);
+        EXPECT_STREQ(e.method, head ? "HEAD" : "GET");
+        EXPECT_EQ(e.complete, !head);  // a GET took the whole refusal
+        EXPECT_EQ(e.fileSize, -1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Http, HttpFetchEvents, ::testing::Values(false, true),
