@@ -64,6 +64,7 @@ int pnp(const CliArgs& args) {
     });
 
     MyIPMCastClient listener(port.port, group.toLatin1(), iface.toLatin1(), &transport);
+    listener.SetLog(&log);
     listener.Start();
     QElapsedTimer clock;
     clock.start();
@@ -75,6 +76,8 @@ int pnp(const CliArgs& args) {
                                   (error ? QString(": ") + std::strerror(error) : QString()));
     }
     log.Write("PNP Server started! Listen to: " + group + " Port: " + port.text);
+    if (const QByteArray note = listener.ReceiveBufferNote(); !note.isEmpty())
+        log.Write(note);
     WaitHandlingNotices([&] { return stop.Arrived() || listener.HasEnded(); }, 20);
     listener.Stop();
     listener.Terminate();

@@ -158,6 +158,13 @@ int serve(const CliArgs& args) {
     }
     httpServer.SetAccess(prepared.access);
     tftpServer.SetAccess(prepared.access);
+    // The key and the credentials file are never served, wherever they lie.
+    QStringList secrets;
+    for (const char* option : {"tls-key", "auth-file"})
+        if (args.has(option))
+            secrets << QFileInfo(args.value(option)).absoluteFilePath();
+    httpServer.SetWithheldFiles(secrets);
+    tftpServer.SetWithheldFiles(secrets);
     if (prepared.https)
         httpServer.SetTls(prepared.tls.certFile, prepared.tls.keyFile);
     try {

@@ -13,6 +13,11 @@ namespace ssl = boost::asio::ssl;
 
 namespace {
 
+const char kTls12Ciphers[] =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+    "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
 // The file and what is wrong with it: that it cannot be read, or why OpenSSL cannot use what
 // it holds.
 [[noreturn]] void refuse(const QString& file, const char* what,
@@ -35,6 +40,11 @@ std::shared_ptr<ssl::context> MakeTlsServerContext(const QString& certFile,
     auto context = std::make_shared<ssl::context>(ssl::context::tls_server);
     SSL_CTX* native = context->native_handle();
     SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
+    // TLS 1.2: forward secrecy (ECDHE) and authenticated encryption (AES-GCM, ChaCha20-Poly1305)
+    // only; no CBC suites with their SHA-1/SHA-2 MAC, no static RSA key exchange. TLS 1.3 keeps
+    // OpenSSL's defaults (all of them AEAD with forward secrecy).
+    if (SSL_CTX_set_cipher_list(native, kTls12Ciphers) != 1)
+        throw TlsSetupError("the TLS 1.2 cipher suites are not available");
     context->set_options(ssl::context::default_workarounds | ssl::context::no_compression |
                          ssl::context::single_dh_use);
     // A phone fetches a file or two per start: no sessions are kept for resumption, so no

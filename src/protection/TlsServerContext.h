@@ -15,8 +15,9 @@ class TlsSetupError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The TLS settings of the built-in HTTPS server: TLS 1.2 and 1.3 only, OpenSSL's default
-// ciphers of those versions, no session resumption, the PEM certificate chain and its key (an
-// encrypted key is refused, never asked a passphrase for). Throws TlsSetupError.
+// The TLS settings of the built-in HTTPS server: TLS 1.2 and 1.3 only; TLS 1.2 with ECDHE and
+// AES-GCM or ChaCha20-Poly1305 only, TLS 1.3 with OpenSSL's defaults; no session resumption, the
+// PEM certificate chain and its key (an encrypted key is refused, never asked a passphrase for).
+// Throws TlsSetupError.
 std::shared_ptr<boost::asio::ssl::context> MakeTlsServerContext(const QString& certFile,
                                                                 const QString& keyFile);

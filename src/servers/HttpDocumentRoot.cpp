@@ -27,7 +27,7 @@ bool isMissing(int error) {
 }
 
 // Keeps fd when it is a regular file; otherwise closes it and reports ENOENT.
-int regularOnly(int fd, int* error, off_t* size) {
+int regularOnly(int fd, int* error, OpenedFile* file) {
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         *error = errno;
@@ -39,8 +39,12 @@ int regularOnly(int fd, int* error, off_t* size) {
         *error = ENOENT;
         return -1;
     }
-    if (size)
-        *size = st.st_size;
+    if (file) {
+        file->size = st.st_size;
+        file->device = st.st_dev;
+        file->inode = st.st_ino;
+        file->mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    }
     return fd;
 }
 
@@ -160,6 +164,24 @@ bool PathLeavesRoot(std::string_view path) {
     return false;
 }
 
+bool PathHasHiddenName(std::string_view path) {
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (end - start >= 2 && path[start] == '.')
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+const char* HttpDocumentRoot::RefusalReason(int error) {
+    return error == kWithheldFile ? "the server's key and credentials are never served"
+                                  : "names beginning with \".\" are never served";
+}
+
 HttpDocumentRoot::HttpDocumentRoot(std::string path, Mode mode)
     : path_(std::move(path)), mode_(mode) {
     if (mode_ == Mode::Auto)
@@ -172,39 +194,91 @@ HttpDocumentRoot::~HttpDocumentRoot() {
         ::close(rootFd_);
 }
 
+void HttpDocumentRoot::Withhold(const std::vector<std::string>& files) {
+    withheldNames_.clear();
+    withheldFiles_.clear();
+    for (const std::string& name : files) {
+        if (name.empty())
+            continue;
+        withheldNames_.push_back(name);
+        struct stat st {};
+        if (::stat(name.c_str(), &st) == 0)
+            withheldFiles_.push_back({st.st_dev, st.st_ino});
+    }
+}
+
+bool HttpDocumentRoot::withheld(const OpenedFile& file) const {
+    const auto same = [&](dev_t device, ino_t inode) {
+        return device == file.device && inode == file.inode;
+    };
+    for (const Identity& id : withheldFiles_)
+        if (same(id.device, id.inode))
+            return true;
+    // The name may lead to another file by now (a key written anew).
+    for (const std::string& name : withheldNames_) {
+        struct stat st {};
+        if (::stat(name.c_str(), &st) == 0 && same(st.st_dev, st.st_ino))
+            return true;
+    }
+    return false;
+}
+
 int HttpDocumentRoot::Open(std::string_view requestPath, int* error, off_t* size) const {
+    OpenedFile file;
+    const int fd = Open(requestPath, error, &file);
+    if (fd >= 0 && size)
+        *size = file.size;
+    return fd;
+}
+
+int HttpDocumentRoot::Open(std::string_view requestPath, int* error, OpenedFile* file) const {
     *error = ENOENT;
     if (PathLeavesRoot(requestPath))
         return -1;
+    if (PathHasHiddenName(requestPath)) {
+        *error = kHiddenName;
+        return -1;
+    }
     size_t skip = 0;
     while (skip < requestPath.size() && requestPath[skip] == '/')
         ++skip;
     const std::string relative(requestPath.substr(skip));
     if (relative.empty())
         return -1;  // the root folder itself
-    if (rootFd_ >= 0)
-        return openBelow(rootFd_, relative, error, size);
-    // The root did not exist when the server started; it may exist now.
-    const int rootFd = ::open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0)
+    OpenedFile opened;
+    int fd;
+    if (rootFd_ >= 0) {
+        fd = openBelow(rootFd_, relative, error, &opened);
+    } else {
+        // The root did not exist when the server started; it may exist now.
+        const int rootFd = ::open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (rootFd < 0)
+            return -1;
+        fd = openBelow(rootFd, relative, error, &opened);
+        ::close(rootFd);
+    }
+    if (fd >= 0 && (!withheldNames_.empty() && withheld(opened))) {
+        ::close(fd);
+        *error = kWithheldFile;
         return -1;
-    const int fd = openBelow(rootFd, relative, error, size);
-    ::close(rootFd);
+    }
+    if (fd >= 0 && file)
+        *file = opened;
     return fd;
 }
 
 int HttpDocumentRoot::openBelow(int rootFd, const std::string& relative, int* error,
-                                off_t* size) const {
+                                OpenedFile* file) const {
     if (mode_ == Mode::PathCheck)
-        return walk(rootFd, relative, error, size);
+        return walk(rootFd, relative, error, file);
     const long fd = openat2Beneath(rootFd, relative.c_str(), kOpenFlags);
     if (fd >= 0)
-        return regularOnly(static_cast<int>(fd), error, size);
+        return regularOnly(static_cast<int>(fd), error, file);
     const int failure = errno;
     // The kernel refuses every link written as an absolute path, and every link leading out;
     // the walk serves the first kind when it points inside the root.
     if (failure == EXDEV)
-        return walk(rootFd, relative, error, size);
+        return walk(rootFd, relative, error, file);
     if (isMissing(failure))
         return -1;
     // Refused (e.g. a folder without read permission): a name that is not a regular file is
@@ -248,7 +322,8 @@ bool HttpDocumentRoot::namesBelowRoot(const std::vector<std::string>& names, siz
     return false;
 }
 
-int HttpDocumentRoot::walk(int rootFd, const std::string& relative, int* error, off_t* size) const {
+int HttpDocumentRoot::walk(int rootFd, const std::string& relative, int* error,
+                           OpenedFile* file) const {
     std::vector<std::string> pending = splitNames(relative);
     std::reverse(pending.begin(), pending.end());  // the next name at the back
     FdStack folders;                               // the folders walked into, below the root
@@ -328,15 +403,15 @@ int HttpDocumentRoot::walk(int rootFd, const std::string& relative, int* error, 
         ::close(fd);
         if (!S_ISREG(st.st_mode))
             return -1;
-        int file;
+        int opened;
         do {
-            file = ::openat(parent, name.c_str(), kOpenFlags | O_NOFOLLOW);
-        } while (file < 0 && errno == EINTR);
-        if (file < 0) {
+            opened = ::openat(parent, name.c_str(), kOpenFlags | O_NOFOLLOW);
+        } while (opened < 0 && errno == EINTR);
+        if (opened < 0) {
             *error = isMissing(errno) ? ENOENT : errno;
             return -1;
         }
-        return regularOnly(file, error, size);
+        return regularOnly(opened, error, file);
     }
     return -1;  // the root itself, or a folder
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,13 +16,35 @@ std::string RequestPath(std::string_view target);
 // such a path is refused before anything is looked up.
 bool PathLeavesRoot(std::string_view path);
 
+// True when a part of a "/" separated path begins with "." (".git/config", "cfg/.htpasswd",
+// "..."); a part that is "." alone names the folder it stands in and is no name of its own.
+bool PathHasHiddenName(std::string_view path);
+
+// The version of a file as the server opened it (fstat of the descriptor).
+struct OpenedFile {
+    off_t size = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    int64_t mtimeNs = 0;  // modification time, ns since the epoch
+};
+
 // The folder a server hands files out of. Files are opened only below it: a path with a ".."
 // segment is refused, and a symbolic link is followed only when the file it leads to lies below
 // the folder, however the link is written (relative, or absolute through the folder's path, its
 // real path or any other link to it); every other link is refused. Nothing outside the folder
 // is ever opened: the names a link passes outside are looked up, never opened.
+//
+// Some files are never served, whether or not they exist: a name with a part beginning with "."
+// (hidden files, a version control folder) and the files set aside with Withhold (the server's
+// TLS key, its credentials), however they are reached (another spelling, a link, a hard link).
 class HttpDocumentRoot {
   public:
+    // Open's *error for the names never served (no errno value).
+    static constexpr int kHiddenName = -1;
+    static constexpr int kWithheldFile = -2;
+    // Why such a name is refused, for the log line.
+    static const char* RefusalReason(int error);
+
     // How files below the root are opened: Beneath lets the kernel refuse any escape while it
     // resolves the path (openat2) and walks the path itself only for the links the kernel
     // refuses (those written as absolute paths); PathCheck always walks the path one name at a
@@ -36,17 +59,29 @@ class HttpDocumentRoot {
 
     const std::string& path() const { return path_; }
 
+    // Files never to be served, by name (links followed) as they are when a request comes, and
+    // as they are now (so a file renamed away stays withheld). Set before the first Open.
+    void Withhold(const std::vector<std::string>& files);
+
     // Opens the regular file at a request path ("/" separated, below the root) for reading.
     // Gives the descriptor, or -1 with *error set: ENOENT when there is no regular file of that
     // name below the root (missing, a folder, even one that cannot be read, a device, a ".."
-    // segment, a link leading out), another errno value when an existing file cannot be opened
-    // (e.g. EACCES). *size, when given, receives the file's size.
+    // segment, a link leading out), kHiddenName or kWithheldFile for a name never served,
+    // another errno value when an existing file cannot be opened (e.g. EACCES). *file or *size,
+    // when given, receives what fstat says of the file opened.
+    int Open(std::string_view requestPath, int* error, OpenedFile* file) const;
     int Open(std::string_view requestPath, int* error, off_t* size = nullptr) const;
 
   private:
-    int openBelow(int rootFd, const std::string& relative, int* error, off_t* size) const;
+    struct Identity {
+        dev_t device;
+        ino_t inode;
+    };
+    // True when the opened file is one of the withheld files.
+    bool withheld(const OpenedFile& file) const;
+    int openBelow(int rootFd, const std::string& relative, int* error, OpenedFile* file) const;
     // Follows the path one name at a time from rootFd, links included, never above the root.
-    int walk(int rootFd, const std::string& relative, int* error, off_t* size) const;
+    int walk(int rootFd, const std::string& relative, int* error, OpenedFile* file) const;
     // The names below the root that a path from "/" leads to: its longest leading part (of at
     // least shortest names) that resolves to the root is cut off; false when there is none.
     bool namesBelowRoot(const std::vector<std::string>& names, size_t shortest,
@@ -55,4 +90,6 @@ class HttpDocumentRoot {
     std::string path_;
     Mode mode_;
     int rootFd_ = -1;  // the root folder, opened once when it exists at construction
+    std::vector<std::string> withheldNames_;
+    std::vector<Identity> withheldFiles_;  // as they were when withheld
 };

@@ -7,6 +7,7 @@
 #include "servers/HttpDocumentRoot.h"
 #include "servers/MimeTypes.h"
 #include "servers/ServerThreads.h"
+#include "servers/TcpDelivery.h"
 
 #include <QFile>
 
@@ -16,9 +17,7 @@
 #include <boost/beast/http.hpp>
 
 #include <arpa/inet.h>
-#include <linux/sockios.h>
 #include <pthread.h>
-#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -66,7 +65,8 @@ thread_local QByteArray* tHeldLogLines = nullptr;
 struct Shared {
     Shared(const QString& root, MyLog* log, MyHttpServer::LineObserver observer,
            FetchObserver fetchObserver, milliseconds read, milliseconds write,
-           std::shared_ptr<asio::ssl::context> tls, std::shared_ptr<ServerAccess> access)
+           std::shared_ptr<asio::ssl::context> tls, std::shared_ptr<ServerAccess> access,
+           const std::vector<std::string>& withheld)
         : documentRoot(QFile::encodeName(root).toStdString()),
           rootBytes(QFile::encodeName(root)),
           log(log),
@@ -75,7 +75,9 @@ struct Shared {
           readTimeout(read),
           writeTimeout(write),
           tls(std::move(tls)),
-          access(std::move(access)) {}
+          access(std::move(access)) {
+        documentRoot.Withhold(withheld);
+    }
 
     void Log(const QByteArray& message) const {
         if (log && tHeldLogLines)
@@ -156,12 +158,6 @@ std::string errorText(int error) {
     return strerror_r(error, buf, sizeof buf);
 }
 
-// Bytes a socket has sent and its peer not yet acknowledged.
-int unacknowledgedBytes(int fd) {
-    int bytes = 0;
-    return ::ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
-}
-
 class Worker;
 
 // One request's answer, for either kind of connection: the head, then a short body or the file
@@ -173,7 +169,12 @@ class Exchange {
 
     // Answers a whole request (or a refusal of it).
     void respond(const http::request<http::string_body>& request);
-    // Hands the answered request to the fetch observer, once.
+    // Answers a request that could not be read with 400.
+    void badRequest();
+    // The client has acknowledged this many bytes of the answer (head first, then body): sets
+    // the body bytes it took and whether the whole body reached it.
+    void delivered(uint64_t acknowledged);
+    // Hands the answered request to the fetch observer, once, stamped with the time it ended.
     void report();
     QByteArray peerText() const;
 
@@ -186,15 +187,23 @@ class Exchange {
     off_t end_ = 0;
     // What the fetch observer gets when the connection ends.
     FetchEvent fetch_;
+    // The answer formed: its head's and body's bytes; a HEAD's answer delivers no body.
+    qint64 headBytes_ = 0;
+    qint64 bodyBytes_ = 0;
+    bool headOnly_ = false;
 
   private:
     void answer(const http::request<http::string_body>& request);
     // A client the access rules refuse gets 403, 429 or 401 (logged); false when it is served.
     bool refused(const http::request<http::string_body>& request, const QByteArray& file,
                  bool headOnly);
+    // Answers with status and its status line as the body (none for a HEAD).
+    void shortAnswer(int status, const char* statusLine, bool headOnly, const char* extra = "");
     // Reads the opened file (end_ bytes) into body_ and closes it; false with *error on failure.
     bool readWhole(int* error);
     void failed(const std::string& text);
+    // Notes the sizes of the answer formed.
+    void noteAnswer();
 };
 
 // One accepted connection: reads one request, answers it, closes. It lives on one worker's
@@ -210,8 +219,11 @@ class Connection : public Exchange, public std::enable_shared_from_this<Connecti
     void Start() { receive(); }
     // Sends the answer formed.
     void SendAnswer() { send(); }
-    // Closes the connection when its time-out has passed.
+    // Closes the connection when its time-out has passed, or when the answer it waits to see
+    // acknowledged is.
     void ExpireBefore(std::chrono::steady_clock::time_point now);
+    // At Stop: a connection that holds itself (see awaitAcknowledgement) lets go.
+    void Release() { self_.reset(); }
 
   private:
     void receive();
@@ -225,6 +237,13 @@ class Connection : public Exchange, public std::enable_shared_from_this<Connecti
     // tail that is still on its way.
     void finish();
     void discard();
+    // The client closed its side before it acknowledged the whole answer, which the kernel
+    // still sends: the worker's sweep looks at the acknowledgments until they are all in, or
+    // until the client takes no byte for the write time-out. Only then is the download's fate
+    // known. Nothing else refers to the connection meanwhile, so it holds itself.
+    void awaitAcknowledgement();
+    // Sets what the client acknowledged of the answer, before the socket is closed.
+    void settle();
     // Waits, at most timeout, until the socket can be read or written, then calls next.
     void wait(tcp::socket::wait_type type, milliseconds timeout, void (Connection::*next)());
     void close();
@@ -239,13 +258,51 @@ class Connection : public Exchange, public std::enable_shared_from_this<Connecti
     std::chrono::steady_clock::time_point deadline_;
     std::chrono::steady_clock::time_point readDeadline_;
     bool waitingToWrite_ = false;
-    bool finishing_ = false;  // the answer is out; discarding until the client closes
+    bool finishing_ = false;   // the answer is out; discarding until the client closes
+    bool peerClosed_ = false;  // closed by the client; awaiting the answer's acknowledgment
+    std::shared_ptr<Connection> self_;  // while awaiting it
     std::chrono::steady_clock::time_point finishDeadline_;
     int queued_ = 0;  // unacknowledged() when the wait to write began, or at the last progress
     http::request_parser<http::string_body> parser_;
     char input_[kHeaderLimit];
     size_t inputSize_ = 0;
     size_t sent_ = 0;  // of head_ and body_ together
+};
+
+// The TCP socket under a TLS stream, counting the bytes the TLS layer writes to it: after each
+// write of the answer the count tells where in the TCP stream that part of the answer ends, so
+// the bytes the client acknowledged tell how much of the answer it has.
+class CountedSocket {
+  public:
+    using executor_type = tcp::socket::executor_type;
+    using lowest_layer_type = tcp::socket::lowest_layer_type;
+
+    explicit CountedSocket(asio::io_context& context) : socket_(context) {}
+
+    executor_type get_executor() { return socket_.get_executor(); }
+    lowest_layer_type& lowest_layer() { return socket_.lowest_layer(); }
+    const lowest_layer_type& lowest_layer() const { return socket_.lowest_layer(); }
+    tcp::socket& socket() { return socket_; }
+    // Bytes written to the socket so far.
+    uint64_t Written() const { return written_; }
+
+    template <typename Buffers, typename Handler>
+    void async_read_some(const Buffers& buffers, Handler&& handler) {
+        socket_.async_read_some(buffers, std::forward<Handler>(handler));
+    }
+    template <typename Buffers, typename Handler>
+    void async_write_some(const Buffers& buffers, Handler&& handler) {
+        socket_.async_write_some(buffers,
+                                 [this, next = std::forward<Handler>(handler)](
+                                     const boost::system::error_code& ec, size_t n) mutable {
+                                     written_ += n;
+                                     next(ec, n);
+                                 });
+    }
+
+  private:
+    tcp::socket socket_;
+    uint64_t written_ = 0;
 };
 
 // One accepted connection of the HTTPS server: the TLS handshake, one request, its answer, the
@@ -255,10 +312,12 @@ class Connection : public Exchange, public std::enable_shared_from_this<Connecti
 class TlsConnection : public Exchange, public std::enable_shared_from_this<TlsConnection> {
   public:
     TlsConnection(Worker& worker, int fd, const sockaddr_storage& peer);
+    ~TlsConnection();
     void Start();
 
   private:
     enum class Stage { Handshake, Request, Answer, Closing };
+    int fd() { return stream_.next_layer().socket().native_handle(); }
     void onHandshake(const boost::system::error_code& ec);
     void onRead(const boost::system::error_code& ec);
     // Sends the head with the body or the file's first piece, then the file piece by piece.
@@ -270,6 +329,12 @@ class TlsConnection : public Exchange, public std::enable_shared_from_this<TlsCo
     void writeOut(Stream& stream, void (TlsConnection::*next)());
     // Sends the TLS close and waits, at most the write time-out, for the client's.
     void finish();
+    // After the TLS close: looks every 10 ms until the client has acknowledged the whole answer
+    // (the kernel tells no one), as long as it keeps taking bytes within the write time-out.
+    void awaitAcknowledgement();
+    // Sets what the client acknowledged of the answer, before the socket is closed: the answer
+    // bytes of the writes whose every TLS byte it acknowledged.
+    void settle();
     // A failed handshake: logged; a plain HTTP request gets a plain 400.
     void refuseHandshake(const boost::system::error_code& ec);
     // After the plain 400: ends the sending side and drains.
@@ -280,15 +345,20 @@ class TlsConnection : public Exchange, public std::enable_shared_from_this<TlsCo
     void onTimer();
     void close();
 
-    asio::ssl::stream<tcp::socket> stream_;
+    asio::ssl::stream<CountedSocket> stream_;
     asio::steady_timer timer_;
     Stage stage_ = Stage::Handshake;
     bool closed_ = false;
     int queued_ = 0;  // unacknowledged bytes when the write time-out was last set
     beast::flat_buffer buffer_{kHeaderLimit};
     http::request_parser<http::string_body> parser_;
-    std::string out_;     // what the write under way sends
-    qint64 outBody_ = 0;  // body bytes in out_
+    std::string out_;  // what the write under way sends
+    // After each write of the answer: the TLS bytes written to the socket in all, and the
+    // answer's bytes (head and body) written in all.
+    std::vector<std::pair<uint64_t, qint64>> written_;
+    qint64 answerWritten_ = 0;
+    std::chrono::steady_clock::time_point ackDeadline_;
+    int ackQueued_ = -1;  // unacknowledged bytes at the last look; -1 before the first
 };
 
 // One thread with its own event loop and its own listening socket.
@@ -348,9 +418,14 @@ class Worker {
                 }
             }
             // Stopped: the held lines still go to the log; the answers not sent are dropped with
-            // their connections.
+            // their connections, and so are those that hold themselves.
             writeHeldLines();
             answers_.clear();
+            std::vector<std::shared_ptr<Connection>> waiting;
+            for (Connection* connection : waiting_)
+                waiting.push_back(connection->shared_from_this());
+            for (const auto& connection : waiting)
+                connection->Release();
         });
     }
 
@@ -464,6 +539,7 @@ Connection::Connection(Worker& worker, int fd, const sockaddr_storage& peer)
 }
 
 Connection::~Connection() {
+    settle();
     report();
     if (waiting_)
         worker_.RemoveWaiting(waitingAt_);
@@ -502,8 +578,7 @@ void Connection::receive() {
         if (ec == http::error::need_more && inputSize_ == sizeof input_)
             ec = http::error::header_limit;
         if (ec && ec != http::error::need_more) {
-            fetch_.status = 400;
-            head_ = responseHead("400 Bad Request", "text/plain", 0);
+            badRequest();
             send();
             return;
         }
@@ -524,7 +599,6 @@ void Connection::onRequest() {
 
 void Exchange::respond(const http::request<http::string_body>& request) {
     if (shared_.fetchObserver) {
-        fetch_.time = std::time(nullptr);
         const auto agent = request[http::field::user_agent];
         fetch_.userAgent = QByteArray(agent.data(), qsizetype(agent.size()));
     }
@@ -533,6 +607,26 @@ void Exchange::respond(const http::request<http::string_body>& request) {
     } catch (const std::exception& e) {
         failed(e.what());
     }
+    noteAnswer();
+}
+
+void Exchange::badRequest() {
+    fetch_.status = 400;
+    fetch_.method = "";  // not read
+    head_ = responseHead("400 Bad Request", "text/plain", 0);
+    noteAnswer();
+}
+
+void Exchange::noteAnswer() {
+    headBytes_ = qint64(head_.size());
+    bodyBytes_ = qint64(body_.size()) + (end_ - offset_);
+}
+
+void Exchange::delivered(uint64_t acknowledged) {
+    const qint64 answer = headBytes_ + bodyBytes_;
+    const qint64 acked = qint64(std::min<uint64_t>(acknowledged, uint64_t(answer)));
+    fetch_.bytes = std::clamp<qint64>(acked - headBytes_, 0, bodyBytes_);
+    fetch_.complete = !headOnly_ && acked == answer;
 }
 
 QByteArray Exchange::peerText() const {
@@ -565,8 +659,26 @@ void Exchange::failed(const std::string& text) {
     fetch_.status = 500;
 }
 
+// The method as the record names it: a literal that lives for good ("" for one unknown).
+const char* methodName(http::verb method) {
+    switch (method) {
+        case http::verb::get:
+            return "GET";
+        case http::verb::head:
+            return "HEAD";
+        case http::verb::post:
+            return "POST";
+        case http::verb::unknown:
+            return "";
+        default:
+            return http::to_string(method).data();  // Beast's own literals
+    }
+}
+
 void Exchange::answer(const http::request<http::string_body>& request) {
     const http::verb method = request.method();
+    fetch_.method = methodName(method);
+    headOnly_ = method == http::verb::head;
     const auto target = request.target();
     const std::string path = RequestPath(std::string_view(target.data(), target.size()));
     fetch_.path = QByteArray(path.data(), qsizetype(path.size()));
@@ -578,13 +690,10 @@ void Exchange::answer(const http::request<http::string_body>& request) {
                 method == http::verb::head))
         return;
     if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
-        fetch_.status = 405;
-        body_ = "405 Method Not Allowed\r\n";
-        head_ = responseHead("405 Method Not Allowed", "text/plain", body_.size(),
-                             "Allow: GET, POST, HEAD\r\n");
+        shortAnswer(405, "405 Method Not Allowed", false, "Allow: GET, POST, HEAD\r\n");
         return;
     }
-    const bool headOnly = method == http::verb::head;
+    const bool headOnly = headOnly_;
     if (path.empty()) {  // not a path from the root
         fetch_.status = 400;
         head_ = responseHead("400 Bad Request", "text/plain", 0);
@@ -600,15 +709,19 @@ void Exchange::answer(const http::request<http::string_body>& request) {
     };
 
     int error = 0;
-    off_t size = 0;
-    const int fd = shared_.documentRoot.Open(path, &error, &size);
+    OpenedFile opened;
+    const int fd = shared_.documentRoot.Open(path, &error, &opened);
+    off_t size = opened.size;
+    if (fd < 0 &&
+        (error == HttpDocumentRoot::kHiddenName || error == HttpDocumentRoot::kWithheldFile)) {
+        shared_.Log(joined(kRefusalSubject, fetch_.peer, " with 403. File ", file, ": ",
+                           HttpDocumentRoot::RefusalReason(error)));
+        shortAnswer(403, "403 Forbidden", headOnly);
+        return;
+    }
     if (fd < 0 && error == ENOENT) {
         shared_.Log(joined(kLogSubject, fetch_.peer, " with 404. File ", file, " NOT exist!"));
-        fetch_.status = 404;
-        static const std::string notFound = "404 Not Found\r\n";
-        if (!headOnly)
-            body_ = notFound;
-        head_ = responseHead("404 Not Found", "text/plain", notFound.size());
+        shortAnswer(404, "404 Not Found", headOnly);
         return;
     }
     if (fd < 0) {
@@ -618,6 +731,9 @@ void Exchange::answer(const http::request<http::string_body>& request) {
         return;
     }
     fileFd_ = fd;
+    fetch_.fileSize = size;
+    fetch_.fileInode = opened.inode;
+    fetch_.fileMtimeNs = opened.mtimeNs;
     offset_ = 0;
     end_ = headOnly ? 0 : size;
     if (!headOnly && size <= kReadWhole && !readWhole(&error)) {
@@ -668,8 +784,6 @@ void Connection::send() {
             // A file that shrank while being sent cannot keep its announced length.
             if (n == 0)
                 break;
-            if (n > 0)
-                fetch_.bytes += n;
             if (offset_ >= turnEnd && offset_ < end_) {
                 deadline_ = std::chrono::steady_clock::now() + shared_.writeTimeout;  // progress
                 asio::post(worker_.context(), [self = shared_from_this()] { self->send(); });
@@ -705,11 +819,8 @@ ssize_t Connection::sendHeadAndBody() {
     message.msg_iov = parts;
     message.msg_iovlen = static_cast<size_t>(count);
     const ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_MORE);
-    if (n > 0) {
+    if (n > 0)
         sent_ += static_cast<size_t>(n);
-        fetch_.bytes += static_cast<qint64>(std::max(sent_, head_.size()) -
-                                            std::max(sent_ - static_cast<size_t>(n), head_.size()));
-    }
     return n;
 }
 
@@ -730,6 +841,10 @@ void Connection::discard() {
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
+        if (n == 0 && shared_.fetchObserver && unacknowledged() > 1) {
+            awaitAcknowledgement();
+            return;
+        }
         close();  // closed by the client, or failed
         return;
     }
@@ -744,6 +859,24 @@ void Connection::discard() {
          std::chrono::duration_cast<milliseconds>(finishDeadline_ -
                                                   std::chrono::steady_clock::now()),
          &Connection::discard);
+}
+
+void Connection::awaitAcknowledgement() {
+    peerClosed_ = true;
+    self_ = shared_from_this();
+    if (!waiting_) {
+        waitingAt_ = worker_.AddWaiting(this);
+        waiting_ = true;
+    }
+    deadline_ = finishDeadline_;
+}
+
+void Connection::settle() {
+    if (fetch_.status == 0 || !shared_.fetchObserver || fd_ < 0)
+        return;
+    TcpSendState state;
+    if (ReadTcpSendState(fd_, &state))
+        delivered(std::min<uint64_t>(state.acknowledged, sent_ + uint64_t(offset_)));
 }
 
 void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
@@ -776,10 +909,17 @@ void Connection::wait(tcp::socket::wait_type type, milliseconds timeout,
 }
 
 int Connection::unacknowledged() const {
-    return unacknowledgedBytes(fd_);
+    return TcpUnacknowledgedBytes(fd_);
 }
 
 void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
+    if (peerClosed_) {
+        TcpSendState state;
+        if (unacknowledged() <= 1 || !ReadTcpSendState(fd_, &state) || state.ended) {
+            close();
+            return;
+        }
+    }
     if (deadline_ > now)
         return;
     // The socket reports room to write only once a good part of its buffer is free; a slow
@@ -800,8 +940,7 @@ void Connection::ExpireBefore(std::chrono::steady_clock::time_point now) {
 void Exchange::report() {
     if (fetch_.status == 0 || !shared_.fetchObserver)
         return;
-    if (fetch_.time == 0)
-        fetch_.time = std::time(nullptr);
+    fetch_.time = std::time(nullptr);
     if (fetch_.peer.isEmpty())
         fetch_.peer = peerText();
     shared_.fetchObserver(fetch_);
@@ -809,6 +948,7 @@ void Exchange::report() {
 }
 
 void Connection::close() {
+    settle();
     report();
     if (waiting_) {
         worker_.RemoveWaiting(waitingAt_);
@@ -821,6 +961,8 @@ void Connection::close() {
         ::close(fd_);
     }
     fd_ = -1;
+    peerClosed_ = false;
+    const auto held = std::move(self_);  // may be the last reference: released on return
 }
 
 bool Exchange::refused(const http::request<http::string_body>& request, const QByteArray& file,
@@ -835,7 +977,6 @@ bool Exchange::refused(const http::request<http::string_body>& request, const QB
     if (refusal.logged)
         shared_.Log(kRefusalSubject + fetch_.peer + " with " + QByteArray::number(refusal.status) +
                     ". File " + file + ": " + refusal.reason);
-    fetch_.status = refusal.status;
     const char* status = "403 Forbidden";
     const char* extra = "";
     if (refusal.status == 401) {
@@ -845,11 +986,16 @@ bool Exchange::refused(const http::request<http::string_body>& request, const QB
         status = "429 Too Many Requests";
         extra = "Retry-After: 60\r\n";
     }
-    const std::string text = std::string(status) + "\r\n";
+    shortAnswer(refusal.status, status, headOnly, extra);
+    return true;
+}
+
+void Exchange::shortAnswer(int status, const char* statusLine, bool headOnly, const char* extra) {
+    fetch_.status = status;
+    const std::string text = std::string(statusLine) + "\r\n";
     if (!headOnly)
         body_ = text;
-    head_ = responseHead(status, "text/plain", text.size(), extra);
-    return true;
+    head_ = responseHead(statusLine, "text/plain", text.size(), extra);
 }
 
 TlsConnection::TlsConnection(Worker& worker, int fd, const sockaddr_storage& peer)
@@ -857,7 +1003,8 @@ TlsConnection::TlsConnection(Worker& worker, int fd, const sockaddr_storage& pee
       stream_(worker.context(), *worker.shared().tls),
       timer_(worker.context()) {
     boost::system::error_code ec;
-    stream_.next_layer().assign(peer.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd, ec);
+    stream_.next_layer().socket().assign(peer.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd,
+                                         ec);
     if (ec) {
         ::close(fd);
         closed_ = true;
@@ -865,6 +1012,13 @@ TlsConnection::TlsConnection(Worker& worker, int fd, const sockaddr_storage& pee
     parser_.header_limit(kHeaderLimit);
     parser_.body_limit(kBodyLimit);
     parser_.eager(true);
+}
+
+TlsConnection::~TlsConnection() {
+    if (closed_)
+        return;
+    settle();
+    report();
 }
 
 void TlsConnection::Start() {
@@ -899,23 +1053,19 @@ void TlsConnection::onRead(const boost::system::error_code& ec) {
         close();  // closed, reset or cut off: nothing to answer
         return;
     }
-    if (ec) {
-        fetch_.status = 400;
-        head_ = responseHead("400 Bad Request", "text/plain", 0);
-    } else {
+    if (ec)
+        badRequest();
+    else
         respond(parser_.get());
-    }
     stage_ = Stage::Answer;
     write();
 }
 
 void TlsConnection::write() {
     out_.clear();
-    outBody_ = 0;
     if (!head_.empty()) {
         out_.swap(head_);
         out_ += body_;
-        outBody_ = qint64(body_.size());
         body_.clear();
     }
     if (offset_ < end_) {
@@ -935,7 +1085,6 @@ void TlsConnection::write() {
         }
         out_.resize(at + static_cast<size_t>(n));
         offset_ += n;
-        outBody_ += n;
     }
     if (out_.empty()) {
         finish();
@@ -945,7 +1094,8 @@ void TlsConnection::write() {
 }
 
 void TlsConnection::onWritten() {
-    fetch_.bytes += outBody_;
+    answerWritten_ += qint64(out_.size());
+    written_.emplace_back(stream_.next_layer().Written(), answerWritten_);
     write();
 }
 
@@ -967,8 +1117,54 @@ void TlsConnection::writeOut(Stream& stream, void (TlsConnection::*next)()) {
 void TlsConnection::finish() {
     stage_ = Stage::Closing;
     arm(shared_.writeTimeout);
-    stream_.async_shutdown(
-        [self = shared_from_this()](const boost::system::error_code&) { self->close(); });
+    stream_.async_shutdown([self = shared_from_this()](const boost::system::error_code&) {
+        if (self->closed_)
+            return;
+        if (self->shared_.fetchObserver)
+            self->awaitAcknowledgement();
+        else
+            self->close();
+    });
+}
+
+void TlsConnection::awaitAcknowledgement() {
+    if (closed_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const int queued = TcpUnacknowledgedBytes(fd());
+    TcpSendState state;
+    if (queued <= 1 || !ReadTcpSendState(fd(), &state) || state.ended) {
+        close();
+        return;
+    }
+    if (ackQueued_ < 0 || queued < ackQueued_) {  // the first look, or progress
+        ackQueued_ = queued;
+        ackDeadline_ = now + shared_.writeTimeout;
+    }
+    if (now >= ackDeadline_) {
+        close();
+        return;
+    }
+    timer_.expires_after(milliseconds(10));
+    timer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
+        if (!ec)
+            self->awaitAcknowledgement();
+    });
+}
+
+void TlsConnection::settle() {
+    if (fetch_.status == 0 || !shared_.fetchObserver)
+        return;
+    TcpSendState state;
+    if (!ReadTcpSendState(fd(), &state))
+        return;
+    qint64 acknowledged = 0;
+    for (const auto& [tlsBytes, answerBytes] : written_) {
+        if (tlsBytes > state.acknowledged)
+            break;
+        acknowledged = answerBytes;
+    }
+    delivered(uint64_t(acknowledged));
 }
 
 void TlsConnection::refuseHandshake(const boost::system::error_code& ec) {
@@ -989,17 +1185,17 @@ void TlsConnection::refuseHandshake(const boost::system::error_code& ec) {
     static const std::string text = "400 Bad Request: this port speaks HTTPS\r\n";
     out_ = responseHead("400 Bad Request", "text/plain", text.size()) + text;
     stage_ = Stage::Closing;
-    writeOut(stream_.next_layer(), &TlsConnection::endPlain);
+    writeOut(stream_.next_layer().socket(), &TlsConnection::endPlain);
 }
 
 void TlsConnection::endPlain() {
     boost::system::error_code ignored;
-    stream_.next_layer().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.next_layer().socket().shutdown(tcp::socket::shutdown_send, ignored);
     drain();
 }
 
 void TlsConnection::drain() {
-    stream_.next_layer().async_read_some(
+    stream_.next_layer().socket().async_read_some(
         asio::buffer(out_.data(), out_.size()),
         [self = shared_from_this()](const boost::system::error_code& ec, size_t) {
             if (self->closed_)
@@ -1012,9 +1208,8 @@ void TlsConnection::drain() {
 }
 
 void TlsConnection::arm(milliseconds timeout) {
-    queued_ = stage_ == Stage::Handshake || stage_ == Stage::Request
-                  ? 0
-                  : unacknowledgedBytes(stream_.next_layer().native_handle());
+    queued_ =
+        stage_ == Stage::Handshake || stage_ == Stage::Request ? 0 : TcpUnacknowledgedBytes(fd());
     timer_.expires_after(timeout);
     timer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
         if (!ec)
@@ -1027,7 +1222,7 @@ void TlsConnection::onTimer() {
         return;
     // A slow reader that still takes bytes of the answer is given more time.
     if (stage_ == Stage::Answer || stage_ == Stage::Closing) {
-        const int queued = unacknowledgedBytes(stream_.next_layer().native_handle());
+        const int queued = TcpUnacknowledgedBytes(fd());
         if (queued > 0 && queued < queued_) {
             arm(shared_.writeTimeout);
             return;
@@ -1045,11 +1240,12 @@ void TlsConnection::onTimer() {
 void TlsConnection::close() {
     if (closed_)
         return;
+    settle();
     closed_ = true;
     report();
     timer_.cancel();
     boost::system::error_code ec;
-    stream_.next_layer().close(ec);
+    stream_.next_layer().socket().close(ec);
 }
 
 SocketError listenError(const boost::system::error_code& ec, quint16 port) {
@@ -1090,6 +1286,7 @@ struct MyHttpServer::Impl {
     QString certFile;
     QString keyFile;
     std::shared_ptr<ServerAccess> access;
+    QStringList withheld;
 
     // While active:
     std::unique_ptr<Shared> shared;
@@ -1148,6 +1345,10 @@ void MyHttpServer::SetAccess(std::shared_ptr<ServerAccess> access) {
     impl_->access = std::move(access);
 }
 
+void MyHttpServer::SetWithheldFiles(const QStringList& files) {
+    impl_->withheld = files;
+}
+
 void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
     if (IsActive())
         return;
@@ -1163,9 +1364,15 @@ void MyHttpServer::Start(quint16 port, const QString& bindAddress) {
     std::shared_ptr<asio::ssl::context> tls =
         IsHttps() ? MakeTlsServerContext(impl_->certFile, impl_->keyFile) : nullptr;
 
-    auto shared = std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->observer,
-                                           impl_->fetchObserver, impl_->readTimeout,
-                                           impl_->writeTimeout, std::move(tls), impl_->access);
+    // The key is never served, nor any file set aside.
+    std::vector<std::string> withheld;
+    for (const QString& file : impl_->withheld)
+        withheld.push_back(QFile::encodeName(file).toStdString());
+    if (IsHttps())
+        withheld.push_back(QFile::encodeName(impl_->keyFile).toStdString());
+    auto shared = std::make_unique<Shared>(
+        impl_->documentRoot, impl_->log, impl_->observer, impl_->fetchObserver, impl_->readTimeout,
+        impl_->writeTimeout, std::move(tls), impl_->access, withheld);
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < impl_->threadCount; ++i)
         workers.push_back(std::make_unique<Worker>(*shared));

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include "record/RecordEvents.h"
@@ -16,9 +17,11 @@ class ServerAccess;
 // The built-in HTTP server. It answers GET, POST and HEAD with the regular file of that path
 // below the document root (200, Content-Type by extension, Content-Length, the body sent from
 // disk) or with 404, closes the connection after every answer, and writes one log line per
-// request. A few threads run an event loop each; a connection that sends or reads nothing is
-// closed after the time-outs, so idle connections never keep others from being served.
-// Start, Stop and the setters are for one controlling thread (the main thread).
+// request. Names with a part beginning with "." and the server's own secrets (its TLS key, the
+// files set with SetWithheldFiles) are refused with 403. A few threads run an event loop each; a
+// connection that sends or reads nothing is closed after the time-outs, so idle connections never
+// keep others from being served. Start, Stop and the setters are for one controlling thread (the
+// main thread).
 class MyHttpServer {
   public:
     // Receives every request's log message (as given to the log) on a server thread.
@@ -34,8 +37,13 @@ class MyHttpServer {
     QString DocumentRoot() const;
     void SetLog(MyLog* log);
     void SetLineObserver(LineObserver observer);
-    // Receives every answered request (protocol "http") when its connection ends, with the body
-    // bytes the client took, on a server thread. It must not wait for anything.
+    // Receives every answered request (protocol "http") when its connection ends, on a server
+    // thread (or the thread calling Stop); it must not wait for anything. The event's bytes are
+    // the body bytes the client acknowledged, and complete is true only when every byte of the
+    // answer was written and acknowledged before the connection ended (never for a HEAD). Over
+    // HTTPS the bytes count in whole writes of the TLS layer (up to 64 KB of the file each):
+    // those whose every TLS byte the client acknowledged. time is when the connection ended.
+    // The file's size, inode and modification time are as the server opened it.
     void SetFetchObserver(FetchObserver observer);
     // Time allowed to receive a whole request, and to make progress while sending the answer
     // (5 s each unless set).
@@ -50,6 +58,10 @@ class MyHttpServer {
     // one log line "BUILT-IN HTTP SERVER refuses <peer> with <status>. File <file>: <reason>"
     // each, and go to the fetch observer with that status. None: everyone (the default).
     void SetAccess(std::shared_ptr<ServerAccess> access);
+    // Files never served, whatever name below the root leads to them (the credentials file, a
+    // TLS key); the key of SetTls is always among them. Refused with 403 and the log line
+    // "BUILT-IN HTTP SERVER refuses <peer> with 403. File <file>: <reason>".
+    void SetWithheldFiles(const QStringList& files);
 
     // Listens on port (0 picks a free port) at bindAddress (empty: every local IPv4 address),
     // with address reuse, on one socket per thread (SO_REUSEPORT), each with a backlog of 100; a

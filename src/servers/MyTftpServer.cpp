@@ -43,6 +43,10 @@ const char kRefusalSubject[] = "BUILT-IN TFTP SERVER refuses ";
 constexpr unsigned kMaxWindow = 64;
 // Requests taken from the socket before other work gets a turn.
 constexpr int kRequestBatch = 64;
+// The largest netascii file whose converted size a tsize request is answered with: counting
+// reads the whole file on the transfer's thread, which would hold up its other transfers for
+// a large one. A configuration file is far smaller; a larger file's OACK leaves tsize out.
+constexpr off_t kCountedNetascii = 64 * 1024;
 
 // What became of a request, as the HTTP status that means the same (for the fetch observer).
 constexpr int kDelivered = 200;
@@ -116,7 +120,7 @@ struct Address {
 struct Shared {
     Shared(const QString& root, MyLog* log, MyTftpServer::LineObserver lineObserver,
            FetchObserver fetchObserver, milliseconds timeout, int retries,
-           std::shared_ptr<ServerAccess> access)
+           std::shared_ptr<ServerAccess> access, const std::vector<std::string>& withheld)
         : rootPath(QFile::encodeName(root).toStdString()),
           documentRoot(rootPath),
           rootBytes(QFile::encodeName(root)),
@@ -125,7 +129,9 @@ struct Shared {
           fetchObserver(std::move(fetchObserver)),
           timeout(timeout),
           retries(retries),
-          access(std::move(access)) {}
+          access(std::move(access)) {
+        documentRoot.Withhold(withheld);
+    }
 
     void Log(const QByteArray& message) const {
         if (log)
@@ -133,11 +139,13 @@ struct Shared {
         if (lineObserver)
             lineObserver(message);
     }
-    // A finished request, with its status and the time it ended.
+    // A finished request, with its status and the time it ended; complete when the client
+    // acknowledged the last block.
     void Report(FetchEvent fetch, int status) const {
         if (!fetchObserver)
             return;
         fetch.status = status;
+        fetch.complete = status == kDelivered;
         fetch.time = std::time(nullptr);
         fetchObserver(fetch);
     }
@@ -202,6 +210,22 @@ class Worker {
     std::thread thread_;
 };
 
+// Reads up to length bytes at offset, fewer only at the end of the file; -1 on failure.
+ssize_t readAt(int fd, char* out, size_t length, off_t offset) {
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, out + done, length - done, offset + off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
 // Where a block begins in the file, and the second byte of a netascii pair still to be sent
 // (-1 when none).
 struct BlockStart {
@@ -216,8 +240,7 @@ struct TransferSetup {
     int fileFd = -1;
     bool netascii = false;
     Tftp::Negotiation negotiation;
-    uint64_t transferSize = 0;  // the bytes sent in the transfer's mode, when tsize was asked
-    std::string oack;           // empty: no options taken, DATA 1 comes first
+    off_t fileSize = 0;
     std::string firstPacketKey;
     FetchEvent report;
 };
@@ -230,6 +253,9 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     void Start();
 
   private:
+    // The OACK of the options taken (none: DATA 1 comes first). tsize is the size sent: in
+    // netascii counted here, off the listener, for files up to kCountedNetascii only.
+    void negotiate();
     // The OACK while it waits for its ACK, else the current window; the timer armed.
     void sendCurrent();
     void sendWindow();
@@ -257,8 +283,10 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     bool netascii_;
     unsigned blockSize_;
     unsigned windowSize_;
+    Tftp::Negotiation negotiation_;
+    off_t fileSize_;
     std::string oack_;
-    bool awaitingOackAck_;
+    bool awaitingOackAck_ = false;
     std::string firstPacketKey_;
     uint64_t base_ = 1;               // the first unacknowledged block
     unsigned sent_ = 0;               // blocks sent from base_ on
@@ -285,8 +313,8 @@ Transfer::Transfer(Worker& worker, TransferSetup setup)
       netascii_(setup.netascii),
       blockSize_(setup.negotiation.blockSize),
       windowSize_(setup.negotiation.windowSize),
-      oack_(std::move(setup.oack)),
-      awaitingOackAck_(!oack_.empty()),
+      negotiation_(std::move(setup.negotiation)),
+      fileSize_(setup.fileSize),
       firstPacketKey_(std::move(setup.firstPacketKey)),
       starts_(windowSize_ + 1),
       sizes_(windowSize_),
@@ -319,11 +347,36 @@ void Transfer::sendCurrent() {
     }
 }
 
+void Transfer::negotiate() {
+    Tftp::Negotiation answered = negotiation_;
+    uint64_t transferSize = static_cast<uint64_t>(fileSize_);
+    if (answered.sizeRequested && netascii_) {
+        answered.sizeRequested = fileSize_ <= kCountedNetascii;
+        transferSize = 0;
+        thread_local std::vector<char> chunk(kCountedNetascii);
+        off_t offset = 0;
+        ssize_t n;
+        while (answered.sizeRequested &&
+               (n = readAt(fileFd_, chunk.data(), chunk.size(), offset)) > 0) {
+            transferSize += Tftp::NetasciiLength(chunk.data(), static_cast<size_t>(n));
+            offset += n;
+            // Grown past the cap since it was opened: left unsaid all the same.
+            answered.sizeRequested = offset <= kCountedNetascii;
+        }
+    }
+    // Some clients take a size of 0 for a refusal: an empty file's size goes unsaid.
+    answered.sizeRequested = answered.sizeRequested && transferSize > 0;
+    if (!answered.accepted.empty() || answered.sizeRequested)
+        oack_ = Tftp::ComposeOack(answered, transferSize);
+    awaitingOackAck_ = !oack_.empty();
+}
+
 void Transfer::Start() {
     if (!socket_.is_open()) {
         finish(kFailed);
         return;
     }
+    negotiate();
     sendCurrent();
     if (!finished_)
         waitForPacket();
@@ -351,22 +404,6 @@ void Transfer::sendWindow() {
         ++sent_;
     }
     armTimer();
-}
-
-// Reads up to length bytes at offset, fewer only at the end of the file; -1 on failure.
-ssize_t readAt(int fd, char* out, size_t length, off_t offset) {
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, out + done, length - done, offset + off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 bool Transfer::produce(const BlockStart& start, size_t* size, BlockStart* next) {
@@ -561,6 +598,7 @@ class Listener {
     Address bound_;
     bool boundToAny_ = true;
     size_t nextWorker_ = 0;
+    const char* method_ = "RRQ";  // of the request being read
 };
 
 SocketError listenError(int code, quint16 port) {
@@ -687,6 +725,7 @@ void Listener::refuse(const Address& peer, const std::string& path, uint16_t cod
                       LogSafeText(QByteArray(text.data(), static_cast<qsizetype>(text.size()))));
     FetchEvent report;
     report.protocol = "tftp";
+    report.method = method_;
     report.peer = peer.HostText();
     report.path = QByteArray::fromStdString(path);
     shared_.Report(report, statusOf(code));
@@ -709,6 +748,7 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
         }
         return;
     }
+    method_ = opcode == Tftp::Wrq ? "WRQ" : "RRQ";
     const auto refuseWith = [&](const std::string& path, uint16_t code) {
         refuse(peer, path, code, Tftp::ErrorText(code));
     };
@@ -740,11 +780,14 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
         return;  // a repeated request: its transfer resends on its own
 
     int error = 0;
-    off_t fileSize = 0;
-    const int fileFd = shared_.documentRoot.Open("/" + path, &error, &fileSize);
+    OpenedFile opened;
+    const int fileFd = shared_.documentRoot.Open("/" + path, &error, &opened);
     if (fileFd < 0) {
         shared_.EndFirstPacket(firstPacketKey);
-        if (error == ENOENT)
+        if (error == HttpDocumentRoot::kHiddenName || error == HttpDocumentRoot::kWithheldFile)
+            refuse(peer, path, Tftp::AccessViolation, Tftp::ErrorText(Tftp::AccessViolation),
+                   HttpDocumentRoot::RefusalReason(error));
+        else if (error == ENOENT)
             refuseWith(path, leadsOutOfRoot(path) ? Tftp::AccessViolation : Tftp::FileNotFound);
         else if (error == EACCES || error == EPERM)
             refuseWith(path, Tftp::AccessViolation);
@@ -752,26 +795,10 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
             refuse(peer, path, Tftp::NotDefined, errorText(error));
         return;
     }
+    // The listener reads nothing of the file: a netascii size is counted by the transfer.
     TransferSetup setup;
     setup.negotiation = Tftp::Negotiate(request.options, Tftp::kMaxBlockSize, kMaxWindow);
-    if (setup.negotiation.sizeRequested) {
-        uint64_t transferSize = static_cast<uint64_t>(fileSize);
-        if (netascii) {
-            transferSize = 0;
-            std::vector<char> chunk(1 << 16);
-            off_t offset = 0;
-            ssize_t n;
-            while ((n = readAt(fileFd, chunk.data(), chunk.size(), offset)) > 0) {
-                transferSize += Tftp::NetasciiLength(chunk.data(), static_cast<size_t>(n));
-                offset += n;
-            }
-        }
-        // Some clients take a size of 0 for a refusal: an empty file's size goes unsaid.
-        setup.negotiation.sizeRequested = transferSize > 0;
-        setup.transferSize = transferSize;
-    }
-    if (!setup.negotiation.accepted.empty() || setup.negotiation.sizeRequested)
-        setup.oack = Tftp::ComposeOack(setup.negotiation, setup.transferSize);
+    setup.fileSize = opened.size;
     setup.socketFd = transferSocket(local);
     if (setup.socketFd < 0) {
         const int socketError = errno;
@@ -787,8 +814,12 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
     setup.netascii = netascii;
     setup.firstPacketKey = firstPacketKey;
     setup.report.protocol = "tftp";
+    setup.report.method = method_;
     setup.report.peer = peer.HostText();
     setup.report.path = QByteArray::fromStdString(path);
+    setup.report.fileSize = opened.size;
+    setup.report.fileInode = opened.inode;
+    setup.report.fileMtimeNs = opened.mtimeNs;
     // Made here, started on its worker's loop; one never started reports itself stopped.
     Worker& worker = *workers_[nextWorker_++ % workers_.size()];
     auto transfer = std::make_shared<Transfer>(worker, std::move(setup));
@@ -806,6 +837,7 @@ struct MyTftpServer::Impl {
     int retries = 5;
     int threadCount = DefaultServerThreadCount();
     std::shared_ptr<ServerAccess> access;
+    QStringList withheld;
 
     // While active:
     std::unique_ptr<Shared> shared;
@@ -856,6 +888,10 @@ void MyTftpServer::SetAccess(std::shared_ptr<ServerAccess> access) {
     impl_->access = std::move(access);
 }
 
+void MyTftpServer::SetWithheldFiles(const QStringList& files) {
+    impl_->withheld = files;
+}
+
 void MyTftpServer::Start(quint16 port, const QString& bindAddress) {
     if (IsActive())
         return;
@@ -866,9 +902,12 @@ void MyTftpServer::Start(quint16 port, const QString& bindAddress) {
         if (ec)
             throw std::invalid_argument("not an IP address: " + bindAddress.toStdString());
     }
+    std::vector<std::string> withheld;
+    for (const QString& file : impl_->withheld)
+        withheld.push_back(QFile::encodeName(file).toStdString());
     impl_->shared = std::make_unique<Shared>(impl_->documentRoot, impl_->log, impl_->lineObserver,
                                              impl_->fetchObserver, impl_->timeout, impl_->retries,
-                                             impl_->access);
+                                             impl_->access, withheld);
     for (int i = 0; i < impl_->threadCount; ++i)
         impl_->workers.push_back(std::make_unique<Worker>(*impl_->shared));
     impl_->listener = std::make_unique<Listener>(*impl_->shared, impl_->workers);

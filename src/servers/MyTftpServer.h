@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <chrono>
 #include <functional>
@@ -14,10 +15,12 @@ class ServerAccess;
 
 // The built-in TFTP server: read requests only, over the same document root as the HTTP server
 // (nothing outside it is opened). Modes octet and netascii; options blksize, timeout, tsize and
-// windowsize. Each transfer sends from a port of its own; a packet from any other address or
-// port gets ERROR 5 and leaves the transfer alone. A duplicate ACK sends nothing; a time-out
-// resends what is unacknowledged, a bounded number of times. A few threads run an event loop
-// each; a transfer costs a socket, an open file and one block's buffer, not a thread.
+// windowsize (tsize in netascii only for files up to 64 KB: the converted size is counted by the
+// transfer, never by the listener). Names with a part beginning with "." and the files set with
+// SetWithheldFiles are refused with ERROR 2. Each transfer sends from a port of its own; a packet
+// from any other address or port gets ERROR 5 and leaves the transfer alone. A duplicate ACK sends
+// nothing; a time-out resends what is unacknowledged, a bounded number of times. A few threads run
+// an event loop each; a transfer costs a socket, an open file and one block's buffer, not a thread.
 // Start, Stop and the setters are for one controlling thread (the main thread).
 class MyTftpServer {
   public:
@@ -34,13 +37,14 @@ class MyTftpServer {
     QString DocumentRoot() const;
     void SetLog(MyLog* log);
     void SetLineObserver(LineObserver observer);
-    // Receives every request once it has ended (protocol "tftp", the bytes the client
-    // acknowledged), on a server thread, or on the thread calling Stop for transfers it cuts
-    // off. The status is the HTTP one that means the same: 200 the whole file delivered, 404
-    // ERROR 1 (file not found), 403 ERROR 2 (access violation), 400 ERROR 4 (an illegal request
-    // or packet), 500 ERROR 0 (a file or socket that failed), 499 the client ended the transfer
-    // with an ERROR, 408 the client stopped answering, 503 the server stopped first. It must
-    // not wait for anything.
+    // Receives every request once it has ended (protocol "tftp", method "RRQ" or "WRQ", the
+    // bytes the client acknowledged, complete when it acknowledged the last block, the time it
+    // ended, the file's size, inode and modification time as opened), on a server thread, or on the
+    // thread calling Stop for transfers it cuts off. The status is the HTTP one that means the
+    // same: 200 the whole file delivered, 404 ERROR 1 (file not found), 403 ERROR 2 (access
+    // violation), 400 ERROR 4 (an illegal request or packet), 500 ERROR 0 (a file or socket that
+    // failed), 499 the client ended the transfer with an ERROR, 408 the client stopped answering,
+    // 503 the server stopped first. It must not wait for anything.
     void SetFetchObserver(FetchObserver observer);
     // The wait for an answer before sending again when the client asked for no timeout (1 s
     // unless set), and how often a packet is sent again before the transfer is given up (5).
@@ -51,6 +55,10 @@ class MyTftpServer {
     // violation), the log line "BUILT-IN TFTP SERVER refuses <peer> with error 2. File <file>:
     // address not allowed", and goes to the fetch observer with status 403. None: everyone.
     void SetAccess(std::shared_ptr<ServerAccess> access);
+    // Files never served, whatever name below the root leads to them (the credentials file,
+    // the TLS key): ERROR 2 and the log line "BUILT-IN TFTP SERVER refuses <peer> with error 2.
+    // File <file>: <reason>".
+    void SetWithheldFiles(const QStringList& files);
 
     // Listens on UDP port (0 picks a free port) at bindAddress (empty: every local IPv4
     // address). Throws SocketError (Kind::BindFailed, or Kind::AccessDenied for EACCES) when

@@ -1,8 +1,9 @@
 // libFuzzer target: the request paths of the built-in HTTP server. The input is a request
 // target; its decoded path is opened below a small document root that this target builds in a
 // temporary folder, beside a folder outside the root that links point into. Nothing outside
-// the root may ever be opened, and the two ways of opening (openat2 beneath the root, and the
-// walk one name at a time) must agree, also on links written as absolute paths.
+// the root may ever be opened, nor a name with a part beginning with "."; the two ways of
+// opening (openat2 beneath the root, and the walk one name at a time) must agree, also on links
+// written as absolute paths.
 #include "FuzzSupport.h"
 #include "servers/HttpDocumentRoot.h"
 
@@ -158,6 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const std::string opened = openedPath(fd);
             FUZZ_CHECK(opened.compare(0, t.realRoot.size() + 1, t.realRoot + "/") == 0);
             FUZZ_CHECK(!hasDotDotSegment(path) && path.find('\0') == std::string::npos);
+            FUZZ_CHECK(!PathHasHiddenName(path));
             struct stat st {};
             FUZZ_CHECK(::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == fileSize);
             char content[sizeof kInside] = {};
@@ -165,7 +167,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(std::string(content) == kInside);
             ::close(fd);
         } else {
-            FUZZ_CHECK(fd == -1 && error == ENOENT);
+            // A name with a part beginning with "." is refused as such, unless it leaves the root.
+            FUZZ_CHECK(fd == -1);
+            FUZZ_CHECK(error == (PathHasHiddenName(path) && !hasDotDotSegment(path) &&
+                                         path.find('\0') == std::string::npos
+                                     ? HttpDocumentRoot::kHiddenName
+                                     : ENOENT));
         }
         // Every root and every way of opening answers alike.
         if (firstFd == -2) {

@@ -222,6 +222,68 @@ TEST_P(DocumentRoot, FoldersWithoutPermissionAreNotFilesUnreadableFilesAreRefuse
     ::chmod(dir_.file("root/locked").toUtf8(), 0700);
 }
 
+// Names with a part beginning with "." are refused whether or not they exist; a withheld file
+// is refused by whatever name leads to it, also once it is written anew or renamed.
+TEST_P(DocumentRoot, NeverOpensHiddenNamesOrWithheldFiles) {
+    dir_.write("root/.htpasswd", "h");
+    dir_.write("root/tls/server.key", "k");
+    dir_.write("root/auth", "a");
+    ASSERT_EQ(::symlink("tls/server.key", dir_.file("root/key-link").toUtf8()), 0);
+    const QString real = QFileInfo(dir_.file("root")).canonicalFilePath();
+    ASSERT_EQ(::symlink((real + "/tls/server.key").toUtf8(), dir_.file("root/key-abs").toUtf8()),
+              0);
+    ASSERT_EQ(
+        ::link(dir_.file("root/tls/server.key").toUtf8(), dir_.file("root/key-hard").toUtf8()), 0);
+    HttpDocumentRoot root(dir_.file("root").toStdString(), GetParam());
+    root.Withhold(
+        {dir_.file("root/tls/server.key").toStdString(), dir_.file("root/auth").toStdString(), ""});
+    const int hidden = HttpDocumentRoot::kHiddenName, withheld = HttpDocumentRoot::kWithheldFile;
+    const struct {
+        std::string path;
+        int error;  // 0: opens
+    } cases[] = {
+        {"/cfg/a", 0},
+        {"/./cfg/./a", 0},
+        {"/.htpasswd", hidden},
+        {"/.none", hidden},
+        {"/cfg/.a", hidden},
+        {"/.../x", hidden},
+        {"/cfg/..a", hidden},
+        {"/../secret", ENOENT},
+        {"/tls/server.key", withheld},
+        {"//tls/./server.key", withheld},
+        {"/key-link", withheld},
+        {"/key-abs", withheld},
+        {"/key-hard", withheld},
+        {"/auth", withheld},
+    };
+    for (const auto& c : cases) {
+        int error = 0;
+        OpenedFile file;
+        const int fd = root.Open(c.path, &error, &file);
+        EXPECT_EQ(fd >= 0, c.error == 0) << c.path;
+        if (fd >= 0) {
+            struct stat st {};
+            ASSERT_EQ(::fstat(fd, &st), 0);
+            EXPECT_EQ(file.size, st.st_size);
+            EXPECT_EQ(file.inode, st.st_ino);
+            EXPECT_EQ(file.mtimeNs, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec);
+            ::close(fd);
+        } else {
+            EXPECT_EQ(error, c.error) << c.path;
+        }
+    }
+    // Written anew under its name (a new file), and the old one renamed: both withheld.
+    ASSERT_EQ(::rename(dir_.file("root/tls/server.key").toUtf8(), dir_.file("root/old").toUtf8()),
+              0);
+    dir_.write("root/tls/server.key", "k2");
+    for (const char* path : {"/old", "/tls/server.key"}) {
+        int error = 0;
+        EXPECT_LT(root.Open(path, &error), 0) << path;
+        EXPECT_EQ(error, withheld) << path;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, DocumentRoot,
                          ::testing::Values(HttpDocumentRoot::Mode::Beneath,
                                            HttpDocumentRoot::Mode::PathCheck),

@@ -277,6 +277,32 @@ TEST_F(TftpServer, AnswersOptionsAsTheRfcsSay) {
     client.Send(from, std::string("\0\5\0\0stop\0", 9));
 }
 
+// A netascii size is known only by reading the whole file: it is counted for a file of up to
+// 64 KB, and left out of the OACK for a larger one (whose text still arrives whole), so that a
+// request never holds up the others for long.
+TEST_F(TftpServer, NetasciiTellsTheSizeOfSmallFilesOnly) {
+    const struct {
+        int lines;
+        bool sized;
+    } cases[] = {
+        {100, true}, {9362, true}, {9363, false}, {20000, false}};  // 65,534 and 65,541 bytes
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines);
+        put("cfg/lines.txt", QByteArray("line 1\n").repeated(c.lines));  // 7 bytes a line
+        std::string expected;
+        for (int i = 0; i < c.lines; ++i)
+            expected += "line 1\r\n";
+        const TftpDownload d = DownloadByHand(server_.Port(), "cfg/lines.txt", "netascii",
+                                              {{"blksize", "1024"}, {"tsize", "0"}});
+        ASSERT_TRUE(d.complete) << d.errorText;
+        EXPECT_TRUE(d.data == expected);
+        TftpOptions oack{{"blksize", "1024"}};
+        if (c.sized)
+            oack.emplace_back("tsize", std::to_string(expected.size()));
+        EXPECT_EQ(d.oack, oack);
+    }
+}
+
 TEST_F(TftpServer, AFileOfMoreThan65535BlocksWrapsTheBlockNumber) {
     // 40 MB in 512-byte blocks: 81,920 blocks, the number passing 65535 and starting at 0.
     const QByteArray bytes = randomBytes(40 * 1024 * 1024 + 100, 40);

@@ -171,6 +171,70 @@ TEST_F(ProtectedServing, HttpsTakesTls12And13AndRefusesOlderVersions) {
     EXPECT_EQ(trusted("/cfg/a.cfg").status, 200);
 }
 
+// TLS 1.2 is offered with ECDHE and AES-GCM or ChaCha20-Poly1305 only, for an EC and an RSA
+// key alike: no CBC suites, no static RSA key exchange, no other AEAD; TLS 1.3 keeps its
+// suites. openssl s_client offers one suite at a time.
+TEST_F(ProtectedServing, Tls12OffersForwardSecretAeadSuitesOnly) {
+    TempDir rsaDir;
+    const TlsFiles rsa{rsaDir.file("server.crt"), rsaDir.file("server.key")};
+    QString error;
+    ASSERT_TRUE(MakeSelfSignedCertificate({"127.0.0.1"}, TlsKeyType::Rsa, rsa, &error));
+    const auto handshake = [&](const QString& version, const QString& option, const QString& suite,
+                               QByteArray* output) {
+        QByteArray err;
+        const int code =
+            RunProgram("openssl",
+                       {"s_client", "-connect", QString("127.0.0.1:%1").arg(server_.Port()),
+                        version, option, suite, "-brief"},
+                       output, &err);
+        *output += err;
+        return code == 0 && output->contains("Ciphersuite: " + suite.section(':', 0, 0).toUtf8());
+    };
+    const struct {
+        const TlsFiles* pair;
+        QStringList taken;
+        QStringList refused;
+    } keys[] = {
+        {&tls_,
+         {"ECDHE-ECDSA-AES128-GCM-SHA256", "ECDHE-ECDSA-AES256-GCM-SHA384",
+          "ECDHE-ECDSA-CHACHA20-POLY1305"},
+         {"ECDHE-ECDSA-AES128-SHA", "ECDHE-ECDSA-AES256-SHA", "ECDHE-ECDSA-AES128-SHA256",
+          "ECDHE-ECDSA-AES256-SHA384", "ECDHE-ECDSA-AES128-CCM", "ECDHE-ECDSA-ARIA128-GCM-SHA256",
+          "ECDHE-ECDSA-CAMELLIA128-SHA256"}},
+        {&rsa,
+         {"ECDHE-RSA-AES128-GCM-SHA256", "ECDHE-RSA-AES256-GCM-SHA384",
+          "ECDHE-RSA-CHACHA20-POLY1305"},
+         {"AES128-GCM-SHA256", "AES256-GCM-SHA384", "AES128-SHA", "AES256-SHA", "AES128-SHA256",
+          "AES256-SHA256", "AES128-CCM", "ECDHE-RSA-AES128-SHA", "ECDHE-RSA-AES256-SHA384",
+          "DHE-RSA-AES128-GCM-SHA256", "DHE-RSA-CHACHA20-POLY1305", "ECDHE-ARIA128-GCM-SHA256"}},
+    };
+    for (const auto& key : keys) {
+        SCOPED_TRACE(key.pair->keyFile.toStdString());
+        server_.Stop();
+        server_.SetTls(key.pair->certFile, key.pair->keyFile);
+        server_.Start(0, "127.0.0.1");
+        for (const QString& suite : key.taken) {
+            QByteArray output;
+            EXPECT_TRUE(handshake("-tls1_2", "-cipher", suite, &output))
+                << suite.toStdString() << "\n"
+                << output.constData();
+        }
+        for (const QString& suite : key.refused) {
+            QByteArray output;
+            EXPECT_FALSE(handshake("-tls1_2", "-cipher", suite + ":@SECLEVEL=0", &output))
+                << suite.toStdString() << "\n"
+                << output.constData();
+        }
+        for (const QString suite :
+             {"TLS_AES_128_GCM_SHA256", "TLS_AES_256_GCM_SHA384", "TLS_CHACHA20_POLY1305_SHA256"}) {
+            QByteArray output;
+            EXPECT_TRUE(handshake("-tls1_3", "-ciphersuites", suite, &output))
+                << suite.toStdString() << "\n"
+                << output.constData();
+        }
+    }
+}
+
 // Every connection is a full handshake: no session ID or ticket is handed out.
 TEST_F(ProtectedServing, HttpsResumesNoSession) {
     start(true);
@@ -322,6 +386,91 @@ TEST_F(ProtectedServing, ARefusalsLogLineEscapesTheClientsPath) {
     EXPECT_TRUE(log.contains("refuses 127.0.0.1 with 403. File ")) << log.constData();
     EXPECT_FALSE(log.contains('\x1b'));
     EXPECT_EQ(log.count('\n'), 1);
+}
+
+// The key and the credentials file below the root, reached by any name, and every name with a
+// part beginning with "." are refused by each server (HTTP, HTTPS, TFTP), one log line each;
+// the certificate is served. A hidden name is refused whether or not it exists.
+TEST_F(ProtectedServing, NoServerHandsOutItsSecretsOrHiddenNames) {
+    const TlsFiles inside{base_.file("htdocs/tls/server.crt"), base_.file("htdocs/tls/server.key")};
+    QString error;
+    QDir().mkpath(base_.file("htdocs/tls"));
+    ASSERT_TRUE(MakeSelfSignedCertificate({"127.0.0.1"}, TlsKeyType::Ec, inside, &error))
+        << error.toStdString();
+    const QString credentials = base_.write("htdocs/auth.txt", "alice:secret\n");
+    base_.write("htdocs/.htpasswd", "alice:x");
+    base_.write("htdocs/.git/config", "[core]");
+    base_.write("htdocs/cfg/.a.cfg.swp", "draft");
+    ASSERT_TRUE(QFile::link("tls/server.key", base_.file("htdocs/key-link")));
+    ASSERT_EQ(::link(inside.keyFile.toUtf8().constData(),
+                     base_.file("htdocs/cfg/key-copy").toUtf8().constData()),
+              0);
+    const struct {
+        std::string name;
+        int status;  // 200 served, 403 refused by this rule, 404 by the root's own rule
+    } cases[] = {
+        {"tls/server.crt", 200}, {"cfg/a.cfg", 200},       {"cfg/./a.cfg", 200},
+        {"tls/server.key", 403}, {"tls//server.key", 403}, {"tls/./server.key", 403},
+        {"key-link", 403},       {"cfg/key-copy", 403},    {"auth.txt", 403},
+        {".htpasswd", 403},      {".git/config", 403},     {"cfg/.a.cfg.swp", 403},
+        {".none", 403},          {"cfg/..x", 403},         {"tls/../tls/server.key", 404},
+    };
+    const auto logged = [&](const QByteArray& subject, const std::string& name) {
+        const QByteArray file = base_.file("htdocs/").toUtf8() + QByteArray::fromStdString(name);
+        return logText().count(subject + file + ": ");
+    };
+    for (const bool https : {false, true}) {
+        SCOPED_TRACE(https ? "https" : "http");
+        server_.Stop();
+        server_.SetWithheldFiles(https ? QStringList{credentials}
+                                       : QStringList{credentials, inside.keyFile});
+        server_.SetTls(https ? inside.certFile : QString(), https ? inside.keyFile : QString());
+        server_.Start(0, "127.0.0.1");
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            const QString path = "/" + QString::fromStdString(c.name);
+            const CurlAnswer answer =
+                Curl(url(path, https ? "https" : "http"), {"--cacert", inside.certFile});
+            EXPECT_EQ(answer.status, c.status);
+            EXPECT_FALSE(answer.body.contains("PRIVATE KEY") || answer.body.contains("secret"));
+            if (c.status == 403) {
+                EXPECT_EQ(logged("BUILT-IN HTTP SERVER refuses 127.0.0.1 with 403. File ", c.name),
+                          https ? 2 : 1);
+            }
+        }
+        // The same names escaped: still refused.
+        EXPECT_EQ(Curl(url("/cfg/%2e%61", https ? "https" : "http"), {"--cacert", inside.certFile})
+                      .status,
+                  403);
+    }
+    server_.Stop();
+
+    MyTftpServer tftp(base_.file("htdocs"));
+    tftp.SetLog(&log_);
+    tftp.SetWithheldFiles({credentials, inside.keyFile});
+    tftp.Start(0, "127.0.0.1");
+    ASSERT_TRUE(tftp.IsActive());
+    for (const auto& c : cases) {
+        SCOPED_TRACE("tftp " + c.name);
+        const TftpDownload download = DownloadByHand(tftp.Port(), c.name);
+        EXPECT_EQ(download.complete, c.status == 200) << download.errorText;
+        EXPECT_EQ(download.errorCode, c.status == 200 ? -1 : 2);  // access violation
+        if (c.status == 403) {
+            EXPECT_EQ(logged("BUILT-IN TFTP SERVER refuses 127.0.0.1 with error 2. File ", c.name),
+                      1);
+        }
+    }
+    EXPECT_EQ(DownloadByHand(tftp.Port(), "\\.git\\config").errorCode, 2);
+    tftp.Stop();
+    const QByteArray log = logText();
+    EXPECT_TRUE(log.contains("tls/server.key: the server's key and credentials are never served"))
+        << log.constData();
+    EXPECT_TRUE(log.contains(".htpasswd: names beginning with \".\" are never served"));
+    for (const FetchEvent& e : fetches()) {
+        if (e.status == 403) {
+            EXPECT_EQ(e.fileSize, -1) << e.path.toStdString();
+        }
+    }
 }
 
 TEST_F(ProtectedServing, TftpAnswersAnAddressNotOnTheListWithAnError) {

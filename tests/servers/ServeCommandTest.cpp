@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -274,6 +275,29 @@ TEST_F(ServeCommand, ServesHttpsWithAMadePairAnAllowListAndCredentials) {
           QByteArray("BUILT-IN HTTP SERVER refuses 127.0.0.2 with 403. File ")})
         EXPECT_TRUE(out.contains(line)) << line.constData() << "\n" << out.toStdString();
     EXPECT_FALSE(out.contains("s3cr3t"));
+}
+
+// Key and credentials file kept below the served folder: never handed out, the certificate is.
+TEST_F(ServeCommand, NeverServesItsKeyOrCredentialsFile) {
+    QDir().mkpath(dir_.file("tls"));
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"cert", "--address", "127.0.0.1", "--out", dir_.file("tls")}),
+              0);
+    const QString cert = dir_.file("tls/server.crt");
+    const QString authFile = dir_.write("auth.txt", "phone:s3cr3t\n");
+    start({"--tls-cert", cert, "--tls-key", dir_.file("tls/server.key"), "--auth-file", authFile});
+    if (HasFatalFailure())
+        return;
+    const QStringList withUser = {"--cacert", cert, "--user", "phone:s3cr3t"};
+    const auto status = [&](const QString& path) {
+        return Curl(QString("https://127.0.0.1:%1%2").arg(port_).arg(path), withUser).status;
+    };
+    EXPECT_EQ(status("/tls/server.crt"), 200);
+    EXPECT_EQ(status("/tls/server.key"), 403);
+    EXPECT_EQ(status("/auth.txt"), 403);
+    const QByteArray out = stop(SIGTERM);
+    EXPECT_EQ(out.count("the server's key and credentials are never served"), 2)
+        << out.toStdString();
 }
 
 TEST_F(ServeCommand, RefusesProtectionArgumentsThatDoNotGoTogether) {

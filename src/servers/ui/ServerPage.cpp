@@ -165,6 +165,15 @@ QString ServerPage::tlsFolder() const {
     return ctx_.workDir + "/ini/tls";
 }
 
+QStringList ServerPage::secretFiles() const {
+    // The settings hold the password; the keys, made or chosen.
+    QStringList files{ctx_.workDir + "/ini/setting.ini", tlsFolder() + "/server.key"};
+    const QString chosenKey = ProtectionGB->Protection().keyFile;
+    if (!chosenKey.isEmpty())
+        files << chosenKey;
+    return files;
+}
+
 void ServerPage::fillInterfaceList() {
     std::vector<InterfaceRow> rows;
     ReadInterfaceTable(&rows);
@@ -299,6 +308,7 @@ void ServerPage::TftpServerControlButtonClick() {
         return;
     }
     tftpServer_->SetAccess(access.access);
+    tftpServer_->SetWithheldFiles(secretFiles());
     tftpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
     try {
         tftpServer_->Start(static_cast<quint16>(check.port), serverBindAddress);
@@ -369,6 +379,7 @@ void ServerPage::startHttpServer(const HttpServerPortCheck& check) {
         return;
     }
     httpServer_->SetAccess(prepared.access);
+    httpServer_->SetWithheldFiles(secretFiles());
     httpServer_->SetTls(prepared.https ? prepared.tls.certFile : QString(),
                         prepared.https ? prepared.tls.keyFile : QString());
     HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStarting"));
@@ -453,6 +464,7 @@ void ServerPage::MyPnpServerControlBtnClick() {
     const QString group = MyPnpServerIpEdiit->text().trimmed();
     pnpListener_ = std::make_unique<MyIPMCastClient>(check.port, group.toLatin1(),
                                                      listenInterface.toLatin1(), ctx_.notices);
+    pnpListener_->SetLog(ctx_.log);
     pnpListener_->Start();
     MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStarting"));
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -483,6 +495,8 @@ void ServerPage::MyPnpServerControlBtnClick() {
     MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStop"));
     setStatus("PnpServerStatusLabel", ctx_.Translate("LPnpServerRunning"), true);
     ctx_.log->Write("PNP Server started! Listen to: " + group + " Port: " + check.text);
+    if (const QByteArray note = pnpListener_->ReceiveBufferNote(); !note.isEmpty())
+        ctx_.log->Write(note);
 }
 
 void ServerPage::OnPnpPacket(const PnpPacket& packet) {

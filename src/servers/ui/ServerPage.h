@@ -129,6 +129,8 @@ class ServerPage : public QWidget {
     void enableAfterHttp();
     // Where the self-signed certificate and key are kept.
     QString tlsFolder() const;
+    // Files the built-in servers never serve: the settings (they hold the password) and the keys.
+    QStringList secretFiles() const;
 
     const AppContext& ctx_;
     bool shown_ = false;
