@@ -34,16 +34,29 @@ QByteArray PhoneOfMac(const QByteArray& text) {
     return twelveHex(digits) ? digits.toLower() : QByteArray();
 }
 
-QByteArray PhoneOfFile(const QByteArray& path) {
-    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+PhoneFile PhoneFileOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash >= 0 && path.left(slash) != "cfg")
+        return {};
+    const QByteArray name = path.mid(slash + 1);
     if (name.startsWith("cfg")) {
         QByteArray mac = name.mid(3);
         if (mac.endsWith(".xml"))
             mac.chop(4);
         if (twelveHex(mac))
-            return mac.toLower();
+            return {mac.toLower(), false};
     }
     if (name.size() > 4 && (name.endsWith(".cfg") || name.endsWith(".xml")))
-        return name.chopped(4);
+        return {name.chopped(4), true};
     return {};
+}
+
+bool SplitUserAgent(const QByteArray& value, QByteArray* model, QByteArray* version) {
+    QByteArray v = value.trimmed();
+    const qsizetype space = v.lastIndexOf(' ');
+    if (space <= 0)
+        return false;
+    *version = v.mid(space + 1);
+    *model = v.left(space).trimmed();
+    return true;
 }

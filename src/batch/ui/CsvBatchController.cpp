@@ -1,5 +1,8 @@
 #include "batch/ui/CsvBatchController.h"
 
+#include <QLabel>
+#include <QTime>
+
 #include "visual/TemplateActions.h"
 
 #include "app/AtomicFile.h"
@@ -216,11 +219,15 @@ void CsvBatchController::run(const QString& folder, BatchDestination destination
     QProgressDialog* dialog = nullptr;
     QElapsedTimer clock;
     clock.start();
-    RunBatch(
+    const BatchOutcome outcome = RunBatch(
         table, *s_.tpl, job, *s_.dialogs, s_.log,
         [&](int done, int total) { progress(done, total, clock.elapsed(), title, &dialog); },
         progressIntervalMs);
     delete dialog;
+    if (c_.CfgBatchResultLabel && s_.translate && outcome.status == BatchOutcome::Status::Ran)
+        c_.CfgBatchResultLabel->setText(s_.translate("LBatchWrote")
+                                            .arg(outcome.written.size())
+                                            .arg(QTime::currentTime().toString("HH:mm:ss")));
     c_.CfgBatchButton->setEnabled(true);
     c_.CfgBatchToServerButton->setEnabled(true);
 }

@@ -12,6 +12,7 @@ class Dialogs;
 class MyLog;
 class ProvisioningRecord;
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QLineEdit;
 class QProgressDialog;
@@ -38,6 +39,8 @@ struct CsvBatchControls {
     QPushButton* LoadCsvFileButton = nullptr;
     QPushButton* SaveCsvFileButton = nullptr;
     QPushButton* AddCsvRowButton = nullptr;
+    // Says how many files the last run wrote.
+    QLabel* CfgBatchResultLabel = nullptr;
 };
 
 // What the flows need beside the page.
@@ -48,10 +51,11 @@ struct CsvBatchServices {
     MyLog* log = nullptr;
     ProvisioningRecord* record = nullptr;  // where the files written are recorded
     QString workDir;
-    std::function<bool()> serverRunning;            // the built-in HTTP server runs
-    std::function<QString()> firstServerInterface;  // first entry of InterfaceForServerCB
-    std::function<QString()> serverPortText;        // text of MyHttpServerPort
-    std::function<UrlAccess()> serverUrlAccess;     // HTTPS and credentials of the server
+    std::function<bool()> serverRunning;               // the built-in HTTP server runs
+    std::function<QString()> firstServerInterface;     // first entry of InterfaceForServerCB
+    std::function<QString()> serverPortText;           // text of MyHttpServerPort
+    std::function<UrlAccess()> serverUrlAccess;        // HTTPS and credentials of the server
+    std::function<QString(const QString&)> translate;  // a language key's text
 };
 
 // The button flows of the Cfg Batch page. The grid shows the batch table with its fixed row as

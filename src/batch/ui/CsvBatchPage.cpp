@@ -51,12 +51,15 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     CfgBatchButton = MakeCaptioned<QPushButton>(this, "CfgBatchButton", "Batch", {x, 316, 175, 34});
     CfgBatchToServerButton = MakeCaptioned<QPushButton>(
         this, "CfgBatchToServerButton", "Batch to Built-in Server", {x + 185, 316, 175, 34});
+    CfgBatchResultLabel = MakeControl<QLabel>(this, "CfgBatchResultLabel", {x, 358, 360, 44});
+    CfgBatchResultLabel->setWordWrap(true);
 
     CsvBatchControls controls{CfgBatchTable,        CsvModeRadioButton,   PinModeRadioButton,
                               BatchFileFormatBinRB, BatchFileFormatXmlRB, CfgToEncryptCB,
                               XmlCfgEncryptChkB,    XmlCfgEncryptKeyEdit, AutofillServerPathChkbox,
                               AddCsvEditRow,        CfgBatchButton,       CfgBatchToServerButton,
-                              LoadCsvFileButton,    SaveCsvFileButton,    AddCsvRowButton};
+                              LoadCsvFileButton,    SaveCsvFileButton,    AddCsvRowButton,
+                              CfgBatchResultLabel};
     CsvBatchServices services;
     services.dialogs = ctx.dialogs;
     services.tpl = ctx.cfg;
@@ -75,6 +78,7 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
         return port ? port->text() : QString();
     };
     services.serverUrlAccess = [&ctx] { return ctx.httpUrlAccess(); };
+    services.translate = [&ctx](const QString& key) { return ctx.Translate(key); };
     batch_ = new CsvBatchController(controls, services, this);
     batch_->Connect();
 }

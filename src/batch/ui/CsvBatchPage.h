@@ -41,6 +41,7 @@ class CsvBatchPage : public QWidget {
     QCheckBox* AutofillServerPathChkbox;
     QPushButton* CfgBatchButton;
     QPushButton* CfgBatchToServerButton;
+    QLabel* CfgBatchResultLabel;  // how many files the last run wrote
 
     // Page shown: the model's template when the set is empty, the encryption choice (every
     // time) and, the first time, the other options from [BATCH].
