@@ -19,7 +19,7 @@ const char* const kSlotAlias[] = {"b", "t", "f", "g", "m", "v", "s", "l"};
 constexpr int kMaxHeld = 200000;
 
 QByteArray loadSql() {
-    QByteArray columns = "b.file_size, b.file_inode, b.file_mtime_ns, p.fetched_batch_id";
+    QByteArray columns = "b.file_size, b.file_inode, b.file_mtime_ns, p.fetched_batch_id, p.last_id";
     QByteArray joins;
     for (int s = 0; s < PhoneBook::kSlots; ++s) {
         columns += QByteArray(", p.") + kSlotColumns[s] + ", " + kSlotAlias[s] + ".time";
@@ -30,10 +30,10 @@ QByteArray loadSql() {
 }
 
 QByteArray saveSql() {
-    QByteArray columns = "phone, fetched_batch_id", values = "?1, ?2";
+    QByteArray columns = "phone, fetched_batch_id, last_id", values = "?1, ?2, ?3";
     for (int s = 0; s < PhoneBook::kSlots; ++s) {
         columns += QByteArray(", ") + kSlotColumns[s];
-        values += ", ?" + QByteArray::number(s + 3);
+        values += ", ?" + QByteArray::number(s + 4);
     }
     return "INSERT OR REPLACE INTO phones (" + columns + ") VALUES (" + values + ")";
 }
@@ -85,9 +85,10 @@ PhoneBook::Phone* PhoneBook::find(const QByteArray& phone) {
         p.batchInode = q.IsNull(1) ? 0 : quint64(q.Int(1));
         p.batchMtimeNs = q.Int(2);
         p.fetchedBatch = q.Int(3);
+        p.last = q.Int(4);
         for (int s = 0; s < kSlots; ++s) {
-            p.latest[size_t(s)].id = q.Int(4 + 2 * s);
-            p.latest[size_t(s)].timeMs = q.IsNull(5 + 2 * s) ? 0 : RecordTimeMs(q.Text(5 + 2 * s));
+            p.latest[size_t(s)].id = q.Int(5 + 2 * s);
+            p.latest[size_t(s)].timeMs = q.IsNull(6 + 2 * s) ? 0 : RecordTimeMs(q.Text(6 + 2 * s));
         }
     } else if (rc != SQLITE_DONE) {
         readFailed_ = true;
@@ -98,25 +99,28 @@ PhoneBook::Phone* PhoneBook::find(const QByteArray& phone) {
 }
 
 void PhoneBook::Prepare(RecordEvent& e) {
-    if (e.kind != Kind::Fetch)
-        return;
-    const PhoneFile file = PhoneFileOf(e.path);
-    e.phone = file.phone;
-    if (file.pin && !e.phone.isEmpty()) {
-        const Phone* p = find(e.phone);
-        if (!p || p->latest[Batch].id == 0)
-            e.phone.clear();
+    if (e.kind == Kind::Fetch) {
+        const PhoneFile file = PhoneFileOf(e.path);
+        e.phone = file.phone;
+        if (file.pin && !e.phone.isEmpty()) {
+            const Phone* p = find(e.phone);
+            if (!p || p->latest[Batch].id == 0)
+                e.phone.clear();
+        }
     }
-    if (e.phone.isEmpty() || e.userAgent.isEmpty() || !e.model.isEmpty())
+    if (e.phone.isEmpty())
         return;
-    if (e.userAgent != agent_) {
-        agent_ = e.userAgent;
-        agentModel_.clear();
-        agentVersion_.clear();
-        SplitUserAgent(agent_, &agentModel_, &agentVersion_);
+    if (const Phone* p = find(e.phone))
+        e.previousId = p->last;
+}
+
+bool PhoneBook::agentTells(const QByteArray& userAgent) {
+    if (userAgent != agent_) {
+        agent_ = userAgent;
+        QByteArray model, version;
+        agentTells_ = SplitUserAgent(agent_, &model, &version);
     }
-    e.model = agentModel_;
-    e.version = agentVersion_;
+    return agentTells_;
 }
 
 bool PhoneBook::later(const Latest& a, qint64 id, qint64 timeMs) {
@@ -173,6 +177,8 @@ bool PhoneBook::Take(qint64 id, const RecordEvent& e) {
     if (!p)
         return false;
     const qint64 t = e.timeMs;
+    p->last = id;
+    p->changed = true;
     switch (e.kind) {
         case Kind::Batch:
             if (move(*p, Batch, id, t)) {
@@ -212,9 +218,11 @@ bool PhoneBook::Take(qint64 id, const RecordEvent& e) {
         case Kind::Refresh:
             break;
     }
-    if (!e.model.isEmpty())
+    // A download's model and version are read from its User-Agent when shown.
+    const bool fetchTells = e.kind == Kind::Fetch && agentTells(e.userAgent);
+    if (!e.model.isEmpty() || fetchTells)
         move(*p, Model, id, t);
-    if (!e.version.isEmpty())
+    if (!e.version.isEmpty() || fetchTells)
         move(*p, Version, id, t);
     return true;
 }
@@ -231,9 +239,11 @@ bool PhoneBook::Save() {
         q.Bind(1, it.key());
         if (p.fetchedBatch)
             q.Bind(2, p.fetchedBatch);
+        if (p.last)
+            q.Bind(3, p.last);
         for (int s = 0; s < kSlots; ++s)
             if (p.latest[size_t(s)].id)
-                q.Bind(s + 3, p.latest[size_t(s)].id);
+                q.Bind(s + 4, p.latest[size_t(s)].id);
         if (!q.Run())
             return false;
         p.changed = false;

@@ -31,8 +31,8 @@ class PhoneBook {
     // Drops what was read from the file (it changed under another connection, or a transaction
     // failed, or everything was deleted).
     void Forget();
-    // Before the event is inserted: a download's phone from its path, and the model and version
-    // from its User-Agent.
+    // Before the event is inserted: a download's phone from its path, and the link to its
+    // phone's event recorded before (previousId).
     void Prepare(RecordEvent& event);
     // After it is inserted with this id: the phone's latest events moved on. False when the file
     // could not be read.
@@ -55,6 +55,7 @@ class PhoneBook {
         qint64 batchSize = -1;
         quint64 batchInode = 0;
         qint64 batchMtimeNs = 0;
+        qint64 last = 0;  // the latest event recorded (by id)
         bool changed = false;
     };
 
@@ -63,12 +64,15 @@ class PhoneBook {
     bool move(Phone& p, Slot slot, qint64 id, qint64 timeMs);
     bool delivers(const Phone& p, qint64 id, const RecordEvent& fetch) const;
     bool lookBack(Phone& p, const QByteArray& phone);
+    // Whether a download's User-Agent names a model and a version.
+    bool agentTells(const QByteArray& userAgent);
 
     SqliteDb& db_;
     struct Statements;
     std::unique_ptr<Statements> q_;
     QHash<QByteArray, Phone> phones_;
     bool readFailed_ = false;
-    // The last User-Agent split, and what it gave.
-    QByteArray agent_, agentModel_, agentVersion_;
+    // The last User-Agent looked at, and whether it named a model.
+    QByteArray agent_;
+    bool agentTells_ = false;
 };

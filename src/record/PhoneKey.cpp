@@ -51,12 +51,26 @@ PhoneFile PhoneFileOf(const QByteArray& path) {
     return {};
 }
 
+namespace {
+
+// Without the blanks at either end.
+QByteArray withoutBlanks(const QByteArray& text) {
+    qsizetype from = 0, to = text.size();
+    while (from < to && text[from] == ' ')
+        ++from;
+    while (to > from && text[to - 1] == ' ')
+        --to;
+    return text.mid(from, to - from);
+}
+
+}  // namespace
+
 bool SplitUserAgent(const QByteArray& value, QByteArray* model, QByteArray* version) {
-    QByteArray v = value.trimmed();
+    const QByteArray v = withoutBlanks(value);
     const qsizetype space = v.lastIndexOf(' ');
     if (space <= 0)
         return false;
     *version = v.mid(space + 1);
-    *model = v.left(space).trimmed();
+    *model = withoutBlanks(v.left(space));
     return true;
 }

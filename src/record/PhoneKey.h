@@ -19,6 +19,7 @@ struct PhoneFile {
 PhoneFile PhoneFileOf(const QByteArray& path);
 
 // A User-Agent (or a SIP answer's) split as phones write it, "<model> <version>": the model
-// before the last blank, the version after it; false (both left alone) without a blank or with
-// nothing before it.
+// before the last blank, the version after it, blanks at either end left out; false (both
+// left alone) without a blank or with nothing before it. The phone_status view reads a
+// download's User-Agent the same way.
 bool SplitUserAgent(const QByteArray& value, QByteArray* model, QByteArray* version);

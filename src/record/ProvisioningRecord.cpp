@@ -15,7 +15,7 @@
 namespace {
 
 // The writer is woken early when this many events wait.
-constexpr size_t kWakeCount = 5000;
+constexpr size_t kWakeCount = 20000;
 
 // The writer thread's statement and the phones' latest events.
 class Writer {
@@ -114,7 +114,14 @@ bool prune(SqliteDb& db, int keepDays) {
                            "UNION SELECT seen_id FROM phones UNION SELECT lease_id FROM phones) "
                            "WHERE kept IS NOT NULL)");
     remove.Bind(1, cutoff);
-    return remove.ok() && remove.Run();
+    if (!db.Exec("BEGIN IMMEDIATE"))
+        return false;
+    const bool ok = remove.ok() && remove.Run() &&
+                    (sqlite3_changes(db.Handle()) == 0 || LinkRecordEvents(db)) &&
+                    db.Exec("COMMIT");
+    if (!ok)
+        db.Exec("ROLLBACK");  // keeps the failure's words in db.Error()
+    return ok;
 }
 
 }  // namespace

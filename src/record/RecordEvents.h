@@ -67,12 +67,14 @@ struct RecordEvent {
     qint64 fileSize = -1;
     quint64 fileInode = 0;
     qint64 fileMtimeNs = 0;
-    QByteArray model;        // Discovery, Refreshed, Pnp; Fetch: read from the User-Agent
+    QByteArray model;        // Discovery, Refreshed, Pnp (Fetch: read from the User-Agent)
     QByteArray version;      // the same
     int online = -1;         // Discovery, Refreshed: 1 or 0; -1 for other kinds
     QByteArray hostName;     // Lease: the host name the phone sent (option 12)
     QByteArray vendorClass;  // Lease: its vendor class (option 60)
     qint64 leaseEndMs = 0;   // Lease: when the lease ends (ended, for a release or expiry)
+    // Set by the record: the same phone's event recorded before this one (0: none).
+    qint64 previousId = 0;
 };
 
 // The name a kind has in the events table ("batch", "pnp", ..., "lease"), and back (false for a

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
+#include <algorithm>
 
 namespace {
 
@@ -230,18 +231,27 @@ std::vector<RecordedEvent> RecordReader::Events(const QByteArray& phone, int lim
     std::vector<RecordedEvent> events;
     if (!db_ || phone.isEmpty())
         return events;
-    SqliteStatement q(
-        *db_, (EventSelectSql() + " WHERE phone = ?1 AND phone <> '' ORDER BY time DESC, id DESC "
-                                  "LIMIT ?2")
-                  .constData());
-    q.Bind(1, phone);
-    q.Bind(2, qint64(limit));
-    while (q.ok() && q.Step() == SQLITE_ROW) {
+    // The phone's events as recorded, the latest first, along their links.
+    SqliteStatement last(*db_, "SELECT last_id FROM phones WHERE phone = ?1");
+    SqliteStatement one(*db_, (EventSelectSql() + " WHERE id = ?1").constData());
+    last.Bind(1, phone);
+    qint64 next = last.ok() && last.Step() == SQLITE_ROW ? last.Int(0) : 0;
+    while (next > 0 && int(events.size()) < limit && one.ok()) {
+        one.Reset();
+        one.Bind(1, next);
+        if (one.Step() != SQLITE_ROW)
+            break;
         RecordedEvent r;
         qint64 id = 0;
-        r.event = ReadEventRow(q, &id, &r.time);
+        r.event = ReadEventRow(one, &id, &r.time);
+        if (r.event.phone != phone || r.event.previousId >= id)
+            break;  // not a link of this phone's
+        next = r.event.previousId;
         events.push_back(std::move(r));
     }
+    // Newest first by when they ended.
+    std::stable_sort(events.begin(), events.end(),
+                     [](const RecordedEvent& a, const RecordedEvent& b) { return a.time > b.time; });
     return events;
 }
 

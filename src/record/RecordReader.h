@@ -89,7 +89,8 @@ class RecordReader {
 
     // The phones of the record, by phone, that the filter keeps.
     std::vector<PhoneStatus> Phones(PhoneFilter filter = PhoneFilter::All);
-    // The events of one phone, newest first (by the time they ended), at most limit of them.
+    // The latest events of one phone as recorded, at most limit of them, newest first by the
+    // time they ended.
     std::vector<RecordedEvent> Events(const QByteArray& phone, int limit = 1000);
 
   private:

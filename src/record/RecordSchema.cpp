@@ -118,7 +118,7 @@ constexpr RecordKindSet kBatch = KindBit(Kind::Batch);
 constexpr RecordKindSet kFile = kBatch | kFetch;
 constexpr RecordKindSet kSighting = KindBit(Kind::Discovery) | KindBit(Kind::Refreshed);
 constexpr RecordKindSet kLease = KindBit(Kind::Lease);
-constexpr RecordKindSet kModel = kSighting | KindBit(Kind::Pnp) | kFetch;
+constexpr RecordKindSet kModel = kSighting | KindBit(Kind::Pnp);
 
 using Q = SqliteStatement;
 using E = RecordEvent;
@@ -208,6 +208,8 @@ const std::vector<EventColumn> kEventColumns = {
     {"host_name", "TEXT", 2, kLease, TEXT_FIELD(hostName)},
     {"vendor_class", "TEXT", 2, kLease, TEXT_FIELD(vendorClass)},
     {"lease_end", "TEXT", 2, kLease, bindLeaseEnd, readLeaseEnd},
+    {"previous_id", "INTEGER", 2, kAll, bindNumber<qint64, &E::previousId, 0>,
+     readNumber<qint64, &E::previousId, 0>},
 };
 
 #undef TEXT_FIELD
@@ -246,6 +248,8 @@ RecordEvent ReadEventRow(const SqliteStatement& q, qint64* id, QByteArray* timeT
     RecordKindOf(q.Text(2), &e.kind);
     for (size_t i = 2; i < kEventColumns.size(); ++i)
         kEventColumns[i].read(q, int(i + 1), e);
+    if (e.kind == Kind::Fetch)
+        SplitUserAgent(e.userAgent, &e.model, &e.version);
     return e;
 }
 
@@ -268,7 +272,8 @@ CREATE TABLE phones (
     model_id INTEGER,          -- the last event that told a model
     version_id INTEGER,        -- the last event that told a version
     seen_id INTEGER,           -- the last discovery answer, answered online check or lease
-    lease_id INTEGER           -- the last lease
+    lease_id INTEGER,          -- the last lease
+    last_id INTEGER            -- the last event recorded: its previous_id leads to the others
 ) WITHOUT ROWID;
 
 CREATE VIEW fetches AS
@@ -304,7 +309,11 @@ CREATE VIEW phone_status AS
         f.time AS fetch_time, f.status AS fetch_status, f.bytes AS fetch_bytes,
         f.complete AS fetch_complete, f.protocol AS fetch_protocol, f.method AS fetch_method,
         f.source AS fetch_source, f.user_agent AS fetch_user_agent, f.address AS fetch_peer,
-        m.model AS model, v.version AS version,
+        CASE WHEN m.kind = 'fetch' THEN rtrim(rtrim(trim(m.user_agent, ' '),
+                 replace(trim(m.user_agent, ' '), ' ', '')), ' ') ELSE m.model END AS model,
+        CASE WHEN v.kind = 'fetch' THEN substr(trim(v.user_agent, ' '), length(rtrim(
+                 trim(v.user_agent, ' '), replace(trim(v.user_agent, ' '), ' ', ''))) + 1)
+             ELSE v.version END AS version,
         s.time AS seen_time, s.kind AS seen_by, s.address AS seen_address,
         l.host_name AS host_name, l.lease_end AS lease_end
     FROM phones k
@@ -319,9 +328,20 @@ CREATE VIEW phone_status AS
        OR k.seen_id IS NOT NULL;
 )sql";
 
-// One phone's events, newest first, without a pass over the others. Inserts stay cheap: a
-// phone's new events land at the end of its part of the index.
-const char kPhoneIndex[] = "CREATE INDEX events_of_phone ON events (phone, time) WHERE phone <> ''";
+// Links each phone's events, each to the one recorded before it (previous_id) and the phones
+// table's last_id to the latest: one phone's events are found without a pass over the others
+// and without an index, whose upkeep would cost every insert (events of many phones at once
+// land all over it). After events were deleted (pruning) or a migration the links are made
+// anew.
+const char kLinkEvents[] = R"sql(
+UPDATE events SET previous_id = l.previous
+    FROM (SELECT id, lag(id) OVER (PARTITION BY phone ORDER BY id) AS previous
+          FROM events WHERE phone <> '') AS l
+    WHERE events.id = l.id AND events.previous_id IS NOT l.previous;
+UPDATE phones SET last_id = h.last
+    FROM (SELECT phone, max(id) AS last FROM events WHERE phone <> '' GROUP BY phone) AS h
+    WHERE phones.phone = h.phone;
+)sql";
 
 const char kDropViews[] =
     "DROP VIEW IF EXISTS fetches; DROP VIEW IF EXISTS batch_files; "
@@ -340,8 +360,8 @@ bool fail(SqliteDb& db, QString* reason) {
     return false;
 }
 
-// Makes the phones table anew from every event, in the order they happened, and sets the
-// phone, model and version of each download by today's rules.
+// Makes the phones table anew from every event, in the order they happened, and sets the phone
+// of each download by today's rules.
 bool replay(SqliteDb& db) {
     PhoneBook book(db);
     SqliteStatement all(db, (EventSelectSql() + " ORDER BY time, id").constData());
@@ -357,20 +377,14 @@ bool replay(SqliteDb& db) {
         RecordEvent e = ReadEventRow(all, &id, &time);
         if (e.timeMs < 0)
             continue;  // a time no program of ours wrote
-        if (e.kind == Kind::Fetch) {
-            const QByteArray phone = e.phone, model = e.model, version = e.version;
-            book.Prepare(e);
-            if (e.phone != phone || e.model != model || e.version != version) {
-                update.Reset();
-                update.Bind(1, id);
-                update.Bind(2, e.phone);
-                if (!e.model.isEmpty())
-                    update.Bind(3, e.model);
-                if (!e.version.isEmpty())
-                    update.Bind(4, e.version);
-                if (!update.Run())
-                    return false;
-            }
+        const QByteArray phone = e.phone;
+        book.Prepare(e);
+        if (e.phone != phone) {
+            update.Reset();
+            update.Bind(1, id);
+            update.Bind(2, e.phone);
+            if (!update.Run())
+                return false;
         }
         if (!book.Take(id, e))
             return false;
@@ -425,6 +439,10 @@ RecordFileCheck CheckRecordFile(SqliteDb& db) {
     return check;
 }
 
+bool LinkRecordEvents(SqliteDb& db) {
+    return db.Exec(kLinkEvents);
+}
+
 bool PrepareRecordSchema(SqliteDb& db, QString* reason, bool inMemory) {
     if (!inMemory && !db.Exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"))
         return fail(db, reason);
@@ -441,13 +459,12 @@ bool PrepareRecordSchema(SqliteDb& db, QString* reason, bool inMemory) {
         case RecordFileCheck::Verdict::Current:
             return db.Exec("COMMIT") || fail(db, reason);
         case RecordFileCheck::Verdict::Empty:
-            ok = db.Exec(createEvents().constData()) && db.Exec(kPhonesAndViews) &&
-                 db.Exec(kPhoneIndex);
+            ok = db.Exec(createEvents().constData()) && db.Exec(kPhonesAndViews);
             break;
         case RecordFileCheck::Verdict::Older:
             // One step per version, each taking the record to the next.
             ok = (check.version > 1 || migrateFrom1(db)) && db.Exec(kDropViews) &&
-                 db.Exec(kPhonesAndViews) && replay(db) && db.Exec(kPhoneIndex);
+                 db.Exec(kPhonesAndViews) && replay(db) && LinkRecordEvents(db);
             break;
     }
     ok = ok &&

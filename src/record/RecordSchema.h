@@ -69,3 +69,7 @@ RecordFileCheck CheckRecordFile(SqliteDb& db);
 // record), all checked again under the write lock. False with the reason when the file cannot
 // be a record or cannot be written.
 bool PrepareRecordSchema(SqliteDb& db, QString* reason, bool inMemory = false);
+
+// Links each phone's events anew (previous_id, the phones table's last_id) after events were
+// deleted.
+bool LinkRecordEvents(SqliteDb& db);

@@ -409,6 +409,12 @@ TEST_F(Record, TwoWritersOfOneFileSeeEachOthersEvents) {
     other.Add(Told(Kind::Pnp, phone.constData()));
     ASSERT_TRUE(other.Flush());
     EXPECT_EQ(States(), QStringList{phone + "|fetched"});
+    RecordReader reader;
+    ASSERT_TRUE(reader.Open(file));
+    QStringList kinds;
+    for (const RecordedEvent& e : reader.Events(phone))
+        kinds << RecordKindName(e.event.kind);
+    EXPECT_EQ(kinds, (QStringList{"pnp", "fetch", "batch", "fetch"}));
 }
 
 TEST_F(Record, ClearingEmptiesTheRecordButKeepsWhatCameAfter) {
@@ -474,6 +480,16 @@ TEST_F(Record, ReopeningKeepsTheEventsAndPrunesThoseOlderThanTheDaysKeptButEachP
         ASSERT_TRUE(record.Flush());
         EXPECT_EQ(Sqlite3Rows(file, "SELECT id FROM events ORDER BY id"), c.ids);
         EXPECT_EQ(States(), states);
+        // The events left of a phone are all found, the newest first.
+        RecordReader reader;
+        ASSERT_TRUE(reader.Open(file));
+        QStringList kinds;
+        for (const RecordedEvent& e : reader.Events("0a0000000001"))
+            kinds << RecordKindName(e.event.kind);
+        const QStringList expected = c.ids.size() == all.size()
+                                         ? QStringList{"fetch", "batch", "fetch", "batch"}
+                                         : QStringList{"fetch", "batch"};
+        EXPECT_EQ(kinds, expected);
         record.Close();
     }
     EXPECT_TRUE(failures.isEmpty());
@@ -631,9 +647,16 @@ TEST_F(Record, ARecordOfVersionOneIsMigratedWhenOpened) {
     EXPECT_EQ(Sqlite3Rows(file, "SELECT phone, path FROM fetches WHERE path LIKE 'fw/%'"),
               QStringList{"|fw/firmware.xml"});
     // A download's User-Agent gives a model now.
-    EXPECT_EQ(Sqlite3Value(
-                  file, "SELECT model FROM events WHERE kind = 'fetch' AND phone = '0a1b2c0000ff'"),
-              "Orvo X200");
+    EXPECT_EQ(Sqlite3Value(file, "SELECT model || '|' || version FROM phone_status "
+                                 "WHERE phone = '0a1b2c0000ff'"),
+              "Orvo X200|3.1");
+    // Each phone's events are linked, the latest first.
+    RecordReader reader;
+    ASSERT_TRUE(reader.Open(file));
+    QStringList kinds;
+    for (const RecordedEvent& e : reader.Events("0a1b2c000004"))
+        kinds << RecordKindName(e.event.kind);
+    EXPECT_EQ(kinds, (QStringList{"batch", "fetch", "batch"}));
     // The new events go on where the old ones stopped.
     record.Add(BatchFile("0a1b2c000003", 21));
     record.Add(Fetch("cfg/cfg0a1b2c000003", 200, 21));
