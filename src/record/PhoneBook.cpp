@@ -19,7 +19,8 @@ const char* const kSlotAlias[] = {"b", "t", "f", "g", "m", "v", "s", "l"};
 constexpr int kMaxHeld = 200000;
 
 QByteArray loadSql() {
-    QByteArray columns = "b.file_size, b.file_inode, b.file_mtime_ns, p.fetched_batch_id, p.last_id";
+    QByteArray columns =
+        "b.file_size, b.file_inode, b.file_mtime_ns, p.fetched_batch_id, p.last_id";
     QByteArray joins;
     for (int s = 0; s < PhoneBook::kSlots; ++s) {
         columns += QByteArray(", p.") + kSlotColumns[s] + ", " + kSlotAlias[s] + ".time";
@@ -67,6 +68,7 @@ bool PhoneBook::ok() const {
 }
 
 void PhoneBook::Forget() {
+    prepared_ = nullptr;
     phones_.clear();
     readFailed_ = false;
 }
@@ -108,10 +110,13 @@ void PhoneBook::Prepare(RecordEvent& e) {
                 e.phone.clear();
         }
     }
+    prepared_ = nullptr;
     if (e.phone.isEmpty())
         return;
-    if (const Phone* p = find(e.phone))
-        e.previousId = p->last;
+    prepared_ = find(e.phone);
+    preparedPhone_ = e.phone;
+    if (prepared_)
+        e.previousId = prepared_->last;
 }
 
 bool PhoneBook::agentTells(const QByteArray& userAgent) {
@@ -173,7 +178,9 @@ bool PhoneBook::lookBack(Phone& p, const QByteArray& phone) {
 bool PhoneBook::Take(qint64 id, const RecordEvent& e) {
     if (e.phone.isEmpty())
         return true;
-    Phone* p = find(e.phone);
+    // The phone Prepare found for this event (nothing was added to the book since).
+    Phone* p = prepared_ && preparedPhone_ == e.phone ? prepared_ : find(e.phone);
+    prepared_ = nullptr;
     if (!p)
         return false;
     const qint64 t = e.timeMs;

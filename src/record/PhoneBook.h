@@ -71,6 +71,8 @@ class PhoneBook {
     struct Statements;
     std::unique_ptr<Statements> q_;
     QHash<QByteArray, Phone> phones_;
+    Phone* prepared_ = nullptr;  // the phone of the event last prepared
+    QByteArray preparedPhone_;
     bool readFailed_ = false;
     // The last User-Agent looked at, and whether it named a model.
     QByteArray agent_;

@@ -20,8 +20,20 @@ constexpr size_t kWakeCount = 20000;
 // The writer thread's statement and the phones' latest events.
 class Writer {
   public:
-    explicit Writer(SqliteDb& db) : db_(db), insert_(db, EventInsertSql().constData()), book_(db) {}
-    bool ok() const { return insert_.ok() && book_.ok(); }
+    explicit Writer(SqliteDb& db) : db_(db), book_(db) {
+        for (const RecordKindInfo& k : kRecordKinds) {
+            if (inserts_.size() <= size_t(k.kind))
+                inserts_.resize(size_t(k.kind) + 1);
+            inserts_[size_t(k.kind)] =
+                std::make_unique<SqliteStatement>(db, EventInsertSql(k.kind).constData());
+        }
+    }
+    bool ok() const {
+        for (const auto& insert : inserts_)
+            if (!insert || !insert->ok())
+                return false;
+        return book_.ok();
+    }
 
     // One transaction: the events before clearAt, the clearing, the rest; then each phone's
     // row once.
@@ -60,9 +72,10 @@ class Writer {
 
     bool insert(RecordEvent& e) {
         book_.Prepare(e);
-        insert_.Reset();
-        BindEvent(insert_, e, timeText(e.timeMs));
-        if (!insert_.Run())
+        SqliteStatement& insert = *inserts_[size_t(e.kind)];
+        insert.Restart();
+        BindEvent(insert, e, timeText(e.timeMs));
+        if (!insert.Run())
             return false;
         return book_.Take(sqlite3_last_insert_rowid(db_.Handle()), e);
     }
@@ -88,7 +101,8 @@ class Writer {
     }
 
     SqliteDb& db_;
-    SqliteStatement insert_;
+    // One insert per kind, of the columns it fills.
+    std::vector<std::unique_ptr<SqliteStatement>> inserts_;
     PhoneBook book_;
     QString error_;
     qint64 dataVersion_ = -1;

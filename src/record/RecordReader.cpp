@@ -250,8 +250,9 @@ std::vector<RecordedEvent> RecordReader::Events(const QByteArray& phone, int lim
         events.push_back(std::move(r));
     }
     // Newest first by when they ended.
-    std::stable_sort(events.begin(), events.end(),
-                     [](const RecordedEvent& a, const RecordedEvent& b) { return a.time > b.time; });
+    std::stable_sort(
+        events.begin(), events.end(),
+        [](const RecordedEvent& a, const RecordedEvent& b) { return a.time > b.time; });
     return events;
 }
 

@@ -123,11 +123,14 @@ constexpr RecordKindSet kModel = kSighting | KindBit(Kind::Pnp);
 using Q = SqliteStatement;
 using E = RecordEvent;
 
-// Text fields: NULL when empty.
+// Each binder binds its parameter, NULL for a field that holds nothing. Text fields: NULL when
+// empty.
 template <QByteArray E::*F>
 void bindText(Q& q, int i, const E& e) {
     if (!(e.*F).isEmpty())
         q.Bind(i, e.*F);
+    else
+        q.BindNull(i);
 }
 template <QByteArray E::*F>
 void readText(const Q& q, int c, E& e) {
@@ -143,6 +146,8 @@ template <typename T, T E::*F, long long None>
 void bindNumber(Q& q, int i, const E& e) {
     if (e.*F != T(None))
         q.Bind(i, qint64(e.*F));
+    else
+        q.BindNull(i);
 }
 template <typename T, T E::*F, long long None>
 void readNumber(const Q& q, int c, E& e) {
@@ -162,10 +167,14 @@ void readNothing(const Q&, int, E&) {}
 void bindMtime(Q& q, int i, const E& e) {
     if (e.fileInode != 0)
         q.Bind(i, e.fileMtimeNs);
+    else
+        q.BindNull(i);
 }
 void bindLeaseEnd(Q& q, int i, const E& e) {
     if (e.leaseEndMs != 0)
         q.BindCopy(i, RecordTime(e.leaseEndMs));
+    else
+        q.BindNull(i);
 }
 void readLeaseEnd(const Q& q, int c, E& e) {
     e.leaseEndMs = q.IsNull(c) ? 0 : RecordTimeMs(q.Text(c));
@@ -214,11 +223,15 @@ const std::vector<EventColumn> kEventColumns = {
 
 #undef TEXT_FIELD
 
-QByteArray EventInsertSql() {
+QByteArray EventInsertSql(Kind kind) {
     QByteArray names, values;
-    for (size_t i = 0; i < kEventColumns.size(); ++i) {
-        names += QByteArray(i ? ", " : "") + kEventColumns[i].name;
-        values += QByteArray(i ? ", ?" : "?") + QByteArray::number(qulonglong(i + 1));
+    int n = 0;
+    for (const EventColumn& c : kEventColumns) {
+        if (!(c.kinds & KindBit(kind)))
+            continue;
+        const QByteArray separator = n ? ", " : "";
+        names += separator + c.name;
+        values += separator + "?" + QByteArray::number(++n);
     }
     return "INSERT INTO events (" + names + ") VALUES (" + values + ")";
 }
@@ -235,9 +248,10 @@ void BindEvent(SqliteStatement& insert, const RecordEvent& e, const QByteArray& 
     const char* kind = RecordKindName(e.kind);
     insert.Bind(2, QByteArray::fromRawData(kind, qsizetype(std::strlen(kind))));
     const RecordKindSet bit = KindBit(e.kind);
+    int n = 2;
     for (size_t i = 2; i < kEventColumns.size(); ++i)
         if (kEventColumns[i].kinds & bit)
-            kEventColumns[i].bind(insert, int(i + 1), e);
+            kEventColumns[i].bind(insert, ++n, e);
 }
 
 RecordEvent ReadEventRow(const SqliteStatement& q, qint64* id, QByteArray* timeText) {

@@ -44,12 +44,13 @@ struct EventColumn {
 };
 extern const std::vector<EventColumn> kEventColumns;
 
-// "INSERT INTO events (<columns>) VALUES (?1, ...)", parameters in column order.
-QByteArray EventInsertSql();
+// "INSERT INTO events (<columns>) VALUES (?1, ...)" of the columns a kind fills, parameters in
+// column order.
+QByteArray EventInsertSql(RecordEvent::Kind kind);
 // "SELECT id, <columns> FROM events": read a row with ReadEventRow.
 QByteArray EventSelectSql();
-// Binds the columns the event's kind fills (the time as given: the writer formats it once per
-// millisecond).
+// Binds every parameter of the event's kind's insert (the time as given: the writer formats it
+// once per millisecond).
 void BindEvent(SqliteStatement& insert, const RecordEvent& event, const QByteArray& timeText);
 // The event of a row of EventSelectSql, its id and its time as stored.
 RecordEvent ReadEventRow(const SqliteStatement& select, qint64* id, QByteArray* timeText);

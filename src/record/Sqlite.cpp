@@ -117,6 +117,10 @@ void SqliteStatement::BindCopy(int index, const QByteArray& text) {
                       SQLITE_TRANSIENT);
 }
 
+void SqliteStatement::BindNull(int index) {
+    sqlite3_bind_null(stmt_, index);
+}
+
 void SqliteStatement::Bind(int index, qint64 value) {
     sqlite3_bind_int64(stmt_, index, value);
 }
@@ -138,6 +142,10 @@ bool SqliteStatement::Run() {
 void SqliteStatement::Reset() {
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
+}
+
+void SqliteStatement::Restart() {
+    sqlite3_reset(stmt_);
 }
 
 QByteArray SqliteStatement::Text(int column) const {

@@ -61,11 +61,15 @@ class SqliteStatement {
     void Bind(int index, qint64 value);
     // The text copied: it may go at once.
     void BindCopy(int index, const QByteArray& text);
+    void BindNull(int index);
     // SQLITE_ROW, SQLITE_DONE or an error code (the connection then holds the error).
     int Step();
     // Steps once more when Step gave a row; true for SQLITE_DONE.
     bool Run();
+    // Ready to run again, every parameter unbound (NULL).
     void Reset();
+    // Ready to run again, the parameters as they were bound (every one is bound anew).
+    void Restart();
 
     // Columns count from 0.
     QByteArray Text(int column) const;
