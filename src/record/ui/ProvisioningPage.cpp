@@ -33,6 +33,8 @@ QTableView* grid(QWidget* parent, const char* name, const QRect& place, QAbstrac
     auto* view = MakeControl<QTableView>(parent, name, place);
     view->setModel(model);
     view->verticalHeader()->hide();
+    // One line of text per row: more phones at a glance.
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 8);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);

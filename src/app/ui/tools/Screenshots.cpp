@@ -61,8 +61,9 @@ void fillSampleRecord(ProvisioningRecord& record) {
         fetch.time = std::time_t((now - (29 - i) * 60 * 1000) / 1000);
         fetch.peer = address;
         fetch.path = i == 18 ? "cfg" + phone : "cfg/cfg" + phone;
-        fetch.protocol = i == 18 ? "external" : i % 5 == 0 ? "tftp" : "http";
-        fetch.method = i % 5 == 0 ? "RRQ" : "GET";
+        const bool tftp = i % 5 == 0 && i != 15;
+        fetch.protocol = i == 18 ? "external" : tftp ? "tftp" : "http";
+        fetch.method = tftp ? "RRQ" : "GET";
         fetch.status = 200;
         fetch.complete = i != 15;
         fetch.bytes = i == 15 ? 4096 : 13312;
