@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -18,10 +19,16 @@ QString number(qint64 value, bool present) {
     return present ? QString::number(value) : QString();
 }
 
-QDateTime localTime(const QByteArray& stored, bool* ok) {
+// A stored time in local time as form writes it; empty for none, the text as it stands for one
+// that no program of ours wrote.
+template <typename Form>
+QString localText(const QByteArray& stored, Form form) {
+    if (stored.isEmpty())
+        return {};
     const qint64 ms = RecordTimeMs(stored);
-    *ok = ms >= 0;
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toLocalTime();
+    if (ms < 0)
+        return CellText(stored);
+    return form(QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toLocalTime());
 }
 
 }  // namespace
@@ -31,7 +38,7 @@ const char* PhoneStateText(PhoneState state) {
 }
 
 PhoneState PhoneStateOf(const QByteArray& text) {
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < int(std::size(kStateTexts)); ++i)
         if (text == kStateTexts[i])
             return static_cast<PhoneState>(i);
     return PhoneState::FileReady;
@@ -78,29 +85,16 @@ QStringList PhoneCells(const PhoneStatus& r) {
 }
 
 PhoneCounts CountPhones(const std::vector<PhoneStatus>& rows) {
+    int byState[std::size(kStateTexts)] = {};
+    for (const PhoneStatus& r : rows)
+        ++byState[static_cast<int>(r.state)];
     PhoneCounts n;
-    for (const PhoneStatus& r : rows) {
-        switch (r.state) {
-            case PhoneState::Fetched:
-                ++n.fetched;
-                break;
-            case PhoneState::Failed:
-                ++n.failed;
-                break;
-            case PhoneState::Told:
-                ++n.told;
-                break;
-            case PhoneState::FileReady:
-                ++n.fileReady;
-                break;
-            case PhoneState::Unknown:
-                ++n.unknown;
-                break;
-            case PhoneState::Seen:
-                ++n.seen;
-                break;
-        }
-    }
+    n.fileReady = byState[int(PhoneState::FileReady)];
+    n.told = byState[int(PhoneState::Told)];
+    n.fetched = byState[int(PhoneState::Fetched)];
+    n.failed = byState[int(PhoneState::Failed)];
+    n.unknown = byState[int(PhoneState::Unknown)];
+    n.seen = byState[int(PhoneState::Seen)];
     n.phones = n.fetched + n.failed + n.told + n.fileReady;
     return n;
 }
@@ -184,44 +178,56 @@ bool RecordReader::IsOpen() const {
     return db_ != nullptr;
 }
 
+namespace {
+
+// The text columns of phone_status and where a row keeps them.
+const struct {
+    const char* column;
+    QByteArray PhoneStatus::*field;
+} kStatusTexts[] = {
+    {"phone", &PhoneStatus::phone},
+    {"file_time", &PhoneStatus::fileTime},
+    {"file_path", &PhoneStatus::filePath},
+    {"told_time", &PhoneStatus::toldTime},
+    {"told_by", &PhoneStatus::toldBy},
+    {"told_address", &PhoneStatus::toldAddress},
+    {"fetch_time", &PhoneStatus::fetchTime},
+    {"fetch_protocol", &PhoneStatus::fetchProtocol},
+    {"fetch_method", &PhoneStatus::fetchMethod},
+    {"fetch_source", &PhoneStatus::fetchSource},
+    {"fetch_user_agent", &PhoneStatus::fetchUserAgent},
+    {"fetch_peer", &PhoneStatus::fetchPeer},
+    {"model", &PhoneStatus::model},
+    {"version", &PhoneStatus::version},
+    {"seen_time", &PhoneStatus::seenTime},
+    {"seen_by", &PhoneStatus::seenBy},
+    {"seen_address", &PhoneStatus::seenAddress},
+    {"host_name", &PhoneStatus::hostName},
+    {"lease_end", &PhoneStatus::leaseEnd},
+};
+
+}  // namespace
+
 std::vector<PhoneStatus> RecordReader::Phones(PhoneFilter filter) {
     std::vector<PhoneStatus> rows;
     if (!db_)
         return rows;
-    SqliteStatement q(*db_,
-                      "SELECT phone, state, file_time, file_path, file_size, told_time, told_by, "
-                      "told_address, fetch_time, fetch_status, fetch_bytes, fetch_complete, "
-                      "fetch_protocol, fetch_method, fetch_source, fetch_user_agent, fetch_peer, "
-                      "model, version, seen_time, seen_by, seen_address, host_name, lease_end "
-                      "FROM phone_status ORDER BY phone");
+    QByteArray sql = "SELECT state, file_size, fetch_status, fetch_bytes, fetch_complete";
+    for (const auto& text : kStatusTexts)
+        sql += QByteArray(", ") + text.column;
+    SqliteStatement q(*db_, (sql + " FROM phone_status ORDER BY phone").constData());
     while (q.ok() && q.Step() == SQLITE_ROW) {
         PhoneStatus r;
-        r.state = PhoneStateOf(q.Text(1));
+        r.state = PhoneStateOf(q.Text(0));
         if (!FilterKeeps(filter, r.state))
             continue;
-        r.phone = q.Text(0);
-        r.fileTime = q.Text(2);
-        r.filePath = q.Text(3);
-        r.fileSize = q.IsNull(4) ? -1 : q.Int(4);
-        r.toldTime = q.Text(5);
-        r.toldBy = q.Text(6);
-        r.toldAddress = q.Text(7);
-        r.fetchTime = q.Text(8);
-        r.fetchStatus = int(q.Int(9));
-        r.fetchBytes = q.Int(10);
-        r.fetchComplete = q.IsNull(11) ? -1 : int(q.Int(11));
-        r.fetchProtocol = q.Text(12);
-        r.fetchMethod = q.Text(13);
-        r.fetchSource = q.Text(14);
-        r.fetchUserAgent = q.Text(15);
-        r.fetchPeer = q.Text(16);
-        r.model = q.Text(17);
-        r.version = q.Text(18);
-        r.seenTime = q.Text(19);
-        r.seenBy = q.Text(20);
-        r.seenAddress = q.Text(21);
-        r.hostName = q.Text(22);
-        r.leaseEnd = q.Text(23);
+        r.fileSize = q.IsNull(1) ? -1 : q.Int(1);
+        r.fetchStatus = int(q.Int(2));
+        r.fetchBytes = q.Int(3);
+        r.fetchComplete = q.IsNull(4) ? -1 : int(q.Int(4));
+        int column = 5;
+        for (const auto& text : kStatusTexts)
+            r.*text.field = q.Text(column++);
         rows.push_back(std::move(r));
     }
     return rows;
@@ -257,37 +263,25 @@ std::vector<RecordedEvent> RecordReader::Events(const QByteArray& phone, int lim
 }
 
 QString LocalTimeText(const QByteArray& stored) {
-    if (stored.isEmpty())
-        return {};
-    bool ok = false;
-    const QDateTime t = localTime(stored, &ok);
-    if (!ok)
-        return CellText(stored);
-    const int offset = t.offsetFromUtc() / 60;
-    const QString zone = QString("%1%2:%3")
-                             .arg(offset < 0 ? '-' : '+')
-                             .arg(std::abs(offset) / 60, 2, 10, QChar('0'))
-                             .arg(std::abs(offset) % 60, 2, 10, QChar('0'));
-    return t.toString("yyyy-MM-ddTHH:mm:ss.zzz") + zone;
+    return localText(stored, [](const QDateTime& t) {
+        const int offset = t.offsetFromUtc() / 60;
+        const QString zone = QString("%1%2:%3")
+                                 .arg(offset < 0 ? '-' : '+')
+                                 .arg(std::abs(offset) / 60, 2, 10, QChar('0'))
+                                 .arg(std::abs(offset) % 60, 2, 10, QChar('0'));
+        return t.toString("yyyy-MM-ddTHH:mm:ss.zzz") + zone;
+    });
 }
 
 QString ShortTimeText(const QByteArray& stored, const QDateTime& now) {
-    if (stored.isEmpty())
-        return {};
-    bool ok = false;
-    const QDateTime t = localTime(stored, &ok);
-    if (!ok)
-        return CellText(stored);
-    return t.date() == now.toLocalTime().date() ? t.toString("HH:mm:ss")
-                                                : t.toString("yyyy-MM-dd HH:mm");
+    const QDate today = now.toLocalTime().date();
+    return localText(stored, [&](const QDateTime& t) {
+        return t.toString(t.date() == today ? "HH:mm:ss" : "yyyy-MM-dd HH:mm");
+    });
 }
 
 QString FullTimeText(const QByteArray& stored) {
-    if (stored.isEmpty())
-        return {};
-    bool ok = false;
-    const QDateTime t = localTime(stored, &ok);
-    return ok ? t.toString("yyyy-MM-dd HH:mm:ss") : CellText(stored);
+    return localText(stored, [](const QDateTime& t) { return t.toString("yyyy-MM-dd HH:mm:ss"); });
 }
 
 QString CellText(const QByteArray& bytes) {
