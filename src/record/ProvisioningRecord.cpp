@@ -24,8 +24,7 @@ class Writer {
         for (const RecordKindInfo& k : kRecordKinds) {
             if (inserts_.size() <= size_t(k.kind))
                 inserts_.resize(size_t(k.kind) + 1);
-            inserts_[size_t(k.kind)] =
-                std::make_unique<SqliteStatement>(db, EventInsertSql(k.kind).constData());
+            inserts_[size_t(k.kind)] = std::make_unique<EventInsert>(db, k.kind);
         }
     }
     bool ok() const {
@@ -72,10 +71,7 @@ class Writer {
 
     bool insert(RecordEvent& e) {
         book_.Prepare(e);
-        SqliteStatement& insert = *inserts_[size_t(e.kind)];
-        insert.Restart();
-        BindEvent(insert, e, timeText(e.timeMs));
-        if (!insert.Run())
+        if (!inserts_[size_t(e.kind)]->Run(e, timeText(e.timeMs)))
             return false;
         return book_.Take(sqlite3_last_insert_rowid(db_.Handle()), e);
     }
@@ -102,7 +98,7 @@ class Writer {
 
     SqliteDb& db_;
     // One insert per kind, of the columns it fills.
-    std::vector<std::unique_ptr<SqliteStatement>> inserts_;
+    std::vector<std::unique_ptr<EventInsert>> inserts_;
     PhoneBook book_;
     QString error_;
     qint64 dataVersion_ = -1;

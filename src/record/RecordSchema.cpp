@@ -184,7 +184,7 @@ void readLeaseEnd(const Q& q, int c, E& e) {
 
 }  // namespace
 
-// The first two, time and kind, are bound by BindEvent itself. Version 1 made the first
+// The first two, time and kind, are bound by EventInsert itself. Version 1 made the first
 // sixteen; the order is the table's (a migration appends).
 const std::vector<EventColumn> kEventColumns = {
     {"time", "TEXT NOT NULL", 1, kAll, bindNothing, readNothing},
@@ -223,17 +223,34 @@ const std::vector<EventColumn> kEventColumns = {
 
 #undef TEXT_FIELD
 
-QByteArray EventInsertSql(Kind kind) {
-    QByteArray names, values;
-    int n = 0;
-    for (const EventColumn& c : kEventColumns) {
-        if (!(c.kinds & KindBit(kind)))
+EventInsert::EventInsert(SqliteDb& db, Kind kind) : kind_(RecordKindName(kind)) {
+    QByteArray names = "time, kind", values = "?1, ?2";
+    for (size_t i = 2; i < kEventColumns.size(); ++i) {
+        if (!(kEventColumns[i].kinds & KindBit(kind)))
             continue;
-        const QByteArray separator = n ? ", " : "";
-        names += separator + c.name;
-        values += separator + "?" + QByteArray::number(++n);
+        columns_.push_back(&kEventColumns[i]);
+        names += QByteArray(", ") + kEventColumns[i].name;
+        values += ", ?" + QByteArray::number(qulonglong(columns_.size() + 2));
     }
-    return "INSERT INTO events (" + names + ") VALUES (" + values + ")";
+    insert_ = std::make_unique<SqliteStatement>(
+        db, QByteArray("INSERT INTO events (" + names + ") VALUES (" + values + ")").constData());
+}
+
+EventInsert::~EventInsert() = default;
+
+bool EventInsert::ok() const {
+    return insert_->ok();
+}
+
+bool EventInsert::Run(const RecordEvent& e, const QByteArray& timeText) {
+    // Every parameter is bound anew: no clearing of the ones before.
+    insert_->Restart();
+    insert_->Bind(1, timeText);
+    insert_->Bind(2, kind_);
+    int index = 2;
+    for (const EventColumn* column : columns_)
+        column->bind(*insert_, ++index, e);
+    return insert_->Run();
 }
 
 QByteArray EventSelectSql() {
@@ -241,17 +258,6 @@ QByteArray EventSelectSql() {
     for (const EventColumn& c : kEventColumns)
         sql += QByteArray(", ") + c.name;
     return sql + " FROM events";
-}
-
-void BindEvent(SqliteStatement& insert, const RecordEvent& e, const QByteArray& timeText) {
-    insert.Bind(1, timeText);
-    const char* kind = RecordKindName(e.kind);
-    insert.Bind(2, QByteArray::fromRawData(kind, qsizetype(std::strlen(kind))));
-    const RecordKindSet bit = KindBit(e.kind);
-    int n = 2;
-    for (size_t i = 2; i < kEventColumns.size(); ++i)
-        if (kEventColumns[i].kinds & bit)
-            kEventColumns[i].bind(insert, ++n, e);
 }
 
 RecordEvent ReadEventRow(const SqliteStatement& q, qint64* id, QByteArray* timeText) {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <vector>
 
 class SqliteDb;
@@ -44,14 +45,22 @@ struct EventColumn {
 };
 extern const std::vector<EventColumn> kEventColumns;
 
-// "INSERT INTO events (<columns>) VALUES (?1, ...)" of the columns a kind fills, parameters in
-// column order.
-QByteArray EventInsertSql(RecordEvent::Kind kind);
+// The insert of the events of one kind: the columns it fills.
+class EventInsert {
+  public:
+    EventInsert(SqliteDb& db, RecordEvent::Kind kind);
+    ~EventInsert();
+    bool ok() const;
+    // Inserts the event with its time as given (the writer forms it once per millisecond).
+    bool Run(const RecordEvent& event, const QByteArray& timeText);
+
+  private:
+    std::vector<const EventColumn*> columns_;  // after time and kind
+    QByteArray kind_;
+    std::unique_ptr<SqliteStatement> insert_;
+};
 // "SELECT id, <columns> FROM events": read a row with ReadEventRow.
 QByteArray EventSelectSql();
-// Binds every parameter of the event's kind's insert (the time as given: the writer formats it
-// once per millisecond).
-void BindEvent(SqliteStatement& insert, const RecordEvent& event, const QByteArray& timeText);
 // The event of a row of EventSelectSql, its id and its time as stored.
 RecordEvent ReadEventRow(const SqliteStatement& select, qint64* id, QByteArray* timeText);
 
