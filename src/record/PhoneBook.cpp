@@ -17,6 +17,8 @@ const char* const kSlotAlias[] = {"b", "t", "f", "g", "m", "v", "s", "l"};
 
 // Phones held in memory beyond this are let go after a save (a flood of names of no phone).
 constexpr int kMaxHeld = 200000;
+// A batch event looks back at most this many of its phone's events for a download of its file.
+constexpr int kLookBackSteps = 1000;
 
 QByteArray loadSql() {
     QByteArray columns =
@@ -51,12 +53,12 @@ struct PhoneBook::Statements {
           save(db, saveSql().constData()),
           // The last whole download of a file version, of those that can have ended after the
           // file was written.
-          lookBack(db,
-                   "SELECT id, time FROM events WHERE phone = ?1 AND phone <> '' AND time >= ?2 "
-                   "AND kind = 'fetch' AND file_inode = ?3 AND file_mtime_ns = ?4 "
-                   "AND status BETWEEN 200 AND 299 AND complete = 1 "
-                   "AND coalesce(method, '') <> 'HEAD' ORDER BY time DESC, id DESC LIMIT 1") {}
-    SqliteStatement load, save, lookBack;
+          // One event of a phone's chain: whether it is a whole download of a file version.
+          link(db,
+               "SELECT time, previous_id, kind = 'fetch' AND status BETWEEN 200 AND 299 AND "
+               "complete = 1 AND coalesce(method, '') <> 'HEAD' AND file_inode = ?2 AND "
+               "file_mtime_ns = ?3 FROM events WHERE id = ?1") {}
+    SqliteStatement load, save, link;
 };
 
 PhoneBook::PhoneBook(SqliteDb& db) : db_(db), q_(std::make_unique<Statements>(db)) {}
@@ -64,7 +66,7 @@ PhoneBook::PhoneBook(SqliteDb& db) : db_(db), q_(std::make_unique<Statements>(db
 PhoneBook::~PhoneBook() = default;
 
 bool PhoneBook::ok() const {
-    return q_->load.ok() && q_->save.ok() && q_->lookBack.ok();
+    return q_->load.ok() && q_->save.ok() && q_->link.ok();
 }
 
 void PhoneBook::Forget() {
@@ -156,23 +158,34 @@ bool PhoneBook::delivers(const Phone& p, qint64 id, const RecordEvent& f) const 
     return after;  // a batch of a record of version 1, which knew no file sizes
 }
 
-bool PhoneBook::lookBack(Phone& p, const QByteArray& phone) {
+bool PhoneBook::lookBack(Phone& p, qint64 from) {
     // A download of the new file may have ended before its batch event came: one that
-    // delivered this very inode and modification time counts.
-    SqliteStatement& q = q_->lookBack;
-    q.Reset();
-    const QByteArray from = RecordTime(p.batchMtimeNs / 1000000 - 1000);
-    q.Bind(1, phone);
-    q.Bind(2, from);
-    q.Bind(3, qint64(p.batchInode));
-    q.Bind(4, p.batchMtimeNs);
-    const int rc = q.Step();
-    if (rc == SQLITE_ROW) {
-        p.latest[Fetched] = {q.Int(0), RecordTimeMs(q.Text(1))};
-        p.fetchedBatch = p.latest[Batch].id;
+    // delivered this very inode and modification time counts. It is among the phone's events
+    // recorded since the file was written, found along their links, the latest first.
+    const QByteArray since = RecordTime(p.batchMtimeNs / 1000000 - 1000);
+    SqliteStatement& q = q_->link;
+    for (int step = 0; from > 0 && step < kLookBackSteps; ++step) {
+        q.Reset();
+        q.Bind(1, from);
+        q.Bind(2, qint64(p.batchInode));
+        q.Bind(3, p.batchMtimeNs);
+        const int rc = q.Step();
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_ROW)
+            return false;
+        const QByteArray time = q.Text(0);
+        if (time < since)
+            break;
+        if (q.Int(2) == 1) {
+            p.latest[Fetched] = {from, RecordTimeMs(time)};
+            p.fetchedBatch = p.latest[Batch].id;
+            break;
+        }
+        from = q.Int(1);
     }
     q.Reset();
-    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+    return true;
 }
 
 bool PhoneBook::Take(qint64 id, const RecordEvent& e) {
@@ -195,7 +208,7 @@ bool PhoneBook::Take(qint64 id, const RecordEvent& e) {
                 // A new file: no download has delivered it yet.
                 p->latest[Fetched] = {};
                 p->fetchedBatch = 0;
-                if (p->batchInode != 0 && !lookBack(*p, e.phone))
+                if (p->batchInode != 0 && !lookBack(*p, e.previousId))
                     return false;
             }
             break;

@@ -63,7 +63,8 @@ class PhoneBook {
     static bool later(const Latest& a, qint64 id, qint64 timeMs);
     bool move(Phone& p, Slot slot, qint64 id, qint64 timeMs);
     bool delivers(const Phone& p, qint64 id, const RecordEvent& fetch) const;
-    bool lookBack(Phone& p, const QByteArray& phone);
+    // From the event with id from (the phone's event before the batch) backwards.
+    bool lookBack(Phone& p, qint64 from);
     // Whether a download's User-Agent names a model and a version.
     bool agentTells(const QByteArray& userAgent);
 
