@@ -43,8 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Model and version: the version holds no blank, the model is what stands before it.
     QByteArray model, version;
     if (SplitUserAgent(text, &model, &version)) {
-        check(!model.isEmpty() && !version.contains(' '));
-        check(text.trimmed().startsWith(model) && text.trimmed().endsWith(version));
+        QByteArray bare = text;  // without the blanks at either end (other spaces count)
+        while (bare.startsWith(' '))
+            bare.remove(0, 1);
+        while (bare.endsWith(' '))
+            bare.chop(1);
+        check(!model.isEmpty() && !version.isEmpty() && !version.contains(' '));
+        check(!model.startsWith(' ') && !model.endsWith(' '));
+        check(bare.startsWith(model) && bare.endsWith(' ' + version));
     }
     return 0;
 }
