@@ -647,8 +647,9 @@ TEST_F(Record, ARecordOfVersionOneIsMigratedWhenOpened) {
     EXPECT_EQ(Sqlite3Rows(file, "SELECT phone, path FROM fetches WHERE path LIKE 'fw/%'"),
               QStringList{"|fw/firmware.xml"});
     // A download's User-Agent gives a model now.
-    EXPECT_EQ(Sqlite3Value(file, "SELECT model || '|' || version FROM phone_status "
-                                 "WHERE phone = '0a1b2c0000ff'"),
+    EXPECT_EQ(Sqlite3Value(file,
+                           "SELECT model || '|' || version FROM phone_status "
+                           "WHERE phone = '0a1b2c0000ff'"),
               "Orvo X200|3.1");
     // Each phone's events are linked, the latest first.
     RecordReader reader;
