@@ -95,7 +95,7 @@ Run importRun(const QString& log, const QString& record) {
 // The rows of the record's downloads; -1 while it cannot be read.
 qint64 fetchRows(const QString& record) {
     SqliteDb db;
-    return db.Open(record, false, true) ? db.QueryInt("SELECT count(*) FROM fetches", -1) : -1;
+    return db.Open(record, SqliteMode::ReadOnly) ? db.QueryInt("SELECT count(*) FROM fetches", -1) : -1;
 }
 
 // Milliseconds from each of count lines appended to the log to its row in the record.

@@ -560,7 +560,7 @@ int main(int argc, char** argv) {
                 static_cast<long long>(logFile.readAll().count('\n')));
     record.Flush();
     SqliteDb db;
-    db.Open(record.Path(), false);
+    db.Open(record.Path(), SqliteMode::ReadOnly);
     std::printf("downloads recorded: %lld (dropped: %llu)\n",
                 static_cast<long long>(db.QueryInt("SELECT count(*) FROM fetches")),
                 static_cast<unsigned long long>(record.Dropped()));

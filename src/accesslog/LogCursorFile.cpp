@@ -44,7 +44,7 @@ bool LogCursorFile::Open(const QString& path, QString* error) {
         db_.reset();
         return false;
     };
-    if (!db_->Open(path, true) || !db_->Exec("PRAGMA journal_mode = WAL") ||
+    if (!db_->Open(path, SqliteMode::Create) || !db_->Exec("PRAGMA journal_mode = WAL") ||
         !db_->Exec("BEGIN IMMEDIATE"))
         return failed(db_->Error());
     // Under the write lock: another reader of logs may be making the file at the same time.

@@ -52,7 +52,8 @@ qsizetype FileNameLimit(const QString& folder) {
 }
 
 // mode < 0: a replaced file keeps its permissions, a new one gets 0666 less the umask.
-static bool writeAtomically(const QString& path, const char* data, qsizetype size, int mode) {
+static bool writeAtomically(const QString& path, const char* data, qsizetype size, int mode,
+                            struct stat* written = nullptr) {
     const QByteArray target = QFile::encodeName(path);
     if (target.isEmpty())
         return false;
@@ -84,6 +85,8 @@ static bool writeAtomically(const QString& path, const char* data, qsizetype siz
         return false;
     const int wanted = replacing ? int(old.st_mode & 07777) : mode;
     bool ok = (wanted < 0 || ::fchmod(fd, mode_t(wanted)) == 0) && writeAll(fd, data, size);
+    // The data is all there: the file's modification time is final.
+    ok = ok && (!written || ::fstat(fd, written) == 0);
     ok = (::close(fd) == 0) && ok;
     if (ok)
         ok = ::rename(temp.constData(), target.constData()) == 0;
@@ -95,8 +98,9 @@ static bool writeAtomically(const QString& path, const char* data, qsizetype siz
     return ok;
 }
 
-bool WriteFileAtomically(const QString& path, const char* data, qsizetype size) {
-    return writeAtomically(path, data, size, -1);
+bool WriteFileAtomically(const QString& path, const char* data, qsizetype size,
+                         struct stat* written) {
+    return writeAtomically(path, data, size, -1, written);
 }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& data, mode_t mode) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // Replaces the file at path with the given bytes. The bytes go to a temporary file in the same
@@ -10,9 +11,13 @@
 // one, and a failed write leaves the old file as it was. The temporary name is "." + the file's
 // name + ".tmp-<pid>-<n>", the name cut short where that would be longer than the folder takes,
 // so every name the folder takes can be written. False on any failure, errno telling why.
-bool WriteFileAtomically(const QString& path, const char* data, qsizetype size);
-inline bool WriteFileAtomically(const QString& path, const QByteArray& data) {
-    return WriteFileAtomically(path, data.constData(), data.size());
+// written, when given, gets the new file's status (its inode and modification time, as a server
+// opening it sees).
+bool WriteFileAtomically(const QString& path, const char* data, qsizetype size,
+                         struct stat* written = nullptr);
+inline bool WriteFileAtomically(const QString& path, const QByteArray& data,
+                                struct stat* written = nullptr) {
+    return WriteFileAtomically(path, data.constData(), data.size(), written);
 }
 
 // The same, the file getting exactly mode (also while it is written, so that no other user can

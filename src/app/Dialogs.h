@@ -40,7 +40,8 @@ class UiText {
 // Every message box, question and file dialog of the program goes through this interface.
 class Dialogs {
   public:
-    enum class Buttons { YesNo, OkCancel };
+    // YesNoDefaultNo: Enter answers No (a question whose Yes cannot be undone).
+    enum class Buttons { YesNo, OkCancel, YesNoDefaultNo };
 
     virtual ~Dialogs() = default;
 

@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <openssl/evp.h>
+#include <sys/stat.h>
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -52,8 +54,8 @@ std::vector<Column> mapColumns(const BatchTable& table, const ParameterSet& para
 // Writes a row's file with the writers' reporting: "LCfgError3" when it cannot be written, and
 // the editor's Save button disabled after it (after a failed encrypted XML write as well).
 bool writeRow(CfgTemplate& tpl, Dialogs& dialogs, const BatchJob& job, const QString& path,
-              const QByteArray& bytes) {
-    const bool ok = WriteFileAtomically(path, bytes);
+              const QByteArray& bytes, struct stat* written) {
+    const bool ok = WriteFileAtomically(path, bytes, written);
     if (!ok)
         dialogs.messageKey("LCfgError3");
     const bool encrypted = job.format == BatchFormat::Xml && job.xmlEncrypted;
@@ -62,33 +64,46 @@ bool writeRow(CfgTemplate& tpl, Dialogs& dialogs, const BatchJob& job, const QSt
     return ok;
 }
 
-// The record's event for a row's file: its name below the output folder (below the document
-// root for the built-in server), the row's MAC or PIN, the form of the file.
-RecordEvent batchEvent(const BatchJob& job, const QString& id, const QString& name) {
-    RecordEvent e;
-    e.kind = RecordEvent::Kind::Batch;
-    const QByteArray identifier = id.toUtf8();
-    const QByteArray mac = job.mode == BatchMode::Mac ? PhoneOfMac(identifier) : QByteArray();
-    e.phone = mac.isEmpty() ? identifier : mac;
-    e.path = (job.destination == BatchDestination::BuiltInServer ? "cfg/" : "") + name.toUtf8();
-    const bool xml = job.format == BatchFormat::Xml;
-    e.format = xml ? "xml" : "bin";
-    e.protection =
-        xml ? (job.xmlEncrypted ? "encrypted" : "plain") : (job.scrambled ? "scrambled" : "plain");
-    return e;
-}
-
 // What a row writes: nothing (no identifier), nothing but its message (an identifier that is
-// no file name), or its bytes to its path.
+// no file name, in MAC mode no MAC), or its bytes to its path.
 struct RowFile {
-    enum class Kind { None, Refused, Bytes };
+    enum class Kind { None, Refused, NotMac, Bytes };
     Kind kind = Kind::None;
     QString id;    // the row's identifier
     QString name;  // the file's name in the folder
     QString path;
     QByteArray bytes;
-    XmlLosses losses;  // what the XML could not hold
+    QByteArray digest;  // SHA-256 of the bytes in hexadecimal, when the run is recorded
+    XmlLosses losses;   // what the XML could not hold
+    QString renamed;    // the identifier as the row spelt it, when the name differs
 };
+
+QByteArray sha256Hex(const QByteArray& bytes) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(bytes.constData(), size_t(bytes.size()), md, &size, EVP_sha256(), nullptr) != 1)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(md), int(size)).toHex();
+}
+
+// The record's event for a row's file: its name below the output folder (below the document
+// root for the built-in server), the row's MAC or PIN, the form and the version of the file.
+RecordEvent batchEvent(const BatchJob& job, const RowFile& file, const struct stat& written) {
+    RecordEvent e;
+    e.kind = RecordEvent::Kind::Batch;
+    e.phone = file.id.toUtf8();
+    e.path =
+        (job.destination == BatchDestination::BuiltInServer ? "cfg/" : "") + file.name.toUtf8();
+    const bool xml = job.format == BatchFormat::Xml;
+    e.format = xml ? "xml" : "bin";
+    e.protection =
+        xml ? (job.xmlEncrypted ? "encrypted" : "plain") : (job.scrambled ? "scrambled" : "plain");
+    e.fileSize = file.bytes.size();
+    e.digest = file.digest;
+    e.fileInode = quint64(written.st_ino);
+    e.fileMtimeNs = qint64(written.st_mtim.tv_sec) * 1000000000 + written.st_mtim.tv_nsec;
+    return e;
+}
 
 // The rows' files formed on a second thread (values, text, scrambling or encryption) while this
 // thread writes the ones before them, handed over in row order a few dozen at a time. The
@@ -182,6 +197,12 @@ class RowsAhead {
 };
 
 }  // namespace
+
+QString BatchFileIdentifier(BatchMode mode, const QString& identifier) {
+    if (mode == BatchMode::Pin)
+        return identifier;
+    return QString::fromLatin1(PhoneOfMac(identifier.toUtf8()));
+}
 
 QString BatchFileName(BatchMode mode, BatchFormat format, const QString& identifier) {
     if (mode == BatchMode::Mac)
@@ -280,15 +301,27 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
         file.id = table.Cell(r, 1).trimmed().toLower();
         if (file.id.isEmpty())
             return file;
-        file.name = BatchFileName(job.mode, job.format, file.id);
-        file.path = job.folder + "/" + file.name;
         // An identifier is a file name: a "/" would lead out of the folder.
         if (file.id.contains('/') || file.id.contains(QChar(0))) {
             file.kind = RowFile::Kind::Refused;
+            file.path = job.folder + "/" + BatchFileName(job.mode, job.format, file.id);
             return file;
         }
+        const QString named = BatchFileIdentifier(job.mode, file.id);
+        if (named.isEmpty()) {
+            file.kind = RowFile::Kind::NotMac;
+            return file;
+        }
+        file.name = BatchFileName(job.mode, job.format, named);
+        file.path = job.folder + "/" + file.name;
         file.kind = RowFile::Kind::Bytes;
         file.bytes = form.Bytes(rowParams, &file.losses);
+        if (job.record)
+            file.digest = sha256Hex(file.bytes);
+        if (named != file.id) {
+            file.renamed = file.id;
+            file.id = named;
+        }
         return file;
     });
     QElapsedTimer sinceProgress;
@@ -299,17 +332,29 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
             dialogs.message(UiText::key("LCsvError9").addLiteral(file.id));
             outcome.refused << file.path;
         }
+        if (file.kind == RowFile::Kind::NotMac) {
+            outcome.notMacs << file.id;
+            if (log)
+                log->Write("CFG BATCH: Not a MAC address, no file written: " + file.id);
+        }
+        struct stat written {};
         if (file.kind == RowFile::Kind::Bytes &&
-            writeRow(tpl, dialogs, job, file.path, file.bytes)) {
+            writeRow(tpl, dialogs, job, file.path, file.bytes, job.record ? &written : nullptr)) {
             outcome.written << file.path;
+            if (!file.renamed.isEmpty()) {
+                outcome.renamed.push_back({file.renamed, file.name});
+                if (log)
+                    log->Write("CFG BATCH: MAC " + file.renamed + " written as " + file.name +
+                               ", the name the phone asks for");
+            }
             if (job.record)
-                job.record->Add(batchEvent(job, file.id, file.name));
+                job.record->Add(batchEvent(job, file, written));
             if (!file.losses.empty()) {
                 if (log)
                     log->Write(XmlLossLogLine(file.path, file.losses));
                 outcome.losses.push_back({file.path, std::move(file.losses)});
             }
-        } else if (file.kind != RowFile::Kind::None) {
+        } else if (file.kind == RowFile::Kind::Bytes || file.kind == RowFile::Kind::Refused) {
             outcome.failed << file.path;
         }
         if (progress && sinceProgress.elapsed() >= progressIntervalMs) {
@@ -323,6 +368,8 @@ BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob&
     params = before;
     if (log && !outcome.unfilled.empty())
         log->Write(UnfilledPlaceholderLogLine(outcome.unfilled));
+    if (!outcome.notMacs.isEmpty())
+        dialogs.message(UiText::key("LBatchNotMac").addLiteral(outcome.notMacs.join(", ")));
     if (log)
         log->Write(BatchLogLine(job));
     return outcome;

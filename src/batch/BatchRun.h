@@ -54,6 +54,9 @@ struct BatchOutcome {
     QStringList written;  // the files written, in row order
     QStringList failed;   // the files that could not be written
     QStringList refused;  // those of them whose identifier is no file name in the folder
+    QStringList notMacs;  // MAC mode: the identifiers that are no MAC (no file written)
+    // MAC mode: the MACs spelt otherwise than the phones ask, and the names written for them.
+    std::vector<std::pair<QString, QString>> renamed;
     // The XML files written without characters of some values, with what they lost.
     std::vector<std::pair<QString, XmlLosses>> losses;
     // The placeholders no column filled: every file written carries them as they are.
@@ -67,6 +70,11 @@ using BatchProgress = std::function<void(int rowsDone, int rowCount)>;
 // The output file of a row's identifier (column 1, trimmed and in lower case) in a folder:
 // MAC mode "cfg" + id (bin) or "cfg" + id + ".xml"; PIN mode id + ".cfg" or id + ".xml".
 QString BatchFileName(BatchMode mode, BatchFormat format, const QString& identifier);
+
+// The identifier a row's file is named by: in MAC mode the twelve digits a phone asks for,
+// whatever the spelling of the MAC ("0a:1b:2c:00:00:12", "0A-1B-...", "MAC0a1b...": every one
+// "0a1b2c000012"), empty when it is no MAC; in PIN mode the identifier as it stands.
+QString BatchFileIdentifier(BatchMode mode, const QString& identifier);
 
 // The three P-numbers autofill sets, from [PNO]; a missing key, and one whose number is 0 or
 // not a number above 0, gives none ("do not fill").
@@ -90,9 +98,13 @@ QString BatchLogLine(const BatchJob& job);
 // parameter set with the row's values in place of the placeholders the header row names.
 // Writers report "LCfgError3" through the template; a missing folder shows it too. An identifier
 // holding "/" (it would lead out of the folder) is refused with "LCsvError9" and the identifier.
-// Afterwards the parameter set is exactly what it was after the commit. The log line is written
-// when the run went ahead, after one XmlLossLogLine per XML file written without characters XML
-// cannot hold and the UnfilledPlaceholderLogLine when a placeholder was left unfilled.
+// In MAC mode a MAC in another spelling writes the name the phone asks for (with a log line
+// saying so), and identifiers that are no MAC write nothing: one message "LBatchNotMac" names
+// them after the run. Afterwards the parameter set is exactly what it was after the commit. The
+// log line is written when the run went ahead, after one XmlLossLogLine per XML file written
+// without characters XML cannot hold and the UnfilledPlaceholderLogLine when a placeholder was
+// left unfilled. Each file written is recorded with its size, SHA-256 digest, inode and
+// modification time.
 BatchOutcome RunBatch(const BatchTable& table, CfgTemplate& tpl, const BatchJob& job,
                       Dialogs& dialogs, MyLog* log, const BatchProgress& progress = {},
                       int progressIntervalMs = 100);

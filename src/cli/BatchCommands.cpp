@@ -118,6 +118,8 @@ int batch(const CliArgs& args) {
     job.folder = args.value("out");
     if (!QFileInfo(job.folder).isDir())
         return CliFail(job.folder, "is not a folder");
+    if (const int bad = CheckCliKeepDays(args, "batch"))
+        return bad;
 
     CliDialogs dialogs;
     CfgTemplate tpl(&dialogs, nullptr);
@@ -138,11 +140,13 @@ int batch(const CliArgs& args) {
     if (!refusal.isEmpty())
         return CliFail(csvPath, worded(UiText::key(refusal)));
 
-    CliRecord record(args);
+    CliRecord record(args, CliRecord::Pruning::KeepDays);
     job.record = record.get();
     const BatchOutcome outcome = RunBatch(table, tpl, job, dialogs, nullptr);
     for (const QString& path : outcome.written)
         CliPrint(path);
+    for (const auto& [mac, name] : outcome.renamed)
+        CliWarn(mac, "written as " + name + ", the name the phone asks for");
     for (const auto& [path, losses] : outcome.losses)
         CliWarn(path, XmlLossText(losses));
     if (!outcome.unfilled.empty())
@@ -152,9 +156,11 @@ int batch(const CliArgs& args) {
                           ? "refused: the row's MAC or PIN is no file name in the folder (it "
                             "holds \"/\" and so would lead out of it)"
                           : "cannot be written");
+    for (const QString& id : outcome.notMacs)
+        CliFail(id, "is not a MAC address; no file written for it");
     if (outcome.status != BatchOutcome::Status::Ran)
         return CliFail("batch", worded(dialogs.last));
-    return outcome.failed.isEmpty() ? 0 : 1;
+    return outcome.failed.isEmpty() && outcome.notMacs.isEmpty() ? 0 : 1;
 }
 
 const CliRegistration batchCommand(
@@ -174,7 +180,8 @@ const CliRegistration batchCommand(
        "[TFTP SERVER] protocol=1 the URLs begin with tftp://, with [HTTP SERVER] https=1 with "
        "https://, and auth_user and auth_password go into them"},
       {"out", "DIR", "the folder the files are written to", true},
-      {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
+      {"record", "FILE", "record the events in this provisioning record (SQLite)"},
+      CliKeepDaysOption()},
      {},
      batch});
 

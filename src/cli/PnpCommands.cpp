@@ -44,8 +44,10 @@ int pnp(const CliArgs& args) {
     if (!port.ok())
         return CliUsageError("pnp", port.errorKey + ": --port must be a number from 1025 to 65525");
 
+    if (const int bad = CheckCliKeepDays(args, "pnp"))
+        return bad;
     CliStopSignals stop;
-    CliRecord record(args);
+    CliRecord record(args, CliRecord::Pruning::KeepDays);
     NoticeTransport transport;
     MyLog log;
     log.SetLineObserver(CliPrintLogLine);
@@ -127,7 +129,8 @@ const CliRegistration pnpCommand(
              {"group", "G", "the multicast group (224.0.1.75)"},
              {"port", "P", "the port, 1025 to 65525 (5060)"},
              {"pin", {}, "PIN mode instead of MAC mode"},
-             {"record", "FILE", "record the events in this provisioning record (SQLite)"}},
+             {"record", "FILE", "record the events in this provisioning record (SQLite)"},
+             CliKeepDaysOption()},
             {},
             pnp});
 const CliRegistration provisionCommand(

@@ -143,10 +143,12 @@ int serve(const CliArgs& args) {
     if (!prepared.error.isEmpty())
         return CliFail("serve", worded(prepared.error));
 
+    if (const int bad = CheckCliKeepDays(args, "serve"))
+        return bad;
     CliStopSignals stop;
     raiseDescriptorLimit();
 
-    CliRecord record(args);
+    CliRecord record(args, CliRecord::Pruning::KeepDays);
     const QString documentRoot = QFileInfo(root).absoluteFilePath();
     MyHttpServer httpServer(documentRoot);
     MyTftpServer tftpServer(documentRoot);
@@ -217,6 +219,7 @@ const CliRegistration serveCommand(
                       {"tftp-port", "N", "the TFTP port; 0 picks a free one"},
                       {"bind", "ADDR", "listen on this local address only"},
                       {"record", "FILE", "record the events in this provisioning record (SQLite)"},
+                      CliKeepDaysOption(),
                       {"tls-cert", "FILE",
                        "serve HTTPS with this PEM certificate (with --tls-key)"},
                       {"tls-key", "FILE", "the PEM key of --tls-cert"},

@@ -1,6 +1,6 @@
 #include "record/ProvisioningRecord.h"
 
-#include "record/PhoneKey.h"
+#include "record/PhoneBook.h"
 #include "record/RecordSchema.h"
 #include "record/Sqlite.h"
 
@@ -8,46 +8,42 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
-#include <array>
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <map>
 
 namespace {
 
 // The writer is woken early when this many events wait.
-constexpr size_t kWakeCount = 5000;
+constexpr size_t kWakeCount = 20000;
 
-// The columns of the phones table that an event of a kind moves on.
-enum PhoneColumn { BatchId, ToldId, FetchId, FetchedId, ModelId, VersionId, kPhoneColumns };
-
-// The writer thread's statements, and the latest event ids of the phones a transaction touched.
+// The writer thread's statement and the phones' latest events.
 class Writer {
   public:
-    explicit Writer(SqliteDb& db)
-        : db_(db),
-          insert_(db,
-                  "INSERT INTO events (time, kind, phone, address, path, status, bytes, protocol, "
-                  "user_agent, url, format, protection, model, version, online) "
-                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)"),
-          phone_(
-              db,
-              "INSERT INTO phones (phone, batch_id, told_id, fetch_id, fetched_id, model_id, "
-              "version_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (phone) DO UPDATE SET "
-              "batch_id = coalesce(excluded.batch_id, batch_id), "
-              "told_id = coalesce(excluded.told_id, told_id), "
-              "fetch_id = coalesce(excluded.fetch_id, fetch_id), "
-              "fetched_id = coalesce(excluded.fetched_id, fetched_id), "
-              "model_id = coalesce(excluded.model_id, model_id), "
-              "version_id = coalesce(excluded.version_id, version_id)") {}
-    bool ok() const { return insert_.ok() && phone_.ok(); }
+    explicit Writer(SqliteDb& db) : db_(db), book_(db) {
+        for (const RecordKindInfo& k : kRecordKinds) {
+            if (inserts_.size() <= size_t(k.kind))
+                inserts_.resize(size_t(k.kind) + 1);
+            inserts_[size_t(k.kind)] = std::make_unique<EventInsert>(db, k.kind);
+        }
+    }
+    bool ok() const {
+        for (const auto& insert : inserts_)
+            if (!insert || !insert->ok())
+                return false;
+        return book_.ok();
+    }
 
     // One transaction: the events before clearAt, the clearing, the rest; then each phone's
     // row once.
-    bool Write(const std::vector<RecordEvent>& events, bool clear, size_t clearAt) {
+    bool Write(std::vector<RecordEvent>& events, bool clear, size_t clearAt) {
         if (!db_.Exec("BEGIN IMMEDIATE"))
             return fail();
+        // What another program committed since our last transaction makes what we read stale.
+        const qint64 dataVersion = db_.QueryInt("PRAGMA data_version", -1);
+        if (dataVersion != dataVersion_)
+            book_.Forget();
+        dataVersion_ = dataVersion;
         bool ok = true;
         for (size_t i = 0; ok && i < events.size(); ++i) {
             if (clear && i == clearAt)
@@ -56,176 +52,89 @@ class Writer {
         }
         if (ok && clear && clearAt >= events.size())
             ok = clearAll();
-        for (auto it = touched_.begin(); ok && it != touched_.end(); ++it)
-            ok = updatePhone(it->first, it->second);
-        touched_.clear();
+        ok = ok && book_.Save();
         if (ok && db_.Exec("COMMIT"))
             return true;
         fail();
         db_.Exec("ROLLBACK");
+        book_.Forget();
         return false;
     }
     // Why the last Write failed.
     QString Error() const { return error_; }
 
   private:
-    using Ids = std::array<qint64, kPhoneColumns>;
-
     bool fail() {
         error_ = db_.Error();
         return false;
     }
 
-    bool insert(const RecordEvent& e) {
-        using Kind = RecordEvent::Kind;
-        insert_.Reset();
-        insert_.Bind(1, timeText(e.time));
-        const char* kind = RecordKindName(e.kind);
-        insert_.Bind(2, QByteArray::fromRawData(kind, qsizetype(std::strlen(kind))));
-        insert_.Bind(3, e.phone);
-        insert_.Bind(4, e.address);
-        if (e.kind == Kind::Batch || e.kind == Kind::Fetch)
-            insert_.Bind(5, e.path);
-        if (e.kind == Kind::Fetch) {
-            insert_.Bind(6, qint64(e.status));
-            insert_.Bind(7, e.bytes);
-            insert_.Bind(8, e.protocol);
-            insert_.Bind(9, e.userAgent);
-        }
-        if (e.kind == Kind::Pnp || e.kind == Kind::Provision || e.kind == Kind::Upgrade)
-            insert_.Bind(10, e.url);
-        if (e.kind == Kind::Batch) {
-            insert_.Bind(11, e.format);
-            insert_.Bind(12, e.protection);
-        }
-        const bool sighting = e.kind == Kind::Discovery || e.kind == Kind::Refreshed;
-        if (sighting) {
-            insert_.Bind(13, e.model);
-            insert_.Bind(14, e.version);
-            insert_.Bind(15, qint64(e.online));
-        }
-        if (!insert_.Run())
+    bool insert(RecordEvent& e) {
+        book_.Prepare(e);
+        if (!inserts_[size_t(e.kind)]->Run(e, timeText(e.timeMs)))
             return false;
-        if (e.phone.isEmpty())
-            return true;
-        const qint64 id = sqlite3_last_insert_rowid(db_.Handle());
-        const auto move = [&](PhoneColumn column) {
-            auto it = touched_.find(e.phone);
-            if (it == touched_.end())
-                it = touched_.emplace(e.phone, Ids{}).first;
-            it->second[column] = id;
-        };
-        if (e.kind == Kind::Batch)
-            move(BatchId);
-        else if (e.kind == Kind::Pnp || e.kind == Kind::Provision || e.kind == Kind::Upgrade)
-            move(ToldId);
-        else if (e.kind == Kind::Fetch)
-            move(FetchId);
-        if (e.kind == Kind::Fetch && e.status < 400)
-            move(FetchedId);
-        if (sighting && !e.model.isEmpty())
-            move(ModelId);
-        if (sighting && !e.version.isEmpty())
-            move(VersionId);
-        return true;
-    }
-
-    bool updatePhone(const QByteArray& phone, const Ids& ids) {
-        phone_.Reset();
-        phone_.Bind(1, phone);
-        for (int c = 0; c < kPhoneColumns; ++c)
-            if (ids[size_t(c)])
-                phone_.Bind(c + 2, ids[size_t(c)]);
-        return phone_.Run();
+        return book_.Take(sqlite3_last_insert_rowid(db_.Handle()), e);
     }
 
     bool clearAll() {
-        touched_.clear();
+        book_.Forget();
         return db_.Exec("DELETE FROM events; DELETE FROM phones;");
     }
 
-    // The same second formats once.
-    const QByteArray& timeText(std::time_t time) {
-        if (time != lastTime_) {
-            lastTime_ = time;
-            lastText_ = RecordTime(time);
+    // The date and time of a second is formed once; the milliseconds are put after it.
+    const QByteArray& timeText(qint64 ms) {
+        const qint64 second = ms - ((ms % 1000) + 1000) % 1000;
+        if (second != lastSecond_) {
+            lastSecond_ = second;
+            lastText_ = RecordTime(second);
         }
+        const int millis = int(ms - second);
+        char* digits = lastText_.data() + lastText_.size() - 4;
+        digits[0] = char('0' + millis / 100);
+        digits[1] = char('0' + millis / 10 % 10);
+        digits[2] = char('0' + millis % 10);
         return lastText_;
     }
 
     SqliteDb& db_;
-    SqliteStatement insert_;
-    SqliteStatement phone_;
-    std::map<QByteArray, Ids> touched_;
+    // One insert per kind, of the columns it fills.
+    std::vector<std::unique_ptr<EventInsert>> inserts_;
+    PhoneBook book_;
     QString error_;
-    std::time_t lastTime_ = -1;
+    qint64 dataVersion_ = -1;
+    qint64 lastSecond_ = -1;
     QByteArray lastText_;
 };
 
-// Removes the events older than keepDays days, and makes the phones table anew when it did.
+// Removes the events older than keepDays days, but for each phone the latest event of each
+// kind and every event its row of the phones table names: a phone keeps its state.
 bool prune(SqliteDb& db, int keepDays) {
     if (keepDays <= 0)
         return true;
-    const QByteArray cutoff = RecordTime(std::time(nullptr) - std::time_t(keepDays) * 86400);
+    const QByteArray cutoff = RecordTime(RecordNowMs() - qint64(keepDays) * 86400 * 1000);
+    SqliteStatement remove(db,
+                           "DELETE FROM events WHERE time < ?1 AND id NOT IN ("
+                           "SELECT id FROM (SELECT id, max(time) FROM events WHERE phone <> '' "
+                           "GROUP BY phone, kind) "
+                           "UNION SELECT kept FROM (SELECT batch_id AS kept FROM phones "
+                           "UNION SELECT told_id FROM phones UNION SELECT fetch_id FROM phones "
+                           "UNION SELECT fetched_id FROM phones "
+                           "UNION SELECT fetched_batch_id FROM phones "
+                           "UNION SELECT model_id FROM phones UNION SELECT version_id FROM phones "
+                           "UNION SELECT seen_id FROM phones UNION SELECT lease_id FROM phones) "
+                           "WHERE kept IS NOT NULL)");
+    remove.Bind(1, cutoff);
     if (!db.Exec("BEGIN IMMEDIATE"))
         return false;
-    // Events are in time order by id: the first one young enough ends the old ones.
-    qint64 keepFrom = -1;
-    {
-        SqliteStatement first(db, "SELECT id FROM events WHERE time >= ?1 ORDER BY id LIMIT 1");
-        first.Bind(1, cutoff);
-        const int rc = first.ok() ? first.Step() : SQLITE_ERROR;
-        if (rc == SQLITE_ROW)
-            keepFrom = first.Int(0);
-        bool ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
-        if (ok) {
-            SqliteStatement remove(
-                db, keepFrom < 0 ? "DELETE FROM events" : "DELETE FROM events WHERE id < ?1");
-            if (keepFrom >= 0)
-                remove.Bind(1, keepFrom);
-            ok = remove.ok() && remove.Run();
-        }
-        ok = ok && (sqlite3_changes(db.Handle()) == 0 || RebuildRecordPhones(db));
-        if (!ok) {
-            db.Exec("ROLLBACK");  // keeps the failure's words in db.Error()
-            return false;
-        }
-    }
-    return db.Exec("COMMIT");
+    const bool ok = remove.ok() && remove.Run() &&
+                    (sqlite3_changes(db.Handle()) == 0 || LinkRecordEvents(db)) &&
+                    db.Exec("COMMIT");
+    if (!ok)
+        db.Exec("ROLLBACK");  // keeps the failure's words in db.Error()
+    return ok;
 }
 
 }  // namespace
-
-const char* RecordKindName(RecordEvent::Kind kind) {
-    switch (kind) {
-        case RecordEvent::Kind::Batch:
-            return "batch";
-        case RecordEvent::Kind::Pnp:
-            return "pnp";
-        case RecordEvent::Kind::Provision:
-            return "provision";
-        case RecordEvent::Kind::Upgrade:
-            return "upgrade";
-        case RecordEvent::Kind::Refresh:
-            return "refresh";
-        case RecordEvent::Kind::Fetch:
-            return "fetch";
-        case RecordEvent::Kind::Discovery:
-            return "discovery";
-        case RecordEvent::Kind::Refreshed:
-            return "refreshed";
-    }
-    return "";
-}
-
-QByteArray RecordTime(std::time_t time) {
-    std::tm t{};
-    localtime_r(&time, &t);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.tm_year + 1900,
-                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    return QByteArray(text);
-}
 
 ProvisioningRecord::ProvisioningRecord() = default;
 
@@ -237,18 +146,45 @@ void ProvisioningRecord::SetFailureHandler(FailureHandler handler) {
     onFailure_ = std::move(handler);
 }
 
+QString ProvisioningRecord::FailureReason() const {
+    std::lock_guard<std::mutex> lock(reasonMutex_);
+    return reason_;
+}
+
 bool ProvisioningRecord::Open(const QString& path, int keepDays) {
     Close();
     path_ = path;
     failureReported_ = false;
-    const QString folder = QFileInfo(path).absolutePath();
+    {
+        std::lock_guard<std::mutex> lock(reasonMutex_);
+        reason_.clear();
+    }
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        turnOff("it is a folder");
+        return false;
+    }
+    const QString folder = info.absolutePath();
     if (!QDir().mkpath(folder)) {
         turnOff("the folder " + folder + " cannot be made");
         return false;
     }
-    db_ = std::make_unique<SqliteDb>();
     QString reason;
-    if (!db_->Open(path, true) || !PrepareRecordSchema(*db_, &reason)) {
+    if (info.exists()) {
+        // Read before anything is written: a file that is not ours stays as it was.
+        SqliteDb check;
+        if (!check.Open(path, SqliteMode::ReadOnly)) {
+            turnOff(check.Error());
+            return false;
+        }
+        const RecordFileCheck verdict = CheckRecordFile(check);
+        if (verdict.verdict == RecordFileCheck::Verdict::Refused) {
+            turnOff(verdict.reason);
+            return false;
+        }
+    }
+    db_ = std::make_unique<SqliteDb>();
+    if (!db_->Open(path, SqliteMode::Create) || !PrepareRecordSchema(*db_, &reason)) {
         turnOff(reason.isEmpty() ? db_->Error() : reason);
         db_.reset();
         return false;
@@ -282,6 +218,11 @@ void ProvisioningRecord::Close() {
 
 void ProvisioningRecord::turnOff(const QString& reason) {
     on_ = false;
+    {
+        std::lock_guard<std::mutex> lock(reasonMutex_);
+        if (reason_.isEmpty())
+            reason_ = reason;
+    }
     if (!failureReported_.exchange(true) && onFailure_)
         onFailure_(path_, reason);
 }
@@ -329,8 +270,8 @@ void ProvisioningRecord::run(int keepDays) {
 void ProvisioningRecord::Add(RecordEvent event) {
     if (!on_.load(std::memory_order_relaxed))
         return;
-    if (event.time == 0)
-        event.time = std::time(nullptr);
+    if (event.timeMs == 0)
+        event.timeMs = RecordNowMs();
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.size() >= kMaxQueued) {
         ++dropped_;
@@ -342,17 +283,39 @@ void ProvisioningRecord::Add(RecordEvent event) {
         wake_.notify_one();
 }
 
-void ProvisioningRecord::Add(const FetchEvent& fetch) {
+namespace {
+
+QByteArray literal(const char* text) {
+    return text ? QByteArray::fromRawData(text, qsizetype(std::strlen(text))) : QByteArray();
+}
+
+}  // namespace
+
+void ProvisioningRecord::Add(const FetchEvent& fetch, const QByteArray& source) {
+    if (!on_.load(std::memory_order_relaxed))
+        return;
     RecordEvent e;
     e.kind = RecordEvent::Kind::Fetch;
-    e.time = fetch.time;
-    e.phone = PhoneOfFile(fetch.path);
+    const bool external = fetch.protocol && std::strcmp(fetch.protocol, "external") == 0;
+    const qint64 second = qint64(fetch.time) * 1000;
+    if (external)
+        e.timeMs = second;
+    else if (fetch.time <= 0)
+        e.timeMs = RecordNowMs();
+    else
+        e.timeMs = std::clamp(RecordNowMs(), second, second + 999);
     e.address = fetch.peer;
     e.path = fetch.path;
     e.status = fetch.status;
     e.bytes = fetch.bytes;
-    e.protocol = QByteArray::fromRawData(fetch.protocol, qsizetype(std::strlen(fetch.protocol)));
+    e.protocol = literal(fetch.protocol);
+    e.method = literal(fetch.method);
+    e.complete = external ? -1 : fetch.complete ? 1 : 0;
     e.userAgent = fetch.userAgent;
+    e.source = source;
+    e.fileSize = fetch.fileSize < 0 ? -1 : fetch.fileSize;
+    e.fileInode = fetch.fileSize < 0 ? 0 : fetch.fileInode;
+    e.fileMtimeNs = e.fileInode ? fetch.fileMtimeNs : 0;
     Add(std::move(e));
 }
 

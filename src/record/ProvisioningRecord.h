@@ -39,18 +39,26 @@ class ProvisioningRecord {
     // writer thread. It must not wait for the thread that adds events.
     void SetFailureHandler(FailureHandler handler);
 
-    // Opens the record file (making its folder and the file when missing) and starts the writer,
-    // which first removes the events older than keepDays days (0 keeps all). False, with the
-    // failure handler told, when the file cannot be a record.
+    // Opens the record file (making its folder and the file when missing; a file of an older
+    // version is migrated) and starts the writer, which first removes the events older than
+    // keepDays days (0 keeps all) but the latest of each kind of each phone. False, with the
+    // failure handler told, when the file cannot be a record: nothing is written to a file that
+    // is not ours, which is read on a read-only connection first.
     bool Open(const QString& path, int keepDays = 0);
     // Commits what is queued and closes the file; recording is off afterwards.
     void Close();
     bool IsOn() const { return on_.load(); }
     QString Path() const { return path_; }
+    // Why recording turned off (empty while it is on or was never opened).
+    QString FailureReason() const;
 
     // From any thread; never waits for the database. Dropped while recording is off.
     void Add(RecordEvent event);
-    void Add(const FetchEvent& fetch);
+    // A download. The built-in servers call this when the answer ended, so the event's time
+    // gets the milliseconds of now within the second the server gave; "external" downloads
+    // (from another web server's log, named by source) keep the second of their log line and
+    // their completeness is unknown.
+    void Add(const FetchEvent& fetch, const QByteArray& source = {});
     // An observer for a server that hands its answered requests to this record.
     FetchObserver Observer();
 
@@ -72,6 +80,8 @@ class ProvisioningRecord {
     QString path_;
     std::unique_ptr<SqliteDb> db_;
     FailureHandler onFailure_;
+    mutable std::mutex reasonMutex_;
+    QString reason_;
     std::atomic<bool> failureReported_{false};
     std::atomic<bool> on_{false};
     std::atomic<quint64> generation_{0};

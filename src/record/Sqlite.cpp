@@ -8,13 +8,30 @@ SqliteDb::~SqliteDb() {
     Close();
 }
 
-bool SqliteDb::Open(const QString& path, bool create, bool readOnly) {
+bool SqliteDb::Open(const QString& path, SqliteMode mode) {
     Close();
-    int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-    if (create && !readOnly)
-        flags |= SQLITE_OPEN_CREATE;
-    flags |= SQLITE_OPEN_NOMUTEX;  // one thread per connection
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
+    int flags = SQLITE_OPEN_NOMUTEX;  // one thread per connection
+    QByteArray name = QFile::encodeName(path);
+    switch (mode) {
+        case SqliteMode::ReadWrite:
+            flags |= SQLITE_OPEN_READWRITE;
+            break;
+        case SqliteMode::Create:
+            flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+            break;
+        case SqliteMode::ReadOnly:
+            flags |= SQLITE_OPEN_READONLY;
+            break;
+        case SqliteMode::Immutable:
+            flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+            name = "file:" + name.toPercentEncoding("/") + "?immutable=1";
+            break;
+        case SqliteMode::Memory:
+            flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY;
+            name = ":memory:";
+            break;
+    }
+    const int rc = sqlite3_open_v2(name.constData(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         TakeError();
         if (error_.isEmpty())
@@ -26,6 +43,25 @@ bool SqliteDb::Open(const QString& path, bool create, bool readOnly) {
     sqlite3_extended_result_codes(db_, 1);
     // Another program holding a lock briefly (sqlite3 reading, a second orvo-cli) is waited for.
     sqlite3_busy_timeout(db_, 5000);
+    return true;
+}
+
+bool SqliteDb::CopyFrom(SqliteDb& source) {
+    if (!db_ || !source.db_)
+        return false;
+    sqlite3_backup* backup = sqlite3_backup_init(db_, "main", source.db_, "main");
+    if (!backup) {
+        TakeError();
+        return false;
+    }
+    const int step = sqlite3_backup_step(backup, -1);
+    const int rc = sqlite3_backup_finish(backup);
+    if (step != SQLITE_DONE || rc != SQLITE_OK) {
+        source.TakeError();
+        error_ = source.error_.isEmpty() ? QString::fromUtf8(sqlite3_errstr(rc)) : source.error_;
+        errorCode_ = source.errorCode_;
+        return false;
+    }
     return true;
 }
 
@@ -76,12 +112,17 @@ void SqliteStatement::Bind(int index, const QByteArray& text) {
     sqlite3_bind_text(stmt_, index, text.constData(), static_cast<int>(text.size()), SQLITE_STATIC);
 }
 
-void SqliteStatement::Bind(int index, qint64 value) {
-    sqlite3_bind_int64(stmt_, index, value);
+void SqliteStatement::BindCopy(int index, const QByteArray& text) {
+    sqlite3_bind_text(stmt_, index, text.constData(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
 }
 
 void SqliteStatement::BindNull(int index) {
     sqlite3_bind_null(stmt_, index);
+}
+
+void SqliteStatement::Bind(int index, qint64 value) {
+    sqlite3_bind_int64(stmt_, index, value);
 }
 
 int SqliteStatement::Step() {
@@ -101,6 +142,10 @@ bool SqliteStatement::Run() {
 void SqliteStatement::Reset() {
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
+}
+
+void SqliteStatement::Restart() {
+    sqlite3_reset(stmt_);
 }
 
 QByteArray SqliteStatement::Text(int column) const {

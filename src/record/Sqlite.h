@@ -6,6 +6,15 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+// How a connection opens its file.
+enum class SqliteMode {
+    ReadWrite,  // an existing file, read and written
+    Create,     // the same, made when missing
+    ReadOnly,   // read only (a file in WAL mode still needs its -shm file, or a folder to make it)
+    Immutable,  // read only, taken as unchanging: no -shm file, no locks (a read-only medium)
+    Memory,     // a new empty database in memory; the path is not used
+};
+
 // One connection to an SQLite database file, closed with the object.
 class SqliteDb {
   public:
@@ -14,16 +23,17 @@ class SqliteDb {
     SqliteDb(const SqliteDb&) = delete;
     SqliteDb& operator=(const SqliteDb&) = delete;
 
-    // Opens path for reading and writing (creating the file when create is set), or for
-    // reading only. False with Error() set when it cannot.
-    bool Open(const QString& path, bool create, bool readOnly = false);
+    // Opens path as mode says. False with Error() set when it cannot.
+    bool Open(const QString& path, SqliteMode mode);
+    // Copies the whole database of another connection into this one (a memory copy of a file).
+    bool CopyFrom(SqliteDb& source);
     void Close();
     bool IsOpen() const { return db_ != nullptr; }
     // Runs statements without results; false with Error() set on failure.
     bool Exec(const char* sql);
     // The first column of the first row of a query, or fallback.
     qint64 QueryInt(const char* sql, qint64 fallback = 0);
-    // The last failure in words, and its result code.
+    // The last failure in words, and its (extended) result code.
     QString Error() const { return error_; }
     int ErrorCode() const { return errorCode_; }
     // Records the connection's last failure (after a statement failed).
@@ -49,12 +59,17 @@ class SqliteStatement {
     // run (Step, Run) or is reset.
     void Bind(int index, const QByteArray& text);
     void Bind(int index, qint64 value);
+    // The text copied: it may go at once.
+    void BindCopy(int index, const QByteArray& text);
     void BindNull(int index);
     // SQLITE_ROW, SQLITE_DONE or an error code (the connection then holds the error).
     int Step();
     // Steps once more when Step gave a row; true for SQLITE_DONE.
     bool Run();
+    // Ready to run again, every parameter unbound (NULL).
     void Reset();
+    // Ready to run again, the parameters as they were bound (every one is bound anew).
+    void Restart();
 
     // Columns count from 0.
     QByteArray Text(int column) const;

@@ -3,6 +3,7 @@
 #include "app/DebugChannel.h"
 #include "app/MyLog.h"
 #include "discovery/CmdDevBySipThread.h"
+#include "discovery/DeviceCommand.h"
 #include "record/PhoneKey.h"
 #include "record/ProvisioningRecord.h"
 
@@ -50,12 +51,23 @@ QByteArray PnpResponder::Answer(const QByteArray& datagram, const PnpAnswerOptio
     command->SetBody(f.body);
     command->Start();
     if (record_) {
-        RecordEvent e;
-        e.kind = RecordEvent::Kind::Pnp;
-        e.phone = PhoneOfMac(f.user);
-        e.address = f.address;
-        e.url = UrlWithoutPassword(DeviceCommandBody(f.kind, f.body));
-        record_->Add(std::move(e));
+        // Booked only for a MAC this datagram carried: one without takes the last datagram's
+        // MAC for its answer, which names another phone.
+        SipPackAnalyser own;
+        own.Parse(datagram);
+        const QByteArray phone = PhoneOfMac(own.Mac());
+        if (!phone.isEmpty()) {
+            RecordEvent e;
+            e.kind = RecordEvent::Kind::Pnp;
+            e.phone = phone;
+            e.address = f.address;
+            e.url = UrlWithoutPassword(DeviceCommandBody(f.kind, f.body));
+            // What the phone says it is: its User-Agent, "<model> <version>".
+            QByteArray agent;
+            if (FindUserAgentValue(datagram, &agent))
+                SplitUserAgent(agent, &e.model, &e.version);
+            record_->Add(std::move(e));
+        }
     }
     return reply->logLine;
 }

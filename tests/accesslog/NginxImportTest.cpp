@@ -194,7 +194,7 @@ TEST_F(NginxImport, DownloadsOfTheLogAreRecordedOnce) {
     QByteArray agentOut;
     ASSERT_EQ(RunProgram("curl", {"--version"}, &agentOut), 0);
     const QString agent = "curl/" + QString::fromUtf8(agentOut).section(' ', 1, 1);
-    const QByteArray before = RecordTime(std::time(nullptr));
+    const QByteArray before = RecordTime(qint64(std::time(nullptr)) * 1000);
 
     EXPECT_EQ(curl({}, "/cfg/cfg" + kPhoneA), 0);
     EXPECT_EQ(curl({}, "/cfg/cfg" + kPhoneB), 0);
@@ -228,7 +228,7 @@ TEST_F(NginxImport, DownloadsOfTheLogAreRecordedOnce) {
     EXPECT_EQ(rows[3], kPhoneA + "|127.0.0.1|cfg" + kPhoneA + "|200|0" + external);  // the HEAD
     EXPECT_EQ(rows[4].section('|', 0, 3), kStranger + "|127.0.0.1|cfg" + kStranger + "|404");
     // Times as the record writes them, from nginx's own with its offset.
-    const QByteArray after = RecordTime(std::time(nullptr));
+    const QByteArray after = RecordTime(qint64(std::time(nullptr)) * 1000);
     for (const QString& time : Sqlite3Rows(record, "SELECT time FROM fetches")) {
         EXPECT_GE(time.toUtf8(), before);
         EXPECT_LE(time.toUtf8(), after);

@@ -127,14 +127,16 @@ TEST_F(Run, ManyRowsKeepTheirOrderBytesAndMessagesInEveryForm) {
     QStringList written, failed;
     std::map<QString, ParameterSet> expected;
     for (int i = 1; i <= rows; ++i) {
-        const QByteArray id = QByteArray::number(i);
+        const QByteArray id = QByteArray::number(0x0a0000000000LL + i, 16).rightJustified(12, '0');
         const QByteArray user = "user" + id + (i % 3 ? "" : " & <friends>");
         const QByteArray pass = "pw" + QByteArray::number(i * 7919);
         if (i % 50 == 7) {
             csv += "," + user + "," + pass + "\r\n";
             continue;
         }
-        const QByteArray cell = i % 50 == 13 ? "a/" + id : i % 50 == 21 ? "busy" + id : id;
+        const QByteArray busy =
+            QByteArray::number(0x0b0000000000LL + i, 16).rightJustified(12, '0');
+        const QByteArray cell = i % 50 == 13 ? "a/" + id : i % 50 == 21 ? busy : id;
         csv += cell + "," + user + "," + pass + "\r\n";
         const QString path = out + "/cfg" + QString::fromUtf8(cell);
         (i % 50 == 13 || i % 50 == 21 ? failed : written) << path;
@@ -154,7 +156,9 @@ TEST_F(Run, ManyRowsKeepTheirOrderBytesAndMessagesInEveryForm) {
         SCOPED_TRACE(f);
         QDir(out).removeRecursively();
         for (int i = 21; i <= rows; i += 50)
-            QDir().mkpath(out + "/cfgbusy" + QString::number(i) + (f >= 2 ? ".xml" : "") + "/x");
+            QDir().mkpath(out + "/cfg" +
+                          QString::number(0x0b0000000000LL + i, 16).rightJustified(12, '0') +
+                          (f >= 2 ? ".xml" : "") + "/x");
         dialogs.clear();
         job.format = f >= 2 ? BatchFormat::Xml : BatchFormat::Bin;
         job.scrambled = forms[f].scrambled;
@@ -216,14 +220,15 @@ TEST_F(Run, PutsTheParameterSetBackAsTheCommitLeftIt) {
     job.serverAddress = "192.168.1.10";
     job.portText = "6000";
     job.pno = &pno;
-    const BatchOutcome o = run(table("MAC,{$username.line.1},{$admin_pass}\r\n1,a,b\r\n2,c,d\r\n"));
+    const BatchOutcome o = run(
+        table("MAC,{$username.line.1},{$admin_pass}\r\n0a0000000001,a,b\r\n0a0000000002,c,d\r\n"));
     EXPECT_EQ(commits, 1);
     EXPECT_EQ(o.written.size(), 2);
     // The autofilled parameters that did not exist are gone again, the others hold their values.
     EXPECT_EQ(tpl.Parameters(), expected);
     EXPECT_FALSE(saveEnabled);
     ParameterSet file;
-    ASSERT_EQ(ReadBinFile(out + "/cfg2", file), BinReadStatus::Ok);
+    ASSERT_EQ(ReadBinFile(out + "/cfg0a0000000002", file), BinReadStatus::Ok);
     EXPECT_EQ(file.Value(2), "committed");
     EXPECT_EQ(file.Value(35), "c");
 }
@@ -242,23 +247,56 @@ TEST_F(Run, MapsHeadersToParametersByTheirWholeValue) {
 
 TEST_F(Run, LaterRowsOverwriteTheValuesOfEarlierOnes) {
     // Row 2 has no cell for the second column: it keeps row 1's value in the set.
-    const BatchOutcome o = run(table("MAC,{$username.line.1},{$admin_pass}\r\n1,a,b\r\n2,c\r\n"));
+    const BatchOutcome o = run(
+        table("MAC,{$username.line.1},{$admin_pass}\r\n0a0000000001,a,b\r\n0a0000000002,c\r\n"));
     ASSERT_EQ(o.written.size(), 2);
     ParameterSet file;
-    ASSERT_EQ(ReadBinFile(out + "/cfg2", file), BinReadStatus::Ok);
+    ASSERT_EQ(ReadBinFile(out + "/cfg0a0000000002", file), BinReadStatus::Ok);
     EXPECT_EQ(file, with({{35, "c"}, {8000, ""}}));
 }
 
-TEST_F(Run, NamesFilesByTheTrimmedLowerCaseIdentifier) {
+// A MAC in any spelling writes the name the phone asks for, and the log says so; an identifier
+// that is no MAC writes nothing and is named in one message.
+TEST_F(Run, NamesFilesByTheMacThePhoneAsksFor) {
+    MyLog log;
+    log.SetDirectory(dir.path());
+    ASSERT_EQ(log.Open(), 0);
     const BatchTable t = table(
         "MAC,{$admin_pass}\r\n"
         "02-E5-D2-AA-BB-CC,a\r\n"
         "   ,skipped\r\n"
         ",skipped\r\n"
-        "\"  AbC \",b\r\n");
-    const BatchOutcome o = run(t);
-    EXPECT_EQ(o.written, (QStringList{out + "/cfg02-e5-d2-aa-bb-cc", out + "/cfgabc"}));
-    EXPECT_EQ(filesIn(out), (QStringList{"cfg02-e5-d2-aa-bb-cc", "cfgabc"}));
+        "0a:1b:2c:00:00:12,b\r\n"
+        "MAC0A1B2C000013,c\r\n"
+        "\"  0A1B2C000014 \",d\r\n"
+        "\"  AbC \",e\r\n"
+        "0a:1b:2c:00:00:1,f\r\n");
+    const BatchOutcome o = RunBatch(t, tpl, job, dialogs, &log);
+    log.Close();
+    EXPECT_EQ(o.written, (QStringList{out + "/cfg02e5d2aabbcc", out + "/cfg0a1b2c000012",
+                                      out + "/cfg0a1b2c000013", out + "/cfg0a1b2c000014"}));
+    EXPECT_EQ(filesIn(out), (QStringList{"cfg02e5d2aabbcc", "cfg0a1b2c000012", "cfg0a1b2c000013",
+                                         "cfg0a1b2c000014"}));
+    EXPECT_TRUE(o.failed.isEmpty());
+    EXPECT_EQ(o.notMacs, (QStringList{"abc", "0a:1b:2c:00:00:1"}));
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0].text.keys(), QStringList{"LBatchNotMac"});
+    EXPECT_EQ(dialogs.shown[0].text.raw(), "LBatchNotMacabc, 0a:1b:2c:00:00:1");
+    QStringList lines = QString::fromUtf8(ReadFileBytes(log.FileName())).split("\r\n");
+    for (QString& line : lines)
+        line = line.section(' ', 2);  // without the date and time
+    EXPECT_EQ(lines, (QStringList{
+                         "CFG BATCH: MAC 02-e5-d2-aa-bb-cc written as cfg02e5d2aabbcc, the name "
+                         "the phone asks for",
+                         "CFG BATCH: MAC 0a:1b:2c:00:00:12 written as cfg0a1b2c000012, the name "
+                         "the phone asks for",
+                         "CFG BATCH: MAC mac0a1b2c000013 written as cfg0a1b2c000013, the name the "
+                         "phone asks for",
+                         "CFG BATCH: Not a MAC address, no file written: abc",
+                         "CFG BATCH: Not a MAC address, no file written: 0a:1b:2c:00:00:1",
+                         "CFG BATCH: placeholders no CSV column fills, left in the files as they "
+                         "are: P35={$username.line.1} P237={$cfg_srv_path}",
+                         "CFG BATCH: BIN format, Batch to: " + out, ""}));
     EXPECT_EQ(BatchFileName(BatchMode::Pin, BatchFormat::Xml, "12345"), "12345.xml");
     EXPECT_EQ(BatchFileName(BatchMode::Pin, BatchFormat::Bin, "12345"), "12345.cfg");
 }
@@ -300,10 +338,10 @@ TEST_F(Run, AnIdentifierWithASlashWritesNothingOutsideTheFolder) {
 }
 
 TEST_F(Run, AFileThatCannotBeWrittenShowsItsMessageAndTheRunGoesOn) {
-    QDir().mkpath(out + "/cfgbusy/x");  // a folder in the way of the file
-    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\nbusy,a\r\nfree,b\r\n"));
-    EXPECT_EQ(o.failed, QStringList{out + "/cfgbusy"});
-    EXPECT_EQ(o.written, QStringList{out + "/cfgfree"});
+    QDir().mkpath(out + "/cfg0b0000000001/x");  // a folder in the way of the file
+    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n0b0000000001,a\r\n0f0000000001,b\r\n"));
+    EXPECT_EQ(o.failed, QStringList{out + "/cfg0b0000000001"});
+    EXPECT_EQ(o.written, QStringList{out + "/cfg0f0000000001"});
     EXPECT_EQ(dialogs.messages(), QStringList{"LCfgError3"});
 }
 
@@ -334,7 +372,8 @@ TEST_F(Autofill, PointsEveryFileAtTheFirstServerAddress) {
     tpl.Parameters().Set(271, "0");
     // The cfg server path's placeholder no longer finds its parameter; "1" (now the upgrade
     // mode's value) is not taken either.
-    const BatchOutcome o = run(table("MAC,{$cfg_srv_path},1,{$admin_pass}\r\n1,x,y,pw\r\n"));
+    const BatchOutcome o =
+        run(table("MAC,{$cfg_srv_path},1,{$admin_pass}\r\n0a0000000001,x,y,pw\r\n"));
     ASSERT_EQ(o.written.size(), 1);
     ParameterSet file;
     ASSERT_EQ(ReadBinFile(o.written[0], file), BinReadStatus::Ok);
@@ -348,7 +387,7 @@ TEST_F(Autofill, PointsEveryFileAtTheFirstServerAddress) {
 
 TEST_F(Autofill, AMissingKeySetsNoParameter) {
     pno.LoadText("[PNO]\r\np_cfg_server_path=237\r\n");
-    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n1,pw\r\n"));
+    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n0a0000000001,pw\r\n"));
     ParameterSet file;
     ASSERT_EQ(ReadBinFile(o.written.value(0), file), BinReadStatus::Ok);
     EXPECT_EQ(file, with({{237, "http://192.168.1.10:6000/cfg"}, {8000, "pw"}}));
@@ -362,7 +401,8 @@ TEST_F(Autofill, ZeroOrNoNumberFillsNothing) {
         SCOPED_TRACE(value);
         pno.LoadText(QByteArray("[PNO]\r\np_upgrade_mode=") + value +
                      "\r\np_cfg_server_path=237\r\np_fw_server_path=" + value + "\r\n");
-        const BatchOutcome o = run(table("MAC,{$admin_pass},{$username.line.1}\r\n1,pw,u\r\n"));
+        const BatchOutcome o =
+            run(table("MAC,{$admin_pass},{$username.line.1}\r\n0a0000000001,pw,u\r\n"));
         ParameterSet file;
         ASSERT_EQ(ReadBinFile(o.written.value(0), file), BinReadStatus::Ok);
         EXPECT_EQ(file, with({{237, "http://192.168.1.10:6000/cfg"}, {8000, "pw"}, {35, "u"}}));
@@ -376,7 +416,7 @@ TEST_F(Autofill, FollowsTheChosenProtocol) {
     job.protocol = ServerProtocol::Tftp;
     job.portText = "1069";
     job.urlAccess = {true, "phone", "pw"};  // HTTPS and credentials are the HTTP server's
-    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n1,pw\r\n"));
+    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n0a0000000001,pw\r\n"));
     ParameterSet file;
     ASSERT_EQ(ReadBinFile(o.written.value(0), file), BinReadStatus::Ok);
     EXPECT_EQ(file.Value(237), "tftp://192.168.1.10:1069/cfg");
@@ -440,23 +480,24 @@ TEST_F(Run, LogsWhatEachXmlFileLeftOut) {
     tpl.Parameters().Set(2, "adm\x02in");
     // Every placeholder filled: no line names one.
     const BatchTable t = table(
-        "MAC,{$admin_pass},{$username.line.1},{$cfg_srv_path}\r\n1,pw\x01,u,c\r\n2,pw,u,c\r\n");
+        "MAC,{$admin_pass},{$username.line.1},{$cfg_srv_path}\r\n0a0000000001,pw\x01,u,c\r\n"
+        "0a0000000002,pw,u,c\r\n");
     job.format = BatchFormat::Xml;
     const BatchOutcome o = RunBatch(t, tpl, job, dialogs, &log);
     job.format = BatchFormat::Bin;  // bin files hold every byte
     RunBatch(t, tpl, job, dialogs, &log);
     log.Close();
     ASSERT_EQ(o.losses.size(), 2u);
-    EXPECT_EQ(o.losses[0].first, out + "/cfg1.xml");
+    EXPECT_EQ(o.losses[0].first, out + "/cfg0a0000000001.xml");
     EXPECT_EQ(XmlLossText(o.losses[0].second),
               XmlLossText({{"P2", {"U+0002"}}, {"P8000", {"U+0001"}}}));
-    EXPECT_EQ(o.losses[1].first, out + "/cfg2.xml");
+    EXPECT_EQ(o.losses[1].first, out + "/cfg0a0000000002.xml");
     EXPECT_EQ(XmlLossText(o.losses[1].second), XmlLossText({{"P2", {"U+0002"}}}));
     QStringList lines = QString::fromUtf8(ReadFileBytes(log.FileName())).split("\r\n");
     for (QString& line : lines)
         line = line.section(' ', 2);  // without the date and time
-    EXPECT_EQ(lines, (QStringList{XmlLossLogLine(out + "/cfg1.xml", o.losses[0].second),
-                                  XmlLossLogLine(out + "/cfg2.xml", o.losses[1].second),
+    EXPECT_EQ(lines, (QStringList{XmlLossLogLine(out + "/cfg0a0000000001.xml", o.losses[0].second),
+                                  XmlLossLogLine(out + "/cfg0a0000000002.xml", o.losses[1].second),
                                   "CFG BATCH: XML format, Batch to: " + out,
                                   "CFG BATCH: BIN format, Batch to: " + out, ""}));
     EXPECT_TRUE(dialogs.messages().isEmpty());
@@ -470,13 +511,15 @@ TEST_F(Run, NamesThePlaceholdersNoColumnFills) {
     ASSERT_EQ(log.Open(), 0);
     tpl.Parameters().Set(1007, "{$sip_server.line.1|sip.example.net}");
     tpl.Parameters().Set(320, "{x+|*x+}");  // a dial plan, no placeholder
-    const BatchOutcome o = run(table("MAC,{$admin_pass}\r\n1,pw\r\n2,pw\r\n3,pw\r\n"));
+    const BatchOutcome o = run(
+        table("MAC,{$admin_pass}\r\n0a0000000001,pw\r\n0a0000000002,pw\r\n0a0000000003,pw\r\n"));
     const QString named =
         "P35={$username.line.1} P237={$cfg_srv_path} "
         "P1007={$sip_server.line.1|sip.example.net}";
     EXPECT_EQ(UnfilledPlaceholderList(o.unfilled), named);
     const BatchOutcome logged =
-        RunBatch(table("MAC,{$admin_pass}\r\n1,pw\r\n2,pw\r\n"), tpl, job, dialogs, &log);
+        RunBatch(table("MAC,{$admin_pass}\r\n0a0000000001,pw\r\n0a0000000002,pw\r\n"), tpl, job,
+                 dialogs, &log);
     EXPECT_EQ(UnfilledPlaceholderList(logged.unfilled), named);
 
     SettingsStore pno;
@@ -487,7 +530,7 @@ TEST_F(Run, NamesThePlaceholdersNoColumnFills) {
     job.pno = &pno;
     const BatchOutcome filled = RunBatch(
         table("MAC,{$admin_pass},{$username.line.1},{$sip_server.line.1|sip.example.net}\r\n"
-              "1,pw,u,s\r\n"),
+              "0a0000000001,pw,u,s\r\n"),
         tpl, job, dialogs, &log);
     EXPECT_TRUE(filled.unfilled.empty()) << UnfilledPlaceholderList(filled.unfilled).toStdString();
     log.Close();
@@ -510,7 +553,7 @@ TEST_F(Run, WritesItsLogLineAndReportsProgress) {
     std::vector<std::pair<int, int>> ticks;
     QByteArray csv = "MAC,{$admin_pass}\r\n";
     for (int i = 1; i <= 5; ++i)
-        csv += QByteArray::number(i) + ",v\r\n";
+        csv += QByteArray::number(0x0a0000000000LL + i, 16).rightJustified(12, '0') + ",v\r\n";
     RunBatch(
         table(csv), tpl, job, dialogs, &log,
         [&](int done, int n) {

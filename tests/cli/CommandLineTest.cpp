@@ -148,7 +148,8 @@ TEST(CliCommandLine, UsageErrorsExitTwoWithOneLineAndDoNoWork) {
          "orvo-cli convert: --key applies to --to xml-encrypted only; see 'orvo-cli convert "
          "--help'\n"},
         {{"status", "--record", dir.file("r.sqlite"), "--failed", "--unknown"},
-         "orvo-cli status: --pending, --failed and --unknown exclude each other; see 'orvo-cli "
+         "orvo-cli status: --pending, --failed, --unknown and --seen exclude each other; see "
+         "'orvo-cli "
          "status --help'\n"},
         {{"serve", "--root", out, "--port", "0", "--tls-cert", tpl},
          "orvo-cli serve: --tls-cert and --tls-key go together; see 'orvo-cli serve --help'\n"},

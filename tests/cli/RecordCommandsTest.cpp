@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <atomic>
 #include <chrono>
@@ -110,10 +112,31 @@ TEST_F(RecordCommands, BatchServeAndStatusFollowEachPhone) {
     const CliRun batch = Cli({"batch", "--template", tpl, "--csv", csv, "--mode", "mac", "--format",
                               "bin", "--out", cfg, "--record", record});
     ASSERT_EQ(batch.code, 0) << batch.err.toStdString();
+    // A MAC with separators gets the name its phone asks for, and stderr says so.
     EXPECT_EQ(Sqlite3Rows(record, "SELECT path, phone, format, protection FROM batch_files"),
               (QStringList{"cfg0a1b2c000001|0a1b2c000001|bin|plain",
-                           "cfg0a-1b-2c-00-00-02|0a1b2c000002|bin|plain",
+                           "cfg0a1b2c000002|0a1b2c000002|bin|plain",
                            "cfg0a1b2c000003|0a1b2c000003|bin|plain"}));
+    EXPECT_EQ(batch.err,
+              "orvo-cli: 0a-1b-2c-00-00-02: written as cfg0a1b2c000002, the name the "
+              "phone asks for\n");
+    EXPECT_TRUE(QFileInfo::exists(cfg + "/cfg0a1b2c000002"));
+    // Each file's version: its size, digest, inode and modification time.
+    const QString digest =
+        QString::fromLatin1(QCryptographicHash::hash(ReadFileBytes(cfg + "/cfg0a1b2c000001"),
+                                                     QCryptographicHash::Sha256)
+                                .toHex());
+    struct stat written {};
+    ASSERT_EQ(::stat(QFile::encodeName(cfg + "/cfg0a1b2c000001").constData(), &written), 0);
+    EXPECT_EQ(Sqlite3Rows(record,
+                          "SELECT file_size, digest, file_inode, file_mtime_ns FROM batch_files "
+                          "WHERE phone = '0a1b2c000001'"),
+              QStringList{
+                  QString("%1|%2|%3|%4")
+                      .arg(written.st_size)
+                      .arg(digest)
+                      .arg(written.st_ino)
+                      .arg(qint64(written.st_mtim.tv_sec) * 1000000000 + written.st_mtim.tv_nsec)});
 
     Background serve(
         {"serve", "--root", root, "--port", "0", "--bind", "127.0.0.1", "--record", record});
@@ -199,6 +222,173 @@ TEST_F(RecordCommands, PnpAndProvisionRecordWhomTheyToldWhichUrl) {
                            "provision|127.0.0.1|0a1b2c3d4e60|http://10.0.0.2:6000/cfg"}));
     EXPECT_EQ(Sqlite3Rows(record, "SELECT phone, state FROM phone_status"),
               (QStringList{"0a1b2c3d4e5f|told", "0a1b2c3d4e60|told"}));
+}
+
+// A MAC that is no MAC writes nothing, with one line naming it; the others are written.
+TEST_F(RecordCommands, BatchRefusesAMacThatIsNoMac) {
+    const QString out = dir.file("out");
+    QDir().mkpath(out);
+    const QString tpl = dir.write("template.bin", "Flag=5678&CheckSum=0&P410={$pw}&end");
+    const QString csv =
+        dir.write("phones.csv", "MAC,{$pw}\r\n0a1b2c000001,a\r\nphone-2,b\r\n0a1b2c00000,c\r\n");
+    const CliRun r = Cli({"batch", "--template", tpl, "--csv", csv, "--mode", "mac", "--format",
+                          "bin", "--out", out, "--record", record});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err,
+              "orvo-cli: phone-2: is not a MAC address; no file written for it\n"
+              "orvo-cli: 0a1b2c00000: is not a MAC address; no file written for it\n");
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"cfg0a1b2c000001"});
+    EXPECT_EQ(Sqlite3Rows(record, "SELECT phone FROM batch_files"), QStringList{"0a1b2c000001"});
+}
+
+// --keep-days of serve, pnp and batch: what is older goes at start, each phone's latest of
+// each kind stays; a value that is no number of days is refused before anything is done.
+TEST_F(RecordCommands, ServePnpAndBatchPruneAtStart) {
+    const QString out = dir.file("htdocs/cfg");
+    QDir().mkpath(out);
+    const QString tpl = dir.write("template.bin", "Flag=5678&CheckSum=0&P410={$pw}&end");
+    const QString csv =
+        dir.write("phones.csv", "MAC,{$pw}\r\n0a1b2c000001,a\r\n0a1b2c000002,b\r\n");
+    const QStringList batch{"batch",    "--template", tpl,     "--csv", csv,        "--mode", "mac",
+                            "--format", "bin",        "--out", out,     "--record", record};
+    // Two batches of long ago.
+    for (const char* day : {"2020-01-01", "2020-01-02"}) {
+        ASSERT_EQ(Cli(batch).code, 0);
+        ASSERT_EQ(Sqlite3Rows(record, QString("UPDATE events SET time = '%1T10:00:00.000Z' "
+                                              "WHERE time > '2021'")
+                                          .arg(day)),
+                  QStringList{});
+    }
+    const auto count = [&] { return Sqlite3Value(record, "SELECT count(*) FROM events"); };
+    const auto states = [&] {
+        return Sqlite3Rows(record, "SELECT phone, state FROM phone_status ORDER BY phone");
+    };
+    ASSERT_EQ(count(), "4");
+    const QStringList ready{"0a1b2c000001|file ready", "0a1b2c000002|file ready"};
+    ASSERT_EQ(states(), ready);
+
+    // Usage errors: exit 2, one line, nothing done.
+    const QByteArray hint = "; see 'orvo-cli batch --help'\n";
+    const QByteArray range =
+        "orvo-cli batch: --keep-days must be a whole number of days from 0 to 36500" + hint;
+    const struct {
+        QStringList args;
+        QByteArray err;
+    } bad[] = {{{"--keep-days", ""}, "orvo-cli batch: option '--keep-days' is empty" + hint},
+               {{"--keep-days", "-1"}, range},
+               {{"--keep-days", "x"}, range},
+               {{"--keep-days", "1e3"}, range}};
+    for (const auto& c : bad) {
+        const CliRun r = Cli(batch + c.args);
+        EXPECT_EQ(r.code, 2) << c.args.join(' ').toStdString();
+        EXPECT_EQ(r.err, c.err);
+    }
+    const CliRun alone = Cli(QStringList(batch.mid(0, 11)) << "--keep-days"
+                                                           << "5");
+    EXPECT_EQ(alone.code, 2);
+    EXPECT_EQ(alone.err, "orvo-cli batch: --keep-days needs --record" + hint);
+    EXPECT_EQ(count(), "4");
+
+    const QString group = OwnMulticastGroup();
+    {
+        Background pnp({"pnp", "--iface", "127.0.0.1", "--group", group, "--port",
+                        QString::number(FreeLoopbackPort()), "--url", "http://10.0.0.2:6000/cfg",
+                        "--record", record, "--keep-days", "0"});
+        ASSERT_FALSE(pnp.WaitFor("PNP Server started!()").isNull());
+        EXPECT_EQ(pnp.Stop(), 0);
+    }
+    EXPECT_EQ(count(), "4");  // 0 keeps all
+    {
+        Background serve({"serve", "--root", dir.file("htdocs"), "--port", "0", "--bind",
+                          "127.0.0.1", "--record", record});
+        ASSERT_FALSE(serve.WaitFor("HTTP Server started! Port: (\\d+)").isEmpty());
+        EXPECT_EQ(serve.Stop(), 0);
+    }
+    EXPECT_EQ(count(), "2");  // 90 days unless given: the older batch of each phone went
+    EXPECT_EQ(Sqlite3Rows(record, "SELECT DISTINCT time FROM events"),
+              QStringList{"2020-01-02T10:00:00.000Z"});
+    EXPECT_EQ(states(), ready);
+    ASSERT_EQ(Cli(batch + QStringList{"--keep-days", "1"}).code, 0);
+    EXPECT_EQ(count(), "4");  // the latest two stay, the new two came
+}
+
+// The tab-separated lines keep their escaping; CSV cells a spreadsheet would take for a
+// formula are neutralised.
+TEST_F(RecordCommands, StatusCsvPlantsNoFormulas) {
+    dir.write("htdocs/cfg/readme", "x");
+    {
+        Background serve({"serve", "--root", dir.file("htdocs"), "--port", "0", "--bind",
+                          "127.0.0.1", "--record", record});
+        const QString port = serve.WaitFor("HTTP Server started! Port: (\\d+)");
+        ASSERT_FALSE(port.isEmpty());
+        for (const char* agent : {"=1+2", "+SUM(1;2)", "@SUM(1;2)", "-2+3"})
+            EXPECT_EQ(Curl("http://127.0.0.1:" + port + "/cfg/cfg0a1b2c0000ee", {"-A", agent}),
+                      404);
+        EXPECT_EQ(serve.Stop(), 0);
+    }
+    const CliRun tsv = Cli({"status", "--record", record});
+    ASSERT_EQ(tsv.code, 0) << tsv.err.toStdString();
+    EXPECT_EQ(tsv.out.split('\t').value(11), "-2+3");
+    const CliRun csv = Cli({"status", "--record", record, "--csv"});
+    ASSERT_EQ(csv.code, 0);
+    const QList<QByteArray> lines = csv.out.split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[1].split(',').value(11), "'-2+3");
+}
+
+// Reading needs no writing: another user's record in a folder it may not write, being written
+// or closed; a folder, a missing file and a file it may not read each said in their own words.
+TEST_F(RecordCommands, StatusReadsWhereItMayNotWriteAndSaysWhatIsWrong) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run status as another user";
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QString out = dir.file("htdocs/cfg");
+    QDir().mkpath(out);
+    const QString tpl = dir.write("template.bin", "Flag=5678&CheckSum=0&P410={$pw}&end");
+    const QString csv = dir.write("phones.csv", "MAC,{$pw}\r\n0a1b2c000001,a\r\n");
+    ASSERT_EQ(Cli({"batch", "--template", tpl, "--csv", csv, "--mode", "mac", "--format", "bin",
+                   "--out", out, "--record", record})
+                  .code,
+              0);
+    const QString secret = dir.write("secret.sqlite", ReadFileBytes(record));
+    ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+    const auto asNobody = [&](const QString& path) {
+        CliRun r;
+        r.code = RunProgram("setpriv",
+                            {"--reuid=65534", "--regid=65534", "--clear-groups",
+                             BuiltProgram("orvo-cli"), "status", "--record", path},
+                            &r.out, &r.err);
+        return r;
+    };
+    // Closed: no -shm file, and none can be made in the folder.
+    ASSERT_FALSE(QFileInfo::exists(record + "-shm"));
+    CliRun r = asNobody(record);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("0a1b2c000001\tfile ready\t")) << r.out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(record + "-shm"));
+    // While a writer holds it open.
+    {
+        Background serve({"serve", "--root", dir.file("htdocs"), "--port", "0", "--bind",
+                          "127.0.0.1", "--record", record});
+        ASSERT_FALSE(serve.WaitFor("HTTP Server started! Port: (\\d+)").isEmpty());
+        r = asNobody(record);
+        EXPECT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.out.startsWith("0a1b2c000001\tfile ready\t")) << r.out.toStdString();
+        EXPECT_EQ(serve.Stop(), 0);
+    }
+    const struct {
+        QString path;
+        const char* words;
+    } wrong[] = {
+        {dir.file("db"), "it is a folder, not a record file"},
+        {dir.file("db/none.sqlite"), "no such file"},
+        {secret, "no permission to read it"},
+    };
+    for (const auto& c : wrong) {
+        r = asNobody(c.path);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "orvo-cli: " + c.path.toUtf8() + ": " + c.words + "\n");
+    }
 }
 
 // A record that cannot be written costs one line on stderr; the command serves as ever.

@@ -288,6 +288,58 @@ TEST_F(PnpLab, TheCliServesEveryAnnouncingPhoneItsOwnFileAndProvisionsByHand) {
     EXPECT_EQ(Sqlite3Value(record, "SELECT count(*) FROM commands WHERE kind = 'provision'"), "2");
 }
 
+// The record tells a download its client cut off (curl --max-filesize leaves after the head of
+// a large file) from a whole one, each made from its phone's own namespace.
+TEST_F(PnpLab, TheRecordTellsACutOffDownloadFromAWholeOne) {
+    const QString record = dir.file("record.sqlite");
+    const QString root = dir.file("htdocs");
+    const QString cfg = root + "/cfg";
+    QDir().mkpath(cfg);
+    const LabHost cut = phones[0], whole = phones[1];
+    const QString tpl = dir.write("big.bin", "Flag=5678&CheckSum=0&P410={$admin_pass}&end");
+    const QString csv = dir.write("two.csv", "MAC,{$admin_pass}\r\n" + cut.PlainMac().toLatin1() +
+                                                 "," + QByteArray(6 << 20, 'x') + "\r\n" +
+                                                 whole.PlainMac().toLatin1() + ",pw\r\n");
+    QByteArray err;
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"batch", "--template", tpl, "--csv", csv, "--mode", "mac", "--format",
+                          "bin", "--out", cfg, "--record", record},
+                         nullptr, &err),
+              0)
+        << err.toStdString();
+
+    CliProcess serve({"serve", "--root", root, "--port", "0", "--bind", iface, "--record", record});
+    const QString started = serve.WaitForLine(QRegularExpression("HTTP Server started! Port: "));
+    ASSERT_FALSE(started.isEmpty());
+    const QString base = "http://" + iface + ":" + started.section("Port: ", 1) + "/cfg/cfg";
+    const std::map<QString, QString> ns = PhoneNamespaces();
+    ASSERT_TRUE(ns.count(cut.PlainMac()) && ns.count(whole.PlainMac()));
+    const auto curl = [&](const LabHost& h, const QStringList& extra) {
+        return RunProgram("ip", QStringList{"netns", "exec", ns.at(h.PlainMac()), "curl", "-s",
+                                            "-A", h.userAgent, base + h.PlainMac()} +
+                                    extra);
+    };
+    EXPECT_EQ(curl(cut, {"-o", "/dev/null", "--max-filesize", "1000"}), 63);  // too large
+    const QString got = dir.file("whole");
+    EXPECT_EQ(curl(whole, {"-o", got}), 0);
+    EXPECT_EQ(ReadFileBytes(got), ReadFileBytes(cfg + "/cfg" + whole.PlainMac()));
+    EXPECT_EQ(serve.Stop(), 0);
+
+    const std::map<QString, QString> states = StatusStates(record);
+    EXPECT_EQ(states.count(cut.PlainMac()) ? states.at(cut.PlainMac()) : QString(), "failed");
+    EXPECT_EQ(states.count(whole.PlainMac()) ? states.at(whole.PlainMac()) : QString(), "fetched");
+    const qint64 size = QFileInfo(cfg + "/cfg" + cut.PlainMac()).size();
+    EXPECT_EQ(Sqlite3Value(record, "SELECT status || ' ' || complete || ' ' || (bytes < " +
+                                       QString::number(size) + ") FROM fetches WHERE phone = '" +
+                                       cut.PlainMac() + "'"),
+              "200 0 1");
+    EXPECT_EQ(Sqlite3Value(record,
+                           "SELECT status || ' ' || complete || ' ' || bytes FROM fetches "
+                           "WHERE phone = '" +
+                               whole.PlainMac() + "'"),
+              "200 1 " + QString::number(QFileInfo(got).size()));
+}
+
 // TFTP as the built-in server's protocol: the page's TFTP server on port 69 and plug-and-play
 // hand every announcing phone a tftp:// URL, and each phone reads its own file by TFTP; then
 // the same with orvo-cli serve --tftp-port and orvo-cli pnp.

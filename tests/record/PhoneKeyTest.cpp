@@ -28,28 +28,59 @@ TEST(PhoneKey, MacTextsInEveryFormTheProgramMeetsGiveTwelveLowerCaseDigits) {
         EXPECT_EQ(PhoneOfMac(c.text), QByteArray(c.phone)) << c.text;
 }
 
+// Only the names a batch writes, at the top of the served folder or in its cfg folder.
 TEST(PhoneKey, RequestedPathsNameThePhoneOfTheirFile) {
     const struct {
         const char* path;
         const char* phone;
+        bool pin;
     } cases[] = {
-        {"cfg/cfg0a1b2c3d4e5f", "0a1b2c3d4e5f"},
-        {"cfg/cfg0a1b2c3d4e5f.xml", "0a1b2c3d4e5f"},
-        {"cfg0A1B2C3D4E5F", "0a1b2c3d4e5f"},
-        {"cfg/12345.cfg", "12345"},
-        {"cfg/12345.xml", "12345"},
-        {"0a1b2c3d4e5f.cfg", "0a1b2c3d4e5f"},  // a PIN that is a plain MAC
-        {"cfg/$input.cfg", "$input"},          // a phone that did not put in its PIN
-        {"cfg/cfgabc.xml", "cfgabc"},          // not a MAC: a PIN file
-        {"fw/firmware.rom", ""},
-        {"cfg/cfg0a1b2c3d4e5f.bin", ""},
-        {"cfg/.cfg", ""},
-        {"cfg/", ""},
-        {"", ""},
-        {"cfg.cfg/readme", ""},
+        {"cfg/cfg0a1b2c3d4e5f", "0a1b2c3d4e5f", false},
+        {"cfg/cfg0a1b2c3d4e5f.xml", "0a1b2c3d4e5f", false},
+        {"cfg0A1B2C3D4E5F", "0a1b2c3d4e5f", false},
+        {"cfg/12345.cfg", "12345", true},
+        {"cfg/12345.xml", "12345", true},
+        {"0a1b2c3d4e5f.cfg", "0a1b2c3d4e5f", true},  // a PIN that is a plain MAC
+        {"cfg/$input.cfg", "$input", true},          // a phone that did not put in its PIN
+        {"cfg/common.cfg", "common", true},          // a phone's only if a batch wrote it
+        {"cfg/cfgabc.xml", "cfgabc", true},          // not a MAC: a PIN file
+        {"fw/firmware.rom", "", false},
+        {"fw/firmware.xml", "", false},  // below another folder
+        {"fw/cfg0a1b2c3d4e5f", "", false},
+        {"a/cfg/cfg0a1b2c3d4e5f", "", false},
+        {"/cfg/cfg0a1b2c3d4e5f", "", false},
+        {"cfg/cfg0a1b2c3d4e5f.bin", "", false},
+        {"cfg/.cfg", "", false},
+        {"cfg/", "", false},
+        {"", "", false},
+        {"cfg.cfg/readme", "", false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(PhoneOfFile(c.path), QByteArray(c.phone)) << c.path;
+    for (const auto& c : cases) {
+        const PhoneFile file = PhoneFileOf(c.path);
+        EXPECT_EQ(file.phone, QByteArray(c.phone)) << c.path;
+        EXPECT_EQ(file.pin, c.pin) << c.path;
+    }
+}
+
+TEST(PhoneKey, AUserAgentSplitsIntoModelAndVersionAtItsLastBlank) {
+    const struct {
+        const char* value;
+        bool split;
+        const char* model;
+        const char* version;
+    } cases[] = {
+        {"Orvo X100 2.0.4.4", true, "Orvo X100", "2.0.4.4"},
+        {" Orvo X100  2.0.4.4 ", true, "Orvo X100", "2.0.4.4"},
+        {"curl/8.0", false, "", ""},
+        {" 2.0", false, "", ""},
+        {"", false, "", ""},
+    };
+    for (const auto& c : cases) {
+        QByteArray model, version;
+        EXPECT_EQ(SplitUserAgent(c.value, &model, &version), c.split) << c.value;
+        EXPECT_EQ(model, c.model) << c.value;
+        EXPECT_EQ(version, c.version) << c.value;
+    }
 }
 
 }  // namespace

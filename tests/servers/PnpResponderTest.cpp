@@ -1,8 +1,10 @@
 #include "servers/PnpResponder.h"
 
 #include "discovery/DeviceCommand.h"
+#include "record/ProvisioningRecord.h"
 #include "support/LoopbackPhone.h"
 #include "support/QtPrinters.h"
+#include "support/Sqlite3Cli.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +90,31 @@ TEST(PnpResponderTest, ADatagramLackingFieldsReusesTheEarlierOnesAndNoModeSendsN
     o.macMode = o.pinMode = false;
     EXPECT_EQ(responder.Answer(subscribe(phone.port()), o), "");
     EXPECT_TRUE(phone.receive({}, 200).isEmpty());
+}
+
+// A datagram without a MAC is answered with the last one's, as the rules say, but the record
+// books an answer only for a MAC its datagram carried, with what its User-Agent says.
+TEST(PnpResponderTest, TheRecordBooksOnlyAMacTheDatagramCarried) {
+    TempDir dir;
+    const QString file = dir.file("record.sqlite");
+    ProvisioningRecord record;
+    ASSERT_TRUE(record.Open(file));
+    LoopbackPhone phone, stranger;
+    PnpResponder responder;
+    responder.SetRecord(&record);
+    PnpAnswerOptions o;
+    o.interfaceText = "10.0.0.1";
+    o.portText = "6000";
+    QByteArray first = subscribe(phone.port());
+    first.replace("Event:", "User-Agent: Orvo X100 2.0.4.4\r\nEvent:");
+    EXPECT_TRUE(responder.Answer(first, o).contains("Mac: MAC0a1b2c3d4e5f"));
+    EXPECT_TRUE(responder.Answer(subscribe(stranger.port(), "nomac", "4712-def"), o)
+                    .contains("Mac: MAC0a1b2c3d4e5f"));
+    EXPECT_FALSE(phone.receive().isEmpty());
+    EXPECT_FALSE(stranger.receive().isEmpty());
+    ASSERT_TRUE(record.Flush());
+    EXPECT_EQ(Sqlite3Rows(file, "SELECT kind, phone, address, model, version FROM commands"),
+              QStringList{"pnp|0a1b2c3d4e5f|127.0.0.1|Orvo X100|2.0.4.4"});
 }
 
 // A datagram's MAC must not add a line to the NOTIFY: the request line keeps the MAC of the

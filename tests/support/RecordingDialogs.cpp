@@ -4,8 +4,8 @@ void RecordingDialogs::message(const UiText& text, const UiText& caption) {
     shown.append({Shown::Message, text, caption, {}});
 }
 
-bool RecordingDialogs::question(const UiText& text, const UiText& caption, Buttons) {
-    shown.append({Shown::Question, text, caption, {}});
+bool RecordingDialogs::question(const UiText& text, const UiText& caption, Buttons buttons) {
+    shown.append({Shown::Question, text, caption, {}, buttons});
     return answers.isEmpty() ? false : answers.takeFirst();
 }
 

@@ -15,6 +15,7 @@ class RecordingDialogs : public Dialogs {
         UiText text;
         UiText caption;
         QString filter;
+        Buttons buttons = Buttons::OkCancel;  // of a question
     };
 
     void message(const UiText& text, const UiText& caption = {}) override;

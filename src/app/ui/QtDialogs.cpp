@@ -64,11 +64,13 @@ void QtDialogs::message(const UiText& text, const UiText& title) {
 bool QtDialogs::question(const UiText& text, const UiText& title, Buttons buttons) {
     if (closing)
         return false;
-    const bool yesNo = buttons == Buttons::YesNo;
+    const bool yesNo = buttons != Buttons::OkCancel;
     QMessageBox box(
         QMessageBox::Question, caption(title), render(text),
         yesNo ? (QMessageBox::Yes | QMessageBox::No) : (QMessageBox::Ok | QMessageBox::Cancel),
         parent_);
+    if (buttons == Buttons::YesNoDefaultNo)
+        box.setDefaultButton(QMessageBox::No);
     const int answer = box.exec();
     return answer == (yesNo ? QMessageBox::Yes : QMessageBox::Ok);
 }

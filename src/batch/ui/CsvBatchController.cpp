@@ -1,5 +1,8 @@
 #include "batch/ui/CsvBatchController.h"
 
+#include <QLabel>
+#include <QTime>
+
 #include "visual/TemplateActions.h"
 
 #include "app/AtomicFile.h"
@@ -240,6 +243,10 @@ void CsvBatchController::run(const QString& folder, BatchDestination destination
         progressIntervalMs);
     delete dialog;
     showUnfilled(outcome.unfilled);
+    if (c_.CfgBatchResultLabel && s_.translate && outcome.status == BatchOutcome::Status::Ran)
+        c_.CfgBatchResultLabel->setText(s_.translate("LBatchWrote")
+                                            .arg(outcome.written.size())
+                                            .arg(QTime::currentTime().toString("HH:mm:ss")));
     c_.CfgBatchButton->setEnabled(true);
     c_.CfgBatchToServerButton->setEnabled(true);
 }

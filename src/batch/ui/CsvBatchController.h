@@ -12,6 +12,7 @@ class Dialogs;
 class MyLog;
 class ProvisioningRecord;
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -42,6 +43,8 @@ struct CsvBatchControls {
     // Where a run names the placeholders no column filled (none: not named on the page); hidden
     // while the last run left none.
     QPlainTextEdit* UnfilledNote = nullptr;
+    // Says how many files the last run wrote.
+    QLabel* CfgBatchResultLabel = nullptr;
 };
 
 // What the flows need beside the page.

@@ -51,7 +51,9 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     CfgBatchButton = MakeCaptioned<QPushButton>(this, "CfgBatchButton", "Batch", {x, 316, 175, 34});
     CfgBatchToServerButton = MakeCaptioned<QPushButton>(
         this, "CfgBatchToServerButton", "Batch to Built-in Server", {x + 185, 316, 175, 34});
-    BatchUnfilledNote = MakeControl<QPlainTextEdit>(this, "BatchUnfilledNote", {x, 362, 360, 150});
+    CfgBatchResultLabel = MakeControl<QLabel>(this, "CfgBatchResultLabel", {x, 358, 360, 44});
+    CfgBatchResultLabel->setWordWrap(true);
+    BatchUnfilledNote = MakeControl<QPlainTextEdit>(this, "BatchUnfilledNote", {x, 406, 360, 144});
     BatchUnfilledNote->setReadOnly(true);
     BatchUnfilledNote->hide();
 
@@ -60,7 +62,7 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
                               XmlCfgEncryptChkB,    XmlCfgEncryptKeyEdit, AutofillServerPathChkbox,
                               AddCsvEditRow,        CfgBatchButton,       CfgBatchToServerButton,
                               LoadCsvFileButton,    SaveCsvFileButton,    AddCsvRowButton,
-                              BatchUnfilledNote};
+                              BatchUnfilledNote,    CfgBatchResultLabel};
     CsvBatchServices services;
     services.dialogs = ctx.dialogs;
     services.tpl = ctx.cfg;
@@ -89,6 +91,7 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
         return port ? port->text() : QString();
     };
     services.serverUrlAccess = [&ctx] { return ctx.httpUrlAccess(); };
+    services.translate = [&ctx](const QString& key) { return ctx.Translate(key); };
     batch_ = new CsvBatchController(controls, services, this);
     batch_->Connect();
 }

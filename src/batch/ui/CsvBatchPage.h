@@ -44,6 +44,7 @@ class CsvBatchPage : public QWidget {
     QPushButton* CfgBatchToServerButton;
     // The placeholders the last run left unfilled, shown only when there are some.
     QPlainTextEdit* BatchUnfilledNote;
+    QLabel* CfgBatchResultLabel;  // how many files the last run wrote
 
     // Page shown: the model's template when the set is empty, the encryption choice (every
     // time) and, the first time, the other options from [BATCH].

@@ -1,5 +1,7 @@
 #include "record/ui/PhoneStateLook.h"
 
+#include <QPainter>
+
 PhoneStateLook PhoneStateLookOf(PhoneState state) {
     switch (state) {
         case PhoneState::FileReady:
@@ -12,29 +14,26 @@ PhoneStateLook PhoneStateLookOf(PhoneState state) {
             return {"LRecStateFailed", QColor(255, 170, 170)};  // red
         case PhoneState::Unknown:
             return {"LRecStateUnknown", QColor(255, 210, 120)};  // orange
+        case PhoneState::Seen:
+            return {"LRecStateSeen", QColor(235, 220, 250)};  // lavender
     }
     return {"", QColor()};
 }
 
-const char* RecordKindKey(RecordEvent::Kind kind) {
-    using Kind = RecordEvent::Kind;
-    switch (kind) {
-        case Kind::Batch:
-            return "LRecKindBatch";
-        case Kind::Pnp:
-            return "LRecKindPnp";
-        case Kind::Provision:
-            return "LRecKindProvision";
-        case Kind::Upgrade:
-            return "LRecKindUpgrade";
-        case Kind::Refresh:
-            return "LRecKindRefresh";
-        case Kind::Fetch:
-            return "LRecKindFetch";
-        case Kind::Discovery:
-            return "LRecKindDiscovery";
-        case Kind::Refreshed:
-            return "LRecKindRefreshed";
+void StateColourDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+    const QVariant background = index.data(Qt::BackgroundRole);
+    if (!(option.state & QStyle::State_Selected) || !background.canConvert<QColor>()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
     }
-    return "";
+    QStyleOptionViewItem plain = option;
+    plain.state &= ~QStyle::State_Selected;
+    QStyledItemDelegate::paint(painter, plain, index);
+    painter->save();
+    QPen frame(option.palette.color(QPalette::Active, QPalette::Highlight));
+    frame.setWidth(2);
+    painter->setPen(frame);
+    painter->drawRect(option.rect.adjusted(1, 1, -1, -1));
+    painter->restore();
 }

@@ -51,6 +51,11 @@ QVariant TextTableModel::data(const QModelIndex& index, int role) const {
         return index.column() < row.cells.size() ? row.cells[index.column()] : QString();
     if (role == Qt::BackgroundRole && index.column() == colouredColumn_ && row.colour.isValid())
         return row.colour;
+    if (role == Qt::UserRole) {
+        if (index.column() < row.sortKeys.size())
+            return row.sortKeys[index.column()];
+        return index.column() < row.cells.size() ? row.cells[index.column()] : QString();
+    }
     return {};
 }
 

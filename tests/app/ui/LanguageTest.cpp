@@ -49,7 +49,9 @@ const char* const kMessageKeys[] = {
     "LRecColPeer", "LRecColModel", "LRecColVersion", "LRecColTime", "LRecColEvent",
     "LRecColAddress", "LRecColPathUrl", "LRecColOnline", "LRecKindBatch", "LRecKindPnp",
     "LRecKindProvision", "LRecKindUpgrade", "LRecKindRefresh", "LRecKindFetch", "LRecKindDiscovery",
-    "LRecKindRefreshed",
+    "LRecKindRefreshed", "LRecKindLease", "LRecStateSeen", "LRecColHost", "LRecColSource",
+    "LRecColComplete", "LRecCutOff", "LRecWhole", "LRecSourceExternal", "LRecSearchHint",
+    "LRecSummary", "LRecSummaryUnknown", "LRecSummarySeen", "LBatchNotMac", "LBatchWrote",
     // Component names looked up at run time for idle captions.
     "DDButton", "DiscoverProgressLabel", "HttpServerControlButton", "HttpServerStatusLabel",
     "MyPnpServerControlBtn", "PnpServerStatusLabel", "TftpServerControlButton",
