@@ -1,6 +1,7 @@
 // orvo-cli record import: its refusals (each one line, no record file made), logs that cannot be
-// read among good ones, a record that is another program's file, and several followers feeding
-// one record at once, stopped by SIGTERM and SIGINT.
+// read among good ones, a record that is another program's file, an import killed in the middle
+// of a long log, and several followers feeding one record at once, stopped by SIGTERM and SIGINT.
+#include "record/Sqlite.h"
 #include "support/Sqlite3Cli.h"
 #include "support/TempDir.h"
 
@@ -110,6 +111,51 @@ TEST(CliImport, AFileThatIsNoRecordIsLeftAlone) {
     EXPECT_EQ(r.err, "orvo-cli: " + other.toUtf8() + ": the file is another program's database\n");
     EXPECT_EQ(Sqlite3Rows(other, "SELECT name FROM sqlite_schema"), QStringList{"t"});
     EXPECT_FALSE(QFile::exists(other + ".logs"));
+}
+
+// An import killed (SIGKILL) at some moment in the middle of a long log, most likely within a
+// transaction of the record: the record holds whole stretches with the cursor after them, and
+// the next import records the rest, each line once.
+TEST(CliImport, AnImportKilledMidwayRecordsEachLineOnceWhenRunAgain) {
+    TempDir dir;
+    constexpr int kLines = 400000;
+    QByteArray text;
+    for (int n = 1; n <= kLines; ++n)
+        text += line(1, n);
+    const QString log = dir.write("access.log", text);
+    text.clear();
+    const QString record = dir.file("rec.sqlite");
+    QProcess import;
+    import.start(BuiltProgram("orvo-cli"), {"record", "import", "--record", record, log});
+    ASSERT_TRUE(import.waitForStarted(5000));
+    // Watched on a connection of this process: a few lookups a millisecond.
+    SqliteDb db;
+    qint64 recorded = 0;
+    for (int i = 0; i < 30000 && recorded == 0 && import.state() == QProcess::Running; ++i) {
+        if (db.IsOpen() || (QFile::exists(record) && db.Open(record, SqliteMode::ReadOnly)))
+            recorded = db.QueryInt("SELECT count(*) FROM events WHERE kind = 'fetch'", 0);
+        if (recorded == 0)
+            QThread::usleep(500);
+    }
+    ::kill(pid_t(import.processId()), SIGKILL);
+    ASSERT_TRUE(import.waitForFinished(10000));
+    db.Close();
+    const int atKill = Sqlite3Value(record, "SELECT count(*) FROM fetches").toInt();
+    ASSERT_GT(atKill, 0);
+    ASSERT_LT(atKill, kLines) << "the import ended before it was killed";
+    EXPECT_EQ(import.exitStatus(), QProcess::CrashExit);
+
+    const CliRun again = Cli({"record", "import", "--record", record, log});
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(again.out, log.toUtf8() + ": " + QByteArray::number(kLines - atKill) +
+                             " new lines, " + QByteArray::number(kLines - atKill) +
+                             " recorded, 0 naming no file below /\n");
+    // The bytes column numbers the lines.
+    EXPECT_EQ(Sqlite3Rows(record,
+                          "SELECT count(*), count(DISTINCT bytes), min(bytes), max(bytes) "
+                          "FROM fetches"),
+              QStringList{QString("%1|%1|1|%1").arg(kLines)});
+    EXPECT_EQ(Sqlite3Value(record, "PRAGMA integrity_check"), "ok");
 }
 
 // Three followers, each on a log of its own, feed one record while the logs grow: every line is
