@@ -63,6 +63,8 @@ int follow(const QStringList& logs, const LogImportOptions& options, LogCursorSt
     std::vector<Followed> followed;
     for (const QString& log : logs) {
         auto follower = std::make_unique<LogFollower>(log, options, store);
+        // A long backlog read at the signal: what was read is committed, the rest left.
+        follower->SetInterrupt([&stop] { return stop.Arrived(); });
         QString error;
         if (!follower->Start(&error))
             return CliFail(log, error);

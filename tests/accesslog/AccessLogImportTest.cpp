@@ -350,6 +350,26 @@ TEST_F(LogFollow, ANewFileThatCannotBeReadStopsIt) {
     EXPECT_EQ(error, "is a folder");
 }
 
+// Asked to stop in the middle of a long backlog, a look commits what it read and ends; the next
+// one reads on from there.
+TEST_F(LogFollow, AnInterruptedLookCommitsWhatItReadAndTheNextGoesOn) {
+    const int count = 10000;  // several chunks of the reader
+    const QString log = dir.write("access.log", logLines(0, count));
+    bool stopping = true;
+    LogFollower follower(log, options, store);
+    follower.SetInterrupt([&] { return stopping; });
+    QString error;
+    ASSERT_TRUE(follower.Start(&error));
+    poll(follower);
+    const int first = int(follower.Counts().recorded);
+    EXPECT_GT(first, 0);
+    EXPECT_LT(first, count / 2);
+    EXPECT_EQ(agents(), numbered(0, first));
+    stopping = false;
+    poll(follower);
+    EXPECT_EQ(agents(), numbered(0, count));
+}
+
 TEST_F(LogFollow, WaitsForTheFirstWholeLine) {
     const QString log = dir.write("access.log", {});
     LogFollower follower(log, options, store);
