@@ -38,7 +38,7 @@ bool RecordLogCursors::Open(const QString& recordPath, QString* error) {
     return false;
 }
 
-bool RecordLogCursors::Load(const QByteArray& digest, LogCursor* cursor, QString* error) {
+bool RecordLogCursors::load(const QByteArray& digest, LogCursor* cursor, QString* error) {
     *cursor = LogCursor();
     cursor->digest = digest;
     if (!db_) {
@@ -61,7 +61,7 @@ bool RecordLogCursors::Load(const QByteArray& digest, LogCursor* cursor, QString
     return false;
 }
 
-LogCursorStore::Result RecordLogCursors::Commit(const LogCursor& cursor, qint64 from,
+LogCursorStore::Result RecordLogCursors::commit(const LogCursor& cursor, qint64 from,
                                                 const std::vector<FetchEvent>& events,
                                                 QString* error) {
     if (!db_) {
@@ -79,7 +79,7 @@ LogCursorStore::Result RecordLogCursors::Commit(const LogCursor& cursor, qint64 
     };
     // Under the write lock: another reader of this log may have moved it since it was loaded.
     LogCursor kept;
-    if (!Load(cursor.digest, &kept, error))
+    if (!load(cursor.digest, &kept, error))
         return failed(*error);
     if (kept.offset != from) {
         writer_->Rollback();
@@ -107,4 +107,17 @@ LogCursorStore::Result RecordLogCursors::Commit(const LogCursor& cursor, qint64 
         return Result::Failed;
     }
     return Result::Done;
+}
+
+bool RecordLogCursors::Load(const QByteArray& digest, LogCursor* cursor, QString* error) {
+    failing_ = !load(digest, cursor, error);
+    return !failing_;
+}
+
+LogCursorStore::Result RecordLogCursors::Commit(const LogCursor& cursor, qint64 from,
+                                                const std::vector<FetchEvent>& events,
+                                                QString* error) {
+    const Result result = commit(cursor, from, events, error);
+    failing_ = result == Result::Failed;
+    return result;
 }

@@ -29,11 +29,17 @@ class RecordLogCursors : public LogCursorStore {
     // the log they were read from (cursor.path).
     Result Commit(const LogCursor& cursor, qint64 from, const std::vector<FetchEvent>& events,
                   QString* error) override;
+    // The last Load or Commit failed (the record, not the log, is in trouble).
+    bool Failing() const { return failing_; }
 
   private:
     void close();
+    bool load(const QByteArray& digest, LogCursor* cursor, QString* error);
+    Result commit(const LogCursor& cursor, qint64 from, const std::vector<FetchEvent>& events,
+                  QString* error);
 
     std::unique_ptr<SqliteDb> db_;
     std::unique_ptr<RecordWriter> writer_;
     std::unique_ptr<SqliteStatement> load_, save_;
+    bool failing_ = false;
 };
