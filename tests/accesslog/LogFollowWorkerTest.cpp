@@ -2,18 +2,14 @@
 // and tells the thread that made it, through its event loop, what it met: counts, a log that
 // cannot be read or a record that cannot be written, and its recovery from either.
 #include "accesslog/LogFollowWorker.h"
+#include "support/EventLoopWait.h"
 #include "support/Sqlite3Cli.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
-
-#include <functional>
 
 namespace {
 
@@ -37,24 +33,6 @@ class FollowWorker : public ::testing::Test {
         options.prefix = "/cfg";
     }
 
-    // Runs the event loop until the condition holds (up to 20 s: the machine may be busy).
-    bool until(const std::function<bool()>& condition) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition() && clock.elapsed() < 20000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(5);
-        }
-        return condition();
-    }
-    void spin(int ms) {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(5);
-        }
-    }
     const LogFollowReport& last() const { return reports.back(); }
     bool recorded(qint64 n) const {
         return !reports.empty() && last().counts.recorded == n &&
@@ -73,25 +51,25 @@ class FollowWorker : public ::testing::Test {
 TEST_F(FollowWorker, FollowsTheLogAndTellsItsThreadWhatItMet) {
     dir.write("logs/access.log", logLines(0, 3));
     worker.Start(record, log, options);
-    ASSERT_TRUE(until([&] { return recorded(3); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return recorded(3); }));
     EXPECT_EQ(last().counts.lines, 3);
 
     QFile f(log);
     ASSERT_TRUE(f.open(QIODevice::Append));
     f.write(logLines(3, 5));
     f.close();
-    ASSERT_TRUE(until([&] { return recorded(5); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return recorded(5); }));
     EXPECT_EQ(Sqlite3Rows(record, "SELECT count(*), min(bytes), max(bytes), source FROM fetches"),
               QStringList{"5|0|4|" + log});
 
     // Rotated, and a folder where the new log should be: told, and read again once it is a log.
     ASSERT_TRUE(QFile::rename(log, log + ".1"));
     ASSERT_TRUE(QDir().mkdir(log));
-    ASSERT_TRUE(until([&] { return last().trouble == LogFollowReport::Trouble::Log; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return last().trouble == LogFollowReport::Trouble::Log; }));
     EXPECT_EQ(last().reason, "is a folder");
     ASSERT_TRUE(QDir().rmdir(log));
     dir.write("logs/access.log", logLines(5, 7));
-    ASSERT_TRUE(until([&] { return recorded(7); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return recorded(7); }));
     EXPECT_TRUE(onMainThread);
 
     // Stopped: nothing more is told, nothing more read.
@@ -101,18 +79,18 @@ TEST_F(FollowWorker, FollowsTheLogAndTellsItsThreadWhatItMet) {
     ASSERT_TRUE(f.open(QIODevice::Append));
     f.write(logLines(7, 8));
     f.close();
-    spin(1000);  // the event loop runs well past several looks
+    RunEventsFor(1000);  // the event loop runs well past several looks
     EXPECT_EQ(reports.size(), told);
     EXPECT_EQ(Sqlite3Value(record, "SELECT count(*) FROM fetches"), "7");
 }
 
 TEST_F(FollowWorker, TellsALogNotThereAndARecordItCannotWriteUntilTheyAreFine) {
     worker.Start(record, log, options);
-    ASSERT_TRUE(until([&] { return !reports.empty(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return !reports.empty(); }));
     EXPECT_EQ(last().trouble, LogFollowReport::Trouble::Log);
     EXPECT_EQ(last().reason, "No such file or directory");
     dir.write("logs/access.log", logLines(0, 2));
-    ASSERT_TRUE(until([&] { return recorded(2); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return recorded(2); }));
     worker.Stop();
 
     // Another program's database where the record should be: left as it is.
@@ -121,7 +99,7 @@ TEST_F(FollowWorker, TellsALogNotThereAndARecordItCannotWriteUntilTheyAreFine) {
     const QByteArray before = ReadFileBytes(other);
     reports.clear();
     worker.Start(other, log, options);
-    ASSERT_TRUE(until([&] { return !reports.empty(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return !reports.empty(); }));
     EXPECT_EQ(last().trouble, LogFollowReport::Trouble::Record);
     EXPECT_EQ(last().reason, "the file is another program's database");
     worker.Stop();
@@ -130,7 +108,7 @@ TEST_F(FollowWorker, TellsALogNotThereAndARecordItCannotWriteUntilTheyAreFine) {
     // A record whose inserts fail: told as the record's trouble, read once the inserts work.
     reports.clear();
     worker.Start(record, log, options);
-    ASSERT_TRUE(until([&] { return recorded(0); }));  // a new run counts from its start
+    ASSERT_TRUE(RunEventsUntil([&] { return recorded(0); }));  // a new run counts from its start
     ASSERT_EQ(RunProgram("sqlite3", {record,
                                      "CREATE TRIGGER full BEFORE INSERT ON events "
                                      "BEGIN SELECT RAISE(ABORT, 'full'); END"}),
@@ -139,10 +117,10 @@ TEST_F(FollowWorker, TellsALogNotThereAndARecordItCannotWriteUntilTheyAreFine) {
     ASSERT_TRUE(f.open(QIODevice::Append));
     f.write(logLines(2, 4));
     f.close();
-    ASSERT_TRUE(until([&] { return last().trouble == LogFollowReport::Trouble::Record; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return last().trouble == LogFollowReport::Trouble::Record; }));
     EXPECT_EQ(last().reason, "full");
     ASSERT_EQ(RunProgram("sqlite3", {record, "DROP TRIGGER full"}), 0);
-    ASSERT_TRUE(until([&] { return recorded(2); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return recorded(2); }));
     EXPECT_EQ(Sqlite3Rows(record, "SELECT count(*), count(DISTINCT bytes) FROM fetches"),
               QStringList{"4|4"});
     EXPECT_TRUE(onMainThread);

@@ -8,18 +8,17 @@
 #include "app/SettingsStore.h"
 #include "app/SettingsTable.h"
 #include "record/ProvisioningRecord.h"
+#include "support/EventLoopWait.h"
 #include "support/RecordingDialogs.h"
 #include "support/Sqlite3Cli.h"
+#include "support/SuppliedLanguages.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
-
-#include <functional>
 
 namespace {
 
@@ -41,16 +40,6 @@ class AccessLogFieldTest : public ::testing::Test {
         log_.SetLineObserver([this](const QByteArray& line) { lines_ << QString::fromUtf8(line); });
     }
 
-    // Runs the event loop until the condition holds (up to 20 s: the machine may be busy).
-    static bool until(const std::function<bool()>& condition) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition() && clock.elapsed() < 20000) {
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(5);
-        }
-        return condition();
-    }
     QString text(const char* key) const { return table_.Translate(key); }
     bool logged(const QString& part) const {
         for (const QString& line : lines_)
@@ -82,14 +71,7 @@ TEST_F(AccessLogFieldTest, EveryCaptionAndTextHasALineInEverySuppliedLanguage) {
           << "LAccessLogSkipped";
     for (int i = 1; i <= 4; ++i)
         names << QString("LAccessLogError%1").arg(i);
-    for (const char* language : {"English", "Deutsch"}) {
-        SCOPED_TRACE(language);
-        LanguageTable table;
-        ASSERT_EQ(table.LoadFile(SourcePath(QString("data/ini/lang/") + language)),
-                  LanguageTable::LoadResult::Ok);
-        for (const QString& name : names)
-            EXPECT_FALSE(table.Translate(name).isEmpty()) << name.toStdString();
-    }
+    EXPECT_EQ(NamesWithoutText(names), QStringList{});
     EXPECT_EQ(field.AccessLogLabel->text(), "Access log:");
     EXPECT_EQ(field.AccessLogStateLabel->text(), "Not followed");
 }
@@ -117,7 +99,7 @@ TEST_F(AccessLogFieldTest, FollowsTheChosenLogIntoTheRecordBelowTheUrlsPath) {
     EXPECT_EQ(field.AccessLogEdit->text(), first);
     EXPECT_TRUE(field.IsFollowing());
     const QString following = text("LAccessLogFollowing").arg(1) + text("LAccessLogSkipped").arg(1);
-    ASSERT_TRUE(until([&] { return field.AccessLogStateLabel->text() == following; }))
+    ASSERT_TRUE(RunEventsUntil([&] { return field.AccessLogStateLabel->text() == following; }))
         << field.AccessLogStateLabel->text().toStdString();
     EXPECT_EQ(Sqlite3Rows(recordFile_, "SELECT phone, path, protocol, source FROM fetches"),
               QStringList{"0a1b2c000001|cfg0a1b2c000001|external|" + first});
@@ -127,7 +109,7 @@ TEST_F(AccessLogFieldTest, FollowsTheChosenLogIntoTheRecordBelowTheUrlsPath) {
     const QString second = dir_.write("logs/other.log", logLine("/site/cfg/cfg0a1b2c000002", 3));
     field.AccessLogEdit->setText(second);
     emit field.AccessLogEdit->editingFinished();
-    ASSERT_TRUE(until(
+    ASSERT_TRUE(RunEventsUntil(
         [&] { return field.AccessLogStateLabel->text() == text("LAccessLogFollowing").arg(1); }));
     EXPECT_EQ(Sqlite3Value(recordFile_, "SELECT group_concat(phone) FROM fetches"),
               "0a1b2c000001,0a1b2c000002");
@@ -174,13 +156,13 @@ TEST_F(AccessLogFieldTest, ShowsWhyALogIsNotFollowed) {
     field.AccessLogEdit->setText(dir_.file("missing.log"));
     field.Follow("http://phones.example.org/cfg");
     EXPECT_TRUE(field.IsFollowing());
-    ASSERT_TRUE(until([&] {
+    ASSERT_TRUE(RunEventsUntil([&] {
         return field.AccessLogStateLabel->text() ==
                text("LAccessLogError2") + "No such file or directory";
     })) << field.AccessLogStateLabel->text().toStdString();
     EXPECT_TRUE(logged("ACCESS LOG: " + dir_.file("missing.log") + ": No such file or directory"));
     QFile::copy(log, dir_.file("missing.log"));
-    ASSERT_TRUE(until(
+    ASSERT_TRUE(RunEventsUntil(
         [&] { return field.AccessLogStateLabel->text() == text("LAccessLogFollowing").arg(1); }));
     EXPECT_EQ(field.AccessLogStateLabel->palette().color(QPalette::WindowText), QColor(0, 128, 0));
 }
