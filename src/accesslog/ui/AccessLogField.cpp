@@ -30,6 +30,7 @@ AccessLogField::AccessLogField(const AppContext& ctx, QWidget* parent)
     AccessLogBtn = MakeCaptioned<QPushButton>(this, "AccessLogBtn", "...", {});
     AccessLogStateLabel = MakeCaptioned<QLabel>(this, "AccessLogStateLabel", "Not followed", {});
     resize(406, 2 * kRowHeight + 4);
+    placeControls();
 
     connect(AccessLogBtn, &QPushButton::clicked, this, Guarded([this] { AccessLogBtnClick(); }));
     connect(AccessLogEdit, &QLineEdit::editingFinished, this, Guarded([this] {
@@ -45,6 +46,11 @@ AccessLogField::~AccessLogField() {
 
 void AccessLogField::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    placeControls();
+}
+
+// A widget not shown yet hears of its size only when shown: placed at once too.
+void AccessLogField::placeControls() {
     const int w = width();
     AccessLogLabel->setGeometry(0, 3, kLabelWidth, 22);
     AccessLogEdit->setGeometry(kEditLeft, 1, w - kEditLeft - kButtonWidth - 6, 25);
@@ -63,6 +69,10 @@ void AccessLogField::WriteSettings(SettingsStore& settings) const {
 }
 
 void AccessLogField::Follow(const QByteArray& externalUrl) {
+    // Asked again for what it follows (the URL's field left unchanged): it reads on.
+    if (wanted_ && worker_.IsRunning() && externalUrl == url_ &&
+        AccessLogEdit->text().trimmed() == followed_)
+        return;
     wanted_ = true;
     url_ = externalUrl;
     start();

@@ -31,8 +31,8 @@ class AccessLogField : public QWidget {
 
     // Follows the log of the field into the window's record, the lines of the files below the
     // path of externalUrl (the URL phones are told); follows it anew when the field changes,
-    // until Stop. An empty field follows nothing. Not followed, the state telling why: recording
-    // off, a URL whose path no log line names.
+    // until Stop (asked again for the same, it reads on). An empty field follows nothing. Not
+    // followed, the state telling why: recording off, a URL whose path no log line names.
     void Follow(const QByteArray& externalUrl);
     void Stop();
     bool IsFollowing() const { return worker_.IsRunning(); }
@@ -47,6 +47,7 @@ class AccessLogField : public QWidget {
 
   private:
     enum class Status { Idle, RecordOff, BadUrl, Following };
+    void placeControls();
     void start();
     void reported(const LogFollowReport& report);
     void showState();

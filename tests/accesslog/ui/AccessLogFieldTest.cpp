@@ -72,6 +72,13 @@ TEST_F(AccessLogFieldTest, EveryCaptionAndTextHasALineInEverySuppliedLanguage) {
     for (int i = 1; i <= 4; ++i)
         names << QString("LAccessLogError%1").arg(i);
     EXPECT_EQ(NamesWithoutText(names), QStringList{});
+    // Placed before the field is shown, wide enough for their captions.
+    for (QWidget* w :
+         {static_cast<QWidget*>(field.AccessLogLabel), static_cast<QWidget*>(field.AccessLogBtn),
+          static_cast<QWidget*>(field.AccessLogStateLabel)})
+        EXPECT_GT(w->width(), w->fontMetrics().horizontalAdvance(w->property("text").toString()))
+            << w->objectName().toStdString();
+    EXPECT_GT(field.AccessLogEdit->width(), 100);
     EXPECT_EQ(field.AccessLogLabel->text(), "Access log:");
     EXPECT_EQ(field.AccessLogStateLabel->text(), "Not followed");
 }
