@@ -205,7 +205,6 @@ int main(int argc, char** argv) {
             peaks.push_back(double(run.peakKb) / 1024);
             cpu.push_back(run.cpuSeconds / lines * 1e6);
             QFile::remove(record);
-            QFile::remove(record + ".logs");
         }
         std::printf(
             "%9d lines  orvo-cli import %10.0f lines/s, %.2f us CPU per line, peak memory %.1f MB "

@@ -200,6 +200,8 @@ bool LogStream::readLines(bool* moved, QString* error) {
             discarded_ += qint64(buffered_);
             buffered_ = 0;
         }
+        if (interrupted_ && interrupted_())
+            return true;
     }
 }
 
@@ -287,6 +289,7 @@ LogFollower::~LogFollower() = default;
 
 bool LogFollower::Start(QString* error) {
     current_ = std::make_unique<LogStream>(options_, store_, counts_);
+    current_->SetInterrupt(interrupted_);
     return current_->Open(path_, error);
 }
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,9 @@ class LogStream {
     ~LogStream();
 
     bool Open(const QString& path, QString* error);
+    // Asked after each chunk read: when it says so, ReadAvailable commits what it took and
+    // returns (true), the rest left for the next call.
+    void SetInterrupt(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
     bool IsOpen() const { return file_.IsOpen(); }
     const LogFile& File() const { return file_; }
     // Reads and records what the file holds now. False with *error when the file or the store
@@ -77,6 +81,7 @@ class LogStream {
     std::vector<FetchEvent> events_;   // the stretch not committed yet
     LogImportCounts pending_;          // and what it met
     QByteArray lastPeer_, lastAgent_;  // shared with the events while the same
+    std::function<bool()> interrupted_;
 };
 
 // Follows a log by its path: reads what arrives, and when the web server rotates it, finishes
@@ -90,6 +95,9 @@ class LogFollower {
     LogFollower(const QString& path, const LogImportOptions& options, LogCursorStore& store);
     ~LogFollower();
 
+    // Asked after each chunk read (see LogStream::SetInterrupt): a follower asked to stop ends
+    // its look soon also in a long backlog.
+    void SetInterrupt(std::function<bool()> interrupted) { interrupted_ = std::move(interrupted); }
     // Opens the log; false with *error when it cannot be read.
     bool Start(QString* error);
     // One look: reads and records what arrived, and notices a rotation. False with *error when
@@ -110,6 +118,7 @@ class LogFollower {
     std::unique_ptr<LogStream> previous_;  // the rotated file, read during its grace
     std::chrono::steady_clock::time_point previousUntil_;
     QByteArray lastChange_;
+    std::function<bool()> interrupted_;
 };
 
 // Reads a log once, from where its cursor stands to its last whole line.

@@ -1,5 +1,7 @@
 #include "accesslog/AccessLogLine.h"
 
+#include "app/ServerUrl.h"
+
 #include <cstring>
 #include <vector>
 
@@ -350,6 +352,20 @@ bool NormalizedUrlPrefix(const QByteArray& prefix, QByteArray* normalized) {
     }
     *normalized = out;
     return true;
+}
+
+bool UrlPathPrefix(const QByteArray& url, QByteArray* prefix) {
+    // The user information masked first: a password may hold a "/".
+    const QByteArray text = UrlWithoutPassword(url.trimmed());
+    const qsizetype scheme = text.indexOf("//");
+    qsizetype end = scheme < 0 ? 0 : scheme + 2;
+    while (end < text.size() && text[end] != '/' && text[end] != '?' && text[end] != '#')
+        ++end;
+    qsizetype pathEnd = end;
+    while (pathEnd < text.size() && text[pathEnd] != '?' && text[pathEnd] != '#')
+        ++pathEnd;
+    return NormalizedUrlPrefix(QByteArray::fromPercentEncoding(text.mid(end, pathEnd - end)),
+                               prefix);
 }
 
 QByteArray FileBelowPrefix(QByteArrayView target, const QByteArray& prefix) {

@@ -65,6 +65,12 @@ QByteArray FormatAccessLogLine(AccessLogFormat format, const AccessLogLine& line
 // or "#": no request path is below such a prefix as written.
 bool NormalizedUrlPrefix(const QByteArray& prefix, QByteArray* normalized);
 
+// The prefix of the URL phones are told of a web server ("http://phones.example.org/cfg" gives
+// "/cfg"): its path, percent-decoded and normalized as NormalizedUrlPrefix does; "" for a URL
+// without a path (or no URL). The user information is no part of it, whatever it holds. False
+// when the path is no prefix.
+bool UrlPathPrefix(const QByteArray& url, QByteArray* prefix);
+
 // The file a request target names below the prefix: the path part of the target (origin form
 // or absolute form), percent-decoded, "." and ".." segments resolved and repeated slashes
 // merged as a web server maps a URL to a file, then the prefix taken off; without a leading

@@ -44,6 +44,9 @@ inline constexpr SettingKey PnoCfgServerPath{"[PNO]", "p_cfg_server_path", "0"};
 inline constexpr SettingKey PnoFwServerPath{"[PNO]", "p_fw_server_path", "0"};
 // Days the provisioning record keeps its events (0 keeps all), applied at start.
 inline constexpr SettingKey RecordKeepDays{"[RECORD]", "keep_days", "90"};
+// The external web server's access log the window follows into the record while "External
+// Server" is chosen (empty: none).
+inline constexpr SettingKey AccessLogPath{"[ACCESS LOG]", "path", ""};
 
 inline constexpr SettingKey All[] = {
     Lang,
@@ -75,5 +78,6 @@ inline constexpr SettingKey All[] = {
     PnoCfgServerPath,
     PnoFwServerPath,
     RecordKeepDays,
+    AccessLogPath,
 };
 }  // namespace Setting

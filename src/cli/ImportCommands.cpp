@@ -3,8 +3,7 @@
 #include "cli/Cli.h"
 
 #include "accesslog/AccessLogImport.h"
-#include "accesslog/LogCursorFile.h"
-#include "record/ProvisioningRecord.h"
+#include "accesslog/RecordLogCursors.h"
 
 #include <QFile>
 #include <QThread>
@@ -39,35 +38,12 @@ QString summary(const QString& log, const LogImportCounts& c, const QByteArray& 
         .arg(prefix.isEmpty() ? QStringLiteral("/") : QString::fromUtf8(prefix));
 }
 
-// The record and the cursors of the logs read into it. The cursors are kept beside the record
-// in FILE.logs.
-class ImportTarget {
-  public:
-    bool open(const QString& path) {
-        record_.SetFailureHandler(
-            [](const QString& file, const QString& reason) { CliWarn(file, reason); });
-        if (!record_.Open(path))
-            return false;
-        QString error;
-        if (!cursors_.Open(path + ".logs", &error)) {
-            CliWarn(path + ".logs", error);
-            return false;
-        }
-        return true;
-    }
-    LogCursorStore& store() { return cursors_; }
-
-  private:
-    ProvisioningRecord record_;
-    LogCursorFile cursors_{RecordSink(record_)};
-};
-
-int importOnce(const QStringList& logs, const LogImportOptions& options, ImportTarget& target,
+int importOnce(const QStringList& logs, const LogImportOptions& options, LogCursorStore& store,
                int status) {
     for (const QString& log : logs) {
         LogImportCounts counts;
         QString error;
-        const bool ok = ImportLog(log, options, target.store(), &counts, &error);
+        const bool ok = ImportLog(log, options, store, &counts, &error);
         CliPrint(summary(log, counts, options.prefix));
         warnSkipped(log, counts.malformed, options.format);
         if (!ok)
@@ -76,7 +52,7 @@ int importOnce(const QStringList& logs, const LogImportOptions& options, ImportT
     return status;
 }
 
-int follow(const QStringList& logs, const LogImportOptions& options, ImportTarget& target,
+int follow(const QStringList& logs, const LogImportOptions& options, LogCursorStore& store,
            CliStopSignals& stop) {
     struct Followed {
         QString log;
@@ -86,7 +62,9 @@ int follow(const QStringList& logs, const LogImportOptions& options, ImportTarge
     };
     std::vector<Followed> followed;
     for (const QString& log : logs) {
-        auto follower = std::make_unique<LogFollower>(log, options, target.store());
+        auto follower = std::make_unique<LogFollower>(log, options, store);
+        // A long backlog read at the signal: what was read is committed, the rest left.
+        follower->SetInterrupt([&stop] { return stop.Arrived(); });
         QString error;
         if (!follower->Start(&error))
             return CliFail(log, error);
@@ -160,18 +138,21 @@ int importLogs(const CliArgs& args) {
     if (readable.isEmpty() || (stop && status != 0))
         return status;
 
-    ImportTarget target;
-    if (!target.open(recordPath))
-        return 1;
-    return stop ? follow(readable, options, target, *stop)
-                : importOnce(readable, options, target, status);
+    // The record keeps the logs' cursors: what was read and its downloads are committed together.
+    RecordLogCursors store;
+    QString error;
+    if (!store.Open(recordPath, &error))
+        return CliFail(recordPath, error);
+    return stop ? follow(readable, options, store, *stop)
+                : importOnce(readable, options, store, status);
 }
 
 const CliRegistration recordCommand(
     "record",
     {"Record the downloads that web servers' access logs name, as protocol external, in a "
      "provisioning record: each line once, however often a log or its rotated copies (also "
-     "gzip-compressed) are imported. What was read of each log is kept in FILE.logs.",
+     "gzip-compressed) are imported, also by several importers at once. What was read of each "
+     "log is kept in the record, committed with the downloads it read.",
      {{"record", "FILE", "the provisioning record", true},
       {"strip", "PREFIX",
        "the URL path under which the web server publishes the batch output; lines of other "

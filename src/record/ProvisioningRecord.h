@@ -54,10 +54,7 @@ class ProvisioningRecord {
 
     // From any thread; never waits for the database. Dropped while recording is off.
     void Add(RecordEvent event);
-    // A download. The built-in servers call this when the answer ended, so the event's time
-    // gets the milliseconds of now within the second the server gave; "external" downloads
-    // (from another web server's log, named by source) keep the second of their log line and
-    // their completeness is unknown.
+    // A download (see RecordFetchEvent).
     void Add(const FetchEvent& fetch, const QByteArray& source = {});
     // An observer for a server that hands its answered requests to this record.
     FetchObserver Observer();

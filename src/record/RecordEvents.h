@@ -84,6 +84,12 @@ bool RecordKindOf(const QByteArray& name, RecordEvent::Kind* kind);
 // The language key of a kind's name on the page ("LRecKindBatch", ...).
 const char* RecordKindKey(RecordEvent::Kind kind);
 
+// The event of a download. The built-in servers hand it over when the answer ended, so the
+// event's time gets the milliseconds of now within the second the server gave; "external"
+// downloads (from another web server's log, named by source) keep the second of their log line
+// and their completeness is unknown.
+RecordEvent RecordFetchEvent(const FetchEvent& fetch, const QByteArray& source = {});
+
 // A lease event for a phone's MAC (in any form PhoneOfMac reads; an event of no phone
 // otherwise): address leased, host name and vendor class as the client sent them, and when the
 // lease ends (for a release or an expiry: when it ended).

@@ -233,6 +233,10 @@ std::vector<PhoneStatus> RecordReader::Phones(PhoneFilter filter) {
     return rows;
 }
 
+qint64 RecordReader::DataVersion() {
+    return db_ ? db_->QueryInt("PRAGMA data_version", -1) : -1;
+}
+
 std::vector<RecordedEvent> RecordReader::Events(const QByteArray& phone, int limit) {
     std::vector<RecordedEvent> events;
     if (!db_ || phone.isEmpty())

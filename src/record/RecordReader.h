@@ -89,6 +89,10 @@ class RecordReader {
 
     // The phones of the record, by phone, that the filter keeps.
     std::vector<PhoneStatus> Phones(PhoneFilter filter = PhoneFilter::All);
+    // Changes whenever a connection, of this process or another, has committed to the file since
+    // the last call (PRAGMA data_version): a reader compares it to know when to look again. -1
+    // when nothing is open.
+    qint64 DataVersion();
     // The latest events of one phone as recorded, at most limit of them, newest first by the
     // time they ended.
     std::vector<RecordedEvent> Events(const QByteArray& phone, int limit = 1000);

@@ -5,6 +5,7 @@
 #include "record/Sqlite.h"
 
 #include <sqlite3.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -44,6 +45,40 @@ bool RecordKindOf(const QByteArray& name, Kind* kind) {
             return true;
         }
     return false;
+}
+
+namespace {
+
+QByteArray literal(const char* text) {
+    return text ? QByteArray::fromRawData(text, qsizetype(std::strlen(text))) : QByteArray();
+}
+
+}  // namespace
+
+RecordEvent RecordFetchEvent(const FetchEvent& fetch, const QByteArray& source) {
+    RecordEvent e;
+    e.kind = Kind::Fetch;
+    const bool external = fetch.protocol && std::strcmp(fetch.protocol, "external") == 0;
+    const qint64 second = qint64(fetch.time) * 1000;
+    if (external)
+        e.timeMs = second;
+    else if (fetch.time <= 0)
+        e.timeMs = RecordNowMs();
+    else
+        e.timeMs = std::clamp(RecordNowMs(), second, second + 999);
+    e.address = fetch.peer;
+    e.path = fetch.path;
+    e.status = fetch.status;
+    e.bytes = fetch.bytes;
+    e.protocol = literal(fetch.protocol);
+    e.method = literal(fetch.method);
+    e.complete = external ? -1 : fetch.complete ? 1 : 0;
+    e.userAgent = fetch.userAgent;
+    e.source = source;
+    e.fileSize = fetch.fileSize < 0 ? -1 : fetch.fileSize;
+    e.fileInode = fetch.fileSize < 0 ? 0 : fetch.fileInode;
+    e.fileMtimeNs = e.fileInode ? fetch.fileMtimeNs : 0;
+    return e;
 }
 
 RecordEvent RecordLeaseEvent(const QByteArray& mac, const QByteArray& address,
@@ -348,6 +383,22 @@ CREATE VIEW phone_status AS
        OR k.seen_id IS NOT NULL;
 )sql";
 
+// How far each access log was read into the record (see LogCursor): one row per log, known by
+// the digest of its first line. An importer moves a row in the transaction that inserts the
+// events of the lines it read. Made by every step that takes a file to this version (a record
+// made before the table was there gets it when opened); kept by pruning and clearing, which
+// remove events, not what was read.
+const char kLogCursors[] = R"sql(
+CREATE TABLE IF NOT EXISTS log_cursors (
+    digest TEXT PRIMARY KEY,    -- SHA-256 of the log's first line, hexadecimal
+    path TEXT NOT NULL,         -- the file read last
+    device INTEGER NOT NULL,    -- its device and inode
+    inode INTEGER NOT NULL,
+    offset INTEGER NOT NULL,    -- bytes of the log's text read: the end of a whole line
+    time TEXT NOT NULL          -- when it moved last, UTC
+) WITHOUT ROWID;
+)sql";
+
 // Links each phone's events, each to the one recorded before it (previous_id) and the phones
 // table's last_id to the latest: one phone's events are found without a pass over the others
 // and without an index, whose upkeep would cost every insert (events of many phones at once
@@ -477,14 +528,20 @@ bool PrepareRecordSchema(SqliteDb& db, QString* reason, bool inMemory) {
             *reason = check.reason;
             return false;
         case RecordFileCheck::Verdict::Current:
-            return db.Exec("COMMIT") || fail(db, reason);
+            if (db.Exec(kLogCursors) && db.Exec("COMMIT"))
+                return true;
+            *reason = db.Error();
+            db.Exec("ROLLBACK");
+            return false;
         case RecordFileCheck::Verdict::Empty:
-            ok = db.Exec(createEvents().constData()) && db.Exec(kPhonesAndViews);
+            ok = db.Exec(createEvents().constData()) && db.Exec(kPhonesAndViews) &&
+                 db.Exec(kLogCursors);
             break;
         case RecordFileCheck::Verdict::Older:
             // One step per version, each taking the record to the next.
             ok = (check.version > 1 || migrateFrom1(db)) && db.Exec(kDropViews) &&
-                 db.Exec(kPhonesAndViews) && replay(db) && LinkRecordEvents(db);
+                 db.Exec(kPhonesAndViews) && replay(db) && LinkRecordEvents(db) &&
+                 db.Exec(kLogCursors);
             break;
     }
     ok = ok &&

@@ -76,7 +76,8 @@ RecordFileCheck CheckRecordFile(SqliteDb& db);
 // Makes the connection's file, found fit by CheckRecordFile on a read-only connection first, a
 // provisioning record of the current version: WAL mode (not for inMemory, a copy in memory that
 // a reader migrates), the tables and views created (an empty file) or migrated (an older
-// record), all checked again under the write lock. False with the reason when the file cannot
+// record), the access logs' cursors (log_cursors) made where they are missing, all checked again
+// under the write lock. False with the reason when the file cannot
 // be a record or cannot be written.
 bool PrepareRecordSchema(SqliteDb& db, QString* reason, bool inMemory = false);
 

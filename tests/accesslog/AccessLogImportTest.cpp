@@ -1,8 +1,10 @@
-// Reading logs into a store: each line once across imports, rotations by rename, compression
-// and copy-and-truncate, lines too long, two readers of one log, a store that fails, and the
-// follower. The cursors are kept in a real SQLite file; the events are collected.
+// Reading logs into the record: each line once across imports, rotations by rename,
+// compression and copy-and-truncate, lines too long, two readers of one log, a record that fails
+// in the middle of a stretch, and the follower. Events and cursors go into a real record file,
+// read back with sqlite3.
 #include "accesslog/AccessLogImport.h"
-#include "accesslog/LogCursorFile.h"
+#include "accesslog/RecordLogCursors.h"
+#include "support/Sqlite3Cli.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -38,21 +40,11 @@ void append(const QString& path, const QByteArray& bytes) {
 
 class LogImport : public ::testing::Test {
   protected:
-    LogImport() : store(sink()) {
+    LogImport() {
+        record = dir.file("db/provisioning.sqlite");
         QString error;
-        EXPECT_TRUE(store.Open(dir.file("cursors.sqlite"), &error)) << error.toStdString();
+        EXPECT_TRUE(store.Open(record, &error)) << error.toStdString();
         options.prefix = "/cfg";
-    }
-
-    LogCursorFile::EventSink sink() {
-        return [this](const std::vector<FetchEvent>& events, QString* error) {
-            if (failing) {
-                *error = "full";
-                return false;
-            }
-            recorded.insert(recorded.end(), events.begin(), events.end());
-            return true;
-        };
     }
 
     // Imports the log; the counts of this import.
@@ -63,11 +55,17 @@ class LogImport : public ::testing::Test {
         return counts;
     }
 
+    // Column values of the record's downloads, in the order recorded.
+    QStringList fetches(const QString& columns) const {
+        return Sqlite3Rows(record, "SELECT " + columns +
+                                       " FROM events WHERE kind = 'fetch' "
+                                       "ORDER BY id");
+    }
     // The User-Agents recorded so far: "n<line number>", which tells the lines apart.
     QStringList agents() const {
         QStringList list;
-        for (const FetchEvent& e : recorded)
-            list << QString::fromUtf8(e.userAgent).section(' ', 1);
+        for (const QString& agent : fetches("user_agent"))
+            list << agent.section(' ', 1);
         return list;
     }
 
@@ -78,11 +76,19 @@ class LogImport : public ::testing::Test {
         return list;
     }
 
+    // The insert of line 4 into the record fails (with "full") while failing is set.
+    void setFailing(bool failing) {
+        ASSERT_EQ(RunProgram("sqlite3", {record, failing ? "CREATE TRIGGER full BEFORE INSERT ON "
+                                                           "events WHEN NEW.user_agent = 'X100 n4' "
+                                                           "BEGIN SELECT RAISE(ABORT, 'full'); END"
+                                                         : "DROP TRIGGER full"}),
+                  0);
+    }
+
     TempDir dir;
+    QString record;
     LogImportOptions options;
-    std::vector<FetchEvent> recorded;
-    bool failing = false;
-    LogCursorFile store;
+    RecordLogCursors store;
 };
 
 TEST_F(LogImport, EachLineOnceAcrossImportsAndAWholeLineOnly) {
@@ -97,18 +103,17 @@ TEST_F(LogImport, EachLineOnceAcrossImportsAndAWholeLineOnly) {
     EXPECT_EQ(c.malformed, 2);
     EXPECT_EQ(c.notFiles, 1);
     EXPECT_EQ(agents(), numbered(0, 4));
-    const FetchEvent& e = recorded[0];
-    EXPECT_STREQ(e.protocol, "external");
-    EXPECT_STREQ(e.method, "GET");
-    EXPECT_EQ(e.peer, "10.0.0.1");
-    EXPECT_EQ(e.path, "cfg0a1b2c3d4e5f.xml");
-    EXPECT_EQ(e.status, 200);
-    EXPECT_EQ(e.bytes, 1000);
-    EXPECT_EQ(e.time, 1796907790);  // 14:03:10 +0100
+    // 14:03:10 +0100; the source is the log read.
+    EXPECT_EQ(fetches("time, protocol, method, address, path, phone, status, bytes, complete, "
+                      "file_size, source")
+                  .first(),
+              "2026-12-10T13:03:10.000Z|external|GET|10.0.0.1|cfg0a1b2c3d4e5f.xml|0a1b2c3d4e5f|"
+              "200|1000|||" +
+                  log);
 
     c = import(log);
     EXPECT_EQ(c.lines, 0);
-    EXPECT_EQ(recorded.size(), 4u);
+    EXPECT_EQ(fetches("id").size(), 4);
 
     // A line still being written is left for the next import.
     const QByteArray next = logLine(5);
@@ -186,7 +191,7 @@ TEST_F(LogImport, ADamagedCompressedLogFailsAndRecordsNothingOfTheStretch) {
     QString error;
     EXPECT_FALSE(ImportLog(cut, options, store, &counts, &error));
     EXPECT_TRUE(error.contains("damaged gzip")) << error.toStdString();
-    EXPECT_TRUE(recorded.empty());
+    EXPECT_TRUE(agents().isEmpty());
     // The whole file later: every line, once.
     EXPECT_EQ(import(dir.file("access.log.gz")).recorded, 200);
     EXPECT_EQ(agents(), numbered(0, 200));
@@ -213,24 +218,31 @@ TEST_F(LogImport, LinesInStretchesAcrossCommits) {
     EXPECT_EQ(import(log).lines, 0);
 }
 
-TEST_F(LogImport, AStoreThatFailsKeepsTheCursorWhereItWas) {
-    const QString log = dir.write("access.log", logLines(0, 3));
-    failing = true;
+// The record fails at the third line of a stretch: none of its lines is recorded and the cursor
+// stays, so the next import records each line once.
+TEST_F(LogImport, ARecordThatFailsWithinAStretchKeepsNeitherItsLinesNorTheCursorMove) {
+    const QString log = dir.write("access.log", logLines(0, 2));
+    EXPECT_EQ(import(log).recorded, 2);
+    append(log, logLines(2, 6));
+    setFailing(true);
     LogImportCounts counts;
     QString error;
     EXPECT_FALSE(ImportLog(log, options, store, &counts, &error));
     EXPECT_EQ(error, "full");
     EXPECT_EQ(counts.recorded, 0);
-    failing = false;
-    EXPECT_EQ(import(log).recorded, 3);
-    EXPECT_EQ(agents(), numbered(0, 3));
+    EXPECT_EQ(agents(), numbered(0, 2));
+    EXPECT_EQ(Sqlite3Value(record, "SELECT offset FROM log_cursors").toInt(),
+              logLines(0, 2).size());
+    setFailing(false);
+    EXPECT_EQ(import(log).recorded, 4);
+    EXPECT_EQ(agents(), numbered(0, 6));
 }
 
 TEST_F(LogImport, TwoReadersOfOneLogRecordEachLineOnce) {
     const QString log = dir.write("access.log", logLines(0, 3));
-    LogCursorFile second(sink());
+    RecordLogCursors second;
     QString error;
-    ASSERT_TRUE(second.Open(dir.file("cursors.sqlite"), &error));
+    ASSERT_TRUE(second.Open(record, &error));
     LogImportCounts countsA, countsB;
     LogStream a(options, store, countsA), b(options, second, countsB);
     ASSERT_TRUE(a.Open(log, &error));
@@ -256,13 +268,15 @@ TEST_F(LogImport, AFileNotToBeReadIsNamedWithItsReason) {
     EXPECT_EQ(error, "is a folder");
 }
 
-TEST_F(LogImport, TheCursorFileOfAnotherProgramIsRefused) {
+TEST_F(LogImport, AFileThatIsNoRecordIsRefusedAndLeftAlone) {
     const QString other = dir.file("other.sqlite");
     ASSERT_EQ(RunProgram("sqlite3", {other, "CREATE TABLE t (a)"}), 0);
-    LogCursorFile cursors(sink());
+    const QByteArray before = ReadFileBytes(other);
+    RecordLogCursors cursors;
     QString error;
     EXPECT_FALSE(cursors.Open(other, &error));
     EXPECT_EQ(error, "the file is another program's database");
+    EXPECT_EQ(ReadFileBytes(other), before);
     const QString notDb = dir.write("text.sqlite", QByteArray(4096, 'x'));
     EXPECT_FALSE(cursors.Open(notDb, &error));
     EXPECT_EQ(ReadFileBytes(notDb), QByteArray(4096, 'x'));
@@ -336,6 +350,26 @@ TEST_F(LogFollow, ANewFileThatCannotBeReadStopsIt) {
     EXPECT_EQ(error, "is a folder");
 }
 
+// Asked to stop in the middle of a long backlog, a look commits what it read and ends; the next
+// one reads on from there.
+TEST_F(LogFollow, AnInterruptedLookCommitsWhatItReadAndTheNextGoesOn) {
+    const int count = 10000;  // several chunks of the reader
+    const QString log = dir.write("access.log", logLines(0, count));
+    bool stopping = true;
+    LogFollower follower(log, options, store);
+    follower.SetInterrupt([&] { return stopping; });
+    QString error;
+    ASSERT_TRUE(follower.Start(&error));
+    poll(follower);
+    const int first = int(follower.Counts().recorded);
+    EXPECT_GT(first, 0);
+    EXPECT_LT(first, count / 2);
+    EXPECT_EQ(agents(), numbered(0, first));
+    stopping = false;
+    poll(follower);
+    EXPECT_EQ(agents(), numbered(0, count));
+}
+
 TEST_F(LogFollow, WaitsForTheFirstWholeLine) {
     const QString log = dir.write("access.log", {});
     LogFollower follower(log, options, store);
@@ -345,7 +379,7 @@ TEST_F(LogFollow, WaitsForTheFirstWholeLine) {
     const QByteArray line = logLine(0);
     append(log, line.left(10));
     poll(follower);
-    EXPECT_TRUE(recorded.empty());
+    EXPECT_TRUE(agents().isEmpty());
     append(log, line.mid(10));
     poll(follower);
     EXPECT_EQ(agents(), numbered(0, 1));

@@ -206,6 +206,30 @@ TEST(AccessLogLine, NamesTheFileBelowThePrefixAsTheServerMapsIt) {
             EXPECT_EQ(normalized, p.normalized) << p.given.toStdString();
         }
     }
+
+    // The prefix of the URL phones are told.
+    const struct {
+        QByteArray url, prefix;
+        bool ok;
+    } urls[] = {
+        {"http://phones.example.org/cfg", "/cfg", true},
+        {" https://phones.example.org:8443/site%207/cfg/ ", "/site 7/cfg", true},
+        {"http://user:pa/ss@phones.example.org/cfg", "/cfg", true},  // a "/" in the password
+        {"http://token@phones.example.org/a//b?x=1#y", "/a/b", true},
+        {"phones.example.org/cfg", "/cfg", true},
+        {"http://phones.example.org", "", true},
+        {"http://phones.example.org?cfg", "", true},
+        {"", "", true},
+        {"http://phones.example.org/a/../cfg", "", false},
+        {"http://phones.example.org/cfg%0a", "", false},
+    };
+    for (const auto& u : urls) {
+        QByteArray prefix = "unchanged";
+        EXPECT_EQ(UrlPathPrefix(u.url, &prefix), u.ok) << u.url.toStdString();
+        if (u.ok) {
+            EXPECT_EQ(prefix, u.prefix) << u.url.toStdString();
+        }
+    }
 }
 
 TEST(AccessLogLine, RecordsRequestsOfFilesAsExternalDownloads) {

@@ -1,8 +1,9 @@
 // A real nginx, started with the example configuration of packaging/linux/examples on a loopback
 // port, serves a batch's output under /cfg; curl downloads (whole, cut off by a client that
 // leaves early, a HEAD, a phone not in the batch, a path outside /cfg); orvo-cli record import
-// reads nginx's log into the record, once however often it is imported, and --follow reads on
-// across a rename rotation (nginx reopening its log) and a copy-truncate.
+// reads nginx's log into the record, once however often it is imported, and the phones' states
+// follow from it; --follow reads on across a rename rotation (nginx reopening its log) and a
+// copy-truncate, and a follower killed and started again records each line once.
 #include "record/ProvisioningRecord.h"
 #include "support/LoopbackMulticast.h"
 #include "support/Sqlite3Cli.h"
@@ -159,6 +160,10 @@ class NginxImport : public ::testing::Test {
                              nullptr, &err),
                   0)
             << err.toStdString();
+        // A log line tells its second only: the downloads come in a second after the batch's.
+        const std::time_t batched = std::time(nullptr);
+        while (std::time(nullptr) <= batched)
+            QThread::msleep(20);
         QString problem;
         ASSERT_TRUE(nginx.start(dir.file("nginx"), root, log, &problem)) << problem.toStdString();
         // The probes of start are no downloads of this test.
@@ -184,6 +189,23 @@ class NginxImport : public ::testing::Test {
                            "user_agent FROM fetches");
     }
     int fetchCount() const { return Sqlite3Value(record, "SELECT count(*) FROM fetches").toInt(); }
+    // Each phone and its state, as orvo-cli status prints them.
+    QStringList states() const {
+        QByteArray out, err;
+        if (RunProgram(BuiltProgram("orvo-cli"), {"status", "--record", record}, &out, &err) != 0)
+            return {"status failed: " + QString::fromUtf8(err)};
+        QStringList rows;
+        for (const QByteArray& line : out.split('\n'))
+            if (!line.isEmpty())
+                rows << QString::fromUtf8(line).section('\t', 0, 1).replace('\t', '|');
+        return rows;
+    }
+    // orvo-cli record import --follow of the log.
+    void startFollower(QProcess& follower) {
+        follower.start(BuiltProgram("orvo-cli"), {"record", "import", "--record", record, "--strip",
+                                                  "/cfg", "--follow", log});
+        ASSERT_TRUE(follower.waitForStarted(5000));
+    }
 
     TempDir dir;
     QString root, log, record;
@@ -234,11 +256,66 @@ TEST_F(NginxImport, DownloadsOfTheLogAreRecordedOnce) {
         EXPECT_LE(time.toUtf8(), after);
     }
 
+    // Each phone where its downloads left it: the whole ones fetched (the HEAD after one is no
+    // fetch), the one cut off failed, the phone not in the batch unknown. Each download's source
+    // is the log.
+    const QStringList expected{kPhoneA + "|fetched", kPhoneB + "|fetched", kPhoneC + "|failed",
+                               kStranger + "|unknown phone"};
+    EXPECT_EQ(states(), expected);
+    EXPECT_EQ(Sqlite3Rows(record,
+                          "SELECT phone, fetch_method, fetch_status, fetch_source FROM "
+                          "phone_status ORDER BY phone"),
+              (QStringList{kPhoneA + "|GET|200|" + log, kPhoneB + "|GET|200|" + log,
+                           kPhoneC + "|GET|200|" + log, kStranger + "|GET|404|" + log}));
+
     // Imported again: nothing new.
     ASSERT_EQ(import(&out, &err, {log}), 0);
     EXPECT_EQ(out, log.toUtf8() + ": 0 new lines, 0 recorded, 0 naming no file below /cfg\n");
     EXPECT_TRUE(err.isEmpty()) << err.toStdString();
     EXPECT_EQ(fetchCount(), 5);
+    EXPECT_EQ(states(), expected);
+}
+
+// A follower killed (SIGKILL) while nginx serves a stream of downloads, then started again: each
+// line of the log is recorded once, none lost, none twice.
+TEST_F(NginxImport, AFollowerKilledAndStartedAgainRecordsEachLineOnce) {
+    constexpr int kRequests = 3000;
+    QProcess first;
+    startFollower(first);
+    // One client asking for phone A's file again and again, 1,000 requests a second for three
+    // seconds, each request a line of its own.
+    QProcess client;
+    client.setStandardOutputFile(QProcess::nullDevice());
+    client.start("curl",
+                 {"-s", "-f", "--rate", "1000/s",
+                  nginx.url("/cfg/cfg" + kPhoneA + "?[1-" + QString::number(kRequests) + "]")});
+    ASSERT_TRUE(client.waitForStarted(5000));
+    ASSERT_TRUE(eventually([&] { return fetchCount() >= 300; }));
+    ::kill(pid_t(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
+    const int atKill = fetchCount();
+
+    QProcess second;
+    startFollower(second);
+    ASSERT_TRUE(client.waitForFinished(60000));
+    EXPECT_EQ(client.exitCode(), 0);
+    ASSERT_TRUE(eventually([&] { return lineCount(log) == kRequests; })) << lineCount(log);
+    EXPECT_TRUE(eventually([&] { return fetchCount() >= kRequests; })) << fetchCount();
+    QThread::msleep(500);  // two more looks of the follower: nothing more comes
+    EXPECT_EQ(fetchCount(), kRequests) << "killed after " << atKill;
+    ::kill(pid_t(second.processId()), SIGTERM);
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+
+    QByteArray out, err;
+    ASSERT_EQ(import(&out, &err, {log}), 0) << err.toStdString();
+    EXPECT_TRUE(out.contains(": 0 new lines")) << out.toStdString();
+    EXPECT_EQ(fetchCount(), kRequests);
+    EXPECT_EQ(Sqlite3Value(record, "SELECT offset FROM log_cursors").toLongLong(),
+              QFileInfo(log).size());
+    EXPECT_EQ(states(), (QStringList{kPhoneA + "|fetched", kPhoneB + "|file ready",
+                                     kPhoneC + "|file ready"}));
 }
 
 TEST_F(NginxImport, AFollowerReadsAcrossRenameRotationAndCopyTruncate) {

@@ -1,6 +1,7 @@
 // orvo-cli record import: its refusals (each one line, no record file made), logs that cannot be
-// read among good ones, a record that is another program's file, and several followers feeding
-// one record at once, stopped by SIGTERM and SIGINT.
+// read among good ones, a record that is another program's file, an import killed in the middle
+// of a long log, and several followers feeding one record at once, stopped by SIGTERM and SIGINT.
+#include "record/Sqlite.h"
 #include "support/Sqlite3Cli.h"
 #include "support/TempDir.h"
 
@@ -110,6 +111,86 @@ TEST(CliImport, AFileThatIsNoRecordIsLeftAlone) {
     EXPECT_EQ(r.err, "orvo-cli: " + other.toUtf8() + ": the file is another program's database\n");
     EXPECT_EQ(Sqlite3Rows(other, "SELECT name FROM sqlite_schema"), QStringList{"t"});
     EXPECT_FALSE(QFile::exists(other + ".logs"));
+}
+
+// Downloads in the record; 0 while it cannot be read. On a connection of this process: a few
+// lookups a millisecond.
+class FetchCounter {
+  public:
+    explicit FetchCounter(const QString& record) : record_(record) {}
+    qint64 operator()() {
+        if (!db_.IsOpen() && !(QFile::exists(record_) && db_.Open(record_, SqliteMode::ReadOnly)))
+            return 0;
+        return db_.QueryInt("SELECT count(*) FROM events WHERE kind = 'fetch'", 0);
+    }
+
+  private:
+    QString record_;
+    SqliteDb db_;
+};
+
+// Starts orvo-cli with args and waits (up to 30 s) until the record holds more downloads than
+// before; false when it ended first.
+bool StartAndWaitForMore(QProcess& process, const QStringList& args, FetchCounter& count,
+                         qint64 before) {
+    process.start(BuiltProgram("orvo-cli"), args);
+    if (!process.waitForStarted(5000))
+        return false;
+    for (int i = 0; i < 60000 && process.state() == QProcess::Running; ++i) {
+        if (count() > before)
+            return true;
+        QThread::usleep(500);
+    }
+    return false;
+}
+
+// A long log read in three runs: a follower stopped by SIGTERM in its backlog commits what it
+// read and says so; an import killed (SIGKILL) in the middle, most likely within a transaction
+// of the record, leaves whole stretches with the cursor after them; the last import records the
+// rest. Each line once.
+TEST(CliImport, AnImportStoppedOrKilledMidwayRecordsEachLineOnceWhenRunAgain) {
+    TempDir dir;
+    constexpr int kLines = 400000;
+    QByteArray text;
+    for (int n = 1; n <= kLines; ++n)
+        text += line(1, n);
+    const QString log = dir.write("access.log", text);
+    text.clear();
+    const QString record = dir.file("rec.sqlite");
+    FetchCounter count(record);
+
+    QProcess follower;
+    ASSERT_TRUE(StartAndWaitForMore(
+        follower, {"record", "import", "--record", record, "--follow", log}, count, 0));
+    ::kill(pid_t(follower.processId()), SIGTERM);
+    ASSERT_TRUE(follower.waitForFinished(30000));
+    EXPECT_EQ(follower.exitCode(), 0) << follower.readAllStandardError().toStdString();
+    const qint64 atStop = count();
+    ASSERT_LT(atStop, kLines) << "the follower read the whole log before it was stopped";
+    EXPECT_TRUE(follower.readAllStandardOutput().endsWith(
+        ": " + QByteArray::number(atStop) + " new lines, " + QByteArray::number(atStop) +
+        " recorded, 0 naming no file below /\n"));
+
+    QProcess import;
+    ASSERT_TRUE(
+        StartAndWaitForMore(import, {"record", "import", "--record", record, log}, count, atStop));
+    ::kill(pid_t(import.processId()), SIGKILL);
+    ASSERT_TRUE(import.waitForFinished(10000));
+    EXPECT_EQ(import.exitStatus(), QProcess::CrashExit);
+    const qint64 atKill = count();
+    ASSERT_LT(atKill, kLines) << "the import ended before it was killed";
+
+    const CliRun again = Cli({"record", "import", "--record", record, log});
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(again.out, log.toUtf8() + ": " + QByteArray::number(kLines - atKill) +
+                             " new lines, " + QByteArray::number(kLines - atKill) +
+                             " recorded, 0 naming no file below /\n");
+    // The bytes column numbers the lines.
+    EXPECT_EQ(Sqlite3Rows(record,
+                          "SELECT count(*), count(DISTINCT bytes), min(bytes), max(bytes) "
+                          "FROM fetches"),
+              QStringList{QString("%1|%1|1|%1").arg(kLines)});
+    EXPECT_EQ(Sqlite3Value(record, "PRAGMA integrity_check"), "ok");
 }
 
 // Three followers, each on a log of its own, feed one record while the logs grow: every line is

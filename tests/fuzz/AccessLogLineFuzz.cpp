@@ -1,5 +1,5 @@
-// libFuzzer target: the access log line reader (a web server's log is outside bytes) and the
-// file a request target names below a prefix.
+// libFuzzer target: the access log line reader (a web server's log is outside bytes), the file
+// a request target names below a prefix, and the prefix of a URL.
 #include "FuzzSupport.h"
 
 #include "accesslog/AccessLogImport.h"
@@ -45,6 +45,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray givenPrefix = fuzz::takeBytes(in, 24);
     const std::string rest = in.ConsumeRemainingBytesAsString();
     const QByteArray raw(rest.data(), qsizetype(rest.size()));
+
+    // The prefix of a URL (the bytes taken as one too): a normalized prefix, which a URL of
+    // that path gives again.
+    QByteArray urlPrefix;
+    if (UrlPathPrefix(givenPrefix, &urlPrefix)) {
+        FUZZ_CHECK(urlPrefix.isEmpty() || (urlPrefix.startsWith('/') && !urlPrefix.endsWith('/') &&
+                                           !urlPrefix.contains("//")));
+        QByteArray again;
+        FUZZ_CHECK(UrlPathPrefix("http://h" + urlPrefix.toPercentEncoding("/"), &again) &&
+                   again == urlPrefix);
+    }
 
     AccessLogReader reader(format);
     AccessLogLine line;

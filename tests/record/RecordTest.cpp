@@ -640,6 +640,7 @@ TEST_F(Record, ARecordOfVersionOneIsMigratedWhenOpened) {
     EXPECT_EQ(Sqlite3Value(file, "PRAGMA user_version"), "2");
     EXPECT_EQ(Sqlite3Value(file, "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(States(), before.mid(0, 6));
+    EXPECT_EQ(Sqlite3Value(file, "SELECT count(*) FROM log_cursors"), "0");
     EXPECT_EQ(Sqlite3Rows(file, "SELECT time FROM events WHERE kind = 'batch' ORDER BY id"),
               (QStringList{"2026-11-30T18:59:59.000Z", "2026-11-30T19:00:00.000Z",
                            "2026-11-30T19:00:00.000Z", "2026-11-30T19:00:00.000Z",
@@ -668,6 +669,25 @@ TEST_F(Record, ARecordOfVersionOneIsMigratedWhenOpened) {
 
 // A reader says what is wrong with a path, each in its own words (orvo-cli status shows them,
 // also as another user: RecordCommandsTest).
+// A record of this version made before it kept the access logs' cursors gets their table when
+// opened; its events and states stay.
+TEST_F(Record, ARecordMadeWithoutTheLogCursorsGetsTheirTableWhenOpened) {
+    ASSERT_TRUE(record.Open(file));
+    record.Add(BatchFile("0a1b2c000001"));
+    ASSERT_TRUE(record.Flush());
+    record.Close();
+    ASSERT_EQ(Sqlite3Rows(file, "DROP TABLE log_cursors"), QStringList{});
+    const QStringList before = States();
+    ASSERT_EQ(before, QStringList{"0a1b2c000001|file ready"});
+
+    ASSERT_TRUE(record.Open(file));
+    ASSERT_TRUE(record.Flush());
+    EXPECT_TRUE(failures.isEmpty()) << failures.join("; ").toStdString();
+    EXPECT_EQ(Sqlite3Value(file, "PRAGMA user_version"), "2");
+    EXPECT_EQ(Sqlite3Value(file, "SELECT count(*) FROM log_cursors"), "0");
+    EXPECT_EQ(States(), before);
+}
+
 TEST_F(Record, AReaderSaysWhatIsWrongWithAPath) {
     ASSERT_TRUE(record.Open(file));
     record.Close();

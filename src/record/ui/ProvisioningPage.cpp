@@ -222,13 +222,16 @@ void ProvisioningPage::Refresh(bool force) {
     if (!reader_.IsOpen() && record && record->IsOn())
         reader_.Open(record->Path());
     const quint64 generation = record ? record->Generation() : 0;
+    // What other programs commit (an access log's follower, orvo-cli) is no generation of ours.
+    const qint64 version = reader_.DataVersion();
     const QString search = RecordSearchEdit->text();
     const QString language = eventHeader.join('|');
-    if (!force && generation == shownGeneration_ && Filter() == shownFilter_ &&
-        search == shownSearch_ && language == shownLanguage_)
+    if (!force && generation == shownGeneration_ && version == shownVersion_ &&
+        Filter() == shownFilter_ && search == shownSearch_ && language == shownLanguage_)
         return;
     const bool relaid = language != shownLanguage_;
     shownGeneration_ = generation;
+    shownVersion_ = version;
     shownFilter_ = Filter();
     shownSearch_ = search;
     shownLanguage_ = language;

@@ -100,6 +100,7 @@ class ProvisioningPage : public QWidget {
     RecordReader reader_;
     std::vector<PhoneStatus> shown_;  // the rows of phones_, as read
     quint64 shownGeneration_ = ~0ull;
+    qint64 shownVersion_ = -1;  // the reader's data version: commits of other programs too
     PhoneFilter shownFilter_ = PhoneFilter::All;
     QString shownSearch_;
     QString shownLanguage_;

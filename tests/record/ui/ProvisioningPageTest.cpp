@@ -405,6 +405,30 @@ void ExpectColumnsFit(QTableView& view, const QString& language) {
     }
 }
 
+// Downloads another program records into the window's record (an access log's follower, a
+// server of orvo-cli) show up while the page is open, though the window itself records nothing.
+TEST_F(ProvisioningPageTest, ShowsWhatAnotherProgramRecords) {
+    TForm1& w = Start();
+    w.show();
+    ASSERT_TRUE(w.Record().IsOn());
+    page = w.ProvisioningTab;
+    w.PageControl1->setCurrentWidget(page);
+    ASSERT_TRUE(WaitUntil([&] { return page->RecordSummaryLabel->text().startsWith("0 phones"); }))
+        << page->RecordSummaryLabel->text().toStdString();
+    const QString log =
+        dir.write("access.log", "10.0.0.9 - - [10/Dec/2026:14:03:07 +0100] \"GET /cfg/cfg" +
+                                    QByteArray(kStranger) + " HTTP/1.1\" 404 153 \"-\" \"X100\"\n");
+    QByteArray err;
+    ASSERT_EQ(
+        RunProgram(BuiltProgram("orvo-cli"),
+                   {"record", "import", "--record", w.Record().Path(), "--strip", "/cfg", log},
+                   nullptr, &err),
+        0)
+        << err.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return StateOf(kStranger) == "unknown phone"; }))
+        << Shown().join(", ").toStdString();
+}
+
 TEST_F(ProvisioningPageTest, AFilledRecordReadsAtAGlance) {
     TForm1& w = Start();
     w.show();
