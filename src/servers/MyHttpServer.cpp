@@ -4,7 +4,7 @@
 #include "app/SocketError.h"
 #include "protection/ServerAccess.h"
 #include "protection/TlsServerContext.h"
-#include "servers/HttpDocumentRoot.h"
+#include "servers/DocumentRoot.h"
 #include "servers/MimeTypes.h"
 #include "servers/ServerThreads.h"
 #include "servers/TcpDelivery.h"
@@ -88,7 +88,7 @@ struct Shared {
             observer(message);
     }
 
-    HttpDocumentRoot documentRoot;
+    DocumentRoot documentRoot;
     QByteArray rootBytes;
     MyLog* log;
     MyHttpServer::LineObserver observer;
@@ -713,9 +713,9 @@ void Exchange::answer(const http::request<http::string_body>& request) {
     const int fd = shared_.documentRoot.Open(path, &error, &opened);
     off_t size = opened.size;
     if (fd < 0 &&
-        (error == HttpDocumentRoot::kHiddenName || error == HttpDocumentRoot::kWithheldFile)) {
+        (error == DocumentRoot::kHiddenName || error == DocumentRoot::kWithheldFile)) {
         shared_.Log(joined(kRefusalSubject, fetch_.peer, " with 403. File ", file, ": ",
-                           HttpDocumentRoot::RefusalReason(error)));
+                           DocumentRoot::RefusalReason(error)));
         shortAnswer(403, "403 Forbidden", headOnly);
         return;
     }

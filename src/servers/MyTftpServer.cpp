@@ -3,7 +3,7 @@
 #include "app/MyLog.h"
 #include "app/SocketError.h"
 #include "protection/ServerAccess.h"
-#include "servers/HttpDocumentRoot.h"
+#include "servers/DocumentRoot.h"
 #include "servers/ServerThreads.h"
 #include "servers/TftpPacket.h"
 
@@ -121,8 +121,7 @@ struct Shared {
     Shared(const QString& root, MyLog* log, MyTftpServer::LineObserver lineObserver,
            FetchObserver fetchObserver, milliseconds timeout, int retries,
            std::shared_ptr<ServerAccess> access, const std::vector<std::string>& withheld)
-        : rootPath(QFile::encodeName(root).toStdString()),
-          documentRoot(rootPath),
+        : documentRoot(QFile::encodeName(root).toStdString()),
           rootBytes(QFile::encodeName(root)),
           log(log),
           lineObserver(std::move(lineObserver)),
@@ -161,8 +160,7 @@ struct Shared {
         firstPacket.erase(key);
     }
 
-    std::string rootPath;
-    HttpDocumentRoot documentRoot;
+    DocumentRoot documentRoot;
     QByteArray rootBytes;
     MyLog* log;
     MyTftpServer::LineObserver lineObserver;
@@ -589,8 +587,6 @@ class Listener {
                 const std::string& text, const char* refusal = nullptr);
     // A transfer socket on the local address the request came to; -1 (errno set) on failure.
     int transferSocket(const Address& local) const;
-    // True when the path names something that exists outside the root (a link leading out).
-    bool leadsOutOfRoot(const std::string& path) const;
 
     Shared& shared_;
     std::vector<std::unique_ptr<Worker>>& workers_;
@@ -696,18 +692,6 @@ int Listener::transferSocket(const Address& local) const {
     return fd;
 }
 
-bool Listener::leadsOutOfRoot(const std::string& path) const {
-    char root[PATH_MAX], target[PATH_MAX];
-    if (!::realpath(shared_.rootPath.c_str(), root))
-        return false;
-    const std::string full = shared_.rootPath + "/" + path;
-    if (!::realpath(full.c_str(), target))
-        return false;  // nothing there
-    const std::string inside(root), found(target);
-    const std::string prefix = inside == "/" ? inside : inside + "/";
-    return found != inside && found.compare(0, prefix.size(), prefix) != 0;
-}
-
 void Listener::refuse(const Address& peer, const std::string& path, uint16_t code,
                       const std::string& text, const char* refusal) {
     const QByteArray file =
@@ -784,11 +768,11 @@ void Listener::onRequest(const uint8_t* data, size_t size, const Address& peer,
     const int fileFd = shared_.documentRoot.Open("/" + path, &error, &opened);
     if (fileFd < 0) {
         shared_.EndFirstPacket(firstPacketKey);
-        if (error == HttpDocumentRoot::kHiddenName || error == HttpDocumentRoot::kWithheldFile)
+        if (error == DocumentRoot::kHiddenName || error == DocumentRoot::kWithheldFile)
             refuse(peer, path, Tftp::AccessViolation, Tftp::ErrorText(Tftp::AccessViolation),
-                   HttpDocumentRoot::RefusalReason(error));
+                   DocumentRoot::RefusalReason(error));
         else if (error == ENOENT)
-            refuseWith(path, leadsOutOfRoot(path) ? Tftp::AccessViolation : Tftp::FileNotFound);
+            refuseWith(path, opened.outsideRoot ? Tftp::AccessViolation : Tftp::FileNotFound);
         else if (error == EACCES || error == EPERM)
             refuseWith(path, Tftp::AccessViolation);
         else
