@@ -13,11 +13,11 @@
 #include "protection/TlsServerContext.h"
 #include "protection/ui/ProtectionGroup.h"
 #include "record/ProvisioningRecord.h"
-#include "servers/HttpServerPort.h"
 #include "servers/MyHttpServer.h"
 #include "servers/MyIPMCastClient.h"
 #include "servers/MyTftpServer.h"
 #include "servers/PnpResponder.h"
+#include "servers/PortCheck.h"
 
 #include <QElapsedTimer>
 
@@ -296,7 +296,7 @@ void ServerPage::TftpServerControlButtonClick() {
         ctx_.log->Write("Built-in TFTP Server stopped!");
         return;
     }
-    const HttpServerPortCheck check = CheckTftpServerPort(MyTftpServerPort->text());
+    const PortCheck check = CheckTftpServerPort(MyTftpServerPort->text());
     if (!check.ok()) {
         ctx_.dialogs->messageKey(check.errorKey);
         return;
@@ -348,7 +348,7 @@ void ServerPage::waitUnless(int ms, const std::function<bool()>& over) {
 
 void ServerPage::HttpServerControlButtonClick() {
     HttpServerBuiltinRb->setChecked(true);
-    const HttpServerPortCheck check = CheckHttpServerPort(MyHttpServerPort->text());
+    const PortCheck check = CheckHttpServerPort(MyHttpServerPort->text());
     if (!check.ok()) {
         ctx_.dialogs->messageKey(check.errorKey);
         return;
@@ -367,7 +367,7 @@ void ServerPage::HttpServerControlButtonClick() {
     ctx_.log->Write("Built-in HTTP Server stopped!");
 }
 
-void ServerPage::startHttpServer(const HttpServerPortCheck& check) {
+void ServerPage::startHttpServer(const PortCheck& check) {
     QStringList addresses;
     for (int i = 0; i < InterfaceForServerCB->count(); ++i)
         addresses << InterfaceForServerCB->itemText(i);
@@ -429,7 +429,7 @@ void ServerPage::enableAfterPnp() {
 }
 
 void ServerPage::MyPnpServerControlBtnClick() {
-    const HttpServerPortCheck check = CheckPnpServerPort(MyPnpServerPortEdit->text());
+    const PortCheck check = CheckPnpServerPort(MyPnpServerPortEdit->text());
     const QString listenInterface =
         InterfaceForServerCB->count() > 0 ? InterfaceForServerCB->itemText(0) : QString();
     QString refusal = check.errorKey;

@@ -2,7 +2,7 @@
 
 #include "app/AppContext.h"
 #include "discovery/DeviceCommand.h"
-#include "servers/HttpServerPort.h"
+#include "servers/PortCheck.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -124,7 +124,7 @@ class ServerPage : public QWidget {
     // The controls given back after the plug-and-play listener stopped or failed to start.
     void enableAfterPnp();
     // The start of the HTTP server with its protection; a refused one shows why.
-    void startHttpServer(const HttpServerPortCheck& check);
+    void startHttpServer(const PortCheck& check);
     // The controls given back after the HTTP server stopped or failed to start with TLS.
     void enableAfterHttp();
     // Where the self-signed certificate and key are kept.
