@@ -13,9 +13,8 @@
 #include "protection/TlsServerContext.h"
 #include "protection/ui/ProtectionGroup.h"
 #include "record/ProvisioningRecord.h"
-#include "servers/MyHttpServer.h"
+#include "servers/BuiltinServers.h"
 #include "servers/MyIPMCastClient.h"
-#include "servers/MyTftpServer.h"
 #include "servers/PnpResponder.h"
 #include "servers/PortCheck.h"
 
@@ -122,12 +121,9 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
     connect(TftpServerControlButton, &QPushButton::clicked, this,
             Guarded([this] { TftpServerControlButtonClick(); }));
 
-    httpServer_ = std::make_unique<MyHttpServer>(ctx.workDir + "/server/htdocs", ctx.log);
-    tftpServer_ = std::make_unique<MyTftpServer>(ctx.workDir + "/server/htdocs", ctx.log);
-    if (ctx.record) {
-        httpServer_->SetFetchObserver(ctx.record->Observer());
-        tftpServer_->SetFetchObserver(ctx.record->Observer());
-    }
+    servers_ = std::make_unique<BuiltinServers>(ctx.workDir + "/server/htdocs", ctx.log,
+                                                ctx.workDir + "/dhcp");
+    servers_->SetRecord(ctx.record);
     ctx.notices->SetHandler(PnpPacketNotice, [this](int, const void* record) {
         if (record)
             Guarded([this, record] { OnPnpPacket(*static_cast<const PnpPacket*>(record)); })();
@@ -243,16 +239,23 @@ void ServerPage::ServerTabExit() {
 ServerPage::~ServerPage() {
     ctx_.notices->RemoveHandler(PnpPacketNotice);
     pnpListener_.reset();
-    httpServer_.reset();
-    tftpServer_.reset();
+    servers_.reset();
+}
+
+MyHttpServer& ServerPage::HttpServer() {
+    return servers_->Http();
+}
+
+MyTftpServer& ServerPage::TftpServer() {
+    return servers_->Tftp();
 }
 
 bool ServerPage::HttpServerActive() const {
-    return httpServer_->IsActive();
+    return servers_->Http().IsActive();
 }
 
 bool ServerPage::TftpServerActive() const {
-    return tftpServer_->IsActive();
+    return servers_->Tftp().IsActive();
 }
 
 ServerProtocol ServerPage::BuiltinProtocol() const {
@@ -264,7 +267,7 @@ bool ServerPage::BuiltinServerActive() const {
 }
 
 UrlAccess ServerPage::HttpUrlAccess() const {
-    return httpServer_->IsActive() ? runningUrl_ : ProtectionGB->Protection().Url();
+    return HttpServerActive() ? runningUrl_ : ProtectionGB->Protection().Url();
 }
 
 bool ServerPage::PnpServerRunning() const {
@@ -287,13 +290,12 @@ void ServerPage::setTftpStatus(bool running) {
 }
 
 void ServerPage::TftpServerControlButtonClick() {
-    if (tftpServer_->IsActive()) {
-        tftpServer_->Stop();
+    if (TftpServerActive()) {
+        servers_->StopTftp();
         TftpServerControlButton->setText(ctx_.Translate("TftpServerControlButton"));
         MyTftpServerPort->setEnabled(true);
-        ProtectionGB->SetServersRunning(httpServer_->IsActive(), false);
+        ProtectionGB->SetServersRunning(HttpServerActive(), false);
         setTftpStatus(false);
-        ctx_.log->Write("Built-in TFTP Server stopped!");
         return;
     }
     const PortCheck check = CheckTftpServerPort(MyTftpServerPort->text());
@@ -307,11 +309,9 @@ void ServerPage::TftpServerControlButtonClick() {
         ctx_.dialogs->message(access.error);
         return;
     }
-    tftpServer_->SetAccess(access.access);
-    tftpServer_->SetWithheldFiles(secretFiles());
-    tftpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
+    servers_->SetWithheldFiles(secretFiles());
     try {
-        tftpServer_->Start(static_cast<quint16>(check.port), serverBindAddress);
+        servers_->StartTftp(static_cast<quint16>(check.port), serverBindAddress, access);
     } catch (const SocketError& e) {
         // Ports up to 1024 need a privilege; a port in use has its own message.
         ctx_.dialogs->messageKey(e.kind() == SocketError::Kind::AccessDenied ? "LTftpError1"
@@ -319,12 +319,9 @@ void ServerPage::TftpServerControlButtonClick() {
         return;
     }
     MyTftpServerPort->setEnabled(false);
-    ProtectionGB->SetServersRunning(httpServer_->IsActive(), true);
+    ProtectionGB->SetServersRunning(HttpServerActive(), true);
     TftpServerControlButton->setText(ctx_.Translate("LTftpServerBtnStop"));
     setTftpStatus(true);
-    ctx_.log->Write("Built-in TFTP Server started! Port: " + check.text);
-    for (const QByteArray& line : TftpProtectionLines(access))
-        ctx_.log->Write(line);
 }
 
 void ServerPage::wait(int ms) {
@@ -353,18 +350,17 @@ void ServerPage::HttpServerControlButtonClick() {
         ctx_.dialogs->messageKey(check.errorKey);
         return;
     }
-    if (!httpServer_->IsActive()) {
+    if (!HttpServerActive()) {
         startHttpServer(check);
         return;
     }
     HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStopping"));
-    httpServer_->Stop();
+    servers_->StopHttp();
     wait(serverWaitMs);
     HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
     enableAfterHttp();
-    ProtectionGB->SetServersRunning(false, tftpServer_->IsActive());
+    ProtectionGB->SetServersRunning(false, TftpServerActive());
     setStatus("HttpServerStatusLabel", ctx_.Translate("HttpServerStatusLabel"), false);
-    ctx_.log->Write("Built-in HTTP Server stopped!");
 }
 
 void ServerPage::startHttpServer(const PortCheck& check) {
@@ -378,18 +374,14 @@ void ServerPage::startHttpServer(const PortCheck& check) {
         ctx_.dialogs->message(prepared.error);
         return;
     }
-    httpServer_->SetAccess(prepared.access);
-    httpServer_->SetWithheldFiles(secretFiles());
-    httpServer_->SetTls(prepared.https ? prepared.tls.certFile : QString(),
-                        prepared.https ? prepared.tls.keyFile : QString());
+    servers_->SetWithheldFiles(secretFiles());
     HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStarting"));
     for (QWidget* w : std::initializer_list<QWidget*>{InterfaceForServerCB, MyHttpServerPort,
                                                       HttpServerBuiltinRb, HttpServerExRb})
         w->setEnabled(false);
-    httpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
     try {
         // A port that cannot be bound throws SocketError to the application's handler.
-        httpServer_->Start(static_cast<quint16>(check.port), serverBindAddress);
+        servers_->StartHttp(static_cast<quint16>(check.port), serverBindAddress, prepared);
     } catch (const TlsSetupError& e) {
         HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
         enableAfterHttp();
@@ -398,15 +390,12 @@ void ServerPage::startHttpServer(const PortCheck& check) {
         return;
     }
     runningUrl_ = protection.Url();
-    ProtectionGB->SetServersRunning(true, tftpServer_->IsActive());
+    ProtectionGB->SetServersRunning(true, TftpServerActive());
     ProtectionGB->ShowFingerprint(tlsFolder());
     wait(serverWaitMs);
     HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStop"));
     setStatus("HttpServerStatusLabel",
               ctx_.Translate(prepared.https ? "LHttpsServerRunning" : "LHttpServerRunning"), true);
-    ctx_.log->Write("Built-in HTTP Server started! Port: " + check.text);
-    for (const QByteArray& line : HttpProtectionLines(prepared))
-        ctx_.log->Write(line);
 }
 
 void ServerPage::enableAfterHttp() {
@@ -448,7 +437,7 @@ void ServerPage::MyPnpServerControlBtnClick() {
     if (pnpListener_ && pnpListener_->IsRunning()) {
         MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStopping"));
         pnpListener_->Stop();
-        if (!httpServer_->IsActive())
+        if (!HttpServerActive())
             InterfaceForServerCB->setEnabled(true);
         pnpListener_->Terminate();
         wait(serverWaitMs);
@@ -521,7 +510,7 @@ void ServerPage::OnPnpPacket(const PnpPacket& packet) {
 }
 
 void ServerPage::ShowServerStates() {
-    const bool http = httpServer_->IsActive();
+    const bool http = HttpServerActive();
     HttpServerControlButton->setText(
         ctx_.Translate(http ? "LHttpServerBtnStop" : "HttpServerControlButton"));
     const char* httpState = !http               ? "HttpServerStatusLabel"
@@ -533,7 +522,7 @@ void ServerPage::ShowServerStates() {
         ctx_.Translate(pnp ? "LPnpServerBtnStop" : "MyPnpServerControlBtn"));
     setStatus("PnpServerStatusLabel",
               ctx_.Translate(pnp ? "LPnpServerRunning" : "PnpServerStatusLabel"), pnp);
-    const bool tftp = tftpServer_->IsActive();
+    const bool tftp = TftpServerActive();
     TftpServerControlButton->setText(
         ctx_.Translate(tftp ? "LTftpServerBtnStop" : "TftpServerControlButton"));
     if (tftp) {

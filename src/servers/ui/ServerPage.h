@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+class BuiltinServers;
 class MyHttpServer;
 class MyIPMCastClient;
 class MyTftpServer;
@@ -93,8 +94,8 @@ class ServerPage : public QWidget {
     bool HttpServerActive() const;
     bool TftpServerActive() const;
     bool PnpServerRunning() const;
-    MyHttpServer& HttpServer() { return *httpServer_; }
-    MyTftpServer& TftpServer() { return *tftpServer_; }
+    MyHttpServer& HttpServer();
+    MyTftpServer& TftpServer();
     // The protocol chosen in BuiltinProtocolCB.
     ServerProtocol BuiltinProtocol() const;
     // Whether the built-in server of that protocol runs.
@@ -134,8 +135,7 @@ class ServerPage : public QWidget {
 
     const AppContext& ctx_;
     bool shown_ = false;
-    std::unique_ptr<MyHttpServer> httpServer_;
-    std::unique_ptr<MyTftpServer> tftpServer_;
+    std::unique_ptr<BuiltinServers> servers_;
     std::unique_ptr<MyIPMCastClient> pnpListener_;
     std::unique_ptr<PnpResponder> pnpResponder_;
     UrlAccess runningUrl_;  // HttpUrlAccess while the HTTP server runs
