@@ -40,6 +40,21 @@ void BuiltinServers::log(const QByteArray& line) const {
         lineObserver_(line);
 }
 
+void BuiltinServers::started(const ServerRuntime& server, const char* name,
+                             const QList<QByteArray>& protectionLines) const {
+    log(QByteArray("Built-in ") + name +
+        " Server started! Port: " + QByteArray::number(server.Port()));
+    for (const QByteArray& line : protectionLines)
+        log(line);
+}
+
+void BuiltinServers::stop(ServerRuntime& server, const char* name) {
+    if (!server.IsActive())
+        return;
+    server.Stop();
+    log(QByteArray("Built-in ") + name + " Server stopped!");
+}
+
 void BuiltinServers::StartHttp(quint16 port, const QString& bindAddress,
                                const PreparedProtection& protection) {
     if (http_.IsActive())
@@ -48,16 +63,11 @@ void BuiltinServers::StartHttp(quint16 port, const QString& bindAddress,
     http_.SetTls(protection.https ? protection.tls.certFile : QString(),
                  protection.https ? protection.tls.keyFile : QString());
     http_.Start(port, bindAddress);
-    log("Built-in HTTP Server started! Port: " + QByteArray::number(http_.Port()));
-    for (const QByteArray& line : HttpProtectionLines(protection))
-        log(line);
+    started(http_, "HTTP", HttpProtectionLines(protection));
 }
 
 void BuiltinServers::StopHttp() {
-    if (!http_.IsActive())
-        return;
-    http_.Stop();
-    log("Built-in HTTP Server stopped!");
+    stop(http_, "HTTP");
 }
 
 void BuiltinServers::StartTftp(quint16 port, const QString& bindAddress,
@@ -66,16 +76,11 @@ void BuiltinServers::StartTftp(quint16 port, const QString& bindAddress,
         return;
     tftp_.SetAccess(protection.access);
     tftp_.Start(port, bindAddress);
-    log("Built-in TFTP Server started! Port: " + QByteArray::number(tftp_.Port()));
-    for (const QByteArray& line : TftpProtectionLines(protection))
-        log(line);
+    started(tftp_, "TFTP", TftpProtectionLines(protection));
 }
 
 void BuiltinServers::StopTftp() {
-    if (!tftp_.IsActive())
-        return;
-    tftp_.Stop();
-    log("Built-in TFTP Server stopped!");
+    stop(tftp_, "TFTP");
 }
 
 void BuiltinServers::StopAll() {

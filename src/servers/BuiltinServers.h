@@ -4,6 +4,7 @@
 #include "servers/MyHttpServer.h"
 #include "servers/MyTftpServer.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -53,6 +54,11 @@ class BuiltinServers {
 
   private:
     void log(const QByteArray& line) const;
+    // "Built-in <name> Server started! Port: N", then the lines that tell its protection.
+    void started(const ServerRuntime& server, const char* name,
+                 const QList<QByteArray>& protectionLines) const;
+    // Stops it with "Built-in <name> Server stopped!"; nothing when it is not running.
+    void stop(ServerRuntime& server, const char* name);
 
     MyLog* log_;
     ServerLineObserver lineObserver_;
