@@ -47,14 +47,16 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
     ctx_.cfg = &cfg_;
     ctx_.notices = &notices_;
     ctx_.record = &record_;
-    ctx_.window = this;
     // The working directory, captured once; the pages read their paths from it.
     workDir_ = currentDirectory();
     workDirKnown_ = !workDir_.isEmpty();
     ctx_.workDir = workDir_;
+    ctx_.serverChoice = [this] { return ServerTab->Choice(); };
     ctx_.httpServerActive = [this] { return ServerTab->HttpServerActive(); };
-    ctx_.tftpServerActive = [this] { return ServerTab->TftpServerActive(); };
-    ctx_.httpUrlAccess = [this] { return ServerTab->HttpUrlAccess(); };
+    ctx_.currentModel = [this] { return TemplateBar1->ModelsCombox->currentText(); };
+    ctx_.showServerState = [this](ServerKind server, const QString& text, bool running) {
+        showServerState(server, text, running);
+    };
     buildWindow();
     SetEscapedExceptionHandler([this](std::exception_ptr e) { ApplicationEvents1Exception(e); });
     FormCreate();
@@ -75,6 +77,15 @@ void TForm1::SetLabelColor(QLabel* label, const QColor& color) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
+}
+
+void TForm1::showServerState(ServerKind server, const QString& text, bool running) {
+    QLabel* const labels[] = {HttpServerStatusLabel, PnpServerStatusLabel, TftpServerStatusLabel};
+    const auto index = static_cast<size_t>(server);
+    if (index >= std::size(labels))
+        return;
+    labels[index]->setText(text);
+    SetLabelColor(labels[index], running ? RunningColor() : StoppedColor());
 }
 
 void TForm1::buildWindow() {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/AppContext.h"
 #include "app/LanguageTable.h"
 #include "app/Localization.h"
 #include "app/MyLog.h"
@@ -9,6 +8,7 @@
 #include "app/SettingsStore.h"
 #include "app/ui/QtDialogs.h"
 #include "config/CfgTemplate.h"
+#include "page/AppContext.h"
 #include "record/ProvisioningRecord.h"
 
 #include <QFrame>
@@ -81,6 +81,8 @@ class TForm1 : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // A server's state in the top bar.
+    void showServerState(ServerKind server, const QString& text, bool running);
     void buildWindow();
     void FormCreate();
     void FormDestroy();

@@ -4,7 +4,7 @@
 #include "app/EscapedErrors.h"
 #include "app/InterfaceTable.h"
 #include "app/MyLog.h"
-#include "app/ui/PageControls.h"
+#include "page/PageControls.h"
 #include "dhcp/DhcpServer.h"
 
 #include <QPointer>

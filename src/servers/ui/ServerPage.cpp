@@ -8,7 +8,7 @@
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
 #include "app/SocketError.h"
-#include "app/ui/PageControls.h"
+#include "page/PageControls.h"
 #include "protection/ServerProtection.h"
 #include "protection/TlsServerContext.h"
 #include "protection/ui/ProtectionGroup.h"
@@ -274,17 +274,26 @@ bool ServerPage::PnpServerRunning() const {
     return pnpListener_ && pnpListener_->IsRunning();
 }
 
-void ServerPage::setStatus(const char* labelName, const QString& text, bool running) {
-    auto* label = ctx_.Control<QLabel>(labelName);
-    if (!label)
-        return;
-    label->setText(text);
-    showState(label, running);
+ServerChoice ServerPage::Choice() const {
+    ServerChoice c;
+    c.builtIn = HttpServerBuiltinRb->isChecked();
+    c.protocol = BuiltinProtocol();
+    c.address = InterfaceForServerCB->currentText();
+    c.firstAddress = InterfaceForServerCB->count() > 0 ? InterfaceForServerCB->itemText(0) : "";
+    c.portText = (c.protocol == ServerProtocol::Tftp ? MyTftpServerPort : MyHttpServerPort)->text();
+    c.externalUrl = ExHttpServerEdiit->text();
+    c.running = BuiltinServerActive();
+    c.access = HttpUrlAccess();
+    return c;
+}
+
+void ServerPage::setStatus(ServerKind server, const QString& text, bool running) {
+    ctx_.showServerState(server, text, running);
 }
 
 void ServerPage::setTftpStatus(bool running) {
     const QString text = ctx_.Translate(running ? "LTftpServerRunning" : "TftpServerStatusLabel");
-    setStatus("TftpServerStatusLabel", text, running);
+    setStatus(ServerKind::Tftp, text, running);
     TftpServerStateLabel->setText(text);
     showState(TftpServerStateLabel, running);
 }
@@ -360,7 +369,7 @@ void ServerPage::HttpServerControlButtonClick() {
     HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
     enableAfterHttp();
     ProtectionGB->SetServersRunning(false, TftpServerActive());
-    setStatus("HttpServerStatusLabel", ctx_.Translate("HttpServerStatusLabel"), false);
+    setStatus(ServerKind::Http, ctx_.Translate("HttpServerStatusLabel"), false);
 }
 
 void ServerPage::startHttpServer(const PortCheck& check) {
@@ -394,7 +403,7 @@ void ServerPage::startHttpServer(const PortCheck& check) {
     ProtectionGB->ShowFingerprint(tlsFolder());
     wait(serverWaitMs);
     HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStop"));
-    setStatus("HttpServerStatusLabel",
+    setStatus(ServerKind::Http,
               ctx_.Translate(prepared.https ? "LHttpsServerRunning" : "LHttpServerRunning"), true);
 }
 
@@ -444,7 +453,7 @@ void ServerPage::MyPnpServerControlBtnClick() {
         pnpListener_.reset();
         MyPnpServerControlBtn->setText(ctx_.Translate("MyPnpServerControlBtn"));
         enableAfterPnp();
-        setStatus("PnpServerStatusLabel", ctx_.Translate("PnpServerStatusLabel"), false);
+        setStatus(ServerKind::Pnp, ctx_.Translate("PnpServerStatusLabel"), false);
         ctx_.log->Write("PNP Server Stopped!");
         return;
     }
@@ -482,7 +491,7 @@ void ServerPage::MyPnpServerControlBtnClick() {
         return;
     }
     MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStop"));
-    setStatus("PnpServerStatusLabel", ctx_.Translate("LPnpServerRunning"), true);
+    setStatus(ServerKind::Pnp, ctx_.Translate("LPnpServerRunning"), true);
     ctx_.log->Write("PNP Server started! Listen to: " + group + " Port: " + check.text);
     if (const QByteArray note = pnpListener_->ReceiveBufferNote(); !note.isEmpty())
         ctx_.log->Write(note);
@@ -496,14 +505,13 @@ void ServerPage::OnPnpPacket(const PnpPacket& packet) {
     PnpAnswerOptions o;
     o.macMode = PnpModeMacRb->isChecked();
     o.pinMode = PnpModePinRb->isChecked();
-    o.builtInServer = HttpServerBuiltinRb->isChecked();
-    o.protocol = BuiltinProtocol();
-    o.interfaceText = InterfaceForServerCB->currentText().toLatin1();
-    o.portText = (o.protocol == ServerProtocol::Tftp ? MyTftpServerPort : MyHttpServerPort)
-                     ->text()
-                     .toLatin1();
-    o.externalUrl = ExHttpServerEdiit->text().toUtf8();
-    o.access = HttpUrlAccess();
+    const ServerChoice choice = Choice();
+    o.builtInServer = choice.builtIn;
+    o.protocol = choice.protocol;
+    o.interfaceText = choice.address.toLatin1();
+    o.portText = choice.portText.toLatin1();
+    o.externalUrl = choice.externalUrl.toUtf8();
+    o.access = choice.access;
     const QByteArray line = pnpResponder_->Answer(packet.text, o);
     if (!line.isEmpty())
         ctx_.log->Write(line);
@@ -516,12 +524,12 @@ void ServerPage::ShowServerStates() {
     const char* httpState = !http               ? "HttpServerStatusLabel"
                             : runningUrl_.https ? "LHttpsServerRunning"
                                                 : "LHttpServerRunning";
-    setStatus("HttpServerStatusLabel", ctx_.Translate(httpState), http);
+    setStatus(ServerKind::Http, ctx_.Translate(httpState), http);
     const bool pnp = PnpServerRunning();
     MyPnpServerControlBtn->setText(
         ctx_.Translate(pnp ? "LPnpServerBtnStop" : "MyPnpServerControlBtn"));
-    setStatus("PnpServerStatusLabel",
-              ctx_.Translate(pnp ? "LPnpServerRunning" : "PnpServerStatusLabel"), pnp);
+    setStatus(ServerKind::Pnp, ctx_.Translate(pnp ? "LPnpServerRunning" : "PnpServerStatusLabel"),
+              pnp);
     const bool tftp = TftpServerActive();
     TftpServerControlButton->setText(
         ctx_.Translate(tftp ? "LTftpServerBtnStop" : "TftpServerControlButton"));
@@ -529,7 +537,7 @@ void ServerPage::ShowServerStates() {
         setTftpStatus(true);
     } else {
         // Stopped: each label its own caption.
-        setStatus("TftpServerStatusLabel", ctx_.Translate("TftpServerStatusLabel"), false);
+        setStatus(ServerKind::Tftp, ctx_.Translate("TftpServerStatusLabel"), false);
         TftpServerStateLabel->setText(ctx_.Translate("TftpServerStateLabel"));
         showState(TftpServerStateLabel, false);
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AppContext.h"
 #include "discovery/DeviceCommand.h"
+#include "page/AppContext.h"
 #include "servers/PortCheck.h"
 
 #include <QComboBox>
@@ -103,6 +103,8 @@ class ServerPage : public QWidget {
     // How URLs reach the built-in HTTP server: HTTPS and the credentials it runs with (those
     // set in the protection group while it is stopped).
     UrlAccess HttpUrlAccess() const;
+    // The server phones are told, as the page has it chosen (what other pages ask).
+    ServerChoice Choice() const;
 
     // How long the server buttons wait after starting or stopping (2000 ms; tests shorten it),
     // and between the looks at a starting plug-and-play listener (1000 ms).
@@ -116,8 +118,8 @@ class ServerPage : public QWidget {
     void fillInterfaceList();
     void fillLanguageList();
     void readSettings();
-    // The status labels of the window's top bar.
-    void setStatus(const char* labelName, const QString& text, bool running);
+    // A server's state in the window's top bar.
+    void setStatus(ServerKind server, const QString& text, bool running);
     void setTftpStatus(bool running);
     // Waits, painting the window but taking no user input; the second ends early once over().
     void wait(int ms);

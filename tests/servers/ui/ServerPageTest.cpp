@@ -543,6 +543,39 @@ TEST_F(ServerPageTest, ATftpPortInUseGivesItsOwnMessage) {
 
 // With TFTP chosen as the built-in server's protocol, plug-and-play needs the TFTP server and
 // hands out its tftp:// URL.
+// The other pages ask the window for the server choice; it follows the page's controls, the
+// port of the chosen protocol and whether that protocol's server runs.
+TEST_F(ServerPageTest, TheServerChoiceOtherPagesAskFollowsThePage) {
+    page->InterfaceForServerCB->addItem("10.0.0.2");
+    page->InterfaceForServerCB->setCurrentIndex(1);
+    page->MyHttpServerPort->setText("6001");
+    page->MyTftpServerPort->setText("6969");
+    ServerChoice c = w->Context().serverChoice();
+    EXPECT_TRUE(c.builtIn);
+    EXPECT_EQ(c.protocol, ServerProtocol::Http);
+    EXPECT_EQ(c.address, "10.0.0.2");
+    EXPECT_EQ(c.firstAddress, "127.0.0.1");
+    EXPECT_EQ(c.portText, "6001");
+    EXPECT_FALSE(c.running);
+    EXPECT_EQ(c.Url(), "http://10.0.0.2:6001/cfg");
+
+    page->InterfaceForServerCB->setCurrentIndex(0);
+    page->BuiltinProtocolCB->setCurrentIndex(1);
+    const QString port = StartTftp();
+    c = w->Context().serverChoice();
+    EXPECT_EQ(c.protocol, ServerProtocol::Tftp);
+    EXPECT_EQ(c.portText, port);
+    EXPECT_TRUE(c.running);
+    EXPECT_EQ(c.Url(), "tftp://127.0.0.1:" + port.toUtf8() + "/cfg");
+    page->TftpServerControlButton->click();
+    EXPECT_FALSE(w->Context().serverChoice().running);
+
+    ChooseExternal(" http://ext.example:8080/cfg ");
+    c = w->Context().serverChoice();
+    EXPECT_FALSE(c.builtIn);
+    EXPECT_EQ(c.Url(), "http://ext.example:8080/cfg");
+}
+
 TEST_F(ServerPageTest, PnpHandsOutTheTftpUrlWhenTftpIsChosen) {
     page->BuiltinProtocolCB->setCurrentIndex(page->BuiltinProtocolCB->findText("TFTP"));
     page->HttpServerBuiltinRb->setChecked(true);
