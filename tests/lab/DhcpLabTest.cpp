@@ -7,12 +7,14 @@
 #include "app/MyLog.h"
 #include "app/Notices.h"
 #include "app/ServerUrl.h"
+#include "app/ui/Unit1.h"
 #include "dhcp/DhcpProbe.h"
 #include "dhcp/DhcpServer.h"
 #include "dhcp/ui/DhcpGroup.h"
 #include "lab/LabCli.h"
 #include "lab/LabManifest.h"
 #include "servers/MyHttpServer.h"
+#include "servers/ui/ServerPage.h"
 #include "support/RecordingDialogs.h"
 
 #include <gtest/gtest.h>
@@ -366,7 +368,8 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
         ConfigServerUrl(false, {}, {},
                         " http://" + iface.toLatin1() + ":" + QByteArray::number(external.Port()) +
                             "/ext,1%20%23x/ ");
-    DhcpGroup group(ctx, state.file("dhcp"), nullptr);
+    DhcpServer server(state.file("dhcp"), &log);
+    DhcpGroup group(ctx, server, nullptr);
     group.serving = [&] { return DhcpServing{iface, url, false, {}}; };
     std::vector<bool> states;
     group.stateChanged = [&](bool running) { states.push_back(running); };
@@ -416,7 +419,8 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
 TEST_F(WindowLab, AnotherServerIsAQuestionNamingIt) {
     OtherDhcpServer other(hosts, net, state.file("other.leases"));
     ASSERT_TRUE(other.Serving());
-    DhcpGroup group(ctx, state.file("dhcp"), nullptr);
+    DhcpServer server(state.file("dhcp"), &log);
+    DhcpGroup group(ctx, server, nullptr);
     group.serving = [&] {
         return DhcpServing{iface, "http://" + iface.toLatin1() + ":6000/cfg", false, {}};
     };
@@ -434,6 +438,66 @@ TEST_F(WindowLab, AnotherServerIsAQuestionNamingIt) {
         EXPECT_EQ(group.DhcpRangeEdit->isEnabled(), !goOn);
     }
     EXPECT_TRUE(Logged("^DHCP Server: another DHCP server answers on eth0: " + other.address));
+}
+
+// The main window: the DHCP group on its Servers page hands out the URL of the built-in server
+// chosen there, shows its state in the top bar too, and ends with the window.
+TEST_F(DhcpLab, TheWindowsServersPageHandsOutItsUrlAndEndsTheServerWithTheWindow) {
+    TempDir work;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(work.path());
+    work.write("ini/lang/English", ReadFileBytes(SourcePath("data/ini/lang/English")));
+    work.write("ini/setting.ini", ReadFileBytes(SourcePath("data/ini/$default.ini")));
+    for (const LabHost& h : hosts)
+        if (h.address == "dhcp")
+            work.write("server/htdocs/cfg/cfg" + h.PlainMac(), Expected(h));
+    RecordingDialogs dialogs;
+    auto w = std::make_unique<TForm1>(&dialogs);
+    w->show();
+    w->PageControl1->setCurrentWidget(w->ServerTab);
+    ServerPage& page = *w->ServerTab;
+    page.serverBindAddress = iface;
+    page.InterfaceForServerCB->setCurrentIndex(page.InterfaceForServerCB->findText(iface));
+    ASSERT_EQ(page.InterfaceForServerCB->currentText(), iface);
+    DhcpGroup& dhcp = *page.DhcpServerGB;
+    dhcp.DhcpRangeEdit->setText(range);
+
+    // Nothing to hand out until the built-in server runs.
+    dialogs.clear();  // the first page's, without models
+    dhcp.DhcpServerControlButton->click();
+    EXPECT_EQ(dialogs.messages(), QStringList{"LDhcpError11"});
+    EXPECT_FALSE(dhcp.IsProbing());
+    page.MyHttpServerPort->setText("6000");
+    page.HttpServerControlButton->click();
+    ASSERT_TRUE(page.HttpServerActive()) << dialogs.messages().join(", ").toStdString();
+    dhcp.DhcpServerControlButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return !dhcp.IsProbing(); }, 10000));
+    ASSERT_TRUE(dhcp.IsRunning()) << dialogs.messages().join(", ").toStdString();
+    EXPECT_EQ(w->DhcpServerStatusLabel->text(), "Running");
+    EXPECT_EQ(w->DhcpServerStatusLabel->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+
+    const PhoneLease lease = LeasePhone(0, {"--forget"});
+    ASSERT_EQ(lease.code, 0) << lease.err.toStdString();
+    EXPECT_EQ(lease["option160"], "http://" + iface + ":6000/cfg");
+    EXPECT_EQ(lease["option150"], "");
+    EXPECT_EQ(Fetched(hosts[0]), Expected(hosts[0]));
+    ASSERT_EQ(ReleasePhone(0), 0);
+
+    // Stopped from the group: the top bar says so.
+    dhcp.DhcpServerControlButton->click();
+    EXPECT_FALSE(dhcp.IsRunning());
+    EXPECT_EQ(w->DhcpServerStatusLabel->text(), "Stop");
+    dhcp.DhcpServerControlButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return !dhcp.IsProbing(); }, 10000));
+    ASSERT_TRUE(dhcp.IsRunning()) << dialogs.messages().join(", ").toStdString();
+    const qint64 engine = dhcp.Server().ProcessId();
+    ASSERT_GT(engine, 0);
+    // Closing the window ends the server and its engine.
+    w.reset();
+    EXPECT_NE(::kill(pid_t(engine), 0), 0);
+    QDir::setCurrent(previous);
+    EXPECT_TRUE(ReadFileBytes(work.file("ini/setting.ini"))
+                    .contains("[DHCP SERVER]\r\nrange=" + range.toLatin1() + "\r\n"));
 }
 
 // Without root, the capabilities given to the program file pass on to dnsmasq; without them

@@ -80,7 +80,9 @@ void TForm1::SetLabelColor(QLabel* label, const QColor& color) {
 }
 
 void TForm1::showServerState(ServerKind server, const QString& text, bool running) {
-    QLabel* const labels[] = {HttpServerStatusLabel, PnpServerStatusLabel, TftpServerStatusLabel};
+    // In the order of ServerKind.
+    QLabel* const labels[] = {HttpServerStatusLabel, PnpServerStatusLabel, TftpServerStatusLabel,
+                              DhcpServerStatusLabel};
     const auto index = static_cast<size_t>(server);
     if (index >= std::size(labels))
         return;
@@ -104,15 +106,18 @@ void TForm1::buildWindow() {
         l->setGeometry(left, 7, width, 18);
         return l;
     };
-    HttpServerLabel = label("HttpServerLabel", "HTTP Server:", 8, 84);
-    HttpServerStatusLabel = label("HttpServerStatusLabel", "Stop", 94, 150);
-    PnpServerLabel = label("PnpServerLabel", "PNP Server:", 250, 84);
-    PnpServerStatusLabel = label("PnpServerStatusLabel", "Stop", 336, 150);
-    TftpServerLabel = label("TftpServerLabel", "TFTP Server:", 492, 84);
-    TftpServerStatusLabel = label("TftpServerStatusLabel", "Stop", 578, 150);
-    SetLabelColor(HttpServerStatusLabel, StoppedColor());
-    SetLabelColor(PnpServerStatusLabel, StoppedColor());
-    SetLabelColor(TftpServerStatusLabel, StoppedColor());
+    // Each server's name and state, side by side left of the template bar.
+    HttpServerLabel = label("HttpServerLabel", "HTTP Server:", 6, 80);
+    HttpServerStatusLabel = label("HttpServerStatusLabel", "Stop", 88, 100);
+    PnpServerLabel = label("PnpServerLabel", "PNP Server:", 192, 80);
+    PnpServerStatusLabel = label("PnpServerStatusLabel", "Stop", 274, 94);
+    TftpServerLabel = label("TftpServerLabel", "TFTP Server:", 372, 80);
+    TftpServerStatusLabel = label("TftpServerStatusLabel", "Stop", 454, 94);
+    DhcpServerLabel = label("DhcpServerLabel", "DHCP Server:", 552, 84);
+    DhcpServerStatusLabel = label("DhcpServerStatusLabel", "Stop", 638, 110);
+    for (QLabel* state : {HttpServerStatusLabel, PnpServerStatusLabel, TftpServerStatusLabel,
+                          DhcpServerStatusLabel})
+        SetLabelColor(state, StoppedColor());
 
     TemplateBar1 = new TemplateBar(ctx_, Panel5);
     TemplateBar1->setGeometry(TemplateBar::Left, 0, 1241 - TemplateBar::Left, 30);

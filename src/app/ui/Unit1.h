@@ -61,6 +61,8 @@ class TForm1 : public QWidget {
     QLabel* PnpServerStatusLabel;
     QLabel* TftpServerLabel;
     QLabel* TftpServerStatusLabel;
+    QLabel* DhcpServerLabel;
+    QLabel* DhcpServerStatusLabel;
     TemplateBar* TemplateBar1;
     QTabWidget* PageControl1;
     PhoneCfgPage* PhoneCfgTab;

@@ -8,6 +8,7 @@
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
 #include "app/SocketError.h"
+#include "dhcp/DhcpSettings.h"
 #include "page/PageControls.h"
 #include "protection/ServerProtection.h"
 #include "protection/TlsServerContext.h"
@@ -124,6 +125,14 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
     servers_ = std::make_unique<BuiltinServers>(ctx.workDir + "/server/htdocs", ctx.log,
                                                 ctx.workDir + "/dhcp");
     servers_->SetRecord(ctx.record);
+    DhcpServerGB = new DhcpGroup(ctx, servers_->Dhcp(), this);
+    DhcpServerGB->setGeometry(10, 330, 610, 170);
+    DhcpServerGB->serving = [this] { return dhcpServing(); };
+    DhcpServerGB->stateChanged = [this](bool running) {
+        setStatus(ServerKind::Dhcp,
+                  ctx_.Translate(running ? "LDhcpServerRunning" : "DhcpServerStatusLabel"),
+                  running);
+    };
     ctx.notices->SetHandler(PnpPacketNotice, [this](int, const void* record) {
         if (record)
             Guarded([this, record] { OnPnpPacket(*static_cast<const PnpPacket*>(record)); })();
@@ -155,6 +164,7 @@ void ServerPage::ServerTabShow() {
     BuiltinProtocolCB->setToolTip(ctx_.Translate("LBuiltinProtocolHint"));
     ProtectionGB->Translate();
     ProtectionGB->ShowFingerprint(tlsFolder());
+    DhcpServerGB->Translate();
 }
 
 QString ServerPage::tlsFolder() const {
@@ -219,6 +229,7 @@ void ServerPage::readSettings() {
             BuiltinProtocolCB->setCurrentIndex(ReadLeadingInt(value) != 0 ? 1 : 0);
     }
     ProtectionGB->SetProtection(ReadServerProtection(s));
+    DhcpServerGB->SetSettings(ReadDhcpSettings(s));
 }
 
 void ServerPage::ServerTabExit() {
@@ -233,12 +244,14 @@ void ServerPage::ServerTabExit() {
     s.Write(Setting::TftpPort, MyTftpServerPort->text());
     s.Write(Setting::TftpProtocol, BuiltinProtocolCB->currentIndex() == 1 ? "1" : "0");
     WriteServerProtection(s, ProtectionGB->Protection());
+    WriteDhcpSettings(s, DhcpServerGB->Settings());
     s.Write(Setting::LogTotalCount, LogSettingCB->currentText());
 }
 
 ServerPage::~ServerPage() {
     ctx_.notices->RemoveHandler(PnpPacketNotice);
     pnpListener_.reset();
+    delete DhcpServerGB;  // stops the DHCP server it started
     servers_.reset();
 }
 
@@ -285,6 +298,17 @@ ServerChoice ServerPage::Choice() const {
     c.running = BuiltinServerActive();
     c.access = HttpUrlAccess();
     return c;
+}
+
+DhcpServing ServerPage::dhcpServing() const {
+    const ServerChoice choice = Choice();
+    DhcpServing serving;
+    serving.bindAddress = choice.address.trimmed();
+    serving.url = choice.Url();
+    serving.tftpServer = TftpServerActive();
+    if (choice.builtIn && !choice.running)
+        serving.refusal = UiText::key("LDhcpError11");
+    return serving;
 }
 
 void ServerPage::setStatus(ServerKind server, const QString& text, bool running) {
@@ -541,6 +565,12 @@ void ServerPage::ShowServerStates() {
         TftpServerStateLabel->setText(ctx_.Translate("TftpServerStateLabel"));
         showState(TftpServerStateLabel, false);
     }
+    const bool dhcp = DhcpServerGB->IsRunning();
+    setStatus(ServerKind::Dhcp,
+              ctx_.Translate(dhcp ? "LDhcpServerRunning" : "DhcpServerStatusLabel"), dhcp);
+    DhcpServerGB->DhcpServerControlButton->setText(
+        ctx_.Translate(dhcp ? "LDhcpServerBtnStop" : "DhcpServerControlButton"));
+    DhcpServerGB->Translate();
 }
 
 void ServerPage::LangConfirmButtonClick() {

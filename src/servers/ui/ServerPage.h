@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dhcp/ui/DhcpGroup.h"
 #include "discovery/DeviceCommand.h"
 #include "page/AppContext.h"
 #include "servers/PortCheck.h"
@@ -15,6 +16,7 @@
 #include <memory>
 
 class BuiltinServers;
+class DhcpGroup;
 class MyHttpServer;
 class MyIPMCastClient;
 class MyTftpServer;
@@ -23,8 +25,8 @@ class ProtectionGroup;
 struct PnpPacket;
 
 // The servers page: the built-in HTTP server, the plug-and-play server, the built-in TFTP
-// server, the protection of the built-in servers, and the settings group with the language and
-// the number of log files kept.
+// server, the bench DHCP server, the protection of the built-in servers, and the settings group
+// with the language and the number of log files kept.
 class ServerPage : public QWidget {
     Q_OBJECT
   public:
@@ -62,6 +64,8 @@ class ServerPage : public QWidget {
 
     // HTTPS, the address allow-list and the credentials.
     ProtectionGroup* ProtectionGB;
+    // The bench DHCP server, handing out the URL of the server chosen here.
+    DhcpGroup* DhcpServerGB;
 
     QGroupBox* SettingsGB;
     QLabel* LangOptLabel;
@@ -74,10 +78,10 @@ class ServerPage : public QWidget {
     void FillLogSetting(int count);
 
     // Page shown; the first time it fills the interface and language lists and reads
-    // [HTTP SERVER], [PNP SERVER] and [TFTP SERVER].
+    // [HTTP SERVER], [PNP SERVER], [TFTP SERVER] and [DHCP SERVER].
     void ServerTabShow();
-    // Page left: [HTTP SERVER], [PNP SERVER], [TFTP SERVER] and [LOG SETTING] into the
-    // settings.
+    // Page left: [HTTP SERVER], [PNP SERVER], [TFTP SERVER], [DHCP SERVER] and [LOG SETTING]
+    // into the settings.
     void ServerTabExit();
 
     void HttpServerControlButtonClick();
@@ -85,8 +89,8 @@ class ServerPage : public QWidget {
     void TftpServerControlButtonClick();
     void MyPnpServerControlBtnClick();
     void LangConfirmButtonClick();
-    // The buttons and states of the three servers as they are (running or stopped), in the
-    // language in force: after a language's captions were applied, which know no state.
+    // The buttons and states of the servers as they are (running or stopped), in the language
+    // in force: after a language's captions were applied, which know no state.
     void ShowServerStates();
     // The answer to one datagram of the plug-and-play group.
     void OnPnpPacket(const PnpPacket& packet);
@@ -115,6 +119,9 @@ class ServerPage : public QWidget {
     QString serverBindAddress;
 
   private:
+    // Where the DHCP server serves and what it hands out: the chosen server's URL, which the
+    // built-in server of that protocol must be running to serve.
+    DhcpServing dhcpServing() const;
     void fillInterfaceList();
     void fillLanguageList();
     void readSettings();

@@ -53,7 +53,8 @@ const char* const kMessageKeys[] = {
     // Component names looked up at run time for idle captions.
     "DDButton", "DiscoverProgressLabel", "HttpServerControlButton", "HttpServerStatusLabel",
     "MyPnpServerControlBtn", "PnpServerStatusLabel", "TftpServerControlButton",
-    "TftpServerStatusLabel"};
+    "TftpServerStatusLabel", "DhcpServerControlButton", "DhcpServerStatusLabel",
+    "DhcpServerStateLabel"};
 
 // The caption of every named object of the window that has one.
 std::map<QString, QString> Captions(QWidget* window) {

@@ -4,6 +4,7 @@
 // loopback only; the TFTP server is fetched from by curl on loopback.
 #include "app/Notices.h"
 #include "app/ui/ShellFixture.h"
+#include "dhcp/ui/DhcpGroup.h"
 #include "discovery/DeviceCommand.h"
 #include "protection/ui/ProtectionGroup.h"
 #include "servers/ui/ServerPage.h"
@@ -574,6 +575,27 @@ TEST_F(ServerPageTest, TheServerChoiceOtherPagesAskFollowsThePage) {
     c = w->Context().serverChoice();
     EXPECT_FALSE(c.builtIn);
     EXPECT_EQ(c.Url(), "http://ext.example:8080/cfg");
+}
+
+// The DHCP group hands out the URL of the server chosen on the page: refused while the built-in
+// server of that protocol is stopped, then checked against the server address (a loopback one is
+// refused before any packet is sent). Serving itself is a lab test.
+TEST_F(ServerPageTest, TheDhcpGroupServesOnlyWhatThePageHasRunning) {
+    DhcpGroup& dhcp = *page->DhcpServerGB;
+    EXPECT_EQ(dhcp.geometry(), QRect(10, 330, 610, 170));
+    dhcp.DhcpRangeEdit->setText("127.0.0.50-127.0.0.60");
+    dhcp.DhcpServerControlButton->click();
+    StartHttp();
+    const DhcpServing serving = dhcp.serving();
+    EXPECT_EQ(serving.bindAddress, "127.0.0.1");
+    EXPECT_EQ(serving.url, "http://127.0.0.1:" + page->MyHttpServerPort->text().toUtf8() + "/cfg");
+    EXPECT_FALSE(serving.tftpServer);
+    EXPECT_TRUE(serving.refusal.isEmpty());
+    dhcp.DhcpServerControlButton->click();
+    EXPECT_EQ(dialogs.messages(), (QStringList{"LDhcpError11", "LDhcpError2"}));
+    EXPECT_FALSE(dhcp.IsProbing());
+    EXPECT_FALSE(dhcp.IsRunning());
+    EXPECT_EQ(w->DhcpServerStatusLabel->palette().color(QPalette::WindowText), kMaroon);
 }
 
 TEST_F(ServerPageTest, PnpHandsOutTheTftpUrlWhenTftpIsChosen) {
