@@ -137,10 +137,11 @@ bool CliDhcp::Start(DhcpServer& server, quint16 httpPort, quint16 tftpPort, cons
     const QByteArray bind = args_.value("bind").trimmed().toLatin1();
     DhcpHandout handout;
     handout.tftpServer = tftpPort != 0;
-    handout.url = httpPort ? ConfigServerUrl(true, bind, QByteArray::number(httpPort), {},
-                                             ServerProtocol::Http, access)
-                           : ConfigServerUrl(true, bind, QByteArray::number(tftpPort), {},
-                                             ServerProtocol::Tftp);
+    handout.url = httpPort
+                      ? ConfigServerUrl(ServerSource::BuiltIn, bind, QByteArray::number(httpPort),
+                                        {}, ServerProtocol::Http, access)
+                      : ConfigServerUrl(ServerSource::BuiltIn, bind, QByteArray::number(tftpPort),
+                                        {}, ServerProtocol::Tftp);
 
     DhcpProbeOptions probe;
     probe.interfaceName = plan_->interfaceName;

@@ -18,7 +18,8 @@ struct ServerChoice {
 
     // The configuration URL phones are told, as plug-and-play hands it out.
     QByteArray Url() const {
-        return ConfigServerUrl(builtIn, address.toLatin1(), portText.toLatin1(),
-                               externalUrl.toUtf8(), protocol, access);
+        return ConfigServerUrl(builtIn ? ServerSource::BuiltIn : ServerSource::External,
+                               address.toLatin1(), portText.toLatin1(), externalUrl.toUtf8(),
+                               protocol, access);
     }
 };

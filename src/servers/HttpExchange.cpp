@@ -149,13 +149,11 @@ void HttpExchange::answer(const Request& request) {
     fetch_.path = QByteArray(path.data(), qsizetype(path.size()));
     while (fetch_.path.startsWith('/'))
         fetch_.path.remove(0, 1);
-    if (run_.access &&
-        refused(request,
-                run_.rootBytes + LogSafeText(QByteArray(path.data(), qsizetype(path.size()))),
-                method == http::verb::head))
+    if (run_.access && refused(request, run_.rootBytes + LogSafeText(QByteArray(
+                                                             path.data(), qsizetype(path.size())))))
         return;
     if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
-        shortAnswer(405, "405 Method Not Allowed", false, "Allow: GET, POST, HEAD\r\n");
+        shortAnswer(405, "405 Method Not Allowed", "Allow: GET, POST, HEAD\r\n");
         return;
     }
     const bool headOnly = headOnly_;
@@ -180,12 +178,12 @@ void HttpExchange::answer(const Request& request) {
     if (fd < 0 && (error == DocumentRoot::kHiddenName || error == DocumentRoot::kWithheldFile)) {
         log(joined(kHttpRefusalSubject, fetch_.peer, " with 403. File ", file, ": ",
                    DocumentRoot::RefusalReason(error)));
-        shortAnswer(403, "403 Forbidden", headOnly);
+        shortAnswer(403, "403 Forbidden");
         return;
     }
     if (fd < 0 && error == ENOENT) {
         log(joined(kHttpLogSubject, fetch_.peer, " with 404. File ", file, " NOT exist!"));
-        shortAnswer(404, "404 Not Found", headOnly);
+        shortAnswer(404, "404 Not Found");
         return;
     }
     if (fd < 0) {
@@ -244,7 +242,7 @@ void HttpExchange::report() {
     fetch_.status = 0;
 }
 
-bool HttpExchange::refused(const Request& request, const QByteArray& file, bool headOnly) {
+bool HttpExchange::refused(const Request& request, const QByteArray& file) {
     fetch_.peer = peerText();
     const auto authorization = request[http::field::authorization];
     const ServerAccess::Refusal refusal =
@@ -264,15 +262,14 @@ bool HttpExchange::refused(const Request& request, const QByteArray& file, bool 
         status = "429 Too Many Requests";
         extra = "Retry-After: 60\r\n";
     }
-    shortAnswer(refusal.status, status, headOnly, extra);
+    shortAnswer(refusal.status, status, extra);
     return true;
 }
 
-void HttpExchange::shortAnswer(int status, const char* statusLine, bool headOnly,
-                               const char* extra) {
+void HttpExchange::shortAnswer(int status, const char* statusLine, const char* extra) {
     fetch_.status = status;
     const std::string text = std::string(statusLine) + "\r\n";
-    if (!headOnly)
+    if (!headOnly_)
         body_ = text;
     head_ = HttpResponseHead(statusLine, "text/plain", text.size(), extra);
 }

@@ -65,9 +65,9 @@ class HttpExchange {
   private:
     void answer(const Request& request);
     // A client the access rules refuse gets 403, 429 or 401 (logged); false when it is served.
-    bool refused(const Request& request, const QByteArray& file, bool headOnly);
+    bool refused(const Request& request, const QByteArray& file);
     // Answers with status and its status line as the body (none for a HEAD).
-    void shortAnswer(int status, const char* statusLine, bool headOnly, const char* extra = "");
+    void shortAnswer(int status, const char* statusLine, const char* extra = "");
     // Reads the opened file (end_ bytes) into body_ and closes it; false with *error on failure.
     bool readWhole(int* error);
     void failed(const std::string& text);

@@ -199,8 +199,8 @@ TEST_F(DhcpLab, OverHttpsWithCredentialsTheUrlCarriesThemAsPlugAndPlayDoes) {
         env);
     const QString port = PortOf(serve, "HTTP");
     const QString url =
-        QString::fromUtf8(ConfigServerUrl(true, iface.toLatin1(), port.toLatin1(), {},
-                                          ServerProtocol::Http, {true, "desk", "p@ss,w#rd"}));
+        QString::fromUtf8(ConfigServerUrl(ServerSource::BuiltIn, iface.toLatin1(), port.toLatin1(),
+                                          {}, ServerProtocol::Http, {true, "desk", "p@ss,w#rd"}));
     // The log shows the URL without its password.
     ASSERT_FALSE(serve
                      .WaitForLine(Line("DHCP Server started!.* URL: https://desk:\\*\\*\\*@" +
@@ -365,7 +365,7 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
     MyHttpServer external(root.path());
     external.Start(0, iface);
     const QByteArray url =
-        ConfigServerUrl(false, {}, {},
+        ConfigServerUrl(ServerSource::External, {}, {},
                         " http://" + iface.toLatin1() + ":" + QByteArray::number(external.Port()) +
                             "/ext,1%20%23x/ ");
     DhcpServer server(state.file("dhcp"), &log);

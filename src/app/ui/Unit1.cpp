@@ -266,6 +266,8 @@ void TForm1::FormDestroy() {
 
 void TForm1::ApplicationEvents1Exception(std::exception_ptr error) {
     const EscapedErrorReaction reaction = ClassifyEscapedException(error);
+    if (!reaction.unshown.isEmpty())
+        log_.Write(QByteArray(kLogPrefix) + ": an event handler failed: " + reaction.unshown);
     if (reaction.messageKey.isEmpty())
         return;
     dialogs_->messageKey(reaction.messageKey);

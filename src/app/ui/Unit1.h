@@ -51,8 +51,6 @@ class TForm1 : public QWidget {
     CfgTemplate& Template() { return cfg_; }
     NoticeTransport& Notices() { return notices_; }
     ProvisioningRecord& Record() { return record_; }
-    CfgTemplate& Cfg() { return cfg_; }
-    Dialogs& DialogsInUse() { return *dialogs_; }
 
     QFrame* Panel5;
     QLabel* HttpServerLabel;

@@ -51,9 +51,6 @@ class CsvBatchPage : public QWidget {
     // Page left: the options back into [BATCH].
     void CsvBatchTabExit();
 
-    // The page's button flows (LoadCsvFileButtonClick, CfgBatchButtonClick, ...).
-    CsvBatchController* Flows() const { return batch_; }
-
   private:
     const AppContext& ctx_;
     CsvBatchController* batch_ = nullptr;

@@ -35,9 +35,6 @@ class ToolPage : public QWidget {
     // Does nothing.
     void ToolTabExit();
 
-    // The bulk encryption: ToolInputFileBtnClick, ToolOutputDirBtnClick, ToolEncryptBtnClick.
-    ToolEncryptController* Encryption() const { return encrypt_; }
-
   private:
     const AppContext& ctx_;
     ToolEncryptController* encrypt_ = nullptr;
