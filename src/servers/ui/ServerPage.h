@@ -118,6 +118,9 @@ class ServerPage : public QWidget {
     // (tests keep them on 127.0.0.1).
     QString serverBindAddress;
 
+    // A server's state in green while it runs, in maroon while it is stopped.
+    static void PaintState(QLabel* label, bool running);
+
   private:
     // Where the DHCP server serves and what it hands out: the chosen server's URL, which the
     // built-in server of that protocol must be running to serve.
