@@ -51,8 +51,9 @@ int main(int argc, char** argv) {
         for (int count : {2000, 20000}) {
             const ParameterSet set = makeTemplate(count);
             const QString path = dir.filePath(QString("t.%1").arg(form));
-            write[i] = medianMs(
-                runs, [&] { bin ? WriteBinFile(path, set, false) : WriteXmlFile(path, set); });
+            write[i] = medianMs(runs, [&] {
+                bin ? WriteBinFile(path, set, BinScrambling::Plain) : WriteXmlFile(path, set);
+            });
             ParameterSet back;
             read[i] = medianMs(
                 runs, [&] { bin ? (void)ReadBinFile(path, back) : (void)ReadXmlFile(path, back); });

@@ -12,7 +12,7 @@
 // the round-to-round swing on a small machine is several percent, so the median takes five.)
 // Needs wrk and nginx (scripts/install-deps bench). nginx runs as a child of this program on
 // 127.0.0.1 with its own configuration, pid, log and temporary paths, and is stopped at the end.
-#include "FreePort.h"
+#include "free_port.h"
 #include "app/MyLog.h"
 #include "protection/TlsCertificate.h"
 #include "record/ProvisioningRecord.h"

@@ -21,7 +21,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include "FreePort.h"
+#include "free_port.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

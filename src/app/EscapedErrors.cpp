@@ -7,6 +7,7 @@
 EscapedErrorReaction ClassifyEscapedException(std::exception_ptr error) {
     if (!error)
         return {};
+    EscapedErrorReaction unshown;
     try {
         std::rethrow_exception(error);
     } catch (const SocketError& e) {
@@ -15,18 +16,23 @@ EscapedErrorReaction ClassifyEscapedException(std::exception_ptr error) {
             // did not start.
             case SocketError::Kind::BindFailed:
             case SocketError::Kind::AccessDenied:
-                return {"LAppError1", true};
+                return {"LAppError1", true, {}};
             case SocketError::Kind::InvalidSocket:
-                return {"LAppError2", false};
+                return {"LAppError2", false, {}};
             case SocketError::Kind::Closed:
-                return {};
+                break;
             case SocketError::Kind::Other:
-                return e.systemError() == EACCES ? EscapedErrorReaction{"LAppError1", false}
-                                                 : EscapedErrorReaction{};
+                if (e.systemError() == EACCES)
+                    return {"LAppError1", false, {}};
+                break;
         }
+        unshown.unshown = e.what();
+    } catch (const std::exception& e) {
+        unshown.unshown = e.what();
     } catch (...) {
+        unshown.unshown = "unknown exception";
     }
-    return {};
+    return unshown;
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <exception>
 #include <functional>
@@ -7,10 +8,12 @@
 #include <utility>
 
 // What the program does with an exception that escaped an event handler: socket failures give
-// a message, everything else is dropped.
+// a message; what gives none is one log line, so that no failure passes unseen.
 struct EscapedErrorReaction {
     QString messageKey;            // empty: nothing is shown
     bool resetHttpButton = false;  // a listening socket could not be bound (in use, or EACCES)
+    // Without a message: what the exception says ("unknown exception" when it says nothing).
+    QByteArray unshown;
 };
 
 EscapedErrorReaction ClassifyEscapedException(std::exception_ptr error);

@@ -61,7 +61,6 @@ class NoticeGate {
     // On the owner's thread: no notice is delivered after this returns. Notices under way are
     // let through first (their handlers must already be removed or ignore them).
     void Close();
-    bool IsClosed() const { return closed_.load(); }
 
   private:
     NoticeTransport* transport_;

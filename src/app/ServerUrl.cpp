@@ -4,10 +4,10 @@
 #include <QStringList>
 #include <QUrl>
 
-QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
+QByteArray ConfigServerUrl(ServerSource source, const QByteArray& interfaceText,
                            const QByteArray& portText, const QByteArray& externalUrl,
                            ServerProtocol protocol, const UrlAccess& access, const char* folder) {
-    if (!builtInServer)
+    if (source == ServerSource::External)
         return externalUrl.trimmed();
     if (protocol == ServerProtocol::Tftp)
         return "tftp://" + interfaceText + ":" + portText.trimmed() + folder;

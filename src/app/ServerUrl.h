@@ -4,6 +4,8 @@
 
 // The protocol of the built-in server whose URL phones are told.
 enum class ServerProtocol { Http, Tftp };
+// Which server phones are told: the built-in one, or the external server's URL as typed.
+enum class ServerSource { BuiltIn, External };
 
 // How phones reach the built-in HTTP server beyond its address and port: over HTTPS, and with
 // the credentials it asks for (both empty: none).
@@ -18,7 +20,7 @@ struct UrlAccess {
 // trimmed. The scheme is "tftp://" for TFTP, else "https://" or "http://" as access says; user
 // info "user:password@" when access has credentials (HTTP and HTTPS only), each percent-encoded
 // but for the unreserved characters of URLs. portText is the port of the protocol's server.
-QByteArray ConfigServerUrl(bool builtInServer, const QByteArray& interfaceText,
+QByteArray ConfigServerUrl(ServerSource source, const QByteArray& interfaceText,
                            const QByteArray& portText, const QByteArray& externalUrl,
                            ServerProtocol protocol = ServerProtocol::Http,
                            const UrlAccess& access = {}, const char* folder = "/cfg");

@@ -39,6 +39,13 @@ inline constexpr SettingKey PnpPort{"[PNP SERVER]", "port", "5060"};
 // (0 HTTP, 1 TFTP).
 inline constexpr SettingKey TftpPort{"[TFTP SERVER]", "port", "69"};
 inline constexpr SettingKey TftpProtocol{"[TFTP SERVER]", "protocol", "0"};
+// The bench DHCP server: the range handed out (FIRST-LAST), the lease seconds, the router and
+// DNS servers handed out (empty: none), and whether it serves beside another DHCP server.
+inline constexpr SettingKey DhcpRange{"[DHCP SERVER]", "range", ""};
+inline constexpr SettingKey DhcpLease{"[DHCP SERVER]", "lease", "3600"};
+inline constexpr SettingKey DhcpRouter{"[DHCP SERVER]", "router", ""};
+inline constexpr SettingKey DhcpDns{"[DHCP SERVER]", "dns", ""};
+inline constexpr SettingKey DhcpIgnoreOther{"[DHCP SERVER]", "ignore_other", "0"};
 inline constexpr SettingKey PnoUpgradeMode{"[PNO]", "p_upgrade_mode", "0"};
 inline constexpr SettingKey PnoCfgServerPath{"[PNO]", "p_cfg_server_path", "0"};
 inline constexpr SettingKey PnoFwServerPath{"[PNO]", "p_fw_server_path", "0"};
@@ -74,6 +81,11 @@ inline constexpr SettingKey All[] = {
     PnpPort,
     TftpPort,
     TftpProtocol,
+    DhcpRange,
+    DhcpLease,
+    DhcpRouter,
+    DhcpDns,
+    DhcpIgnoreOther,
     PnoUpgradeMode,
     PnoCfgServerPath,
     PnoFwServerPath,

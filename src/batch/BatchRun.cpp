@@ -225,7 +225,7 @@ AutofillNumbers ReadAutofillNumbers(const SettingsStore& settings) {
 
 QByteArray AutofillUrl(const QString& address, const QString& portText, const char* path,
                        const UrlAccess& access, ServerProtocol protocol) {
-    return ConfigServerUrl(true, address.toUtf8(),
+    return ConfigServerUrl(ServerSource::BuiltIn, address.toUtf8(),
                            QByteArray::number(ReadLeadingInt(portText.trimmed())), {}, protocol,
                            access, path);
 }

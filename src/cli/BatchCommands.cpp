@@ -11,7 +11,7 @@
 #include "batch/BatchTable.h"
 #include "config/CfgTemplate.h"
 #include "protection/ServerProtection.h"
-#include "servers/HttpServerPort.h"
+#include "servers/PortCheck.h"
 
 #include <QFile>
 #include <QFileInfo>

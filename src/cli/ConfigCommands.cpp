@@ -107,9 +107,9 @@ int convert(const CliArgs& args) {
     bool ok = false;
     XmlLosses losses;
     if (to == "bin")
-        ok = WriteBinFile(out, params, false);
+        ok = WriteBinFile(out, params, BinScrambling::Plain);
     else if (to == "bin-scrambled")
-        ok = WriteBinFile(out, params, true);
+        ok = WriteBinFile(out, params, BinScrambling::Scrambled);
     else if (to == "xml")
         ok = WriteXmlFile(out, params, &losses);
     else

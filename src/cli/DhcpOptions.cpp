@@ -45,8 +45,16 @@ QString worded(const UiText& error) {
     });
 }
 
-// Where the leases are kept: the user's runtime folder, as the start script lays it out.
-QString leaseFolder() {
+QString addressList(const std::vector<uint32_t>& addresses) {
+    QStringList texts;
+    for (const uint32_t a : addresses)
+        texts << Ipv4Text(a);
+    return texts.join(", ");
+}
+
+}  // namespace
+
+QString CliDhcpFolder() {
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
     if (data.isEmpty() || !QDir::isAbsolutePath(data)) {
         const QString home = qEnvironmentVariable("HOME");
@@ -56,15 +64,6 @@ QString leaseFolder() {
     }
     return data + "/orvo-provision-tool/dhcp";
 }
-
-QString addressList(const std::vector<uint32_t>& addresses) {
-    QStringList texts;
-    for (const uint32_t a : addresses)
-        texts << Ipv4Text(a);
-    return texts.join(", ");
-}
-
-}  // namespace
 
 std::vector<CliOption> DhcpServeOptions() {
     return {
@@ -86,9 +85,7 @@ std::vector<CliOption> WithDhcpOptions(std::vector<CliOption> options) {
 
 CliDhcp::CliDhcp(const CliArgs& args) : args_(args) {}
 
-CliDhcp::~CliDhcp() {
-    Stop();
-}
+CliDhcp::~CliDhcp() = default;
 
 bool CliDhcp::Check(int* status) {
     if (!args_.has("dhcp-range")) {
@@ -122,19 +119,17 @@ bool CliDhcp::Check(int* status) {
     return true;
 }
 
-bool CliDhcp::Start(quint16 httpPort, quint16 tftpPort, const UrlAccess& access, int* status) {
+bool CliDhcp::Start(DhcpServer& server, quint16 httpPort, quint16 tftpPort, const UrlAccess& access,
+                    int* status) {
     if (!plan_)
         return true;
-    const QString folder = leaseFolder();
-    if (folder.isEmpty()) {
+    if (server.Folder().isEmpty()) {
         *status = CliFail(kCommand,
                           "no folder for the DHCP leases: neither XDG_DATA_HOME nor "
                           "HOME is set");
         return false;
     }
-    server_ = std::make_unique<DhcpServer>(folder);
-    server_->SetLineObserver(CliPrintLogLine);
-    if (const UiText refusal = server_->CheckCanStart(); !refusal.isEmpty()) {
+    if (const UiText refusal = server.CheckCanStart(); !refusal.isEmpty()) {
         *status = CliFail(kCommand, worded(refusal));
         return false;
     }
@@ -142,10 +137,11 @@ bool CliDhcp::Start(quint16 httpPort, quint16 tftpPort, const UrlAccess& access,
     const QByteArray bind = args_.value("bind").trimmed().toLatin1();
     DhcpHandout handout;
     handout.tftpServer = tftpPort != 0;
-    handout.url = httpPort ? ConfigServerUrl(true, bind, QByteArray::number(httpPort), {},
-                                             ServerProtocol::Http, access)
-                           : ConfigServerUrl(true, bind, QByteArray::number(tftpPort), {},
-                                             ServerProtocol::Tftp);
+    handout.url = httpPort
+                      ? ConfigServerUrl(ServerSource::BuiltIn, bind, QByteArray::number(httpPort),
+                                        {}, ServerProtocol::Http, access)
+                      : ConfigServerUrl(ServerSource::BuiltIn, bind, QByteArray::number(tftpPort),
+                                        {}, ServerProtocol::Tftp);
 
     DhcpProbeOptions probe;
     probe.interfaceName = plan_->interfaceName;
@@ -169,14 +165,9 @@ bool CliDhcp::Start(quint16 httpPort, quint16 tftpPort, const UrlAccess& access,
             return false;
         }
     }
-    if (const UiText error = server_->Start(*plan_, handout); !error.isEmpty()) {
+    if (const UiText error = server.Start(*plan_, handout); !error.isEmpty()) {
         *status = CliFail(kCommand, worded(error));
         return false;
     }
     return true;
-}
-
-void CliDhcp::Stop() {
-    if (server_)
-        server_->Stop();
 }

@@ -7,9 +7,9 @@
 #include "app/Notices.h"
 #include "discovery/CmdDevBySipThread.h"
 #include "discovery/ProvisionCommands.h"
-#include "servers/HttpServerPort.h"
 #include "servers/MyIPMCastClient.h"
 #include "servers/PnpResponder.h"
+#include "servers/PortCheck.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -40,7 +40,7 @@ int pnp(const CliArgs& args) {
         return CliUsageError("pnp", "--iface " + iface + " is not a dotted IPv4 address");
     if (!isIpv4(group))
         return CliUsageError("pnp", "--group " + group + " is not a dotted IPv4 address");
-    const HttpServerPortCheck port = CheckPnpServerPort(args.value("port", "5060"));
+    const PortCheck port = CheckPnpServerPort(args.value("port", "5060"));
     if (!port.ok())
         return CliUsageError("pnp", port.errorKey + ": --port must be a number from 1025 to 65525");
 

@@ -8,8 +8,7 @@
 #include "app/SocketError.h"
 #include "protection/ServerProtection.h"
 #include "protection/TlsServerContext.h"
-#include "servers/MyHttpServer.h"
-#include "servers/MyTftpServer.h"
+#include "servers/BuiltinServers.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -149,31 +148,20 @@ int serve(const CliArgs& args) {
     raiseDescriptorLimit();
 
     CliRecord record(args, CliRecord::Pruning::KeepDays);
-    const QString documentRoot = QFileInfo(root).absoluteFilePath();
-    MyHttpServer httpServer(documentRoot);
-    MyTftpServer tftpServer(documentRoot);
-    httpServer.SetLineObserver(CliPrintLogLine);
-    tftpServer.SetLineObserver(CliPrintLogLine);
-    if (record.get()) {
-        httpServer.SetFetchObserver(record.get()->Observer());
-        tftpServer.SetFetchObserver(record.get()->Observer());
-    }
-    httpServer.SetAccess(prepared.access);
-    tftpServer.SetAccess(prepared.access);
+    BuiltinServers servers(QFileInfo(root).absoluteFilePath(), nullptr, CliDhcpFolder());
+    servers.SetLineObserver(CliPrintLogLine);
+    servers.SetRecord(record.get());
     // The key and the credentials file are never served, wherever they lie.
     QStringList secrets;
     for (const char* option : {"tls-key", "auth-file"})
         if (args.has(option))
             secrets << QFileInfo(args.value(option)).absoluteFilePath();
-    httpServer.SetWithheldFiles(secrets);
-    tftpServer.SetWithheldFiles(secrets);
-    if (prepared.https)
-        httpServer.SetTls(prepared.tls.certFile, prepared.tls.keyFile);
+    servers.SetWithheldFiles(secrets);
     try {
         if (http)
-            httpServer.Start(httpPort, bind);
+            servers.StartHttp(httpPort, bind, prepared);
         if (tftp)
-            tftpServer.Start(tftpPort, bind);
+            servers.StartTftp(tftpPort, bind, prepared);
     } catch (const SocketError& e) {
         return CliFail("serve", e.what());
     } catch (const std::invalid_argument& e) {
@@ -181,39 +169,20 @@ int serve(const CliArgs& args) {
     } catch (const TlsSetupError& e) {
         return CliFail("serve", e.what());
     }
-    if (http) {
-        CliPrintLogLine("Built-in HTTP Server started! Port: " +
-                        QByteArray::number(httpServer.Port()));
-        for (const QByteArray& line : HttpProtectionLines(prepared))
-            CliPrintLogLine(line);
-    }
-    if (tftp) {
-        CliPrintLogLine("Built-in TFTP Server started! Port: " +
-                        QByteArray::number(tftpServer.Port()));
-        for (const QByteArray& line : TftpProtectionLines(prepared))
-            CliPrintLogLine(line);
-    }
-    if (!dhcp.Start(http ? httpServer.Port() : 0, tftp ? tftpServer.Port() : 0, protection.Url(),
+    if (!dhcp.Start(servers.Dhcp(), servers.Http().Port(), servers.Tftp().Port(), protection.Url(),
                     &status))
         return status;
 
     stop.Wait();
-    dhcp.Stop();
-    if (http) {
-        httpServer.Stop();
-        CliPrintLogLine("Built-in HTTP Server stopped!");
-    }
-    if (tftp) {
-        tftpServer.Stop();
-        CliPrintLogLine("Built-in TFTP Server stopped!");
-    }
+    servers.StopAll();
     return 0;
 }
 
 const CliRegistration serveCommand(
     "serve",
     {"Run the built-in HTTP server, TFTP server or both over one folder in the "
-     "foreground until SIGINT or SIGTERM, printing their log lines.",
+     "foreground until SIGINT or SIGTERM, printing their log lines; with --dhcp-range also "
+     "the bench DHCP server, which tells phones their URL.",
      WithDhcpOptions({{"root", "DIR", "the folder served", true},
                       {"port", "N", "the HTTP port; 0 picks a free one"},
                       {"tftp-port", "N", "the TFTP port; 0 picks a free one"},

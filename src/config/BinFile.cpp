@@ -87,9 +87,10 @@ BinReadStatus ReadBinFile(const QString& path, ParameterSet& params) {
     return ParseBinText(file.readAll(), params);
 }
 
-bool WriteBinFile(const QString& path, const ParameterSet& params, bool scrambled) {
+bool WriteBinFile(const QString& path, const ParameterSet& params, BinScrambling scrambling) {
     const QByteArray text = BuildBinText(params);
-    return WriteFileAtomically(path, scrambled ? ScrambleBinText(text) : text);
+    return WriteFileAtomically(
+        path, scrambling == BinScrambling::Scrambled ? ScrambleBinText(text) : text);
 }
 
 ConfigFileKind DetectConfigFileKindOfHead(const QByteArray& head) {

@@ -24,9 +24,12 @@ enum class BinReadStatus {
 BinReadStatus ParseBinText(const QByteArray& text, ParameterSet& params);
 BinReadStatus ReadBinFile(const QString& path, ParameterSet& params);
 
-// Writes params as a bin file, plain or scrambled (text + trailer), replacing the file
-// atomically. False when it cannot be written; the old file then stays.
-bool WriteBinFile(const QString& path, const ParameterSet& params, bool scrambled);
+// A bin file as it stands on disk: its text, or the text scrambled with the trailer.
+enum class BinScrambling { Plain, Scrambled };
+
+// Writes params as a bin file, plain or scrambled, replacing the file atomically. False when it
+// cannot be written; the old file then stays.
+bool WriteBinFile(const QString& path, const ParameterSet& params, BinScrambling scrambling);
 
 // Tells configuration files apart by their first 128 bytes.
 ConfigFileKind DetectConfigFileKind(const QString& path);

@@ -83,8 +83,8 @@ bool CfgTemplate::written(bool ok) {
     return ok;
 }
 
-bool CfgTemplate::WriteBin(const QString& path, bool scrambled) {
-    return written(WriteBinFile(path, params_, scrambled));
+bool CfgTemplate::WriteBin(const QString& path) {
+    return written(WriteBinFile(path, params_, BinScrambling::Plain));
 }
 
 void CfgTemplate::logLosses(const QString& path, const XmlLosses& losses) {
@@ -116,7 +116,7 @@ bool CfgTemplate::WriteEncryptedXml(const QString& path, const QByteArray& keyTe
 void CfgTemplate::SaveTemplate() {
     commit();
     if (kind_ == TemplateKind::Bin) {
-        WriteBin(currentPath_, false);
+        WriteBin(currentPath_);
     } else if (kind_ == TemplateKind::Xml) {
         XmlLosses losses;
         switch (UpdateXmlFile(currentPath_, params_, changed_, &losses)) {
@@ -137,7 +137,7 @@ void CfgTemplate::SaveTemplate() {
 void CfgTemplate::SaveTemplateAs(const QString& path) {
     commit();
     if (kind_ == TemplateKind::Bin)
-        WriteBin(path, false);
+        WriteBin(path);
     else if (kind_ == TemplateKind::Xml)
         WriteXml(path);
     SetCurrentTemplatePath(path);

@@ -46,7 +46,6 @@ class CfgTemplate {
     bool LoadBinTemplate(const QString& path, const QString& nameShown = {}) {
         return LoadBinFile(path, nameShown) == LoadResult::Loaded;
     }
-    bool LoadXmlTemplate(const QString& path) { return LoadXmlFile(path) == LoadResult::Loaded; }
 
     // Commits the editor, then writes the template back by its kind (nothing for None).
     void SaveTemplate();
@@ -60,7 +59,7 @@ class CfgTemplate {
 
     // The writers with the program's reporting: "LCfgError3" on failure, the Save button
     // disabled after a success.
-    bool WriteBin(const QString& path, bool scrambled);
+    bool WriteBin(const QString& path);
     bool WriteXml(const QString& path);
     bool WriteEncryptedXml(const QString& path, const QByteArray& keyText);
 

@@ -125,8 +125,13 @@ void noteLoss(XmlLosses* losses, const QByteArray& element, const QStringList& d
 // element's name. CDATA sections come out as escaped text.
 class XmlFilePrinter : public tinyxml2::XMLPrinter {
   public:
-    XmlFilePrinter(bool compact, XmlLosses* losses)
-        : XMLPrinter(nullptr, compact), compact_(compact), losses_(losses) {}
+    // Indented: a document, one element a line; Compact: one element's text alone.
+    enum class Layout { Indented, Compact };
+
+    XmlFilePrinter(Layout layout, XmlLosses* losses)
+        : XMLPrinter(nullptr, layout == Layout::Compact),
+          compact_(layout == Layout::Compact),
+          losses_(losses) {}
 
     QByteArray Text() const { return QByteArray(CStr(), CStrSize() - 1); }
 
@@ -209,7 +214,7 @@ class XmlFilePrinter : public tinyxml2::XMLPrinter {
 };
 
 QByteArray printDocument(const XMLDocument& doc, XmlLosses* losses) {
-    XmlFilePrinter printer(false, losses);
+    XmlFilePrinter printer(XmlFilePrinter::Layout::Indented, losses);
     doc.Print(&printer);
     return printer.Text();
 }
@@ -288,7 +293,7 @@ QByteArray XmlElementText(const QByteArray& element, const QByteArray& value, Xm
     QStringList dropped;
     const QByteArray kept = keepXmlChars(value.constData(), value.size(), &dropped);
     noteLoss(losses, element, dropped);
-    XmlFilePrinter printer(true, nullptr);
+    XmlFilePrinter printer(XmlFilePrinter::Layout::Compact, nullptr);
     printer.PushElementText(element, kept.constData());
     return printer.Text();
 }

@@ -57,8 +57,12 @@ bool readCaps(__user_cap_header_struct* header, __user_cap_data_struct data[2]) 
     return syscall(SYS_capget, header, data) == 0;
 }
 
-bool hasCap(const __user_cap_data_struct data[2], int cap, bool effective) {
-    const uint32_t word = effective ? data[cap / 32].effective : data[cap / 32].permitted;
+// The capability sets a process holds.
+enum class CapSet { Effective, Permitted };
+
+bool hasCap(const __user_cap_data_struct data[2], int cap, CapSet set) {
+    const uint32_t word =
+        set == CapSet::Effective ? data[cap / 32].effective : data[cap / 32].permitted;
     return word & (1u << (cap % 32));
 }
 
@@ -98,7 +102,7 @@ bool HasDhcpPrivileges() {
     if (!readCaps(&header, data))
         return false;
     for (const int cap : kNeededCaps)
-        if (!hasCap(data, cap, true))
+        if (!hasCap(data, cap, CapSet::Effective))
             return false;
     return true;
 }
@@ -319,7 +323,7 @@ UiText DhcpServer::Impl::Spawn(const QString& program) {
     __user_cap_data_struct caps[2]{};
     if (!root && readCaps(&capHeader, caps))
         for (const int cap : kNeededCaps)
-            if (hasCap(caps, cap, false))
+            if (hasCap(caps, cap, CapSet::Permitted))
                 caps[cap / 32].inheritable |= 1u << (cap % 32);
     const pid_t parent = ::getpid();
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);

@@ -1,7 +1,9 @@
 #include "dhcp/DhcpSettings.h"
 
 #include "app/MyLog.h"
+#include "app/Numbers.h"
 #include "app/ServerUrl.h"
+#include "app/SettingsStore.h"
 
 namespace {
 
@@ -103,4 +105,37 @@ UiText CheckDhcpHandout(const DhcpHandout& handout) {
         return {};
     return UiText::key("LDhcpError11")
         .addLiteral(" " + QString::fromUtf8(LogSafeText(UrlWithoutPassword(handout.url))));
+}
+
+DhcpSettings ReadDhcpSettings(const SettingsStore& settings) {
+    // One pass over the section: a key that stands twice takes its last value.
+    DhcpSettings d;
+    d.leaseSeconds = Setting::DhcpLease.defaultValue;
+    for (const auto& [key, value] : settings.SectionEntries(Setting::DhcpRange.section)) {
+        if (key == Setting::DhcpRange.key)
+            d.range = value;
+        else if (key == Setting::DhcpLease.key)
+            d.leaseSeconds = value;
+        else if (key == Setting::DhcpRouter.key)
+            d.router = value;
+        else if (key == Setting::DhcpDns.key)
+            d.dns = value;
+        else if (key == Setting::DhcpIgnoreOther.key)
+            d.ignoreOther = ReadLeadingInt(value) != 0;
+    }
+    return d;
+}
+
+void WriteDhcpSettings(SettingsStore& settings, const DhcpSettings& d) {
+    const std::pair<SettingKey, QString> values[] = {
+        {Setting::DhcpRange, d.range},
+        {Setting::DhcpLease, d.leaseSeconds},
+        {Setting::DhcpRouter, d.router},
+        {Setting::DhcpDns, d.dns},
+        {Setting::DhcpIgnoreOther, d.ignoreOther ? "1" : "0"},
+    };
+    for (const auto& [key, value] : values) {
+        settings.AddKeyIfMissing(key);
+        settings.Write(key, value);
+    }
 }

@@ -17,6 +17,13 @@ struct DhcpSettings {
     bool ignoreOther = false;       // serve even when another DHCP server answers the probe
 };
 
+class SettingsStore;
+
+// [DHCP SERVER] range, lease, router, dns and ignore_other. Writing adds the keys a settings
+// file of an earlier version lacks.
+DhcpSettings ReadDhcpSettings(const SettingsStore& settings);
+void WriteDhcpSettings(SettingsStore& settings, const DhcpSettings& dhcp);
+
 constexpr int kDhcpLeaseMin = 120;  // the engine's own lower bound
 constexpr int kDhcpLeaseMax = 31536000;
 // More addresses than this in one range are refused (the engine keeps every lease in memory).

@@ -1,5 +1,7 @@
 #include "discovery/DeviceTable.h"
 
+#include <algorithm>
+
 void DeviceTable::Add(int number, const Tag_DevInfo& device) {
     devices_[number] = device;
     macIndex_.Set(number, device.mac);
@@ -53,4 +55,33 @@ void DeviceTable::Clear() {
     vendorIndex_.Clear();
     modelIndex_.Clear();
     versionIndex_.Clear();
+}
+
+std::vector<int> DeviceTable::Filtered(const DeviceFilter& filter) const {
+    std::vector<std::vector<int>> lists;
+    if (filter.online)
+        lists.push_back(NumbersByOnline(*filter.online));
+    if (filter.vendor)
+        lists.push_back(NumbersByVendor(*filter.vendor));
+    if (filter.model)
+        lists.push_back(NumbersByModel(*filter.model));
+    if (filter.version)
+        lists.push_back(NumbersByVersion(*filter.version));
+    lists.erase(std::remove_if(lists.begin(), lists.end(),
+                               [](const std::vector<int>& l) { return l.empty(); }),
+                lists.end());
+    if (lists.empty())
+        return Numbers();
+    std::stable_sort(lists.begin(), lists.end(),
+                     [](const auto& a, const auto& b) { return a.size() < b.size(); });
+    std::vector<int> result;
+    for (const int number : lists[0]) {
+        const bool everywhere =
+            std::all_of(lists.begin() + 1, lists.end(), [number](const std::vector<int>& l) {
+                return std::find(l.begin(), l.end(), number) != l.end();
+            });
+        if (everywhere)
+            result.push_back(number);
+    }
+    return result;
 }

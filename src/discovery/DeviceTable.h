@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <vector>
 
 // One found device, as the grid shows it.
@@ -60,6 +61,14 @@ class DeviceValueIndex {
     std::map<int, Value> current_;
 };
 
+// The values chosen in the grid's column filters; an empty one filters nothing.
+struct DeviceFilter {
+    std::optional<uint8_t> online;
+    std::optional<QString> vendor;
+    std::optional<QString> model;
+    std::optional<QString> version;
+};
+
 // The devices of the current discovery run, keyed by device number (1, 2, 3, ... in the order
 // they were found), with the MAC index and the value indexes of the grid's column filters.
 // Main thread only.
@@ -87,6 +96,10 @@ class DeviceTable {
     std::vector<int> NumbersByVendor(const QString& v) const { return vendorIndex_.Numbers(v); }
     std::vector<int> NumbersByModel(const QString& m) const { return modelIndex_.Numbers(m); }
     std::vector<int> NumbersByVersion(const QString& v) const { return versionIndex_.Numbers(v); }
+    // The devices that hold every value chosen, in the order the fewest of them were entered
+    // under theirs; every device (ascending) when none is chosen. A value that no device has
+    // any more filters nothing.
+    std::vector<int> Filtered(const DeviceFilter& filter) const;
 
     void Clear();
 

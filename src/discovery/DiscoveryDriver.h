@@ -104,8 +104,6 @@ class DiscoveryDriver {
     int FoundCount() const { return foundCount_; }
     int AnsweredCount() const { return answeredCount_; }
     bool SweepFinished() const { return sweepFinished_; }
-    bool StopTimerOn() const { return stopTimerOn_; }
-    QString VendorName() const { return vendorName_; }
     QString CurrentMacFilter() const { return macFilter_; }
     int LastNetworkIndex() const { return lastNetworkIndex_; }
     bool HasManager() const { return manager_ != nullptr; }

@@ -36,7 +36,6 @@ class IpMacListManageThread {
     // Waits for the end, handling notices meanwhile; gives the result (1 after a normal end).
     int WaitFor();
 
-    uint32_t OwnAddress() const { return ownAddress_; }
     const SweepRange& Range() const { return range_; }
     QString Filter() const { return filter_; }
     // The number of workers the sweep started (known once the manager has ended).

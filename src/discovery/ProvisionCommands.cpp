@@ -54,8 +54,9 @@ QString ProvisionDevices(const std::vector<SelectedDevice>& selection, const Pro
     const bool mac = o.mode == ProvisionOptions::Mode::Mac;
     const DeviceCommandKind kind =
         mac ? DeviceCommandKind::ProvisionMac : DeviceCommandKind::ProvisionPin;
-    const QByteArray url = ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText,
-                                           o.externalUrl, o.protocol, o.access);
+    const QByteArray url =
+        ConfigServerUrl(o.builtInServer ? ServerSource::BuiltIn : ServerSource::External,
+                        o.interfaceText, o.portText, o.externalUrl, o.protocol, o.access);
     for (size_t i = 0; i < selection.size(); ++i) {
         const SelectedDevice& device = selection[i];
         auto* command =

@@ -105,13 +105,13 @@ QByteArray MyIPMCastClient::ReceiveBufferNote() const {
            " phones (raise net.core.rmem_max)";
 }
 
-void MyIPMCastClient::tellDrops(uint32_t dropped, bool now) {
+void MyIPMCastClient::tellDrops(uint32_t dropped, Tell when) {
     if (dropped == dropsTold_ || !log_)
         return;
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
-    if (!now && dropsTold_ != 0 && ms - dropsToldAtMs_ < 1000)
+    if (when == Tell::WhenDue && dropsTold_ != 0 && ms - dropsToldAtMs_ < 1000)
         return;
     log_->Write("PNP Server: " + QByteArray::number(dropped - dropsTold_) +
                 " datagrams dropped by the kernel, the receive buffer being full (" +
@@ -153,7 +153,7 @@ void MyIPMCastClient::run() {
                     drops = dropped;
                 }
             }
-            tellDrops(drops, false);
+            tellDrops(drops, Tell::WhenDue);
             char sender[INET_ADDRSTRLEN] = {};
             inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
             const PnpPacket packet{QByteArray(buffer, static_cast<qsizetype>(n)),
@@ -161,7 +161,7 @@ void MyIPMCastClient::run() {
             if (notices_)
                 notices_->Send(PnpPacketNotice, &packet);
         }
-        tellDrops(drops, true);
+        tellDrops(drops, Tell::Now);
     }
     running_ = false;
     {

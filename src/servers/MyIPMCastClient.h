@@ -61,8 +61,9 @@ class MyIPMCastClient {
     // Sizes the receive buffer (beyond the system's limit when privileged) and asks the kernel
     // to tell the drops.
     void sizeReceiveBuffer(int fd);
-    // Logs drops not logged yet: now, or when a second has passed since the last line.
-    void tellDrops(uint32_t dropped, bool now);
+    // Logs drops not logged yet: now, or when due (a second has passed since the last line).
+    enum class Tell { WhenDue, Now };
+    void tellDrops(uint32_t dropped, Tell when);
 
     int32_t port_;
     QByteArray group_;

@@ -1,17 +1,9 @@
 #pragma once
 
-#include "record/RecordEvents.h"
+#include "servers/ServerRuntime.h"
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-#include <QtGlobal>
 #include <chrono>
-#include <functional>
 #include <memory>
-
-class MyLog;
-class ServerAccess;
 
 // The built-in TFTP server: read requests only, over the same document root as the HTTP server
 // (nothing outside it is opened). Modes octet and netascii; options blksize, timeout, tsize and
@@ -22,58 +14,36 @@ class ServerAccess;
 // nothing; a time-out resends what is unacknowledged, a bounded number of times. A few threads run
 // an event loop each; a transfer costs a socket, an open file and one block's buffer, not a thread.
 // Start, Stop and the setters are for one controlling thread (the main thread).
-class MyTftpServer {
+//
+// The fetch observer receives every request once it has ended (protocol "tftp", method "RRQ" or
+// "WRQ", the bytes the client acknowledged, complete when it acknowledged the last block, the
+// time it ended, the file's size, inode and modification time as opened). The status is the
+// HTTP one that means the same: 200 the whole file delivered, 404 ERROR 1 (file not found), 403
+// ERROR 2 (access violation), 400 ERROR 4 (an illegal request or packet), 500 ERROR 0 (a file
+// or socket that failed), 499 the client ended the transfer with an ERROR, 408 the client
+// stopped answering, 503 the server stopped first. A client not on the allow-list gets ERROR 2
+// and the log line "BUILT-IN TFTP SERVER refuses <peer> with error 2. File <file>: address not
+// allowed"; hidden and withheld names get ERROR 2 with the reason.
+class MyTftpServer : public ServerRuntime {
   public:
-    // Receives every request's log message (as given to the log) on a server thread.
-    using LineObserver = std::function<void(const QByteArray& message)>;
-
     explicit MyTftpServer(const QString& documentRoot = {}, MyLog* log = nullptr);
-    ~MyTftpServer();  // stops the server
-    MyTftpServer(const MyTftpServer&) = delete;
-    MyTftpServer& operator=(const MyTftpServer&) = delete;
+    ~MyTftpServer() override;  // stops the server
 
-    // The next Start uses these.
-    void SetDocumentRoot(const QString& documentRoot);
-    QString DocumentRoot() const;
-    void SetLog(MyLog* log);
-    void SetLineObserver(LineObserver observer);
-    // Receives every request once it has ended (protocol "tftp", method "RRQ" or "WRQ", the
-    // bytes the client acknowledged, complete when it acknowledged the last block, the time it
-    // ended, the file's size, inode and modification time as opened), on a server thread, or on the
-    // thread calling Stop for transfers it cuts off. The status is the HTTP one that means the
-    // same: 200 the whole file delivered, 404 ERROR 1 (file not found), 403 ERROR 2 (access
-    // violation), 400 ERROR 4 (an illegal request or packet), 500 ERROR 0 (a file or socket that
-    // failed), 499 the client ended the transfer with an ERROR, 408 the client stopped answering,
-    // 503 the server stopped first. It must not wait for anything.
-    void SetFetchObserver(FetchObserver observer);
     // The wait for an answer before sending again when the client asked for no timeout (1 s
     // unless set), and how often a packet is sent again before the transfer is given up (5).
     void SetRetransmission(std::chrono::milliseconds timeout, int retries);
-    // Threads serving transfers (the machine's cores, 1 to 4, unless set).
-    void SetThreadCount(int count);
-    // Whose requests are read: a client not on the access's allow-list gets ERROR 2 (access
-    // violation), the log line "BUILT-IN TFTP SERVER refuses <peer> with error 2. File <file>:
-    // address not allowed", and goes to the fetch observer with status 403. None: everyone.
-    void SetAccess(std::shared_ptr<ServerAccess> access);
-    // Files never served, whatever name below the root leads to them (the credentials file,
-    // the TLS key): ERROR 2 and the log line "BUILT-IN TFTP SERVER refuses <peer> with error 2.
-    // File <file>: <reason>".
-    void SetWithheldFiles(const QStringList& files);
 
     // Listens on UDP port (0 picks a free port) at bindAddress (empty: every local IPv4
     // address). Throws SocketError (Kind::BindFailed, or Kind::AccessDenied for EACCES) when
     // the socket cannot be set up, and std::invalid_argument for an address that is not one.
     // Does nothing while active.
     void Start(quint16 port, const QString& bindAddress = {});
-    // Stops listening and ends every transfer; returns when the server threads have ended.
-    void Stop();
-    bool IsActive() const;
-    // The port listened on while active.
-    quint16 Port() const;
     // Transfers under way.
-    int TransferCount() const;
+    int TransferCount() const { return activeCount(); }
 
   private:
+    void stopped() override;
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -22,8 +22,8 @@ std::optional<PnpResponder::Reply> PnpResponder::Compose(const QByteArray& datag
     f.address = analyser_.Host();
     f.user = analyser_.Mac();
     f.callId = analyser_.CallId();
-    f.body = ConfigServerUrl(o.builtInServer, o.interfaceText, o.portText, o.externalUrl,
-                             o.protocol, o.access);
+    f.body = ConfigServerUrl(o.builtInServer ? ServerSource::BuiltIn : ServerSource::External,
+                             o.interfaceText, o.portText, o.externalUrl, o.protocol, o.access);
     // Host and MAC are the datagram's own bytes.
     const QByteArray destination = LogSafeText(analyser_.Host()) + ":" +
                                    QByteArray::number(analyser_.Port()) +

@@ -26,7 +26,6 @@ class ImageMapper {
   public:
     // The working directory, prefixed to every image path.
     void SetRootDir(const QString& dir) { rootDir_ = dir; }
-    QString RootDir() const { return rootDir_; }
 
     // Releases the previous document and tables, then reads the file: true when it exists and
     // is a "Device" document.

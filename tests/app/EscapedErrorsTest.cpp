@@ -28,5 +28,7 @@ TEST(EscapedErrors, SocketFailuresGiveTheirMessageEverythingElseIsDropped) {
         const EscapedErrorReaction reaction = ClassifyEscapedException(c.error);
         EXPECT_EQ(reaction.messageKey, c.key);
         EXPECT_EQ(reaction.resetHttpButton, c.resetHttpButton);
+        // What shows no message says what it was instead.
+        EXPECT_EQ(reaction.unshown.isEmpty(), !c.key.isEmpty() || !c.error);
     }
 }

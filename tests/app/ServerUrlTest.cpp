@@ -25,7 +25,7 @@ TEST(ConfigServerUrl, CarriesTheSchemeAndPercentEncodedCredentialsThatQUrlReadsB
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url.toStdString());
         const QByteArray url =
-            ConfigServerUrl(true, "10.0.0.2", " 6000 ", {}, c.protocol, c.access);
+            ConfigServerUrl(ServerSource::BuiltIn, "10.0.0.2", " 6000 ", {}, c.protocol, c.access);
         EXPECT_EQ(url, c.url);
         const QUrl read(QString::fromLatin1(url), QUrl::StrictMode);
         ASSERT_TRUE(read.isValid()) << read.errorString().toStdString();
@@ -38,9 +38,10 @@ TEST(ConfigServerUrl, CarriesTheSchemeAndPercentEncodedCredentialsThatQUrlReadsB
         }
     }
     // An external server's URL is handed out as it is written.
-    EXPECT_EQ(ConfigServerUrl(false, "10.0.0.2", "6000", " https://u:p@cfg.example/x ",
-                              ServerProtocol::Http, {true, "phone", "secret"}),
-              "https://u:p@cfg.example/x");
+    EXPECT_EQ(
+        ConfigServerUrl(ServerSource::External, "10.0.0.2", "6000", " https://u:p@cfg.example/x ",
+                        ServerProtocol::Http, {true, "phone", "secret"}),
+        "https://u:p@cfg.example/x");
 }
 
 TEST(UrlWithoutPassword, HidesThePasswordOfTheUserInfoOnly) {

@@ -72,7 +72,7 @@ TEST(BinFile, RoundTripsLongAndNonUtf8ValuesByteForByte) {
     set.Set(2, QByteArray("\xff\xfe caf\xc3\xa9 \x80", 11));
     set.Set(3, "");
     const QString path = dir.file("cfg");
-    ASSERT_TRUE(WriteBinFile(path, set, false));
+    ASSERT_TRUE(WriteBinFile(path, set, BinScrambling::Plain));
     ParameterSet back;
     ASSERT_EQ(ReadBinFile(path, back), BinReadStatus::Ok);
     EXPECT_TRUE(back == set);
@@ -82,7 +82,7 @@ TEST(BinFile, ScrambledFileIsTheTextXorTableWithTrailer) {
     TempDir dir;
     const ParameterSet set = MakeParams({{2, "admin"}});
     const QString path = dir.file("cfg.scrambled");
-    ASSERT_TRUE(WriteBinFile(path, set, true));
+    ASSERT_TRUE(WriteBinFile(path, set, BinScrambling::Scrambled));
     const QByteArray text = BuildBinText(set);
     const QByteArray bytes = ReadFileBytes(path);
     ASSERT_EQ(bytes.size(), text.size() + 14);
@@ -106,12 +106,12 @@ TEST(BinFile, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     big.Set(1, QByteArray(64 * 1024, 'n'));
     {
         FileSizeLimit limit(4096);
-        EXPECT_FALSE(WriteBinFile(path, big, false));
+        EXPECT_FALSE(WriteBinFile(path, big, BinScrambling::Plain));
     }
     EXPECT_EQ(ReadFileBytes(path), "Flag=5678&CheckSum=0&P1=old&end");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
-    EXPECT_FALSE(WriteBinFile(dir.file("missing/cfg"), big, false));
-    EXPECT_FALSE(WriteBinFile(dir.path(), big, false));  // a folder is no target
+    EXPECT_FALSE(WriteBinFile(dir.file("missing/cfg"), big, BinScrambling::Plain));
+    EXPECT_FALSE(WriteBinFile(dir.path(), big, BinScrambling::Plain));  // a folder is no target
 }
 
 TEST(DetectKind, ByTheFirstBytes) {

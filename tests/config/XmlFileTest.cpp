@@ -331,8 +331,8 @@ TEST(Writers, TakeTheLongestNameTheFolderTakes) {
         const char* writer;
         std::function<bool()> write;
     } writers[] = {
-        {"bin", [&] { return WriteBinFile(path, set, false); }},
-        {"bin scrambled", [&] { return WriteBinFile(path, set, true); }},
+        {"bin", [&] { return WriteBinFile(path, set, BinScrambling::Plain); }},
+        {"bin scrambled", [&] { return WriteBinFile(path, set, BinScrambling::Scrambled); }},
         {"xml", [&] { return WriteXmlFile(path, set); }},
         {"xml encrypted", [&] { return WriteEncryptedXmlFile(path, set, "abc"); }},
         {"xml update",  // creates the file, then updates it

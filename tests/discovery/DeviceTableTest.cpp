@@ -51,4 +51,33 @@ TEST(DeviceTable, IndexesKeepEntryOrderAndMoveOnChange) {
     EXPECT_TRUE(t.NumbersByOnline(1).empty());
 }
 
+// The column filters: the devices that hold every value chosen, in the order of the shortest
+// list; a value no device has any more filters nothing.
+TEST(DeviceTable, FiltersKeepTheDevicesThatHoldEveryValueChosen) {
+    DeviceTable t;
+    for (int n = 1; n <= 5; ++n)
+        t.Add(n, Device("m", n == 4 ? 0 : 1));
+    const char* models[] = {"X100", "X200", "X100", "X100", "X300"};
+    for (int n = 1; n <= 5; ++n)
+        t.SetModel(n, models[n - 1]);
+    t.SetVersion(3, "2.0");
+    t.SetVersion(1, "2.0");
+    t.SetVendor(2, "Orvo");
+    const struct {
+        DeviceFilter filter;
+        Numbers expected;
+    } cases[] = {
+        {{}, {1, 2, 3, 4, 5}},
+        {{1, {}, {}, {}}, {1, 2, 3, 5}},
+        {{{}, {}, QString("X100"), {}}, {1, 3, 4}},
+        {{1, {}, QString("X100"), {}}, {1, 3}},
+        {{0, {}, QString("X100"), {}}, {4}},
+        {{{}, {}, QString("X100"), QString("2.0")}, {3, 1}},
+        {{{}, QString("Orvo"), QString("X100"), {}}, {}},
+        {{{}, QString("Acme"), QString("X300"), {}}, {5}},  // no device is Acme any more
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(t.Filtered(c.filter), c.expected);
+}
+
 }  // namespace

@@ -73,13 +73,13 @@ void checkRoundTrip(FuzzedDataProvider& in) {
     FUZZ_CHECK(read == params);
 
     const QString path = scratchDir() + "/written.bin";
-    FUZZ_CHECK(WriteBinFile(path, params, false));
+    FUZZ_CHECK(WriteBinFile(path, params, BinScrambling::Plain));
     FUZZ_CHECK(readFile(path) == text);
     FUZZ_CHECK(DetectConfigFileKind(path) == ConfigFileKind::Bin);
     read.Set(-1, "stale");
     FUZZ_CHECK(ReadBinFile(path, read) == status && read == params);
 
-    FUZZ_CHECK(WriteBinFile(path, params, true));
+    FUZZ_CHECK(WriteBinFile(path, params, BinScrambling::Scrambled));
     const QByteArray scrambled = readFile(path);
     FUZZ_CHECK(scrambled.size() == text.size() + kScrambledBinTrailerSize);
     FUZZ_CHECK(scrambled.endsWith(QByteArray(kScrambledBinTrailer, kScrambledBinTrailerSize)));

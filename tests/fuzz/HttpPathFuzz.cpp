@@ -5,7 +5,7 @@
 // opening (openat2 beneath the root, and the walk one name at a time) must agree, also on links
 // written as absolute paths.
 #include "FuzzSupport.h"
-#include "servers/HttpDocumentRoot.h"
+#include "servers/DocumentRoot.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -26,7 +26,7 @@ const char kInside[] = "inside";
 struct Tree {
     std::string root;  // as the server is given it
     std::string realRoot;
-    std::vector<std::unique_ptr<HttpDocumentRoot>> roots;
+    std::vector<std::unique_ptr<DocumentRoot>> roots;
 };
 
 void put(const QString& path, const QByteArray& content) {
@@ -79,13 +79,13 @@ const Tree& tree() {
         link(QString::fromStdString(t.realRoot) + "/cfg/", root + "/fw/abs-dir");
         link(base + "/root-link/cfg/sub/c.xml", root + "/abs-via-link");
         link("../root/a.txt", root + "/around");
-        std::vector<HttpDocumentRoot::Mode> modes{HttpDocumentRoot::Mode::PathCheck};
+        std::vector<DocumentRoot::Mode> modes{DocumentRoot::Mode::PathCheck};
         if (kernelHasOpenat2())
-            modes.push_back(HttpDocumentRoot::Mode::Beneath);
-        for (const HttpDocumentRoot::Mode mode : modes) {
-            t.roots.push_back(std::make_unique<HttpDocumentRoot>(t.root, mode));
+            modes.push_back(DocumentRoot::Mode::Beneath);
+        for (const DocumentRoot::Mode mode : modes) {
+            t.roots.push_back(std::make_unique<DocumentRoot>(t.root, mode));
             t.roots.push_back(
-                std::make_unique<HttpDocumentRoot>((base + "/root-link").toStdString(), mode));
+                std::make_unique<DocumentRoot>((base + "/root-link").toStdString(), mode));
         }
         return t;
     }();
@@ -150,10 +150,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkDecoding(target, path);
 
     int firstFd = -2, firstError = 0;
+    bool firstOutside = false;
     for (const auto& root : t.roots) {
         int error = 0;
-        off_t fileSize = -1;
-        const int fd = root->Open(path, &error, &fileSize);
+        OpenedFile file;
+        const int fd = root->Open(path, &error, &file);
+        const off_t fileSize = file.size;
         if (fd >= 0) {
             // Only regular files below the root, never with a ".." segment or a NUL byte.
             const std::string opened = openedPath(fd);
@@ -171,15 +173,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(fd == -1);
             FUZZ_CHECK(error == (PathHasHiddenName(path) && !hasDotDotSegment(path) &&
                                          path.find('\0') == std::string::npos
-                                     ? HttpDocumentRoot::kHiddenName
+                                     ? DocumentRoot::kHiddenName
                                      : ENOENT));
+            // A ".." segment or a NUL byte always leads out; a name never served never does.
+            if (hasDotDotSegment(path) || path.find('\0') != std::string::npos)
+                FUZZ_CHECK(file.outsideRoot);
+            if (error != ENOENT)
+                FUZZ_CHECK(!file.outsideRoot);
         }
         // Every root and every way of opening answers alike.
         if (firstFd == -2) {
             firstFd = fd;
             firstError = error;
+            firstOutside = file.outsideRoot;
         } else {
-            FUZZ_CHECK((fd >= 0) == (firstFd >= 0) && error == firstError);
+            FUZZ_CHECK((fd >= 0) == (firstFd >= 0) && error == firstError &&
+                       file.outsideRoot == firstOutside);
         }
     }
     return 0;

@@ -1,7 +1,7 @@
 // libFuzzer target: the TFTP server's reading of a request datagram, the options it takes from
 // it, the path it makes of the file name and the netascii form of the name's bytes.
 #include "FuzzSupport.h"
-#include "servers/HttpDocumentRoot.h"
+#include "servers/RequestPath.h"
 #include "servers/TftpPacket.h"
 
 #include <string>

@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray user = lines.value(0), password = lines.value(1);
     if (user.isEmpty() && password.isEmpty())
         return 0;
-    const QByteArray url =
-        ConfigServerUrl(true, "10.0.0.2", "6000", {}, ServerProtocol::Http, {true, user, password});
+    const QByteArray url = ConfigServerUrl(ServerSource::BuiltIn, "10.0.0.2", "6000", {},
+                                           ServerProtocol::Http, {true, user, password});
     FUZZ_CHECK(UrlWithoutPassword(url) == "https://" +
                                               QUrl::toPercentEncoding(QString::fromUtf8(user)) +
                                               ":***@10.0.0.2:6000/cfg");

@@ -7,13 +7,16 @@
 #include "app/MyLog.h"
 #include "app/Notices.h"
 #include "app/ServerUrl.h"
+#include "app/ui/Unit1.h"
 #include "dhcp/DhcpProbe.h"
 #include "dhcp/DhcpServer.h"
 #include "dhcp/ui/DhcpGroup.h"
 #include "lab/LabCli.h"
 #include "lab/LabManifest.h"
 #include "servers/MyHttpServer.h"
+#include "servers/ui/ServerPage.h"
 #include "support/RecordingDialogs.h"
+#include "support/Sqlite3Cli.h"
 
 #include <gtest/gtest.h>
 
@@ -172,6 +175,47 @@ TEST_F(DhcpLab, APhoneLeasesAndFetchesFromTheHttpUrlWithTheOptionsGiven) {
     EXPECT_TRUE(serve.Output().contains("DHCP Server stopped!\n"));
 }
 
+// Each lease is an event of its phone: a batched phone that leased and fetched is fetched at its
+// leased address; a phone that only leased is seen there.
+TEST_F(DhcpLab, TheRecordShowsLeasedPhonesFetchedOrSeenAtTheirAddress) {
+    const QString record = state.file("provisioning.sqlite");
+    const QString tpl = state.write("template.bin", "Flag=5678&CheckSum=0&P410={$pw}&end");
+    const QString csv =
+        state.write("phones.csv", "MAC,{$pw}\r\n" + hosts[0].PlainMac().toLatin1() + ",a\r\n");
+    QByteArray err;
+    ASSERT_EQ(RunProgram(BuiltProgram("orvo-cli"),
+                         {"batch", "--template", tpl, "--csv", csv, "--mode", "mac", "--format",
+                          "bin", "--out", root.file("cfg"), "--record", record},
+                         nullptr, &err),
+              0)
+        << err.toStdString();
+    CliProcess serve(Serve({"--port", "0", "--dhcp-range", range, "--record", record}), env);
+    PortOf(serve, "HTTP");
+    ASSERT_FALSE(serve.WaitForLine(Line("DHCP Server started! ")).isEmpty())
+        << serve.ErrorOutput().toStdString();
+    const PhoneLease fetched = LeasePhone(0, {"--host-name", "desk-0"});
+    ASSERT_EQ(fetched.code, 0) << fetched.err.toStdString();
+    EXPECT_EQ(Fetched(hosts[0]), Expected(hosts[0]));
+    const PhoneLease seen = LeasePhone(1, {"--no-fetch", "--vendor-class", "Orvo X300 2.0.4.4"});
+    ASSERT_EQ(seen.code, 0) << seen.err.toStdString();
+    ASSERT_FALSE(serve.WaitForLine(Line("DHCP Server: add " + seen["address"])).isEmpty());
+    EXPECT_EQ(serve.Stop(), 0);
+
+    QStringList expected{
+        hosts[0].PlainMac() + "|fetched|" + fetched["address"] + "|lease|" + fetched["address"] +
+            "|desk-0",
+        hosts[1].PlainMac() + "|seen||lease|" + seen["address"] + "|",
+    };
+    expected.sort();
+    EXPECT_EQ(Sqlite3Rows(record,
+                          "SELECT phone, state, fetch_peer, seen_by, seen_address, "
+                          "host_name FROM phone_status ORDER BY phone"),
+              expected);
+    EXPECT_EQ(Sqlite3Rows(record, "SELECT vendor_class FROM leases WHERE phone = '" +
+                                      hosts[1].PlainMac() + "'"),
+              QStringList{"Orvo X300 2.0.4.4"});
+}
+
 TEST_F(DhcpLab, WithTheTftpServerOnlyPhonesAreToldItsUrlAndOption150) {
     CliProcess serve(Serve({"--tftp-port", "0", "--dhcp-range", range}), env);
     const QString port = PortOf(serve, "TFTP");
@@ -197,8 +241,8 @@ TEST_F(DhcpLab, OverHttpsWithCredentialsTheUrlCarriesThemAsPlugAndPlayDoes) {
         env);
     const QString port = PortOf(serve, "HTTP");
     const QString url =
-        QString::fromUtf8(ConfigServerUrl(true, iface.toLatin1(), port.toLatin1(), {},
-                                          ServerProtocol::Http, {true, "desk", "p@ss,w#rd"}));
+        QString::fromUtf8(ConfigServerUrl(ServerSource::BuiltIn, iface.toLatin1(), port.toLatin1(),
+                                          {}, ServerProtocol::Http, {true, "desk", "p@ss,w#rd"}));
     // The log shows the URL without its password.
     ASSERT_FALSE(serve
                      .WaitForLine(Line("DHCP Server started!.* URL: https://desk:\\*\\*\\*@" +
@@ -363,10 +407,11 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
     MyHttpServer external(root.path());
     external.Start(0, iface);
     const QByteArray url =
-        ConfigServerUrl(false, {}, {},
+        ConfigServerUrl(ServerSource::External, {}, {},
                         " http://" + iface.toLatin1() + ":" + QByteArray::number(external.Port()) +
                             "/ext,1%20%23x/ ");
-    DhcpGroup group(ctx, state.file("dhcp"), nullptr);
+    DhcpServer server(state.file("dhcp"), &log);
+    DhcpGroup group(ctx, server, nullptr);
     group.serving = [&] { return DhcpServing{iface, url, false, {}}; };
     std::vector<bool> states;
     group.stateChanged = [&](bool running) { states.push_back(running); };
@@ -416,7 +461,8 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
 TEST_F(WindowLab, AnotherServerIsAQuestionNamingIt) {
     OtherDhcpServer other(hosts, net, state.file("other.leases"));
     ASSERT_TRUE(other.Serving());
-    DhcpGroup group(ctx, state.file("dhcp"), nullptr);
+    DhcpServer server(state.file("dhcp"), &log);
+    DhcpGroup group(ctx, server, nullptr);
     group.serving = [&] {
         return DhcpServing{iface, "http://" + iface.toLatin1() + ":6000/cfg", false, {}};
     };
@@ -434,6 +480,66 @@ TEST_F(WindowLab, AnotherServerIsAQuestionNamingIt) {
         EXPECT_EQ(group.DhcpRangeEdit->isEnabled(), !goOn);
     }
     EXPECT_TRUE(Logged("^DHCP Server: another DHCP server answers on eth0: " + other.address));
+}
+
+// The main window: the DHCP group on its Servers page hands out the URL of the built-in server
+// chosen there, shows its state in the top bar too, and ends with the window.
+TEST_F(DhcpLab, TheWindowsServersPageHandsOutItsUrlAndEndsTheServerWithTheWindow) {
+    TempDir work;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(work.path());
+    work.write("ini/lang/English", ReadFileBytes(SourcePath("data/ini/lang/English")));
+    work.write("ini/setting.ini", ReadFileBytes(SourcePath("data/ini/$default.ini")));
+    for (const LabHost& h : hosts)
+        if (h.address == "dhcp")
+            work.write("server/htdocs/cfg/cfg" + h.PlainMac(), Expected(h));
+    RecordingDialogs dialogs;
+    auto w = std::make_unique<TForm1>(&dialogs);
+    w->show();
+    w->PageControl1->setCurrentWidget(w->ServerTab);
+    ServerPage& page = *w->ServerTab;
+    page.serverBindAddress = iface;
+    page.InterfaceForServerCB->setCurrentIndex(page.InterfaceForServerCB->findText(iface));
+    ASSERT_EQ(page.InterfaceForServerCB->currentText(), iface);
+    DhcpGroup& dhcp = *page.DhcpServerGB;
+    dhcp.DhcpRangeEdit->setText(range);
+
+    // Nothing to hand out until the built-in server runs.
+    dialogs.clear();  // the first page's, without models
+    dhcp.DhcpServerControlButton->click();
+    EXPECT_EQ(dialogs.messages(), QStringList{"LDhcpError11"});
+    EXPECT_FALSE(dhcp.IsProbing());
+    page.MyHttpServerPort->setText("6000");
+    page.HttpServerControlButton->click();
+    ASSERT_TRUE(page.HttpServerActive()) << dialogs.messages().join(", ").toStdString();
+    dhcp.DhcpServerControlButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return !dhcp.IsProbing(); }, 10000));
+    ASSERT_TRUE(dhcp.IsRunning()) << dialogs.messages().join(", ").toStdString();
+    EXPECT_EQ(w->DhcpServerStatusLabel->text(), "Running");
+    EXPECT_EQ(w->DhcpServerStatusLabel->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+
+    const PhoneLease lease = LeasePhone(0, {"--forget"});
+    ASSERT_EQ(lease.code, 0) << lease.err.toStdString();
+    EXPECT_EQ(lease["option160"], "http://" + iface + ":6000/cfg");
+    EXPECT_EQ(lease["option150"], "");
+    EXPECT_EQ(Fetched(hosts[0]), Expected(hosts[0]));
+    ASSERT_EQ(ReleasePhone(0), 0);
+
+    // Stopped from the group: the top bar says so.
+    dhcp.DhcpServerControlButton->click();
+    EXPECT_FALSE(dhcp.IsRunning());
+    EXPECT_EQ(w->DhcpServerStatusLabel->text(), "Stop");
+    dhcp.DhcpServerControlButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return !dhcp.IsProbing(); }, 10000));
+    ASSERT_TRUE(dhcp.IsRunning()) << dialogs.messages().join(", ").toStdString();
+    const qint64 engine = dhcp.Server().ProcessId();
+    ASSERT_GT(engine, 0);
+    // Closing the window ends the server and its engine.
+    w.reset();
+    EXPECT_NE(::kill(pid_t(engine), 0), 0);
+    QDir::setCurrent(previous);
+    EXPECT_TRUE(ReadFileBytes(work.file("ini/setting.ini"))
+                    .contains("[DHCP SERVER]\r\nrange=" + range.toLatin1() + "\r\n"));
 }
 
 // Without root, the capabilities given to the program file pass on to dnsmasq; without them

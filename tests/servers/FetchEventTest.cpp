@@ -5,7 +5,7 @@
 // TFTP client by hand.
 #include "protection/ServerAccess.h"
 #include "protection/TlsCertificate.h"
-#include "servers/HttpClient.h"
+#include "support/HttpClient.h"
 #include "servers/MyHttpServer.h"
 #include "servers/MyTftpServer.h"
 #include "servers/TftpClient.h"

@@ -2,7 +2,7 @@
 
 #include "app/MyLog.h"
 #include "app/SocketError.h"
-#include "servers/HttpClient.h"
+#include "support/HttpClient.h"
 #include "support/ObeyFilePermissions.h"
 #include "support/QtPrinters.h"
 #include "support/RunAsNobody.h"

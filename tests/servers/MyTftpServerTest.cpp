@@ -320,6 +320,7 @@ TEST_F(TftpServer, RefusesWritesMissingFilesAndPathsLeavingTheRoot) {
     QDir().mkpath(root() + "/cfg/folder");
     ASSERT_TRUE(QFile::link(base_.file("secret"), root() + "/cfg/out"));
     ASSERT_TRUE(QFile::link("a", root() + "/cfg/in"));
+    ASSERT_TRUE(QFile::link(base_.file("none"), root() + "/cfg/gone"));
     const QByteArray file = root().toUtf8() + "/";
     const struct {
         std::string request;
@@ -340,6 +341,9 @@ TEST_F(TftpServer, RefusesWritesMissingFilesAndPathsLeavingTheRoot) {
         {"cfg/../../secret", "octet", 1, 2, 403,
          "error 2. File " + file + "cfg/../../secret: Access violation", 69},
         {"cfg/out", "octet", 1, 2, 403, "error 2. File " + file + "cfg/out: Access violation", 69},
+        // A link leading out is refused as such, whether or not anything is there.
+        {"cfg/gone", "octet", 1, 2, 403, "error 2. File " + file + "cfg/gone: Access violation",
+         69},
         {"cfg/a", "mail", 1, 4, 400, "error 4. File " + file + "cfg/a: Illegal TFTP operation", -1},
         {"cfg/new", "octet", 2, 2, 403, "error 2. File " + file + "cfg/new: Access violation", -1},
         {"cfg/a", "octet", 2, 2, 403, "error 2. File " + file + "cfg/a: Access violation", -1},

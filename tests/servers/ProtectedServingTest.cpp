@@ -3,7 +3,7 @@
 #include "app/MyLog.h"
 #include "protection/ServerAccess.h"
 #include "protection/TlsCertificate.h"
-#include "servers/HttpClient.h"
+#include "support/HttpClient.h"
 #include "servers/MyHttpServer.h"
 #include "servers/MyTftpServer.h"
 #include "servers/TftpClient.h"

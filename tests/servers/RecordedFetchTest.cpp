@@ -3,7 +3,7 @@
 #include "protection/ServerAccess.h"
 #include "protection/TlsCertificate.h"
 #include "record/ProvisioningRecord.h"
-#include "servers/HttpClient.h"
+#include "support/HttpClient.h"
 #include "servers/MyHttpServer.h"
 #include "support/FileSizeLimit.h"
 #include "support/QtPrinters.h"

@@ -1,4 +1,4 @@
-#include "servers/HttpDocumentRoot.h"
+#include "servers/RequestPath.h"
 #include "servers/TftpPacket.h"
 
 #include <gtest/gtest.h>

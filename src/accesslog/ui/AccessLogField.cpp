@@ -6,7 +6,7 @@
 #include "app/MyLog.h"
 #include "app/SettingsStore.h"
 #include "app/SettingsTable.h"
-#include "app/ui/PageControls.h"
+#include "page/PageControls.h"
 #include "record/ProvisioningRecord.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "accesslog/LogFollowWorker.h"
-#include "app/AppContext.h"
+#include "page/AppContext.h"
 
 #include <QLabel>
 #include <QLineEdit>

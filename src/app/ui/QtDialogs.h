@@ -13,7 +13,6 @@ class QtDialogs : public Dialogs {
   public:
     explicit QtDialogs(const LanguageTable* language, QWidget* parent = nullptr)
         : language_(language), parent_(parent) {}
-    void SetParent(QWidget* parent) { parent_ = parent; }
 
     void message(const UiText& text, const UiText& caption = {}) override;
     bool question(const UiText& text, const UiText& caption, Buttons buttons) override;

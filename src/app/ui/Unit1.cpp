@@ -47,14 +47,16 @@ TForm1::TForm1(Dialogs* dialogs, QWidget* parent)
     ctx_.cfg = &cfg_;
     ctx_.notices = &notices_;
     ctx_.record = &record_;
-    ctx_.window = this;
     // The working directory, captured once; the pages read their paths from it.
     workDir_ = currentDirectory();
     workDirKnown_ = !workDir_.isEmpty();
     ctx_.workDir = workDir_;
+    ctx_.serverChoice = [this] { return ServerTab->Choice(); };
     ctx_.httpServerActive = [this] { return ServerTab->HttpServerActive(); };
-    ctx_.tftpServerActive = [this] { return ServerTab->TftpServerActive(); };
-    ctx_.httpUrlAccess = [this] { return ServerTab->HttpUrlAccess(); };
+    ctx_.currentModel = [this] { return TemplateBar1->ModelsCombox->currentText(); };
+    ctx_.showServerState = [this](ServerKind server, const QString& text, bool running) {
+        showServerState(server, text, running);
+    };
     buildWindow();
     SetEscapedExceptionHandler([this](std::exception_ptr e) { ApplicationEvents1Exception(e); });
     FormCreate();
@@ -77,6 +79,17 @@ void TForm1::SetLabelColor(QLabel* label, const QColor& color) {
     label->setPalette(palette);
 }
 
+void TForm1::showServerState(ServerKind server, const QString& text, bool running) {
+    // In the order of ServerKind.
+    QLabel* const labels[] = {HttpServerStatusLabel, PnpServerStatusLabel, TftpServerStatusLabel,
+                              DhcpServerStatusLabel};
+    const auto index = static_cast<size_t>(server);
+    if (index >= std::size(labels))
+        return;
+    labels[index]->setText(text);
+    SetLabelColor(labels[index], running ? RunningColor() : StoppedColor());
+}
+
 void TForm1::buildWindow() {
     setWindowTitle(Title);
     QFont font("Arial");
@@ -93,15 +106,18 @@ void TForm1::buildWindow() {
         l->setGeometry(left, 7, width, 18);
         return l;
     };
-    HttpServerLabel = label("HttpServerLabel", "HTTP Server:", 8, 84);
-    HttpServerStatusLabel = label("HttpServerStatusLabel", "Stop", 94, 150);
-    PnpServerLabel = label("PnpServerLabel", "PNP Server:", 250, 84);
-    PnpServerStatusLabel = label("PnpServerStatusLabel", "Stop", 336, 150);
-    TftpServerLabel = label("TftpServerLabel", "TFTP Server:", 492, 84);
-    TftpServerStatusLabel = label("TftpServerStatusLabel", "Stop", 578, 150);
-    SetLabelColor(HttpServerStatusLabel, StoppedColor());
-    SetLabelColor(PnpServerStatusLabel, StoppedColor());
-    SetLabelColor(TftpServerStatusLabel, StoppedColor());
+    // Each server's name and state, side by side left of the template bar.
+    HttpServerLabel = label("HttpServerLabel", "HTTP Server:", 6, 80);
+    HttpServerStatusLabel = label("HttpServerStatusLabel", "Stop", 88, 100);
+    PnpServerLabel = label("PnpServerLabel", "PNP Server:", 192, 80);
+    PnpServerStatusLabel = label("PnpServerStatusLabel", "Stop", 274, 94);
+    TftpServerLabel = label("TftpServerLabel", "TFTP Server:", 372, 80);
+    TftpServerStatusLabel = label("TftpServerStatusLabel", "Stop", 454, 94);
+    DhcpServerLabel = label("DhcpServerLabel", "DHCP Server:", 552, 84);
+    DhcpServerStatusLabel = label("DhcpServerStatusLabel", "Stop", 638, 110);
+    for (QLabel* state : {HttpServerStatusLabel, PnpServerStatusLabel, TftpServerStatusLabel,
+                          DhcpServerStatusLabel})
+        SetLabelColor(state, StoppedColor());
 
     TemplateBar1 = new TemplateBar(ctx_, Panel5);
     TemplateBar1->setGeometry(TemplateBar::Left, 0, 1241 - TemplateBar::Left, 30);
@@ -250,6 +266,8 @@ void TForm1::FormDestroy() {
 
 void TForm1::ApplicationEvents1Exception(std::exception_ptr error) {
     const EscapedErrorReaction reaction = ClassifyEscapedException(error);
+    if (!reaction.unshown.isEmpty())
+        log_.Write(QByteArray(kLogPrefix) + ": an event handler failed: " + reaction.unshown);
     if (reaction.messageKey.isEmpty())
         return;
     dialogs_->messageKey(reaction.messageKey);

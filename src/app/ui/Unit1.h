@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/AppContext.h"
 #include "app/LanguageTable.h"
 #include "app/Localization.h"
 #include "app/MyLog.h"
@@ -9,6 +8,7 @@
 #include "app/SettingsStore.h"
 #include "app/ui/QtDialogs.h"
 #include "config/CfgTemplate.h"
+#include "page/AppContext.h"
 #include "record/ProvisioningRecord.h"
 
 #include <QFrame>
@@ -51,8 +51,6 @@ class TForm1 : public QWidget {
     CfgTemplate& Template() { return cfg_; }
     NoticeTransport& Notices() { return notices_; }
     ProvisioningRecord& Record() { return record_; }
-    CfgTemplate& Cfg() { return cfg_; }
-    Dialogs& DialogsInUse() { return *dialogs_; }
 
     QFrame* Panel5;
     QLabel* HttpServerLabel;
@@ -61,6 +59,8 @@ class TForm1 : public QWidget {
     QLabel* PnpServerStatusLabel;
     QLabel* TftpServerLabel;
     QLabel* TftpServerStatusLabel;
+    QLabel* DhcpServerLabel;
+    QLabel* DhcpServerStatusLabel;
     TemplateBar* TemplateBar1;
     QTabWidget* PageControl1;
     PhoneCfgPage* PhoneCfgTab;
@@ -81,6 +81,8 @@ class TForm1 : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // A server's state in the top bar.
+    void showServerState(ServerKind server, const QString& text, bool running);
     void buildWindow();
     void FormCreate();
     void FormDestroy();

@@ -1,8 +1,8 @@
 #include "batch/ui/CsvBatchPage.h"
 
-#include "app/ui/PageControls.h"
 #include "batch/BatchSettings.h"
 #include "batch/ui/CsvBatchController.h"
+#include "page/PageControls.h"
 
 #include "app/EscapedErrors.h"
 #include "app/SettingsStore.h"
@@ -72,35 +72,17 @@ CsvBatchPage::CsvBatchPage(const AppContext& ctx, QWidget* parent) : QWidget(par
     services.workDir = ctx.workDir;
     services.translate = [&ctx](const QString& key) { return ctx.Translate(key); };
     // The server interface list, the protocol and the ports are the servers page's.
-    services.serverProtocol = [&ctx] {
-        const auto* protocol = ctx.Control<QComboBox>("BuiltinProtocolCB");
-        return protocol && protocol->currentIndex() == 1 ? ServerProtocol::Tftp
-                                                         : ServerProtocol::Http;
-    };
-    const auto protocol = services.serverProtocol;
-    services.serverRunning = [&ctx, protocol] {
-        return protocol() == ServerProtocol::Tftp ? ctx.tftpServerActive() : ctx.httpServerActive();
-    };
-    services.firstServerInterface = [&ctx] {
-        const auto* list = ctx.Control<QComboBox>("InterfaceForServerCB");
-        return list && list->count() > 0 ? list->itemText(0) : QString();
-    };
-    services.serverPortText = [&ctx, protocol] {
-        const auto* port = ctx.Control<QLineEdit>(
-            protocol() == ServerProtocol::Tftp ? "MyTftpServerPort" : "MyHttpServerPort");
-        return port ? port->text() : QString();
-    };
-    services.serverUrlAccess = [&ctx] { return ctx.httpUrlAccess(); };
-    services.translate = [&ctx](const QString& key) { return ctx.Translate(key); };
+    services.serverProtocol = [&ctx] { return ctx.serverChoice().protocol; };
+    services.serverRunning = [&ctx] { return ctx.serverChoice().running; };
+    services.firstServerInterface = [&ctx] { return ctx.serverChoice().firstAddress; };
+    services.serverPortText = [&ctx] { return ctx.serverChoice().portText; };
+    services.serverUrlAccess = [&ctx] { return ctx.serverChoice().access; };
     batch_ = new CsvBatchController(controls, services, this);
     batch_->Connect();
 }
 
 void CsvBatchPage::CsvBatchTabShow() {
-    const QString model = ctx_.Control<QComboBox>("ModelsCombox")
-                              ? ctx_.Control<QComboBox>("ModelsCombox")->currentText()
-                              : QString();
-    batch_->CsvBatchTabShow(model);
+    batch_->CsvBatchTabShow(ctx_.currentModel());
     const BatchPageSettings stored = ReadBatchPageSettings(*ctx_.settings);
     CfgToEncryptCB->clear();
     CfgToEncryptCB->addItem(ctx_.Translate("NotEncryptCBItem"));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "page/AppContext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -51,9 +51,6 @@ class CsvBatchPage : public QWidget {
     void CsvBatchTabShow();
     // Page left: the options back into [BATCH].
     void CsvBatchTabExit();
-
-    // The page's button flows (LoadCsvFileButtonClick, CfgBatchButtonClick, ...).
-    CsvBatchController* Flows() const { return batch_; }
 
   private:
     const AppContext& ctx_;

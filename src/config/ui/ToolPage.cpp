@@ -1,6 +1,6 @@
 #include "config/ui/ToolPage.h"
 
-#include "app/ui/PageControls.h"
+#include "page/PageControls.h"
 #include "config/ui/ToolEncryptController.h"
 
 #include <QHeaderView>

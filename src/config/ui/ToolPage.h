@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "page/AppContext.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -34,9 +34,6 @@ class ToolPage : public QWidget {
     void ToolTabShow();
     // Does nothing.
     void ToolTabExit();
-
-    // The bulk encryption: ToolInputFileBtnClick, ToolOutputDirBtnClick, ToolEncryptBtnClick.
-    ToolEncryptController* Encryption() const { return encrypt_; }
 
   private:
     const AppContext& ctx_;

@@ -4,8 +4,8 @@
 #include "app/EscapedErrors.h"
 #include "app/InterfaceTable.h"
 #include "app/MyLog.h"
-#include "app/ui/PageControls.h"
 #include "dhcp/DhcpServer.h"
+#include "page/PageControls.h"
 
 #include <QPointer>
 #include <cstring>
@@ -21,10 +21,8 @@ void paintState(QLabel* label, bool running) {
 
 }  // namespace
 
-DhcpGroup::DhcpGroup(const AppContext& ctx, const QString& folder, QWidget* parent)
-    : QGroupBox("DHCP Server", parent),
-      ctx_(ctx),
-      server_(std::make_unique<DhcpServer>(folder, ctx.log)) {
+DhcpGroup::DhcpGroup(const AppContext& ctx, DhcpServer& server, QWidget* parent)
+    : QGroupBox("DHCP Server", parent), ctx_(ctx), server_(server) {
     setObjectName("DhcpServerGB");
     DhcpRangeLabel = MakeCaptioned<QLabel>(this, "DhcpRangeLabel", "Range:", {16, 30, 150, 22});
     DhcpRangeEdit = MakeControl<QLineEdit>(this, "DhcpRangeEdit", {170, 28, 300, 25});
@@ -44,13 +42,13 @@ DhcpGroup::DhcpGroup(const AppContext& ctx, const QString& folder, QWidget* pare
         MakeCaptioned<QLabel>(this, "DhcpServerStateLabel", "Stop", {356, 132, 230, 22});
     paintState(DhcpServerStateLabel, false);
     DhcpServerControlButton =
-        MakeCaptioned<QPushButton>(this, "DhcpServerControlButton", "Start", {490, 28, 96, 59});
+        MakeCaptioned<QPushButton>(this, "DhcpServerControlButton", "Start", {500, 28, 96, 59});
 
     connect(DhcpServerControlButton, &QPushButton::clicked, this,
             Guarded([this] { ControlButtonClick(); }));
     // The server's end reaches the main thread through the event loop.
     QPointer<DhcpGroup> self(this);
-    server_->SetEndObserver([self](const QByteArray& reason) {
+    server_.SetEndObserver([self](const QByteArray& reason) {
         QMetaObject::invokeMethod(
             self.data(),
             [self, reason] {
@@ -64,8 +62,8 @@ DhcpGroup::DhcpGroup(const AppContext& ctx, const QString& folder, QWidget* pare
 DhcpGroup::~DhcpGroup() {
     if (prober_.joinable())
         prober_.join();
-    server_->SetEndObserver({});
-    server_->Stop();
+    server_.SetEndObserver({});
+    server_.Stop();
 }
 
 DhcpSettings DhcpGroup::Settings() const {
@@ -87,11 +85,11 @@ void DhcpGroup::SetSettings(const DhcpSettings& s) {
 }
 
 void DhcpGroup::SetLeaseObserver(DhcpLeaseObserver observer) {
-    server_->SetLeaseObserver(std::move(observer));
+    server_.SetLeaseObserver(std::move(observer));
 }
 
 bool DhcpGroup::IsRunning() const {
-    return server_->IsRunning();
+    return server_.IsRunning();
 }
 
 void DhcpGroup::Translate() {
@@ -117,7 +115,7 @@ void DhcpGroup::ControlButtonClick() {
     if (probing_)
         return;
     if (IsRunning()) {
-        server_->Stop();
+        server_.Stop();
         setEditable(true);
         DhcpServerControlButton->setText(ctx_.Translate("DhcpServerControlButton"));
         showState(ctx_.Translate("DhcpServerStateLabel"), false);
@@ -139,7 +137,7 @@ void DhcpGroup::ControlButtonClick() {
     if (refusal.isEmpty())
         refusal = CheckDhcpHandout({where.url, where.tftpServer});
     if (refusal.isEmpty())
-        refusal = server_->CheckCanStart();
+        refusal = server_.CheckCanStart();
     if (!refusal.isEmpty()) {
         ctx_.dialogs->message(refusal);
         return;
@@ -205,7 +203,7 @@ void DhcpGroup::probed(const DhcpProbeResult& result) {
 }
 
 void DhcpGroup::startServer() {
-    const UiText error = server_->Start(plan_, handout_);
+    const UiText error = server_.Start(plan_, handout_);
     if (!error.isEmpty()) {
         setEditable(true);
         showState(ctx_.Translate("DhcpServerStateLabel"), false);
@@ -219,7 +217,7 @@ void DhcpGroup::startServer() {
 }
 
 void DhcpGroup::ended(const QByteArray& reason) {
-    server_->Stop();  // reaps what is left; the server has written its log line
+    server_.Stop();  // reaps what is left; the server has written its log line
     setEditable(true);
     DhcpServerControlButton->setText(ctx_.Translate("DhcpServerControlButton"));
     showState(ctx_.Translate("LDhcpServerEnded") + " " + QString::fromLocal8Bit(reason), false);

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/AppContext.h"
 #include "dhcp/DhcpLease.h"
 #include "dhcp/DhcpProbe.h"
 #include "dhcp/DhcpSettings.h"
+#include "page/AppContext.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -32,8 +32,8 @@ struct DhcpServing {
 class DhcpGroup : public QGroupBox {
     Q_OBJECT
   public:
-    // folder: where the server keeps its state (the lease file among it).
-    DhcpGroup(const AppContext& ctx, const QString& folder, QWidget* parent);
+    // server: the DHCP server it starts and stops (the built-in servers'), which outlives it.
+    DhcpGroup(const AppContext& ctx, DhcpServer& server, QWidget* parent);
     ~DhcpGroup() override;  // waits for a probe under way, stops the server
 
     QLabel* DhcpRangeLabel;
@@ -66,7 +66,7 @@ class DhcpGroup : public QGroupBox {
     void ControlButtonClick();
     bool IsRunning() const;
     bool IsProbing() const { return probing_; }
-    DhcpServer& Server() { return *server_; }
+    DhcpServer& Server() { return server_; }
     // The state's texts, in the language in force.
     void Translate();
 
@@ -78,7 +78,7 @@ class DhcpGroup : public QGroupBox {
     void ended(const QByteArray& reason);
 
     const AppContext& ctx_;
-    std::unique_ptr<DhcpServer> server_;
+    DhcpServer& server_;
     DhcpPlan plan_;
     DhcpHandout handout_;
     std::thread prober_;

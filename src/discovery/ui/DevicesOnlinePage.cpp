@@ -5,10 +5,10 @@
 #include "app/InterfaceTable.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
-#include "app/ui/PageControls.h"
 #include "discovery/DiscoveryDriver.h"
 #include "discovery/ProvisionCommands.h"
 #include "discovery/ui/DevicesOnlineView.h"
+#include "page/PageControls.h"
 
 #include <QLineEdit>
 
@@ -183,21 +183,15 @@ void DevicesOnlinePage::provision(RecordEvent::Kind recordKind) {
     else
         o.mode = ProvisionOptions::Mode::None;
     // The server choice and URL parts are those of the servers page.
-    const auto* builtIn = ctx_.Control<QRadioButton>("HttpServerBuiltinRb");
-    const auto* interfaces = ctx_.Control<QComboBox>("InterfaceForServerCB");
-    const auto* protocol = ctx_.Control<QComboBox>("BuiltinProtocolCB");
-    const auto* external = ctx_.Control<QLineEdit>("ExHttpServerEdiit");
-    o.builtInServer = builtIn && builtIn->isChecked();
-    o.protocol =
-        protocol && protocol->currentIndex() == 1 ? ServerProtocol::Tftp : ServerProtocol::Http;
-    const bool tftp = o.protocol == ServerProtocol::Tftp;
-    const auto* port = ctx_.Control<QLineEdit>(tftp ? "MyTftpServerPort" : "MyHttpServerPort");
-    o.builtInServerActive = tftp ? ctx_.tftpServerActive() : ctx_.httpServerActive();
+    const ServerChoice server = ctx_.serverChoice();
+    o.builtInServer = server.builtIn;
+    o.protocol = server.protocol;
+    o.builtInServerActive = server.running;
     o.storedHttpMode = ctx_.settings->Read(Setting::HttpMode.section, Setting::HttpMode.key);
-    o.interfaceText = interfaces ? interfaces->currentText().toUtf8() : QByteArray();
-    o.portText = port ? port->text().toUtf8() : QByteArray();
-    o.externalUrl = external ? external->text().toUtf8() : QByteArray();
-    o.access = ctx_.httpUrlAccess();
+    o.interfaceText = server.address.toUtf8();
+    o.portText = server.portText.toUtf8();
+    o.externalUrl = server.externalUrl.toUtf8();
+    o.access = server.access;
     const QString error = ProvisionDevices(selectedDevices(), o, ctx_.log);
     if (!error.isEmpty())
         ctx_.dialogs->messageKey(error);

@@ -442,40 +442,22 @@ void IpAddressGrid::ApplyFilters() {
         return;
     }
 
-    std::vector<std::vector<int>> lists;
+    DeviceFilter filter;
     for (const int column : kFilterColumns) {
         const QComboBox* box = FilterBox(column);
         if (!box || box->currentIndex() <= 0)
             continue;
         const QString value = box->currentText();
         if (column == kOnlineColumn)
-            lists.push_back(devices_->NumbersByOnline(value == "ON" ? 1 : 0));
+            filter.online = value == "ON" ? 1 : 0;
         else if (column == kVendorColumn)
-            lists.push_back(devices_->NumbersByVendor(value));
+            filter.vendor = value;
         else if (column == kModelColumn)
-            lists.push_back(devices_->NumbersByModel(value));
+            filter.model = value;
         else
-            lists.push_back(devices_->NumbersByVersion(value));
+            filter.version = value;
     }
-    // A value that no device has any more filters nothing.
-    lists.erase(std::remove_if(lists.begin(), lists.end(),
-                               [](const std::vector<int>& l) { return l.empty(); }),
-                lists.end());
-    std::vector<int> result;
-    if (lists.empty()) {
-        result = devices_->Numbers();
-    } else {
-        std::stable_sort(lists.begin(), lists.end(),
-                         [](const auto& a, const auto& b) { return a.size() < b.size(); });
-        for (const int number : lists[0]) {
-            const bool everywhere =
-                std::all_of(lists.begin() + 1, lists.end(), [number](const std::vector<int>& l) {
-                    return std::find(l.begin(), l.end(), number) != l.end();
-                });
-            if (everywhere)
-                result.push_back(number);
-        }
-    }
+    const std::vector<int> result = devices_->Filtered(filter);
     if (!result.empty()) {
         SetRowCount(static_cast<int>(result.size()) + 1);
         for (size_t k = 0; k < result.size(); ++k) {

@@ -2,7 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/InterfaceTable.h"
-#include "app/ui/PageControls.h"
+#include "page/PageControls.h"
 #include "protection/AddressAllowList.h"
 #include "protection/TlsCertificate.h"
 

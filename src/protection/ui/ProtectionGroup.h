@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "page/AppContext.h"
 #include "protection/ServerProtection.h"
 
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 #include "app/AtomicFile.h"
 #include "app/Dialogs.h"
 #include "app/EscapedErrors.h"
-#include "app/ui/PageControls.h"
+#include "page/PageControls.h"
 #include "record/ProvisioningRecord.h"
 #include "record/RecordSchema.h"
 #include "record/ui/PhoneStateLook.h"

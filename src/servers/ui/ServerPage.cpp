@@ -1,5 +1,6 @@
 #include "servers/ui/ServerPage.h"
 
+#include "accesslog/ui/AccessLogField.h"
 #include "app/Dialogs.h"
 #include "app/EscapedErrors.h"
 #include "app/InterfaceTable.h"
@@ -7,24 +8,14 @@
 #include "app/Notices.h"
 #include "app/Numbers.h"
 #include "app/SettingsStore.h"
-#include "app/SocketError.h"
-#include "app/ui/PageControls.h"
+#include "dhcp/DhcpSettings.h"
+#include "page/PageControls.h"
 #include "protection/ServerProtection.h"
-#include "protection/TlsServerContext.h"
 #include "protection/ui/ProtectionGroup.h"
 #include "record/ProvisioningRecord.h"
-#include "servers/HttpServerPort.h"
-#include "servers/MyHttpServer.h"
+#include "servers/BuiltinServers.h"
 #include "servers/MyIPMCastClient.h"
-#include "servers/MyTftpServer.h"
 #include "servers/PnpResponder.h"
-
-#include <QElapsedTimer>
-
-#include <QEventLoop>
-#include <QTimer>
-#include <algorithm>
-#include <cerrno>
 
 namespace {
 
@@ -34,20 +25,13 @@ QLineEdit* edit(QWidget* parent, const char* name, const QString& text, const QR
     return e;
 }
 
-// A server's state in green while it runs, in maroon while it is stopped.
-void showState(QLabel* label, bool running) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, running ? QColor(0, 128, 0) : QColor(128, 0, 0));
-    label->setPalette(palette);
-}
-
 }  // namespace
 
 ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName("ServerTab");
 
     HttpServerGB =
-        MakeCaptioned<QGroupBox>(this, "HttpServerGB", "HTTP Server", {10, 10, 610, 170});
+        MakeCaptioned<QGroupBox>(this, "HttpServerGB", "HTTP Server", {10, 10, 610, 215});
     HttpServerBuiltinRb = MakeCaptioned<QRadioButton>(HttpServerGB, "HttpServerBuiltinRb",
                                                       "Built-in Server", {16, 30, 160, 22});
     HttpServerBuiltinRb->setChecked(true);
@@ -70,8 +54,10 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
     BuiltinProtocolCB =
         MakeControl<QComboBox>(HttpServerGB, "BuiltinProtocolCB", {36, 62, 130, 25});
     BuiltinProtocolCB->addItems({"HTTP", "TFTP"});
+    AccessLogFld = new AccessLogField(ctx, HttpServerGB);
+    AccessLogFld->setGeometry(190, 150, 406, 58);
 
-    PnpServerGB = MakeCaptioned<QGroupBox>(this, "PnpServerGB", "PNP Server", {10, 190, 610, 130});
+    PnpServerGB = MakeCaptioned<QGroupBox>(this, "PnpServerGB", "PNP Server", {10, 235, 610, 130});
     MyPnpServerIpLabel = MakeCaptioned<QLabel>(PnpServerGB, "MyPnpServerIpLabel",
                                                "Multicast IP:", {16, 30, 110, 22});
     MyPnpServerIpEdiit = edit(PnpServerGB, "MyPnpServerIpEdiit", "224.0.1.75", {130, 28, 150, 25});
@@ -94,7 +80,7 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
     MyTftpServerPort->setMaxLength(5);
     TftpServerStateLabel =
         MakeCaptioned<QLabel>(TftpServerGB, "TftpServerStateLabel", "Stop", {170, 64, 220, 22});
-    showState(TftpServerStateLabel, false);
+    PaintState(TftpServerStateLabel, false);
     TftpServerControlButton = MakeCaptioned<QPushButton>(TftpServerGB, "TftpServerControlButton",
                                                          "Start", {490, 28, 96, 59});
 
@@ -121,17 +107,31 @@ ServerPage::ServerPage(const AppContext& ctx, QWidget* parent) : QWidget(parent)
             Guarded([this] { LangConfirmButtonClick(); }));
     connect(TftpServerControlButton, &QPushButton::clicked, this,
             Guarded([this] { TftpServerControlButtonClick(); }));
+    connect(HttpServerExRb, &QRadioButton::toggled, this, Guarded([this] { followAccessLog(); }));
+    connect(ExHttpServerEdiit, &QLineEdit::editingFinished, this,
+            Guarded([this] { followAccessLog(); }));
 
-    httpServer_ = std::make_unique<MyHttpServer>(ctx.workDir + "/server/htdocs", ctx.log);
-    tftpServer_ = std::make_unique<MyTftpServer>(ctx.workDir + "/server/htdocs", ctx.log);
-    if (ctx.record) {
-        httpServer_->SetFetchObserver(ctx.record->Observer());
-        tftpServer_->SetFetchObserver(ctx.record->Observer());
-    }
+    servers_ = std::make_unique<BuiltinServers>(ctx.workDir + "/server/htdocs", ctx.log,
+                                                ctx.workDir + "/dhcp");
+    servers_->SetRecord(ctx.record);
+    DhcpServerGB = new DhcpGroup(ctx, servers_->Dhcp(), this);
+    DhcpServerGB->setGeometry(10, 375, 610, 170);
+    DhcpServerGB->serving = [this] { return dhcpServing(); };
+    DhcpServerGB->stateChanged = [this](bool running) {
+        setStatus(ServerKind::Dhcp,
+                  ctx_.Translate(running ? "LDhcpServerRunning" : "DhcpServerStatusLabel"),
+                  running);
+    };
     ctx.notices->SetHandler(PnpPacketNotice, [this](int, const void* record) {
         if (record)
             Guarded([this, record] { OnPnpPacket(*static_cast<const PnpPacket*>(record)); })();
     });
+}
+
+void ServerPage::PaintState(QLabel* label, bool running) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, running ? QColor(0, 128, 0) : QColor(128, 0, 0));
+    label->setPalette(palette);
 }
 
 void ServerPage::FillLogSetting(int count) {
@@ -159,6 +159,8 @@ void ServerPage::ServerTabShow() {
     BuiltinProtocolCB->setToolTip(ctx_.Translate("LBuiltinProtocolHint"));
     ProtectionGB->Translate();
     ProtectionGB->ShowFingerprint(tlsFolder());
+    DhcpServerGB->Translate();
+    AccessLogFld->Translate();
 }
 
 QString ServerPage::tlsFolder() const {
@@ -223,6 +225,16 @@ void ServerPage::readSettings() {
             BuiltinProtocolCB->setCurrentIndex(ReadLeadingInt(value) != 0 ? 1 : 0);
     }
     ProtectionGB->SetProtection(ReadServerProtection(s));
+    DhcpServerGB->SetSettings(ReadDhcpSettings(s));
+    AccessLogFld->ReadSettings(s);
+    followAccessLog();
+}
+
+void ServerPage::followAccessLog() {
+    if (HttpServerExRb->isChecked())
+        AccessLogFld->Follow(ExHttpServerEdiit->text().trimmed().toUtf8());
+    else
+        AccessLogFld->Stop();
 }
 
 void ServerPage::ServerTabExit() {
@@ -237,22 +249,32 @@ void ServerPage::ServerTabExit() {
     s.Write(Setting::TftpPort, MyTftpServerPort->text());
     s.Write(Setting::TftpProtocol, BuiltinProtocolCB->currentIndex() == 1 ? "1" : "0");
     WriteServerProtection(s, ProtectionGB->Protection());
+    WriteDhcpSettings(s, DhcpServerGB->Settings());
+    AccessLogFld->WriteSettings(s);
     s.Write(Setting::LogTotalCount, LogSettingCB->currentText());
 }
 
 ServerPage::~ServerPage() {
     ctx_.notices->RemoveHandler(PnpPacketNotice);
     pnpListener_.reset();
-    httpServer_.reset();
-    tftpServer_.reset();
+    delete DhcpServerGB;  // stops the DHCP server it started
+    servers_.reset();
+}
+
+MyHttpServer& ServerPage::HttpServer() {
+    return servers_->Http();
+}
+
+MyTftpServer& ServerPage::TftpServer() {
+    return servers_->Tftp();
 }
 
 bool ServerPage::HttpServerActive() const {
-    return httpServer_->IsActive();
+    return servers_->Http().IsActive();
 }
 
 bool ServerPage::TftpServerActive() const {
-    return tftpServer_->IsActive();
+    return servers_->Tftp().IsActive();
 }
 
 ServerProtocol ServerPage::BuiltinProtocol() const {
@@ -264,286 +286,72 @@ bool ServerPage::BuiltinServerActive() const {
 }
 
 UrlAccess ServerPage::HttpUrlAccess() const {
-    return httpServer_->IsActive() ? runningUrl_ : ProtectionGB->Protection().Url();
+    return HttpServerActive() ? runningUrl_ : ProtectionGB->Protection().Url();
 }
 
 bool ServerPage::PnpServerRunning() const {
     return pnpListener_ && pnpListener_->IsRunning();
 }
 
-void ServerPage::setStatus(const char* labelName, const QString& text, bool running) {
-    auto* label = ctx_.Control<QLabel>(labelName);
-    if (!label)
-        return;
-    label->setText(text);
-    showState(label, running);
+ServerChoice ServerPage::Choice() const {
+    ServerChoice c;
+    c.builtIn = HttpServerBuiltinRb->isChecked();
+    c.protocol = BuiltinProtocol();
+    c.address = InterfaceForServerCB->currentText();
+    c.firstAddress = InterfaceForServerCB->count() > 0 ? InterfaceForServerCB->itemText(0) : "";
+    c.portText = (c.protocol == ServerProtocol::Tftp ? MyTftpServerPort : MyHttpServerPort)->text();
+    c.externalUrl = ExHttpServerEdiit->text();
+    c.running = BuiltinServerActive();
+    c.access = HttpUrlAccess();
+    return c;
 }
 
-void ServerPage::setTftpStatus(bool running) {
-    const QString text = ctx_.Translate(running ? "LTftpServerRunning" : "TftpServerStatusLabel");
-    setStatus("TftpServerStatusLabel", text, running);
-    TftpServerStateLabel->setText(text);
-    showState(TftpServerStateLabel, running);
+DhcpServing ServerPage::dhcpServing() const {
+    const ServerChoice choice = Choice();
+    DhcpServing serving;
+    serving.bindAddress = choice.address.trimmed();
+    serving.url = choice.Url();
+    serving.tftpServer = TftpServerActive();
+    if (choice.builtIn && !choice.running)
+        serving.refusal = UiText::key("LDhcpError11");
+    return serving;
 }
 
-void ServerPage::TftpServerControlButtonClick() {
-    if (tftpServer_->IsActive()) {
-        tftpServer_->Stop();
-        TftpServerControlButton->setText(ctx_.Translate("TftpServerControlButton"));
-        MyTftpServerPort->setEnabled(true);
-        ProtectionGB->SetServersRunning(httpServer_->IsActive(), false);
-        setTftpStatus(false);
-        ctx_.log->Write("Built-in TFTP Server stopped!");
-        return;
-    }
-    const HttpServerPortCheck check = CheckTftpServerPort(MyTftpServerPort->text());
-    if (!check.ok()) {
-        ctx_.dialogs->messageKey(check.errorKey);
-        return;
-    }
-    // The allow-list applies to TFTP as well.
-    const PreparedProtection access = PrepareAccess(ProtectionGB->Protection());
-    if (!access.error.isEmpty()) {
-        ctx_.dialogs->message(access.error);
-        return;
-    }
-    tftpServer_->SetAccess(access.access);
-    tftpServer_->SetWithheldFiles(secretFiles());
-    tftpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
-    try {
-        tftpServer_->Start(static_cast<quint16>(check.port), serverBindAddress);
-    } catch (const SocketError& e) {
-        // Ports up to 1024 need a privilege; a port in use has its own message.
-        ctx_.dialogs->messageKey(e.kind() == SocketError::Kind::AccessDenied ? "LTftpError1"
-                                                                             : "LTftpError2");
-        return;
-    }
-    MyTftpServerPort->setEnabled(false);
-    ProtectionGB->SetServersRunning(httpServer_->IsActive(), true);
-    TftpServerControlButton->setText(ctx_.Translate("LTftpServerBtnStop"));
-    setTftpStatus(true);
-    ctx_.log->Write("Built-in TFTP Server started! Port: " + check.text);
-    for (const QByteArray& line : TftpProtectionLines(access))
-        ctx_.log->Write(line);
-}
-
-void ServerPage::wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-}
-
-void ServerPage::waitUnless(int ms, const std::function<bool()>& over) {
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (clock.elapsed() >= ms || over())
-            loop.quit();
-    });
-    poll.start(std::min(ms, 10));
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-}
-
-void ServerPage::HttpServerControlButtonClick() {
-    HttpServerBuiltinRb->setChecked(true);
-    const HttpServerPortCheck check = CheckHttpServerPort(MyHttpServerPort->text());
-    if (!check.ok()) {
-        ctx_.dialogs->messageKey(check.errorKey);
-        return;
-    }
-    if (!httpServer_->IsActive()) {
-        startHttpServer(check);
-        return;
-    }
-    HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStopping"));
-    httpServer_->Stop();
-    wait(serverWaitMs);
-    HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
-    enableAfterHttp();
-    ProtectionGB->SetServersRunning(false, tftpServer_->IsActive());
-    setStatus("HttpServerStatusLabel", ctx_.Translate("HttpServerStatusLabel"), false);
-    ctx_.log->Write("Built-in HTTP Server stopped!");
-}
-
-void ServerPage::startHttpServer(const HttpServerPortCheck& check) {
-    QStringList addresses;
-    for (int i = 0; i < InterfaceForServerCB->count(); ++i)
-        addresses << InterfaceForServerCB->itemText(i);
-    const ServerProtection protection = ProtectionGB->Protection();
-    const PreparedProtection prepared = PrepareProtection(
-        protection, tlsFolder(), InterfaceForServerCB->currentText().trimmed(), addresses);
-    if (!prepared.error.isEmpty()) {
-        ctx_.dialogs->message(prepared.error);
-        return;
-    }
-    httpServer_->SetAccess(prepared.access);
-    httpServer_->SetWithheldFiles(secretFiles());
-    httpServer_->SetTls(prepared.https ? prepared.tls.certFile : QString(),
-                        prepared.https ? prepared.tls.keyFile : QString());
-    HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStarting"));
-    for (QWidget* w : std::initializer_list<QWidget*>{InterfaceForServerCB, MyHttpServerPort,
-                                                      HttpServerBuiltinRb, HttpServerExRb})
-        w->setEnabled(false);
-    httpServer_->SetDocumentRoot(ctx_.workDir + "/server/htdocs");
-    try {
-        // A port that cannot be bound throws SocketError to the application's handler.
-        httpServer_->Start(static_cast<quint16>(check.port), serverBindAddress);
-    } catch (const TlsSetupError& e) {
-        HttpServerControlButton->setText(ctx_.Translate("HttpServerControlButton"));
-        enableAfterHttp();
-        ctx_.dialogs->message(
-            UiText::key("LHttpsError2").addLiteral(QString::fromLocal8Bit(e.what())));
-        return;
-    }
-    runningUrl_ = protection.Url();
-    ProtectionGB->SetServersRunning(true, tftpServer_->IsActive());
-    ProtectionGB->ShowFingerprint(tlsFolder());
-    wait(serverWaitMs);
-    HttpServerControlButton->setText(ctx_.Translate("LHttpServerBtnStop"));
-    setStatus("HttpServerStatusLabel",
-              ctx_.Translate(prepared.https ? "LHttpsServerRunning" : "LHttpServerRunning"), true);
-    ctx_.log->Write("Built-in HTTP Server started! Port: " + check.text);
-    for (const QByteArray& line : HttpProtectionLines(prepared))
-        ctx_.log->Write(line);
-}
-
-void ServerPage::enableAfterHttp() {
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{MyHttpServerPort, HttpServerBuiltinRb, HttpServerExRb})
-        w->setEnabled(true);
-    if (MyPnpServerIpEdiit->isEnabled())
-        InterfaceForServerCB->setEnabled(true);
-}
-
-void ServerPage::enableAfterPnp() {
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb, PnpModePinRb,
-             HttpServerControlButton, BuiltinProtocolCB, TftpServerControlButton})
-        w->setEnabled(true);
-    if (HttpServerExRb->isChecked()) {
-        HttpServerExRb->setEnabled(true);
-        HttpServerBuiltinRb->setEnabled(true);
-    }
-}
-
-void ServerPage::MyPnpServerControlBtnClick() {
-    const HttpServerPortCheck check = CheckPnpServerPort(MyPnpServerPortEdit->text());
-    const QString listenInterface =
-        InterfaceForServerCB->count() > 0 ? InterfaceForServerCB->itemText(0) : QString();
-    QString refusal = check.errorKey;
-    if (refusal.isEmpty() && listenInterface.isEmpty())
-        refusal = "LPnpError1";
-    else if (refusal.isEmpty() && HttpServerBuiltinRb->isChecked() && !BuiltinServerActive())
-        refusal = BuiltinProtocol() == ServerProtocol::Tftp ? "LPnpError6" : "LPnpError1";
-    else if (refusal.isEmpty() && HttpServerExRb->isChecked() &&
-             ExHttpServerEdiit->text().isEmpty())
-        refusal = "LPnpError3";
-    if (!refusal.isEmpty()) {
-        ctx_.dialogs->messageKey(refusal);
-        return;
-    }
-
-    if (pnpListener_ && pnpListener_->IsRunning()) {
-        MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStopping"));
-        pnpListener_->Stop();
-        if (!httpServer_->IsActive())
-            InterfaceForServerCB->setEnabled(true);
-        pnpListener_->Terminate();
-        wait(serverWaitMs);
-        pnpListener_.reset();
-        MyPnpServerControlBtn->setText(ctx_.Translate("MyPnpServerControlBtn"));
-        enableAfterPnp();
-        setStatus("PnpServerStatusLabel", ctx_.Translate("PnpServerStatusLabel"), false);
-        ctx_.log->Write("PNP Server Stopped!");
-        return;
-    }
-
-    pnpListener_.reset();  // one that exists but does not run
-    const QString group = MyPnpServerIpEdiit->text().trimmed();
-    pnpListener_ = std::make_unique<MyIPMCastClient>(check.port, group.toLatin1(),
-                                                     listenInterface.toLatin1(), ctx_.notices);
-    pnpListener_->SetLog(ctx_.log);
-    pnpListener_->Start();
-    MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStarting"));
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             InterfaceForServerCB, MyPnpServerIpEdiit, MyPnpServerPortEdit, PnpModeMacRb,
-             PnpModePinRb, HttpServerBuiltinRb, HttpServerExRb, HttpServerControlButton,
-             BuiltinProtocolCB})
-        w->setEnabled(false);
-    // The TFTP server stays while plug-and-play hands out its URL.
-    if (BuiltinProtocol() == ServerProtocol::Tftp)
-        TftpServerControlButton->setEnabled(false);
-    // Up to ten looks a second apart, the first after a second; a listener whose set-up failed
-    // ends the wait at once.
-    for (int look = 0; look < 10 && !pnpListener_->HasEnded(); ++look) {
-        waitUnless(pnpLookMs, [this] { return pnpListener_->HasEnded(); });
-        if (pnpListener_->IsRunning())
-            break;
-    }
-    if (!pnpListener_->IsRunning()) {
-        pnpListener_->Stop();
-        ctx_.dialogs->messageKey(pnpListener_->LastError() == EACCES ? "LPnpError4" : "LPnpError5");
-        pnpListener_->Terminate();
-        pnpListener_.reset();
-        MyPnpServerControlBtn->setText(ctx_.Translate("MyPnpServerControlBtn"));
-        InterfaceForServerCB->setEnabled(true);
-        enableAfterPnp();
-        return;
-    }
-    MyPnpServerControlBtn->setText(ctx_.Translate("LPnpServerBtnStop"));
-    setStatus("PnpServerStatusLabel", ctx_.Translate("LPnpServerRunning"), true);
-    ctx_.log->Write("PNP Server started! Listen to: " + group + " Port: " + check.text);
-    if (const QByteArray note = pnpListener_->ReceiveBufferNote(); !note.isEmpty())
-        ctx_.log->Write(note);
-}
-
-void ServerPage::OnPnpPacket(const PnpPacket& packet) {
-    if (!pnpResponder_) {
-        pnpResponder_ = std::make_unique<PnpResponder>();
-        pnpResponder_->SetRecord(ctx_.record);
-    }
-    PnpAnswerOptions o;
-    o.macMode = PnpModeMacRb->isChecked();
-    o.pinMode = PnpModePinRb->isChecked();
-    o.builtInServer = HttpServerBuiltinRb->isChecked();
-    o.protocol = BuiltinProtocol();
-    o.interfaceText = InterfaceForServerCB->currentText().toLatin1();
-    o.portText = (o.protocol == ServerProtocol::Tftp ? MyTftpServerPort : MyHttpServerPort)
-                     ->text()
-                     .toLatin1();
-    o.externalUrl = ExHttpServerEdiit->text().toUtf8();
-    o.access = HttpUrlAccess();
-    const QByteArray line = pnpResponder_->Answer(packet.text, o);
-    if (!line.isEmpty())
-        ctx_.log->Write(line);
+void ServerPage::setStatus(ServerKind server, const QString& text, bool running) {
+    ctx_.showServerState(server, text, running);
 }
 
 void ServerPage::ShowServerStates() {
-    const bool http = httpServer_->IsActive();
+    const bool http = HttpServerActive();
     HttpServerControlButton->setText(
         ctx_.Translate(http ? "LHttpServerBtnStop" : "HttpServerControlButton"));
     const char* httpState = !http               ? "HttpServerStatusLabel"
                             : runningUrl_.https ? "LHttpsServerRunning"
                                                 : "LHttpServerRunning";
-    setStatus("HttpServerStatusLabel", ctx_.Translate(httpState), http);
+    setStatus(ServerKind::Http, ctx_.Translate(httpState), http);
     const bool pnp = PnpServerRunning();
     MyPnpServerControlBtn->setText(
         ctx_.Translate(pnp ? "LPnpServerBtnStop" : "MyPnpServerControlBtn"));
-    setStatus("PnpServerStatusLabel",
-              ctx_.Translate(pnp ? "LPnpServerRunning" : "PnpServerStatusLabel"), pnp);
-    const bool tftp = tftpServer_->IsActive();
+    setStatus(ServerKind::Pnp, ctx_.Translate(pnp ? "LPnpServerRunning" : "PnpServerStatusLabel"),
+              pnp);
+    const bool tftp = TftpServerActive();
     TftpServerControlButton->setText(
         ctx_.Translate(tftp ? "LTftpServerBtnStop" : "TftpServerControlButton"));
     if (tftp) {
         setTftpStatus(true);
     } else {
         // Stopped: each label its own caption.
-        setStatus("TftpServerStatusLabel", ctx_.Translate("TftpServerStatusLabel"), false);
+        setStatus(ServerKind::Tftp, ctx_.Translate("TftpServerStatusLabel"), false);
         TftpServerStateLabel->setText(ctx_.Translate("TftpServerStateLabel"));
-        showState(TftpServerStateLabel, false);
+        PaintState(TftpServerStateLabel, false);
     }
+    const bool dhcp = DhcpServerGB->IsRunning();
+    setStatus(ServerKind::Dhcp,
+              ctx_.Translate(dhcp ? "LDhcpServerRunning" : "DhcpServerStatusLabel"), dhcp);
+    DhcpServerGB->DhcpServerControlButton->setText(
+        ctx_.Translate(dhcp ? "LDhcpServerBtnStop" : "DhcpServerControlButton"));
+    DhcpServerGB->Translate();
+    AccessLogFld->Translate();
 }
 
 void ServerPage::LangConfirmButtonClick() {

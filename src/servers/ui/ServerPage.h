@@ -1,8 +1,9 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "dhcp/ui/DhcpGroup.h"
 #include "discovery/DeviceCommand.h"
-#include "servers/HttpServerPort.h"
+#include "page/AppContext.h"
+#include "servers/PortCheck.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -14,6 +15,9 @@
 #include <functional>
 #include <memory>
 
+class AccessLogField;
+class BuiltinServers;
+class DhcpGroup;
 class MyHttpServer;
 class MyIPMCastClient;
 class MyTftpServer;
@@ -22,8 +26,8 @@ class ProtectionGroup;
 struct PnpPacket;
 
 // The servers page: the built-in HTTP server, the plug-and-play server, the built-in TFTP
-// server, the protection of the built-in servers, and the settings group with the language and
-// the number of log files kept.
+// server, the bench DHCP server, the protection of the built-in servers, and the settings group
+// with the language and the number of log files kept.
 class ServerPage : public QWidget {
     Q_OBJECT
   public:
@@ -59,8 +63,12 @@ class ServerPage : public QWidget {
     QPushButton* TftpServerControlButton;
     QLabel* TftpServerStateLabel;
 
+    // The external server's access log, followed into the record.
+    AccessLogField* AccessLogFld;
     // HTTPS, the address allow-list and the credentials.
     ProtectionGroup* ProtectionGB;
+    // The bench DHCP server, handing out the URL of the server chosen here.
+    DhcpGroup* DhcpServerGB;
 
     QGroupBox* SettingsGB;
     QLabel* LangOptLabel;
@@ -73,10 +81,10 @@ class ServerPage : public QWidget {
     void FillLogSetting(int count);
 
     // Page shown; the first time it fills the interface and language lists and reads
-    // [HTTP SERVER], [PNP SERVER] and [TFTP SERVER].
+    // [HTTP SERVER], [PNP SERVER], [TFTP SERVER] and [DHCP SERVER].
     void ServerTabShow();
-    // Page left: [HTTP SERVER], [PNP SERVER], [TFTP SERVER] and [LOG SETTING] into the
-    // settings.
+    // Page left: [HTTP SERVER], [PNP SERVER], [TFTP SERVER], [DHCP SERVER] and [LOG SETTING]
+    // into the settings.
     void ServerTabExit();
 
     void HttpServerControlButtonClick();
@@ -84,8 +92,8 @@ class ServerPage : public QWidget {
     void TftpServerControlButtonClick();
     void MyPnpServerControlBtnClick();
     void LangConfirmButtonClick();
-    // The buttons and states of the three servers as they are (running or stopped), in the
-    // language in force: after a language's captions were applied, which know no state.
+    // The buttons and states of the servers as they are (running or stopped), in the language
+    // in force: after a language's captions were applied, which know no state.
     void ShowServerStates();
     // The answer to one datagram of the plug-and-play group.
     void OnPnpPacket(const PnpPacket& packet);
@@ -93,8 +101,8 @@ class ServerPage : public QWidget {
     bool HttpServerActive() const;
     bool TftpServerActive() const;
     bool PnpServerRunning() const;
-    MyHttpServer& HttpServer() { return *httpServer_; }
-    MyTftpServer& TftpServer() { return *tftpServer_; }
+    MyHttpServer& HttpServer();
+    MyTftpServer& TftpServer();
     // The protocol chosen in BuiltinProtocolCB.
     ServerProtocol BuiltinProtocol() const;
     // Whether the built-in server of that protocol runs.
@@ -102,6 +110,8 @@ class ServerPage : public QWidget {
     // How URLs reach the built-in HTTP server: HTTPS and the credentials it runs with (those
     // set in the protection group while it is stopped).
     UrlAccess HttpUrlAccess() const;
+    // The server phones are told, as the page has it chosen (what other pages ask).
+    ServerChoice Choice() const;
 
     // How long the server buttons wait after starting or stopping (2000 ms; tests shorten it),
     // and between the looks at a starting plug-and-play listener (1000 ms).
@@ -111,12 +121,20 @@ class ServerPage : public QWidget {
     // (tests keep them on 127.0.0.1).
     QString serverBindAddress;
 
+    // A server's state in green while it runs, in maroon while it is stopped.
+    static void PaintState(QLabel* label, bool running);
+
   private:
+    // Where the DHCP server serves and what it hands out: the chosen server's URL, which the
+    // built-in server of that protocol must be running to serve.
+    DhcpServing dhcpServing() const;
+    // Follows the access log while "External Server" is chosen, stops following otherwise.
+    void followAccessLog();
     void fillInterfaceList();
     void fillLanguageList();
     void readSettings();
-    // The status labels of the window's top bar.
-    void setStatus(const char* labelName, const QString& text, bool running);
+    // A server's state in the window's top bar.
+    void setStatus(ServerKind server, const QString& text, bool running);
     void setTftpStatus(bool running);
     // Waits, painting the window but taking no user input; the second ends early once over().
     void wait(int ms);
@@ -124,7 +142,7 @@ class ServerPage : public QWidget {
     // The controls given back after the plug-and-play listener stopped or failed to start.
     void enableAfterPnp();
     // The start of the HTTP server with its protection; a refused one shows why.
-    void startHttpServer(const HttpServerPortCheck& check);
+    void startHttpServer(const PortCheck& check);
     // The controls given back after the HTTP server stopped or failed to start with TLS.
     void enableAfterHttp();
     // Where the self-signed certificate and key are kept.
@@ -134,8 +152,7 @@ class ServerPage : public QWidget {
 
     const AppContext& ctx_;
     bool shown_ = false;
-    std::unique_ptr<MyHttpServer> httpServer_;
-    std::unique_ptr<MyTftpServer> tftpServer_;
+    std::unique_ptr<BuiltinServers> servers_;
     std::unique_ptr<MyIPMCastClient> pnpListener_;
     std::unique_ptr<PnpResponder> pnpResponder_;
     UrlAccess runningUrl_;  // HttpUrlAccess while the HTTP server runs

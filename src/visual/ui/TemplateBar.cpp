@@ -2,10 +2,10 @@
 
 namespace {
 
-QFont arialPixels(int pixels, bool bold = false) {
+QFont arialPixels(int pixels, QFont::Weight weight = QFont::Normal) {
     QFont font("Arial");
     font.setPixelSize(pixels);
-    font.setBold(bold);
+    font.setWeight(weight);
     return font;
 }
 
@@ -19,7 +19,7 @@ TemplateBar::TemplateBar(const AppContext& ctx, QWidget* parent) : QWidget(paren
     };
     CfgFileLabel = new QLabel("Cfg file:", this);
     CfgFileLabel->setObjectName("CfgFileLabel");
-    CfgFileLabel->setFont(arialPixels(15, true));
+    CfgFileLabel->setFont(arialPixels(15, QFont::Bold));
     place(CfgFileLabel, 752, 8, 55, 18);
 
     loadTemplateButton = new QPushButton("Load a Template", this);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "page/AppContext.h"
 
 #include <QComboBox>
 #include <QLabel>

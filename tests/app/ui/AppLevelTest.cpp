@@ -58,6 +58,10 @@ TEST_F(AppLevelTest, EscapedSocketFailuresGiveTheirMessageAndTheProgramGoesOn) {
         EXPECT_EQ(dialogs.messages(), c.messages);
         EXPECT_EQ(button->text(), c.buttonAfter);
     }
+    // What gave no message is in the log, one line each.
+    const QStringList log = LogMessages();
+    EXPECT_EQ(log.count("QRV: an event handler failed: closed"), 1) << log.join('\n').toStdString();
+    EXPECT_EQ(log.count("QRV: an event handler failed: other"), 1);
 }
 
 // A button handler that throws, reached by a real mouse click: connected through Guarded, as

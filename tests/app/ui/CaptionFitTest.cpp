@@ -29,6 +29,9 @@ const std::map<QString, QStringList> kRunTimeCaptions = {
     {"TftpServerControlButton", {"LTftpServerBtnStop"}},
     {"TftpServerStatusLabel", {"LTftpServerRunning"}},
     {"TftpServerStateLabel", {"LTftpServerRunning"}},
+    {"DhcpServerControlButton", {"LDhcpServerBtnStop"}},
+    {"DhcpServerStatusLabel", {"LDhcpServerRunning"}},
+    {"DhcpServerStateLabel", {"LDhcpServerRunning", "LDhcpServerProbing", "LDhcpServerEnded"}},
 };
 
 int textWidth(const QWidget* w, const QString& text) {

@@ -52,10 +52,14 @@ const char* const kMessageKeys[] = {
     "LRecKindRefreshed", "LRecKindLease", "LRecStateSeen", "LRecColHost", "LRecColSource",
     "LRecColComplete", "LRecCutOff", "LRecWhole", "LRecSourceExternal", "LRecSearchHint",
     "LRecSummary", "LRecSummaryUnknown", "LRecSummarySeen", "LBatchNotMac", "LBatchWrote",
+    // The access log field of the Servers page.
+    "LAccessLogHint", "LAccessLogFollowing", "LAccessLogSkipped", "LAccessLogError1",
+    "LAccessLogError2", "LAccessLogError3", "LAccessLogError4",
     // Component names looked up at run time for idle captions.
     "DDButton", "DiscoverProgressLabel", "HttpServerControlButton", "HttpServerStatusLabel",
     "MyPnpServerControlBtn", "PnpServerStatusLabel", "TftpServerControlButton",
-    "TftpServerStatusLabel"};
+    "TftpServerStatusLabel", "DhcpServerControlButton", "DhcpServerStatusLabel",
+    "DhcpServerStateLabel"};
 
 // The caption of every named object of the window that has one.
 std::map<QString, QString> Captions(QWidget* window) {

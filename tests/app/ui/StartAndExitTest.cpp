@@ -2,6 +2,7 @@
 #include "app/InterfaceTable.h"
 #include "batch/ui/CsvBatchPage.h"
 #include "config/ui/ToolPage.h"
+#include "dhcp/ui/DhcpGroup.h"
 #include "discovery/ui/DevicesOnlinePage.h"
 #include "servers/ui/ServerPage.h"
 #include "visual/ui/PhoneCfgPage.h"
@@ -364,6 +365,44 @@ TEST_F(StartTest, ASettingsFileWithoutTheTftpSectionGainsIt) {
     QByteArray before = old;
     before.replace("\n", "\r\n");
     EXPECT_TRUE(written.startsWith(before)) << written.toStdString();
+}
+
+// The DHCP group's settings are kept in a section of their own, which a settings file of an
+// earlier version gains when the Servers page is left; the next start shows them again.
+TEST_F(StartTest, TheDhcpSettingsAreKeptInTheirSection) {
+    SupplyLanguages();
+    const QByteArray old =
+        DefaultSettings("[DHCP SERVER]\nrange=\nlease=3600\nrouter=\ndns=\nignore_other=0\n\n", "");
+    ASSERT_FALSE(old.contains("DHCP"));
+    dir.write("ini/setting.ini", old);
+    {
+        TForm1& w = Start();
+        w.show();
+        w.PageControl1->setCurrentWidget(w.ServerTab);
+        DhcpGroup& dhcp = *w.ServerTab->DhcpServerGB;
+        EXPECT_EQ(dhcp.DhcpLeaseEdit->text(), "3600");
+        EXPECT_FALSE(dhcp.DhcpIgnoreOtherChkB->isChecked());
+        dhcp.DhcpRangeEdit->setText("10.1.2.50-10.1.2.60");
+        dhcp.DhcpLeaseEdit->setText("600");
+        dhcp.DhcpDnsEdit->setText("10.1.2.1");
+        dhcp.DhcpIgnoreOtherChkB->setChecked(true);
+        w.PageControl1->setCurrentWidget(w.PhoneCfgTab);
+        Stop();
+    }
+    const QByteArray written = ReadFileBytes(SettingsFile());
+    EXPECT_TRUE(
+        written.endsWith("\r\n[DHCP SERVER]\r\nrange=10.1.2.50-10.1.2.60\r\nlease=600\r\n"
+                         "router=\r\ndns=10.1.2.1\r\nignore_other=1\r\n"))
+        << written.toStdString();
+    TForm1& again = Start();
+    again.show();
+    again.PageControl1->setCurrentWidget(again.ServerTab);
+    const DhcpSettings shown = again.ServerTab->DhcpServerGB->Settings();
+    EXPECT_EQ(shown.range, "10.1.2.50-10.1.2.60");
+    EXPECT_EQ(shown.leaseSeconds, "600");
+    EXPECT_EQ(shown.router, "");
+    EXPECT_EQ(shown.dns, "10.1.2.1");
+    EXPECT_TRUE(shown.ignoreOther);
 }
 
 TEST_F(StartTest, VanishedWorkingDirectoryRunsWithoutLogOrSettings) {

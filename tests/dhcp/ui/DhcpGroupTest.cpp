@@ -3,6 +3,7 @@
 #include "app/LanguageTable.h"
 #include "app/Localization.h"
 #include "app/MyLog.h"
+#include "dhcp/DhcpServer.h"
 #include "dhcp/ui/DhcpGroup.h"
 #include "support/RecordingDialogs.h"
 #include "support/SuppliedLanguages.h"
@@ -30,7 +31,8 @@ class DhcpGroupTest : public ::testing::Test {
 };
 
 TEST_F(DhcpGroupTest, EveryCaptionAndTextHasALineInEverySuppliedLanguage) {
-    DhcpGroup group(ctx_, dir_.file("dhcp"), nullptr);
+    DhcpServer server(dir_.file("dhcp"), &log_);
+    DhcpGroup group(ctx_, server, nullptr);
     QStringList names;
     for (const QWidget* w : group.findChildren<QWidget*>())
         if (!w->objectName().isEmpty() && !w->objectName().startsWith("qt_") &&
@@ -50,7 +52,8 @@ TEST_F(DhcpGroupTest, EveryCaptionAndTextHasALineInEverySuppliedLanguage) {
 }
 
 TEST_F(DhcpGroupTest, RefusalsComeBeforeAnyPacketAndLeaveTheGroupAsItWas) {
-    DhcpGroup group(ctx_, dir_.file("dhcp"), nullptr);
+    DhcpServer server(dir_.file("dhcp"), &log_);
+    DhcpGroup group(ctx_, server, nullptr);
     group.DhcpRangeEdit->setText("10.1.2.50-10.1.2.60");
     // Nothing to hand out yet.
     group.ControlButtonClick();

@@ -2,8 +2,10 @@
 // the plug-and-play server's buttons, their checks, captions, statuses and log lines, and the
 // answers to the plug-and-play group. The plug-and-play listener joins a group of its own on
 // loopback only; the TFTP server is fetched from by curl on loopback.
+#include "accesslog/ui/AccessLogField.h"
 #include "app/Notices.h"
 #include "app/ui/ShellFixture.h"
+#include "dhcp/ui/DhcpGroup.h"
 #include "discovery/DeviceCommand.h"
 #include "protection/ui/ProtectionGroup.h"
 #include "servers/ui/ServerPage.h"
@@ -543,6 +545,76 @@ TEST_F(ServerPageTest, ATftpPortInUseGivesItsOwnMessage) {
 
 // With TFTP chosen as the built-in server's protocol, plug-and-play needs the TFTP server and
 // hands out its tftp:// URL.
+// The other pages ask the window for the server choice; it follows the page's controls, the
+// port of the chosen protocol and whether that protocol's server runs.
+TEST_F(ServerPageTest, TheServerChoiceOtherPagesAskFollowsThePage) {
+    page->InterfaceForServerCB->addItem("10.0.0.2");
+    page->InterfaceForServerCB->setCurrentIndex(1);
+    page->MyHttpServerPort->setText("6001");
+    page->MyTftpServerPort->setText("6969");
+    ServerChoice c = w->Context().serverChoice();
+    EXPECT_TRUE(c.builtIn);
+    EXPECT_EQ(c.protocol, ServerProtocol::Http);
+    EXPECT_EQ(c.address, "10.0.0.2");
+    EXPECT_EQ(c.firstAddress, "127.0.0.1");
+    EXPECT_EQ(c.portText, "6001");
+    EXPECT_FALSE(c.running);
+    EXPECT_EQ(c.Url(), "http://10.0.0.2:6001/cfg");
+
+    page->InterfaceForServerCB->setCurrentIndex(0);
+    page->BuiltinProtocolCB->setCurrentIndex(1);
+    const QString port = StartTftp();
+    c = w->Context().serverChoice();
+    EXPECT_EQ(c.protocol, ServerProtocol::Tftp);
+    EXPECT_EQ(c.portText, port);
+    EXPECT_TRUE(c.running);
+    EXPECT_EQ(c.Url(), "tftp://127.0.0.1:" + port.toUtf8() + "/cfg");
+    page->TftpServerControlButton->click();
+    EXPECT_FALSE(w->Context().serverChoice().running);
+
+    ChooseExternal(" http://ext.example:8080/cfg ");
+    c = w->Context().serverChoice();
+    EXPECT_FALSE(c.builtIn);
+    EXPECT_EQ(c.Url(), "http://ext.example:8080/cfg");
+}
+
+// The access log field sits in the HTTP group and follows the log while "External Server" is
+// chosen, into the window's record; the built-in server chosen, it stops.
+TEST_F(ServerPageTest, TheAccessLogIsFollowedWhileTheExternalServerIsChosen) {
+    AccessLogField& field = *page->AccessLogFld;
+    EXPECT_EQ(field.parentWidget(), page->HttpServerGB);
+    EXPECT_EQ(field.geometry(), QRect(190, 150, 406, 58));
+    const QString log = dir.write("access.log", "");
+    field.AccessLogEdit->setText(log);
+    EXPECT_FALSE(field.IsFollowing());
+    ChooseExternal("http://ext.example:8080/cfg");
+    emit page->ExHttpServerEdiit->editingFinished();
+    EXPECT_TRUE(field.IsFollowing());
+    page->HttpServerBuiltinRb->setChecked(true);
+    EXPECT_FALSE(field.IsFollowing());
+}
+
+// The DHCP group hands out the URL of the server chosen on the page: refused while the built-in
+// server of that protocol is stopped, then checked against the server address (a loopback one is
+// refused before any packet is sent). Serving itself is a lab test.
+TEST_F(ServerPageTest, TheDhcpGroupServesOnlyWhatThePageHasRunning) {
+    DhcpGroup& dhcp = *page->DhcpServerGB;
+    EXPECT_EQ(dhcp.geometry(), QRect(10, 375, 610, 170));
+    dhcp.DhcpRangeEdit->setText("127.0.0.50-127.0.0.60");
+    dhcp.DhcpServerControlButton->click();
+    StartHttp();
+    const DhcpServing serving = dhcp.serving();
+    EXPECT_EQ(serving.bindAddress, "127.0.0.1");
+    EXPECT_EQ(serving.url, "http://127.0.0.1:" + page->MyHttpServerPort->text().toUtf8() + "/cfg");
+    EXPECT_FALSE(serving.tftpServer);
+    EXPECT_TRUE(serving.refusal.isEmpty());
+    dhcp.DhcpServerControlButton->click();
+    EXPECT_EQ(dialogs.messages(), (QStringList{"LDhcpError11", "LDhcpError2"}));
+    EXPECT_FALSE(dhcp.IsProbing());
+    EXPECT_FALSE(dhcp.IsRunning());
+    EXPECT_EQ(w->DhcpServerStatusLabel->palette().color(QPalette::WindowText), kMaroon);
+}
+
 TEST_F(ServerPageTest, PnpHandsOutTheTftpUrlWhenTftpIsChosen) {
     page->BuiltinProtocolCB->setCurrentIndex(page->BuiltinProtocolCB->findText("TFTP"));
     page->HttpServerBuiltinRb->setChecked(true);

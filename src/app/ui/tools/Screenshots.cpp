@@ -34,8 +34,8 @@ QByteArray sampleMac(int i) {
 }
 
 // A site of 18 phones as the record knows it after an afternoon: most fetched, one download
-// cut off, one told, one file ready since yesterday, one served by another web server, a phone
-// not in the CSV, two only seen.
+// cut off, one told, one file ready since yesterday, one served by another web server, four
+// leased on the bench, a phone not in the CSV, two only seen.
 void fillSampleRecord(ProvisioningRecord& record) {
     const qint64 now = RecordNowMs();
     const char* const models[] = {"Orvo X100 2.0.4.4", "Orvo X200 2.0.4.4", "Orvo X300 2.1.0.2"};
@@ -55,6 +55,13 @@ void fillSampleRecord(ProvisioningRecord& record) {
         record.Add(batch);
         if (i == 17)
             continue;
+        if (i <= 4) {
+            // Staged on the bench: a lease from the tool's DHCP server before plug-and-play.
+            RecordEvent lease = RecordLeaseEvent(phone, address, "desk-" + QByteArray::number(i),
+                                                 models[i % 3], now + 3600 * 1000);
+            lease.timeMs = now - (31 - i) * 60 * 1000;
+            record.Add(lease);
+        }
         RecordEvent told;
         told.kind = i == 16 ? RecordEvent::Kind::Provision : RecordEvent::Kind::Pnp;
         told.phone = phone;

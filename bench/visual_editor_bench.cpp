@@ -1,7 +1,7 @@
 // Visual editor: building a page of 200 items, and switching between two pages 100 times
 // through the outline tree (commit, clear, resolve, build), offscreen. Also counts the
 // description files read from disk during the switches.
-//   bench_visual_editor [rounds]
+//   visual_editor_bench [rounds]
 #include "app/Dialogs.h"
 #include "config/CfgTemplate.h"
 #include "visual/JsonFile.h"

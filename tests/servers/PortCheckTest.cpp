@@ -1,10 +1,10 @@
-#include "servers/HttpServerPort.h"
+#include "servers/PortCheck.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(HttpServerPort, ChecksDigitsThenRange) {
+TEST(PortCheck, ChecksDigitsThenRange) {
     const struct {
         QString text;
         QString errorKey;
@@ -30,7 +30,7 @@ TEST(HttpServerPort, ChecksDigitsThenRange) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.toStdString());
-        const HttpServerPortCheck check = CheckHttpServerPort(c.text);
+        const PortCheck check = CheckHttpServerPort(c.text);
         EXPECT_EQ(check.errorKey, c.errorKey);
         EXPECT_EQ(check.ok(), c.errorKey.isEmpty());
         EXPECT_EQ(check.port, c.port);
@@ -38,14 +38,14 @@ TEST(HttpServerPort, ChecksDigitsThenRange) {
     }
 }
 
-TEST(HttpServerPort, ThePlugAndPlayPortHasItsOwnKeys) {
+TEST(PortCheck, ThePlugAndPlayPortHasItsOwnKeys) {
     EXPECT_EQ(CheckPnpServerPort(" 5060 ").port, 5060);
     EXPECT_EQ(CheckPnpServerPort("50a0").errorKey, "LPnpPortError1");
     for (const char* text : {"80", "65526", ""})
         EXPECT_EQ(CheckPnpServerPort(text).errorKey, "LPnpPortError2") << text;
 }
 
-TEST(HttpServerPort, TheTftpPortTakesEveryPortFromOne) {
+TEST(PortCheck, TheTftpPortTakesEveryPortFromOne) {
     const struct {
         const char* text;
         const char* errorKey;
@@ -63,7 +63,7 @@ TEST(HttpServerPort, TheTftpPortTakesEveryPortFromOne) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const HttpServerPortCheck check = CheckTftpServerPort(c.text);
+        const PortCheck check = CheckTftpServerPort(c.text);
         EXPECT_EQ(check.errorKey, c.errorKey);
         EXPECT_EQ(check.port, c.port);
     }

@@ -1,12 +1,12 @@
-#include "servers/HttpServerPort.h"
+#include "servers/PortCheck.h"
 
 #include "app/Numbers.h"
 
 namespace {
 
-HttpServerPortCheck checkPort(const QString& portText, const char* notDigits,
-                              const char* outOfRange, int lowest = 1025, int highest = 65525) {
-    HttpServerPortCheck check;
+PortCheck checkPort(const QString& portText, const char* notDigits, const char* outOfRange,
+                    int lowest = 1025, int highest = 65525) {
+    PortCheck check;
     check.text = portText.trimmed();
     for (const QChar c : check.text) {
         if (c < '0' || c > '9') {
@@ -26,14 +26,14 @@ HttpServerPortCheck checkPort(const QString& portText, const char* notDigits,
 
 }  // namespace
 
-HttpServerPortCheck CheckHttpServerPort(const QString& portText) {
+PortCheck CheckHttpServerPort(const QString& portText) {
     return checkPort(portText, "LHttpPortError1", "LHttpPortError2");
 }
 
-HttpServerPortCheck CheckPnpServerPort(const QString& portText) {
+PortCheck CheckPnpServerPort(const QString& portText) {
     return checkPort(portText, "LPnpPortError1", "LPnpPortError2");
 }
 
-HttpServerPortCheck CheckTftpServerPort(const QString& portText) {
+PortCheck CheckTftpServerPort(const QString& portText) {
     return checkPort(portText, "LTftpPortError1", "LTftpPortError2", 1, 65535);
 }

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "app/Localization.h"
-#include "app/ServerUrl.h"
+#include "page/ServerChoice.h"
 
-#include <QObject>
 #include <QString>
 #include <functional>
 
@@ -14,8 +13,11 @@ class NoticeTransport;
 class ProvisioningRecord;
 class SettingsStore;
 
-// The long-lived objects of the main window, handed to its pages. The window owns them all
-// and outlives its pages.
+// The servers whose states the window's top bar shows.
+enum class ServerKind { Http, Pnp, Tftp, Dhcp };
+
+// The long-lived objects of the main window, handed to its pages, and what a page may ask of
+// the window or of another page. The window owns them all and outlives its pages.
 struct AppContext {
     // The working directory, captured once at start; empty when it could not be determined.
     QString workDir;
@@ -27,18 +29,15 @@ struct AppContext {
     NoticeTransport* notices = nullptr;
     // The provisioning record (always there; it may be off).
     ProvisioningRecord* record = nullptr;
-    // The main window: controls of other pages are found by name with findChild.
-    QObject* window = nullptr;
+    // The Servers page's choice of the server phones are told (the defaults until it exists).
+    std::function<ServerChoice()> serverChoice = [] { return ServerChoice{}; };
     // Whether the built-in HTTP server is running (false until a server is attached).
     std::function<bool()> httpServerActive = [] { return false; };
-    // Whether the built-in TFTP server is running.
-    std::function<bool()> tftpServerActive = [] { return false; };
-    // HTTPS and the credentials of the built-in HTTP server, for the URLs handed to phones.
-    std::function<UrlAccess()> httpUrlAccess = [] { return UrlAccess{}; };
+    // The phone model chosen in the template bar.
+    std::function<QString()> currentModel = [] { return QString(); };
+    // A server's state in the window's top bar: its text, green while it runs.
+    std::function<void(ServerKind, const QString& text, bool running)> showServerState =
+        [](ServerKind, const QString&, bool) {};
 
     QString Translate(const QString& key) const { return localization->Translate(key); }
-    template <typename T>
-    T* Control(const char* name) const {
-        return window ? window->findChild<T*>(QString::fromLatin1(name)) : nullptr;
-    }
 };

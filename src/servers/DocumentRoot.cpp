@@ -1,6 +1,4 @@
-#include "servers/HttpDocumentRoot.h"
-
-#include "app/Numbers.h"
+#include "servers/DocumentRoot.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -120,81 +118,23 @@ class FdStack {
 
 }  // namespace
 
-std::string RequestPath(std::string_view target) {
-    const size_t scheme = target.find("://");
-    if (scheme != std::string_view::npos && target.find('/') > scheme) {
-        // An absolute URL: the path begins where the authority ends; none is "/".
-        const size_t pathStart = target.find_first_of("/?#", scheme + 3);
-        target = pathStart == std::string_view::npos || target[pathStart] != '/'
-                     ? std::string_view("/")
-                     : target.substr(pathStart);
-    }
-    if (target.empty() || target.front() != '/')
-        return {};  // "*", or a name that does not begin at the root
-    const size_t query = target.find('?');
-    if (query != std::string_view::npos)
-        target = target.substr(0, query);
-    std::string out;
-    out.reserve(target.size());
-    for (size_t i = 0; i < target.size(); ++i) {
-        if (target[i] == '%' && i + 2 < target.size() && HexDigitValue(target[i + 1]) >= 0 &&
-            HexDigitValue(target[i + 2]) >= 0) {
-            out +=
-                static_cast<char>(HexDigitValue(target[i + 1]) * 16 + HexDigitValue(target[i + 2]));
-            i += 2;
-        } else {
-            out += target[i];
-        }
-    }
-    return out;
-}
-
-bool PathLeavesRoot(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos)
-        return true;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (path.substr(start, end - start) == "..")
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-bool PathHasHiddenName(std::string_view path) {
-    size_t start = 0;
-    while (start < path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (end - start >= 2 && path[start] == '.')
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-const char* HttpDocumentRoot::RefusalReason(int error) {
+const char* DocumentRoot::RefusalReason(int error) {
     return error == kWithheldFile ? "the server's key and credentials are never served"
                                   : "names beginning with \".\" are never served";
 }
 
-HttpDocumentRoot::HttpDocumentRoot(std::string path, Mode mode)
-    : path_(std::move(path)), mode_(mode) {
+DocumentRoot::DocumentRoot(std::string path, Mode mode) : path_(std::move(path)), mode_(mode) {
     if (mode_ == Mode::Auto)
         mode_ = kernelHasOpenat2() ? Mode::Beneath : Mode::PathCheck;
     rootFd_ = ::open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-HttpDocumentRoot::~HttpDocumentRoot() {
+DocumentRoot::~DocumentRoot() {
     if (rootFd_ >= 0)
         ::close(rootFd_);
 }
 
-void HttpDocumentRoot::Withhold(const std::vector<std::string>& files) {
+void DocumentRoot::Withhold(const std::vector<std::string>& files) {
     withheldNames_.clear();
     withheldFiles_.clear();
     for (const std::string& name : files) {
@@ -207,7 +147,7 @@ void HttpDocumentRoot::Withhold(const std::vector<std::string>& files) {
     }
 }
 
-bool HttpDocumentRoot::withheld(const OpenedFile& file) const {
+bool DocumentRoot::withheld(const OpenedFile& file) const {
     const auto same = [&](dev_t device, ino_t inode) {
         return device == file.device && inode == file.inode;
     };
@@ -223,7 +163,7 @@ bool HttpDocumentRoot::withheld(const OpenedFile& file) const {
     return false;
 }
 
-int HttpDocumentRoot::Open(std::string_view requestPath, int* error, off_t* size) const {
+int DocumentRoot::Open(std::string_view requestPath, int* error, off_t* size) const {
     OpenedFile file;
     const int fd = Open(requestPath, error, &file);
     if (fd >= 0 && size)
@@ -231,10 +171,18 @@ int HttpDocumentRoot::Open(std::string_view requestPath, int* error, off_t* size
     return fd;
 }
 
-int HttpDocumentRoot::Open(std::string_view requestPath, int* error, OpenedFile* file) const {
+int DocumentRoot::Open(std::string_view requestPath, int* error, OpenedFile* file) const {
     *error = ENOENT;
-    if (PathLeavesRoot(requestPath))
+    OpenedFile opened;
+    const auto fail = [&] {
+        if (file)
+            file->outsideRoot = opened.outsideRoot;
         return -1;
+    };
+    if (PathLeavesRoot(requestPath)) {
+        opened.outsideRoot = true;
+        return fail();
+    }
     if (PathHasHiddenName(requestPath)) {
         *error = kHiddenName;
         return -1;
@@ -244,8 +192,7 @@ int HttpDocumentRoot::Open(std::string_view requestPath, int* error, OpenedFile*
         ++skip;
     const std::string relative(requestPath.substr(skip));
     if (relative.empty())
-        return -1;  // the root folder itself
-    OpenedFile opened;
+        return fail();  // the root folder itself
     int fd;
     if (rootFd_ >= 0) {
         fd = openBelow(rootFd_, relative, error, &opened);
@@ -253,22 +200,24 @@ int HttpDocumentRoot::Open(std::string_view requestPath, int* error, OpenedFile*
         // The root did not exist when the server started; it may exist now.
         const int rootFd = ::open(path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (rootFd < 0)
-            return -1;
+            return fail();
         fd = openBelow(rootFd, relative, error, &opened);
         ::close(rootFd);
     }
-    if (fd >= 0 && (!withheldNames_.empty() && withheld(opened))) {
+    if (fd < 0)
+        return fail();
+    if (!withheldNames_.empty() && withheld(opened)) {
         ::close(fd);
         *error = kWithheldFile;
-        return -1;
+        return fail();
     }
-    if (fd >= 0 && file)
+    if (file)
         *file = opened;
     return fd;
 }
 
-int HttpDocumentRoot::openBelow(int rootFd, const std::string& relative, int* error,
-                                OpenedFile* file) const {
+int DocumentRoot::openBelow(int rootFd, const std::string& relative, int* error,
+                            OpenedFile* file) const {
     if (mode_ == Mode::PathCheck)
         return walk(rootFd, relative, error, file);
     const long fd = openat2Beneath(rootFd, relative.c_str(), kOpenFlags);
@@ -293,8 +242,8 @@ int HttpDocumentRoot::openBelow(int rootFd, const std::string& relative, int* er
     return -1;
 }
 
-bool HttpDocumentRoot::namesBelowRoot(const std::vector<std::string>& names, size_t shortest,
-                                      std::vector<std::string>* below) const {
+bool DocumentRoot::namesBelowRoot(const std::vector<std::string>& names, size_t shortest,
+                                  std::vector<std::string>* below) const {
     const std::string root = realPath(path_);
     if (root.empty())
         return false;
@@ -322,8 +271,8 @@ bool HttpDocumentRoot::namesBelowRoot(const std::vector<std::string>& names, siz
     return false;
 }
 
-int HttpDocumentRoot::walk(int rootFd, const std::string& relative, int* error,
-                           OpenedFile* file) const {
+int DocumentRoot::walk(int rootFd, const std::string& relative, int* error,
+                       OpenedFile* file) const {
     std::vector<std::string> pending = splitNames(relative);
     std::reverse(pending.begin(), pending.end());  // the next name at the back
     FdStack folders;                               // the folders walked into, below the root
@@ -335,8 +284,12 @@ int HttpDocumentRoot::walk(int rootFd, const std::string& relative, int* error,
     const auto comeBack = [&](std::vector<std::string> outside, size_t shortest) {
         outside.insert(outside.end(), pending.rbegin(), pending.rend());
         std::vector<std::string> below;
-        if (++links > kMaxLinks || !namesBelowRoot(outside, shortest, &below))
+        if (++links > kMaxLinks)
             return false;
+        if (!namesBelowRoot(outside, shortest, &below)) {
+            file->outsideRoot = true;
+            return false;
+        }
         folders.Clear();
         pending.assign(below.rbegin(), below.rend());
         return true;

@@ -1,7 +1,7 @@
 // Bulk encryption of 1,000 configuration files of 20 KB (half bin, half XML) against copying
 // the same files with cp into an empty folder, in the same run: orvo-cli encrypt as a process,
 // and the worker thread with its synchronous row reports in this process.
-//   BulkEncryptBench [rounds]
+//   bulk_encrypt_bench [rounds]
 #include "app/Notices.h"
 #include "config/BinFile.h"
 #include "config/CfgFileEncryptThread.h"

@@ -1,4 +1,4 @@
-#include "servers/HttpDocumentRoot.h"
+#include "servers/DocumentRoot.h"
 
 #include "support/ObeyFilePermissions.h"
 #include "support/TempDir.h"
@@ -41,7 +41,7 @@ TEST(RequestPath, CutsQueryAndHostAndDecodesEscapes) {
 }
 
 // Both ways of opening must keep every name inside the root.
-class DocumentRoot : public ::testing::TestWithParam<HttpDocumentRoot::Mode> {
+class DocumentRootOpen : public ::testing::TestWithParam<DocumentRoot::Mode> {
   protected:
     void SetUp() override {
         dir_.write("secret", "s");
@@ -58,8 +58,8 @@ class DocumentRoot : public ::testing::TestWithParam<HttpDocumentRoot::Mode> {
     TempDir dir_;
 };
 
-TEST_P(DocumentRoot, OpensRegularFilesBelowTheRootOnly) {
-    const HttpDocumentRoot root(dir_.file("root").toStdString(), GetParam());
+TEST_P(DocumentRootOpen, OpensRegularFilesBelowTheRootOnly) {
+    const DocumentRoot root(dir_.file("root").toStdString(), GetParam());
     const struct {
         std::string path;
         bool opens;
@@ -97,9 +97,47 @@ TEST_P(DocumentRoot, OpensRegularFilesBelowTheRootOnly) {
     }
 }
 
+// A path that opens nothing because it leads out of the root says so, whether or not anything
+// is there; one that is only missing, a folder or a loop does not.
+TEST_P(DocumentRootOpen, TellsWhenAPathLeadsOutOfTheRoot) {
+    ASSERT_EQ(::symlink("../none", dir_.file("root/gone").toUtf8()), 0);
+    ASSERT_EQ(::symlink("loop", dir_.file("root/loop").toUtf8()), 0);
+    const DocumentRoot root(dir_.file("root").toStdString(), GetParam());
+    const struct {
+        std::string path;
+        bool outside;
+    } cases[] = {
+        {"/up", true},
+        {"/abs", true},
+        {"/gone", true},
+        {"/top/etc/passwd", true},
+        {"/../secret", true},
+        {"/cfg/../cfg/a", true},
+        {std::string("/cfg/a\0b", 8), true},
+        {"/cfg/missing", false},
+        {"/empty/", false},
+        {"/fifo", false},
+        {"/loop", false},
+        {"/", false},
+    };
+    for (const auto& c : cases) {
+        int error = 0;
+        OpenedFile file;
+        EXPECT_LT(root.Open(c.path, &error, &file), 0) << c.path;
+        EXPECT_EQ(error, ENOENT) << c.path;
+        EXPECT_EQ(file.outsideRoot, c.outside) << c.path;
+    }
+    int error = 0;
+    OpenedFile file;
+    const int fd = root.Open("/fw/cfg/a", &error, &file);
+    EXPECT_GE(fd, 0);
+    EXPECT_FALSE(file.outsideRoot);
+    ::close(fd);
+}
+
 // A link is served when the file it leads to lies below the root, however it is written, and
 // refused otherwise; both ways of opening agree.
-TEST_P(DocumentRoot, FollowsLinksThatStayBelowTheRoot) {
+TEST_P(DocumentRootOpen, FollowsLinksThatStayBelowTheRoot) {
     // The root is named through a link of its own (as a working folder may be), so that an
     // absolute target may spell it either way.
     ASSERT_EQ(::symlink("root", dir_.file("alias").toUtf8()), 0);
@@ -143,7 +181,7 @@ TEST_P(DocumentRoot, FollowsLinksThatStayBelowTheRoot) {
             << link.name;
 
     for (const std::string& rootPath : {dir_.file("root").toStdString(), alias.toStdString()}) {
-        const HttpDocumentRoot root(rootPath, GetParam());
+        const DocumentRoot root(rootPath, GetParam());
         const struct {
             std::string path;
             const char* opens;  // the file's contents; nullptr: refused
@@ -198,7 +236,7 @@ TEST_P(DocumentRoot, FollowsLinksThatStayBelowTheRoot) {
 
 // A folder is not a file, also when it cannot be read; a file that cannot be read is refused
 // with the reason.
-TEST_P(DocumentRoot, FoldersWithoutPermissionAreNotFilesUnreadableFilesAreRefused) {
+TEST_P(DocumentRootOpen, FoldersWithoutPermissionAreNotFilesUnreadableFilesAreRefused) {
     dir_.write("root/locked/inner", "i");
     dir_.write("root/private.cfg", "p");
     ASSERT_EQ(::chmod(dir_.file("root/locked").toUtf8(), 0), 0);
@@ -212,7 +250,7 @@ TEST_P(DocumentRoot, FoldersWithoutPermissionAreNotFilesUnreadableFilesAreRefuse
         {"/private.cfg", EACCES}, {"/locked/inner", EACCES},
     };
     RunObeyingFilePermissions([&] {
-        const HttpDocumentRoot root(dir_.file("root").toStdString(), GetParam());
+        const DocumentRoot root(dir_.file("root").toStdString(), GetParam());
         for (const auto& c : cases) {
             int error = 0;
             EXPECT_LT(root.Open(c.path, &error), 0) << c.path;
@@ -224,7 +262,7 @@ TEST_P(DocumentRoot, FoldersWithoutPermissionAreNotFilesUnreadableFilesAreRefuse
 
 // Names with a part beginning with "." are refused whether or not they exist; a withheld file
 // is refused by whatever name leads to it, also once it is written anew or renamed.
-TEST_P(DocumentRoot, NeverOpensHiddenNamesOrWithheldFiles) {
+TEST_P(DocumentRootOpen, NeverOpensHiddenNamesOrWithheldFiles) {
     dir_.write("root/.htpasswd", "h");
     dir_.write("root/tls/server.key", "k");
     dir_.write("root/auth", "a");
@@ -234,10 +272,10 @@ TEST_P(DocumentRoot, NeverOpensHiddenNamesOrWithheldFiles) {
               0);
     ASSERT_EQ(
         ::link(dir_.file("root/tls/server.key").toUtf8(), dir_.file("root/key-hard").toUtf8()), 0);
-    HttpDocumentRoot root(dir_.file("root").toStdString(), GetParam());
+    DocumentRoot root(dir_.file("root").toStdString(), GetParam());
     root.Withhold(
         {dir_.file("root/tls/server.key").toStdString(), dir_.file("root/auth").toStdString(), ""});
-    const int hidden = HttpDocumentRoot::kHiddenName, withheld = HttpDocumentRoot::kWithheldFile;
+    const int hidden = DocumentRoot::kHiddenName, withheld = DocumentRoot::kWithheldFile;
     const struct {
         std::string path;
         int error;  // 0: opens
@@ -284,12 +322,12 @@ TEST_P(DocumentRoot, NeverOpensHiddenNamesOrWithheldFiles) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, DocumentRoot,
-                         ::testing::Values(HttpDocumentRoot::Mode::Beneath,
-                                           HttpDocumentRoot::Mode::PathCheck),
+INSTANTIATE_TEST_SUITE_P(Modes, DocumentRootOpen,
+                         ::testing::Values(DocumentRoot::Mode::Beneath,
+                                           DocumentRoot::Mode::PathCheck),
                          [](const auto& info) {
-                             return info.param == HttpDocumentRoot::Mode::Beneath ? "Beneath"
-                                                                                  : "PathCheck";
+                             return info.param == DocumentRoot::Mode::Beneath ? "Beneath"
+                                                                              : "PathCheck";
                          });
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "servers/HttpClient.h"
+#include "support/HttpClient.h"
 #include "support/QtPrinters.h"
 #include "support/TempDir.h"
 

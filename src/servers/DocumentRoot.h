@@ -1,31 +1,23 @@
 #pragma once
 
+#include "servers/RequestPath.h"
+
 #include <sys/types.h>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The path part of a request target: an absolute URL loses its scheme and host, the query is
-// cut off, percent-escapes are decoded ("%20" gives a blank); a "%" not followed by two
-// hexadecimal digits stays as it is. An absolute URL without a path gives "/"; any other
-// target that does not begin with "/" ("cfg/x", "*") gives an empty path, which names nothing.
-std::string RequestPath(std::string_view target);
-
-// True when a path below the root has a ".." segment or a NUL byte (no file name holds one):
-// such a path is refused before anything is looked up.
-bool PathLeavesRoot(std::string_view path);
-
-// True when a part of a "/" separated path begins with "." (".git/config", "cfg/.htpasswd",
-// "..."); a part that is "." alone names the folder it stands in and is no name of its own.
-bool PathHasHiddenName(std::string_view path);
-
-// The version of a file as the server opened it (fstat of the descriptor).
+// What DocumentRoot::Open found: the version of the file as it opened it (fstat of the
+// descriptor), or, when it opened nothing, whether the path leads out of the root.
 struct OpenedFile {
     off_t size = 0;
     dev_t device = 0;
     ino_t inode = 0;
     int64_t mtimeNs = 0;  // modification time, ns since the epoch
+    // Nothing opened: the path has a ".." segment or a NUL byte, or a link on it leads out of
+    // the root (whether or not anything is there).
+    bool outsideRoot = false;
 };
 
 // The folder a server hands files out of. Files are opened only below it: a path with a ".."
@@ -37,7 +29,7 @@ struct OpenedFile {
 // Some files are never served, whether or not they exist: a name with a part beginning with "."
 // (hidden files, a version control folder) and the files set aside with Withhold (the server's
 // TLS key, its credentials), however they are reached (another spelling, a link, a hard link).
-class HttpDocumentRoot {
+class DocumentRoot {
   public:
     // Open's *error for the names never served (no errno value).
     static constexpr int kHiddenName = -1;
@@ -52,10 +44,10 @@ class HttpDocumentRoot {
     // Beneath where the kernel has it.
     enum class Mode { Auto, Beneath, PathCheck };
 
-    explicit HttpDocumentRoot(std::string path, Mode mode = Mode::Auto);
-    ~HttpDocumentRoot();
-    HttpDocumentRoot(const HttpDocumentRoot&) = delete;
-    HttpDocumentRoot& operator=(const HttpDocumentRoot&) = delete;
+    explicit DocumentRoot(std::string path, Mode mode = Mode::Auto);
+    ~DocumentRoot();
+    DocumentRoot(const DocumentRoot&) = delete;
+    DocumentRoot& operator=(const DocumentRoot&) = delete;
 
     const std::string& path() const { return path_; }
 
@@ -68,7 +60,8 @@ class HttpDocumentRoot {
     // name below the root (missing, a folder, even one that cannot be read, a device, a ".."
     // segment, a link leading out), kHiddenName or kWithheldFile for a name never served,
     // another errno value when an existing file cannot be opened (e.g. EACCES). *file or *size,
-    // when given, receives what fstat says of the file opened.
+    // when given, receives what fstat says of the file opened; *file also says when a path
+    // that opens nothing leads out of the root.
     int Open(std::string_view requestPath, int* error, OpenedFile* file) const;
     int Open(std::string_view requestPath, int* error, off_t* size = nullptr) const;
 
