@@ -182,6 +182,11 @@ int main(int argc, char** argv) {
             const QString name = form.PageControl1->widget(i)->objectName();
             failures += !save(form, out + "/" + name + ".png");
         }
+        // A phone staged on the bench: leased, told, fetched.
+        form.PageControl1->setCurrentWidget(form.ProvisioningTab);
+        form.ProvisioningTab->SelectPhone(QString::fromLatin1(sampleMac(1)));
+        settle(200);
+        failures += !save(form, out + "/ProvisioningTab-Bench.png");
         // The Provisioning page once more in German.
         form.PageControl1->setCurrentWidget(form.ProvisioningTab);
         if (form.Language().LoadLanguage("Deutsch")) {
