@@ -383,9 +383,11 @@ QByteArray FileBelowPrefix(QByteArrayView target, const QByteArray& prefix) {
     if (target.isEmpty() || target[0] != '/')
         return {};
     // Most requests name their file plainly: below the prefix, no escape, no query, no "."
-    // segment, no repeated or trailing slash.
+    // segment, no repeated or trailing slash. The prefix is a decoded path: one holding a "%"
+    // matches the target's bytes only once the target is decoded.
     const qsizetype skip = prefix.size() + 1;
-    if (target.size() > skip && target.startsWith(prefix) && target[skip - 1] == '/') {
+    if (target.size() > skip && target.startsWith(prefix) && target[skip - 1] == '/' &&
+        !prefix.contains('%')) {
         bool plain = true;
         for (qsizetype i = skip - 1; plain && i < target.size(); ++i) {
             const char c = target[i];

@@ -168,10 +168,12 @@ TEST(AccessLogLine, NamesTheFileBelowThePrefixAsTheServerMapsIt) {
         {"http://phones.example.org/cfg/12345.cfg", "/cfg", "12345.cfg"},
         {"HTTPS://h:8443/cfg/12345.cfg", "/cfg", "12345.cfg"},
         {"/site/a/cfg/x.cfg", "/site/a/cfg", "x.cfg"},
+        {"/a%2520b/x.cfg", "/a%20b", "x.cfg"},  // a folder named "a%20b"
         {"/cfg/x.cfg", "", "cfg/x.cfg"},
         // not below the prefix, or no file
         {"/cfgx/x.cfg", "/cfg", ""},
         {"/other/cfg/x.cfg", "/cfg", ""},
+        {"/a%20b/x.cfg", "/a%20b", ""},  // "/a b/x.cfg"
         {"/cfg", "/cfg", ""},
         {"/cfg/", "/cfg", ""},
         {"/cfg/sub/", "/cfg", ""},

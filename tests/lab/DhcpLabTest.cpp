@@ -15,6 +15,7 @@
 #include "lab/LabManifest.h"
 #include "servers/MyHttpServer.h"
 #include "servers/ui/ServerPage.h"
+#include "support/EventLoopWait.h"
 #include "support/RecordingDialogs.h"
 #include "support/Sqlite3Cli.h"
 
@@ -35,16 +36,6 @@ namespace {
 
 QString LabWork() {
     return qEnvironmentVariable("ORVO_LAB_WORK");
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return done();
 }
 
 // What dhcp_phone.sh gave: its exit code and the lease's NAME=VALUE lines.
@@ -169,7 +160,7 @@ TEST_F(DhcpLab, APhoneLeasesAndFetchesFromTheHttpUrlWithTheOptionsGiven) {
                                        " Mac: " + hosts[0].PlainMac()))
                      .isEmpty())
         << serve.Output().toStdString();
-    EXPECT_TRUE(WaitUntil(
+    EXPECT_TRUE(RunEventsUntil(
         [&] { return !ReadFileBytes(LeaseFile()).contains(lease["address"].toLatin1()); }, 5000));
     EXPECT_EQ(serve.Stop(), 0);
     EXPECT_TRUE(serve.Output().contains("DHCP Server stopped!\n"));
@@ -317,7 +308,7 @@ class OtherDhcpServer {
                    "--pid-file", "--port=0", "--interface=eth0", "--log-facility=-",
                    "--dhcp-range=" + net + "200," + net + "210,600", "--dhcp-leasefile=" + leases});
         process_.waitForStarted();
-        WaitUntil(
+        RunEventsUntil(
             [&] {
                 out_ += process_.readAll();
                 return out_.contains("DHCP, IP range") || process_.state() == QProcess::NotRunning;
@@ -425,7 +416,7 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
     group.DhcpServerControlButton->click();
     EXPECT_TRUE(group.IsProbing());
     EXPECT_FALSE(group.DhcpRangeEdit->isEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return !group.IsProbing(); }, 10000));
+    ASSERT_TRUE(RunEventsUntil([&] { return !group.IsProbing(); }, 10000));
     ASSERT_TRUE(group.IsRunning()) << dialogs.messages().join(' ').toStdString();
     EXPECT_EQ(states, std::vector<bool>{true});
     EXPECT_EQ(group.DhcpServerStateLabel->text(), "Running");
@@ -434,7 +425,7 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
     ASSERT_EQ(lease.code, 0) << lease.err.toStdString();
     EXPECT_EQ(lease["option160"].toUtf8(), url.trimmed());
     EXPECT_EQ(Fetched(hosts[4]), "external " + hosts[4].PlainMac().toUtf8());
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(RunEventsUntil(
         [&] {
             std::lock_guard<std::mutex> lock(m);
             return !leases.empty();
@@ -449,7 +440,7 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
     // dnsmasq ending by itself shows in the state, once.
     ASSERT_GT(group.Server().ProcessId(), 0);
     ::kill(pid_t(group.Server().ProcessId()), SIGTERM);
-    ASSERT_TRUE(WaitUntil([&] { return states.size() == 2; }, 10000));
+    ASSERT_TRUE(RunEventsUntil([&] { return states.size() == 2; }, 10000));
     EXPECT_EQ(states, (std::vector<bool>{true, false}));
     EXPECT_TRUE(group.DhcpServerStateLabel->text().startsWith("Ended: "))
         << group.DhcpServerStateLabel->text().toStdString();
@@ -472,7 +463,7 @@ TEST_F(WindowLab, AnotherServerIsAQuestionNamingIt) {
         SCOPED_TRACE(goOn);
         dialogs.clear();
         group.DhcpServerControlButton->click();
-        ASSERT_TRUE(WaitUntil([&] { return !group.IsProbing(); }, 10000));
+        ASSERT_TRUE(RunEventsUntil([&] { return !group.IsProbing(); }, 10000));
         ASSERT_EQ(dialogs.shown.size(), 1);
         EXPECT_EQ(dialogs.shown[0].kind, RecordingDialogs::Shown::Question);
         EXPECT_EQ(dialogs.shown[0].text.raw(), "LDhcpError10 " + other.address);
@@ -513,7 +504,7 @@ TEST_F(DhcpLab, TheWindowsServersPageHandsOutItsUrlAndEndsTheServerWithTheWindow
     page.HttpServerControlButton->click();
     ASSERT_TRUE(page.HttpServerActive()) << dialogs.messages().join(", ").toStdString();
     dhcp.DhcpServerControlButton->click();
-    ASSERT_TRUE(WaitUntil([&] { return !dhcp.IsProbing(); }, 10000));
+    ASSERT_TRUE(RunEventsUntil([&] { return !dhcp.IsProbing(); }, 10000));
     ASSERT_TRUE(dhcp.IsRunning()) << dialogs.messages().join(", ").toStdString();
     EXPECT_EQ(w->DhcpServerStatusLabel->text(), "Running");
     EXPECT_EQ(w->DhcpServerStatusLabel->palette().color(QPalette::WindowText), QColor(0, 128, 0));
@@ -530,7 +521,7 @@ TEST_F(DhcpLab, TheWindowsServersPageHandsOutItsUrlAndEndsTheServerWithTheWindow
     EXPECT_FALSE(dhcp.IsRunning());
     EXPECT_EQ(w->DhcpServerStatusLabel->text(), "Stop");
     dhcp.DhcpServerControlButton->click();
-    ASSERT_TRUE(WaitUntil([&] { return !dhcp.IsProbing(); }, 10000));
+    ASSERT_TRUE(RunEventsUntil([&] { return !dhcp.IsProbing(); }, 10000));
     ASSERT_TRUE(dhcp.IsRunning()) << dialogs.messages().join(", ").toStdString();
     const qint64 engine = dhcp.Server().ProcessId();
     ASSERT_GT(engine, 0);
@@ -563,7 +554,7 @@ TEST_F(DhcpLab, ThePrivilegesComeFromRootOrTheProgramsCapabilities) {
                                        "--inh-caps=-all", copy} +
                                Serve({"--port", "0", "--dhcp-range", range}));
         p.waitForStarted();
-        WaitUntil(
+        RunEventsUntil(
             [&] {
                 *out += p.readAllStandardOutput();
                 return out->contains("DHCP Server started!") || p.state() == QProcess::NotRunning;
@@ -617,7 +608,7 @@ TEST(DhcpLoad, TwoHundredPhonesAskingAtOnceAreAllLeased) {
     EXPECT_TRUE(out.contains("\"leased\": 200, \"distinct\": 200, \"naks\": 0"))
         << out.toStdString();
     // Every lease is told (the script's records arrive after the ACKs).
-    EXPECT_TRUE(WaitUntil(
+    EXPECT_TRUE(RunEventsUntil(
         [&] {
             serve.WaitForLine(QRegularExpression("^$"), 50);
             return serve.Output().count("DHCP Server: add ") >= 200;
