@@ -22,29 +22,17 @@ void BuiltinServers::SetRecord(ProvisioningRecord* record) {
     const FetchObserver observer = record ? record->Observer() : FetchObserver();
     http_.SetFetchObserver(observer);
     tftp_.SetFetchObserver(observer);
-    record_ = record;
-    observeLeases();
-}
-
-void BuiltinServers::SetLeaseObserver(DhcpLeaseObserver observer) {
-    leaseObserver_ = std::move(observer);
-    observeLeases();
-}
-
-void BuiltinServers::observeLeases() {
-    if (!record_) {
-        dhcp_.SetLeaseObserver(leaseObserver_);
+    if (!record) {
+        dhcp_.SetLeaseObserver({});
         return;
     }
-    dhcp_.SetLeaseObserver([record = record_, also = leaseObserver_](const DhcpLease& lease) {
+    dhcp_.SetLeaseObserver([record](const DhcpLease& lease) {
         // A release or an expiry ended the lease now.
         const bool ended =
             lease.kind == DhcpLease::Kind::Release || lease.kind == DhcpLease::Kind::Expire;
         const qint64 endMs = ended ? RecordNowMs() : qint64(lease.leaseEnd) * 1000;
         record->Add(
             RecordLeaseEvent(lease.mac, lease.address, lease.hostName, lease.vendorClass, endMs));
-        if (also)
-            also(lease);
     });
 }
 

@@ -34,8 +34,6 @@ class BuiltinServers {
     void SetLineObserver(const ServerLineObserver& observer);
     // The record every download and every lease goes to; none: not recorded.
     void SetRecord(ProvisioningRecord* record);
-    // Every lease change of the DHCP server, on its thread, beside the record.
-    void SetLeaseObserver(DhcpLeaseObserver observer);
     // Files neither server ever serves, beside the TLS key (the settings that hold the password,
     // the key files, a credentials file).
     void SetWithheldFiles(const QStringList& files);
@@ -54,8 +52,6 @@ class BuiltinServers {
 
   private:
     void log(const QByteArray& line) const;
-    // The DHCP server's observer: the record's lease event, then the one set.
-    void observeLeases();
     // "Built-in <name> Server started! Port: N", then the lines that tell its protection.
     void started(const ServerRuntime& server, const char* name,
                  const QList<QByteArray>& protectionLines) const;
@@ -64,8 +60,6 @@ class BuiltinServers {
 
     MyLog* log_;
     ServerLineObserver lineObserver_;
-    ProvisioningRecord* record_ = nullptr;
-    DhcpLeaseObserver leaseObserver_;
     MyHttpServer http_;
     MyTftpServer tftp_;
     DhcpServer dhcp_;

@@ -408,7 +408,7 @@ TEST_F(WindowLab, TheGroupHandsOutAnExternalUrlAsGivenAndTellsEachLease) {
     group.stateChanged = [&](bool running) { states.push_back(running); };
     std::mutex m;
     std::vector<DhcpLease> leases;
-    group.SetLeaseObserver([&](const DhcpLease& l) {
+    server.SetLeaseObserver([&](const DhcpLease& l) {
         std::lock_guard<std::mutex> lock(m);
         leases.push_back(l);
     });

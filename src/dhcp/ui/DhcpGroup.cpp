@@ -84,10 +84,6 @@ void DhcpGroup::SetSettings(const DhcpSettings& s) {
     DhcpIgnoreOtherChkB->setChecked(s.ignoreOther);
 }
 
-void DhcpGroup::SetLeaseObserver(DhcpLeaseObserver observer) {
-    server_.SetLeaseObserver(std::move(observer));
-}
-
 bool DhcpGroup::IsRunning() const {
     return server_.IsRunning();
 }

@@ -56,8 +56,6 @@ class DhcpGroup : public QGroupBox {
     // Told on the main thread when the server starts (true) or ends (false), also when it ends
     // by itself.
     std::function<void(bool running)> stateChanged;
-    // Every lease change, on the server's thread (it must return at once). Set while stopped.
-    void SetLeaseObserver(DhcpLeaseObserver observer);
     // The probe's ports, destination and wait (tests change them); its interface is the plan's.
     DhcpProbeOptions probe;
 

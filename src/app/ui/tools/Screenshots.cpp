@@ -1,7 +1,8 @@
 // orvo-screenshots OUTPUT_FOLDER: starts the main window in the current directory, shows each
 // page in turn and saves a picture of the window per page as OUTPUT_FOLDER/<page>.png. The
 // provisioning record is filled with a sample site first, and the Provisioning page is taken
-// once more in German (ProvisioningTab-Deutsch.png); then the servers page with the HTTP and
+// once more with a phone staged on the bench selected (ProvisioningTab-Bench.png) and in German
+// (ProvisioningTab-Deutsch.png); then the servers page with the HTTP and
 // TFTP servers running (on 127.0.0.1 only) after a change to German, as
 // OUTPUT_FOLDER/ServerTab-Deutsch.png.
 #include "app/ui/MainProgram.h"
